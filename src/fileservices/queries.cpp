@@ -1,0 +1,73 @@
+#include "fileservices/queries.h"
+
+#include "platform/drives.h"
+#include "platform/errors.h"
+#include "platform/filesystem.h"
+
+#include <cerrno>
+#include <set>
+
+namespace archivon {
+
+using namespace platform;
+
+bool FileEsistente(const QString& nomefile)
+{
+    return !nomefile.isEmpty() && anyMatch(nomefile, ReadOnly | Hidden | System);
+}
+
+bool CartellaEsistente(const QString& NomeDir)
+{
+    return !NomeDir.isEmpty() && anyMatch(NomeDir, ReadOnly | Hidden | System | Directory);
+}
+
+Result<qint64> Dimensionefile(const QString& nomefile) { return fileLength(nomefile); }
+
+Result<qint64> ShowFreeSpace(const QString& drvPath)
+{
+    if (drvPath.size() < 2 || drvPath.at(1) != QLatin1Char(':') || !drvPath.at(0).isLetter())
+        return Result<qint64>::failure(driveNotReadyReason());
+    return freeSpace(drvPath.at(0));
+}
+
+Result<qint64> ShowFolderInfo(const QString& NomeDir)
+{
+    const auto rootAttrs = attributes(NomeDir);
+    if (!rootAttrs)
+        return Result<qint64>::failure(rootAttrs.error());
+    if (!(*rootAttrs & Directory))
+        return Result<qint64>::failure(reasonFor(ENOTDIR));
+
+    std::set<FileId> seen;
+    QStringList pending{NomeDir};
+    qint64 total = 0;
+    while (!pending.isEmpty()) {
+        const QString folder = pending.takeLast();
+        const auto id = fileId(folder);
+        if (!id)
+            return Result<qint64>::failure(id.error());
+        if (!seen.insert(*id).second)
+            continue; // met before, through a symlink
+        DirSearch search(joinPath(folder, QStringLiteral("*.*")),
+                         ReadOnly | Hidden | System | Directory | Archive);
+        if (!search.ok())
+            return Result<qint64>::failure(search.error());
+        for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
+            const QString path = joinPath(folder, name);
+            const auto attrs = attributes(path);
+            if (!attrs)
+                continue; // a dangling entry has no size
+            if (*attrs & Directory) {
+                pending << path;
+            } else if (*attrs & Archive) {
+                const auto size = fileLength(path);
+                if (!size)
+                    return Result<qint64>::failure(size.error());
+                total += *size;
+            }
+        }
+    }
+    return total;
+}
+
+} // namespace archivon

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/result.h"
+
+#include <QString>
+
+// Questions about files, folders and drives, as the main window asks them.
+// The existence tests answer false on any failure; the size queries report
+// their failure to the caller, who must look at it.
+namespace archivon {
+
+/// True when a file (hidden and read-only ones too, not a folder) matches the path.
+bool FileEsistente(const QString& nomefile);
+
+/// True when a folder, or a file, matches the path.
+bool CartellaEsistente(const QString& NomeDir);
+
+/// Size in bytes of one file.
+Result<qint64> Dimensionefile(const QString& nomefile);
+
+/// Bytes free to the current user on the drive of a path ("R:\..." or "R:").
+Result<qint64> ShowFreeSpace(const QString& drvPath);
+
+/// Bytes of all files in a folder and its subfolders at any depth, hidden and
+/// system ones included. A folder reached again through a symlink is counted once.
+Result<qint64> ShowFolderInfo(const QString& NomeDir);
+
+} // namespace archivon

@@ -1,0 +1,209 @@
+#include "platform/drives.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+namespace archivon::platform {
+
+namespace {
+
+QString g_programFolderOverride;
+QString g_currentFolder; // Windows form; empty until first asked
+
+bool isSeparator(QChar c) { return c == QLatin1Char('\\') || c == QLatin1Char('/'); }
+
+bool hasDrive(const QString& path)
+{
+    return path.size() >= 2 && path.at(1) == QLatin1Char(':') && path.at(0).isLetter() &&
+           path.at(0).unicode() < 128;
+}
+
+void applyComponents(QStringList& out, const QString& text)
+{
+    for (const QString& part : text.split(QRegularExpression(QStringLiteral("[\\\\/]")))) {
+        if (part.isEmpty() || part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            if (!out.isEmpty())
+                out.removeLast();
+            continue;
+        }
+        out << part;
+    }
+}
+
+} // namespace
+
+QString drivesFolder()
+{
+    const QString env = qEnvironmentVariable("ARCHIVON_DRIVES");
+    if (!env.isEmpty())
+        return env;
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty())
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return data + QStringLiteral("/archivon/drives");
+}
+
+void ensureDefaultDrives()
+{
+    if (!qEnvironmentVariable("ARCHIVON_DRIVES").isEmpty())
+        return;
+    const QString folder = drivesFolder();
+    if (QFileInfo::exists(folder))
+        return;
+    QDir().mkpath(folder);
+    QFile::link(QDir::homePath(), folder + QStringLiteral("/c"));
+    QDir().mkpath(folder + QStringLiteral("/r"));
+}
+
+std::optional<QString> driveRoot(QChar letter)
+{
+    const QChar lower = letter.toLower();
+    if (lower < QLatin1Char('a') || lower > QLatin1Char('z'))
+        return std::nullopt;
+    const QString folder = drivesFolder();
+    for (const QString& name : {QString(lower), QString(lower.toUpper()), QString(lower) + QLatin1Char(':'),
+                                QString(lower.toUpper()) + QLatin1Char(':')}) {
+        const QString candidate = folder + QLatin1Char('/') + name;
+        const QFileInfo info(candidate);
+        if (info.exists() || info.isSymLink())
+            return info.isDir() ? std::optional<QString>(candidate) : std::nullopt;
+    }
+    if (lower == QLatin1Char('z'))
+        return QStringLiteral("/");
+    return std::nullopt;
+}
+
+QList<QChar> readyDrives()
+{
+    QList<QChar> letters;
+    for (char c = 'A'; c <= 'Z'; ++c) {
+        if (driveRoot(QLatin1Char(c)))
+            letters << QLatin1Char(c);
+    }
+    return letters;
+}
+
+QString DrivePath::toString() const
+{
+    QString s = QString(drive) + QStringLiteral(":\\");
+    s += components.join(QLatin1Char('\\'));
+    return s;
+}
+
+std::optional<DrivePath> resolve(const QString& path)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    // Network shares are not supported on this platform.
+    if (path.size() >= 2 && isSeparator(path.at(0)) && isSeparator(path.at(1)))
+        return std::nullopt;
+
+    DrivePath result;
+    QString rest;
+    if (hasDrive(path)) {
+        result.drive = path.at(0).toUpper();
+        rest = path.mid(2);
+        // "X:name" is relative to the current folder when that is on the same drive.
+        if (!rest.isEmpty() && !isSeparator(rest.at(0))) {
+            const auto cur = resolve(currentFolder());
+            if (cur && cur->drive == result.drive)
+                result.components = cur->components;
+        }
+    } else {
+        const auto cur = resolve(currentFolder());
+        if (!cur)
+            return std::nullopt;
+        result.drive = cur->drive;
+        if (!isSeparator(path.at(0)))
+            result.components = cur->components;
+        rest = path;
+    }
+    applyComponents(result.components, rest);
+    return result;
+}
+
+std::optional<QString> toHost(const QString& path)
+{
+    const auto resolved = resolve(path);
+    if (!resolved)
+        return std::nullopt;
+    const auto root = driveRoot(resolved->drive);
+    if (!root)
+        return std::nullopt;
+    QString host = *root;
+    for (const QString& c : resolved->components) {
+        if (!host.endsWith(QLatin1Char('/')))
+            host += QLatin1Char('/');
+        host += c;
+    }
+    return host;
+}
+
+QString fromHost(const QString& hostPath)
+{
+    const QFileInfo info(hostPath);
+    const QString canonical = info.canonicalFilePath();
+    const QString canonicalTarget = canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+    QChar bestDrive = QLatin1Char('Z');
+    QString bestRoot = QStringLiteral("/");
+    for (QChar letter : readyDrives()) {
+        if (letter == QLatin1Char('Z'))
+            continue;
+        const QString root = QFileInfo(*driveRoot(letter)).canonicalFilePath();
+        if (root.isEmpty() || root.size() <= bestRoot.size())
+            continue;
+        if (canonicalTarget == root || canonicalTarget.startsWith(root + QLatin1Char('/'))) {
+            bestDrive = letter;
+            bestRoot = root;
+        }
+    }
+    const QString rest = canonicalTarget.mid(bestRoot.size());
+    DrivePath dp{bestDrive, {}};
+    applyComponents(dp.components, rest);
+    return dp.toString();
+}
+
+QString currentFolder()
+{
+    if (g_currentFolder.isEmpty())
+        g_currentFolder = programFolder();
+    return g_currentFolder;
+}
+
+bool setCurrentFolder(const QString& path)
+{
+    const auto resolved = resolve(path);
+    if (!resolved)
+        return false;
+    const auto host = toHost(resolved->toString());
+    if (!host || !QFileInfo(*host).isDir())
+        return false;
+    g_currentFolder = resolved->toString();
+    return true;
+}
+
+QString programFolder()
+{
+    if (!g_programFolderOverride.isEmpty())
+        return fromHost(g_programFolderOverride);
+    const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                     : QDir::currentPath();
+    return fromHost(dir);
+}
+
+void setProgramFolderForTesting(const QString& hostPath) { g_programFolderOverride = hostPath; }
+
+QString joinPath(const QString& folder, const QString& name)
+{
+    if (folder.endsWith(QLatin1Char('\\')) || folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('\\') + name;
+}
+
+} // namespace archivon::platform

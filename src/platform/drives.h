@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QChar>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// Drive letters and Windows-form paths on a POSIX host.
+//
+// Everything above the platform layer speaks in paths such as
+// "R:\BKPQORL\PC7_ufficio2\Documenti". The drive folder (ARCHIVON_DRIVES, or
+// $XDG_DATA_HOME/archivon/drives) maps each one-letter entry to a drive root;
+// Z: is "/" unless the folder maps z itself.
+namespace archivon::platform {
+
+/// The folder whose one-letter entries are the drive roots.
+QString drivesFolder();
+
+/// Creates the default drive folder (c -> home, r empty) when ARCHIVON_DRIVES
+/// is unset and the folder does not exist yet. Called once at start.
+void ensureDefaultDrives();
+
+/// Letters of the drives that are mapped and ready, upper case, sorted; Z included.
+QList<QChar> readyDrives();
+
+/// Host folder of a drive root, or nothing when the drive is not ready.
+std::optional<QString> driveRoot(QChar letter);
+
+/// A Windows-form path resolved as text: upper-case drive letter and the
+/// components below the root, "." and ".." applied, empty components dropped.
+struct DrivePath
+{
+    QChar drive;
+    QStringList components;
+
+    /// "R:\BKPQORL\PC7" or "R:\" for the root.
+    QString toString() const;
+};
+
+/// Resolves a path (absolute, or relative to the current folder) without
+/// touching the disk. Fails for UNC paths and texts without a usable drive.
+std::optional<DrivePath> resolve(const QString& path);
+
+/// Host path of a Windows-form path; nothing when the drive is not ready or
+/// the text is not a path. Never leaves the drive root.
+std::optional<QString> toHost(const QString& path);
+
+/// Windows form of a host path: under the mapped drive whose root holds it,
+/// otherwise under Z:.
+QString fromHost(const QString& hostPath);
+
+/// The program's current folder, in Windows form.
+QString currentFolder();
+/// Changes the current folder; fails when the folder does not exist.
+bool setCurrentFolder(const QString& path);
+
+/// The folder of the executable, in Windows form.
+QString programFolder();
+/// Lets tests put the program folder (marker file, BACKUP, animations)
+/// somewhere of their own. Takes a host path; empty restores the default.
+void setProgramFolderForTesting(const QString& hostPath);
+
+/// Joins a folder and a name with one backslash.
+QString joinPath(const QString& folder, const QString& name);
+
+} // namespace archivon::platform

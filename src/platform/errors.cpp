@@ -1,0 +1,47 @@
+#include "platform/errors.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace archivon::platform {
+
+QString reasonFor(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return QStringLiteral("file o cartella inesistente");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("accesso negato");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("spazio su disco esaurito");
+    case EROFS:
+        return QStringLiteral("disco protetto in scrittura");
+    case EEXIST:
+        return QStringLiteral("esiste già");
+    case ENOTEMPTY:
+        return QStringLiteral("la cartella non è vuota");
+    case ENOTDIR:
+        return QStringLiteral("il percorso non è una cartella");
+    case EISDIR:
+        return QStringLiteral("il percorso è una cartella");
+    case EIO:
+        return QStringLiteral("errore di lettura o scrittura sul disco");
+    case ENAMETOOLONG:
+        return QStringLiteral("nome troppo lungo");
+    case EBUSY:
+    case ETXTBSY:
+        return QStringLiteral("file in uso");
+    case ECANCELED:
+        return QStringLiteral("copia interrotta");
+    default:
+        return QStringLiteral("errore di sistema %1 (%2)")
+            .arg(error)
+            .arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
+}
+
+QString driveNotReadyReason() { return QStringLiteral("unità non pronta o percorso non valido"); }
+
+} // namespace archivon::platform

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "result.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// File operations on Windows-form paths, with the attribute model of the
+// classic Windows API (see the README for how the bits map to POSIX).
+namespace archivon::platform {
+
+enum Attribute : unsigned {
+    ReadOnly = 1,  // the owner's write permission is off
+    Hidden = 2,    // the name begins with "."
+    System = 4,    // neither a regular file nor a directory
+    Directory = 16,
+    Archive = 32,  // a regular file
+};
+
+/// Attributes of an entry; symlinks are seen through (a dangling one is System).
+Result<unsigned> attributes(const QString& path);
+
+/// Attributes of the entry itself, never following a symlink: a symlink is
+/// System and never Directory. Tree removal uses it.
+Result<unsigned> linkAttributes(const QString& path);
+
+/// Identity of the file or folder a path leads to (symlinks seen through),
+/// so that a walk can tell a folder it has met before.
+struct FileId
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    friend bool operator==(const FileId&, const FileId&) = default;
+    friend auto operator<=>(const FileId&, const FileId&) = default;
+};
+Result<FileId> fileId(const QString& path);
+
+/// Turns the owner's write permission on.
+Status setAttributesNormal(const QString& path);
+
+/// Deletes a file, or a symlink itself. Never removes a directory.
+Status deleteFile(const QString& path);
+
+/// Makes one folder; its parent must exist, and the folder must not.
+Status makeFolder(const QString& path);
+
+/// Removes an empty folder. A symlink to a folder is not a folder here.
+Status removeFolder(const QString& path);
+
+/// Length of a file in bytes.
+Result<qint64> fileLength(const QString& path);
+
+/// Bytes available to the current user on the filesystem of a drive root.
+Result<qint64> freeSpace(QChar drive);
+
+/// Called between chunks of a copy; return false to abandon the copy.
+using ChunkHook = std::function<bool()>;
+
+/// Copies one whole file (content, permission bits, modification time),
+/// replacing the destination. A copy that fails or is abandoned leaves no
+/// partial file behind and the old destination, if any, untouched.
+Status copyFile(const QString& source, const QString& destination,
+                const ChunkHook& betweenChunks = {});
+
+/// A directory search with an attribute mask, taken one name at a time.
+///
+/// The pattern is a path whose last component may hold wildcards ("*", "?",
+/// "*.*" = every name), matched case-insensitively; a trailing separator lists
+/// the whole folder. An entry is returned when all of its hidden, system and
+/// directory bits are in the mask. "." and ".." are never returned.
+class DirSearch
+{
+public:
+    DirSearch(const QString& pattern, unsigned mask);
+    ~DirSearch();
+    DirSearch(const DirSearch&) = delete;
+    DirSearch& operator=(const DirSearch&) = delete;
+
+    /// False when the search could not start (drive not ready, no such folder).
+    bool ok() const;
+    /// The reason the search could not start.
+    QString error() const;
+    /// The next matching name, or an empty string when there is none left.
+    QString next();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+/// First-match convenience: true when the search yields at least one name.
+bool anyMatch(const QString& pattern, unsigned mask);
+
+} // namespace archivon::platform

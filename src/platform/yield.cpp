@@ -1,0 +1,12 @@
+#include "platform/yield.h"
+
+#include <QCoreApplication>
+
+namespace archivon::platform {
+
+void yield()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+} // namespace archivon::platform

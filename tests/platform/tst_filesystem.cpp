@@ -1,0 +1,221 @@
+#include "platform/filesystem.h"
+#include "platform/drives.h"
+#include "platform/prompter.h"
+#include "platform/session.h"
+#include "support/drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QtTest>
+
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace archivon;
+using namespace archivon::platform;
+
+namespace {
+
+QStringList allNames(const QString& pattern, unsigned mask)
+{
+    DirSearch search(pattern, mask);
+    QStringList names;
+    for (QString n = search.next(); !n.isEmpty(); n = search.next())
+        names << n;
+    names.sort();
+    return names;
+}
+
+// A folder of every kind of entry the attribute masks tell apart.
+void populate(const test::TempDrives& drives)
+{
+    drives.writeFile("C:\\d\\plain.txt", "p");
+    drives.writeFile("C:\\d\\.hidden", "h");
+    const QString ro = drives.writeFile("C:\\d\\readonly.txt", "r");
+    ::chmod(QFile::encodeName(ro).constData(), 0444);
+    drives.makeDir("C:\\d\\Sub");
+    drives.makeDir("C:\\d\\.hiddendir");
+    ::mkfifo(QFile::encodeName(drives.host("C:\\d\\pipe")).constData(), 0644);
+    QFile::link(drives.host("C:\\d\\Sub"), drives.host("C:\\d\\linkdir"));
+    QFile::link(drives.host("C:\\d\\gone"), drives.host("C:\\d\\dangling"));
+}
+
+} // namespace
+
+class TestFileSystem : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void masks_data()
+    {
+        QTest::addColumn<unsigned>("mask");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("0: ordinary files, read-only too") << 0u << QStringList{"plain.txt", "readonly.txt"};
+        QTest::newRow("2: and hidden") << 2u << QStringList{".hidden", "plain.txt", "readonly.txt"};
+        QTest::newRow("4: and system") << 4u << QStringList{"dangling", "pipe", "plain.txt", "readonly.txt"};
+        QTest::newRow("16: and folders, links seen through")
+            << 16u << QStringList{"Sub", "linkdir", "plain.txt", "readonly.txt"};
+        QTest::newRow("55: everything")
+            << 55u << QStringList{".hidden", ".hiddendir", "Sub", "dangling", "linkdir", "pipe",
+                                  "plain.txt", "readonly.txt"};
+    }
+    void masks()
+    {
+        QFETCH(unsigned, mask);
+        QFETCH(QStringList, expected);
+        test::TempDrives drives;
+        populate(drives);
+        QCOMPARE(allNames("C:\\d\\*.*", mask), expected);
+        QCOMPARE(allNames("C:\\d\\", mask), expected);
+    }
+
+    void attributesOfEntries()
+    {
+        test::TempDrives drives;
+        populate(drives);
+        QCOMPARE(*attributes("C:\\d\\plain.txt"), unsigned(Archive));
+        QCOMPARE(*attributes("C:\\d\\readonly.txt"), unsigned(Archive | ReadOnly));
+        QCOMPARE(*attributes("C:\\d\\.hiddendir"), unsigned(Directory | Hidden));
+        QCOMPARE(*attributes("C:\\d\\pipe") & System, unsigned(System));
+        QCOMPARE(*attributes("C:\\d\\linkdir"), unsigned(Directory));
+        QCOMPARE(*linkAttributes("C:\\d\\linkdir") & (System | Directory), unsigned(System));
+        QVERIFY(!attributes("C:\\d\\missing"));
+        QVERIFY(setAttributesNormal("C:\\d\\readonly.txt"));
+        QCOMPARE(*attributes("C:\\d\\readonly.txt"), unsigned(Archive));
+        QCOMPARE(*fileId("C:\\d\\linkdir"), *fileId("C:\\d\\Sub"));
+    }
+
+    void patternsAndSingleEntries()
+    {
+        test::TempDrives drives;
+        populate(drives);
+        QCOMPARE(allNames("C:\\d\\*.TXT", 0), (QStringList{"plain.txt", "readonly.txt"}));
+        QCOMPARE(allNames("C:\\d\\pl?in.*", 0), QStringList{"plain.txt"});
+        QCOMPARE(allNames("C:\\d\\plain.txt", 0), QStringList{"plain.txt"});
+        QCOMPARE(allNames("C:\\d\\Sub", 0), QStringList{});
+        QCOMPARE(allNames("C:\\d\\Sub", 16), QStringList{"Sub"});
+        QCOMPARE(allNames("C:\\d\\.hidden", 0), QStringList{});
+        QCOMPARE(allNames("C:\\d\\.hidden", 2), QStringList{".hidden"});
+        DirSearch notReady("Q:\\*.*", 55);
+        QVERIFY(!notReady.ok());
+        QVERIFY(notReady.next().isEmpty());
+        DirSearch missing("C:\\nothere\\*.*", 55);
+        QVERIFY(!missing.ok());
+    }
+
+    void folderOperations()
+    {
+        test::TempDrives drives;
+        QVERIFY(makeFolder("R:\\a"));
+        QVERIFY(!makeFolder("R:\\a"));              // exists
+        QVERIFY(!makeFolder("R:\\x\\y"));           // parent missing
+        QVERIFY(!makeFolder("Q:\\a"));              // drive not ready
+        drives.writeFile("R:\\a\\f", "1");
+        QVERIFY(!removeFolder("R:\\a"));            // not empty
+        QVERIFY(!deleteFile("R:\\a"));              // a folder is not a file
+        QVERIFY(deleteFile("R:\\a\\f"));
+        QVERIFY(removeFolder("R:\\a"));
+        QVERIFY(!QFileInfo::exists(drives.host("R:\\a")));
+    }
+
+    void copyKeepsContentModeAndTime()
+    {
+        test::TempDrives drives;
+        QByteArray big(20 * 1024 * 1024 + 17, Qt::Uninitialized);
+        for (int i = 0; i < big.size(); ++i)
+            big[i] = char(i * 7 + i / 4096);
+        const QString src = drives.writeFile("C:\\s\\big.bin", big);
+        ::chmod(QFile::encodeName(src).constData(), 0440);
+        const QDateTime old = QDateTime::fromSecsSinceEpoch(1'000'000'000);
+        QFile f(src);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
+        f.close();
+        drives.writeFile("R:\\d\\big.bin", "old content");
+        int chunks = 0;
+        QVERIFY(copyFile("C:\\s\\big.bin", "R:\\d\\big.bin", [&] { return ++chunks > 0; }));
+        QCOMPARE(drives.readFile("R:\\d\\big.bin"), big);
+        QFileInfo copied(drives.host("R:\\d\\big.bin"));
+        QCOMPARE(copied.lastModified(), old);
+        QCOMPARE(int(copied.permissions() & (QFile::ReadOwner | QFile::WriteOwner)), int(QFile::ReadOwner));
+        QVERIFY(chunks >= 2); // large files give the window a turn between chunks
+        QCOMPARE(allNames("R:\\d\\*.*", 55), QStringList{"big.bin"});
+    }
+
+    void failedCopiesLeaveNothing()
+    {
+        test::TempDrives drives;
+        drives.writeFile("C:\\s\\a.txt", QByteArray(3 * 1024 * 1024, 'a'));
+        QVERIFY(!copyFile("C:\\s\\missing", "R:\\a.txt"));
+        QVERIFY(!copyFile("C:\\s\\a.txt", "R:\\nofolder\\a.txt"));
+        QVERIFY(!copyFile("C:\\s\\a.txt", "Q:\\a.txt"));
+        drives.writeFile("R:\\keep.txt", "previous");
+        // Abandoned between chunks: the old destination stays as it was.
+        QByteArray large(20 * 1024 * 1024, 'x');
+        drives.writeFile("C:\\s\\large", large);
+        const Status stopped = copyFile("C:\\s\\large", "R:\\keep.txt", [] { return false; });
+        QVERIFY(!stopped);
+        QCOMPARE(drives.readFile("R:\\keep.txt"), QByteArray("previous"));
+        QCOMPARE(allNames("R:\\*.*", 55), QStringList{"keep.txt"});
+    }
+
+    void fullDiskLeavesNoPartialFile()
+    {
+        test::TempDrives drives;
+        const QString mountPoint = drives.root('f');
+        if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("mounting a small tmpfs needs root");
+        drives.writeFile("C:\\big", QByteArray(256 * 1024, 'b'));
+        drives.writeFile("C:\\small", QByteArray(1000, 's'));
+        const Status s = copyFile("C:\\big", "F:\\big");
+        QVERIFY(!s);
+        QCOMPARE(s.error(), QStringLiteral("spazio su disco esaurito"));
+        QCOMPARE(allNames("F:\\*.*", 55), QStringList{});
+        QVERIFY(copyFile("C:\\small", "F:\\small"));
+        const auto free1 = freeSpace('F');
+        QVERIFY(free1 && *free1 < 64 * 1024);
+        ::umount(QFile::encodeName(mountPoint).constData());
+    }
+
+    void freeSpaceAndLength()
+    {
+        test::TempDrives drives;
+        drives.writeFile("R:\\x\\f.bin", QByteArray(1234, 'f'));
+        QCOMPARE(*fileLength("R:\\x\\f.bin"), qint64(1234));
+        QVERIFY(!fileLength("R:\\x"));
+        QVERIFY(!fileLength("R:\\x\\none"));
+        const auto free = freeSpace('R');
+        QVERIFY(free && *free > 0);
+        QVERIFY(!freeSpace('Q'));
+    }
+
+    void sessionAndBoxSeams()
+    {
+        RecordingSessionControl fake;
+        setSession(&fake);
+        session().shutdownForced();
+        session().logoffForced();
+        QCOMPARE(fake.requests, (QStringList{"shutdown", "logoff"}));
+        setSession(nullptr);
+
+        ScriptedPrompter boxes;
+        setPrompter(&boxes);
+        boxes.answerYes();
+        boxes.answerInput("Nuova");
+        QVERIFY(ask("Sei sicuro?"));
+        QCOMPARE(prompter().input("Nome", "x", kAppTitle).value_or(QString()), QStringLiteral("Nuova"));
+        QVERIFY(!ask("Ancora?")); // nothing scripted: No, and counted
+        QCOMPARE(boxes.unexpected, 1);
+        QCOMPARE(boxes.shown.first().title, QStringLiteral("Archivon"));
+        setPrompter(nullptr);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileSystem)
+#include "tst_filesystem.moc"

@@ -1,0 +1,130 @@
+#include "platform/drives.h"
+#include "support/drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace archivon;
+using namespace archivon::platform;
+
+class TestPaths : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void resolvesAsText_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("backslashes") << "R:\\BKPQORL\\PC7_u" << "R:\\BKPQORL\\PC7_u";
+        QTest::newRow("slashes") << "r:/BKPQORL/PC7_u/" << "R:\\BKPQORL\\PC7_u";
+        QTest::newRow("mixed and doubled") << "R:\\\\a//b\\/c" << "R:\\a\\b\\c";
+        QTest::newRow("dot") << "R:\\a\\.\\b" << "R:\\a\\b";
+        QTest::newRow("dotdot") << "R:\\a\\b\\..\\c" << "R:\\a\\c";
+        QTest::newRow("dotdot stops at root") << "R:\\..\\..\\etc" << "R:\\etc";
+        QTest::newRow("root") << "R:" << "R:\\";
+        QTest::newRow("relative") << "sub\\x" << "C:\\prog\\sub\\x";
+        QTest::newRow("relative up") << "..\\..\\..\\y" << "C:\\y";
+        QTest::newRow("rooted without drive") << "\\top" << "C:\\top";
+        QTest::newRow("case of names kept") << "c:\\Documenti\\A.txt" << "C:\\Documenti\\A.txt";
+    }
+    void resolvesAsText()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        test::TempDrives drives;
+        drives.makeDir(QStringLiteral("C:\\prog"));
+        QVERIFY(setCurrentFolder(QStringLiteral("C:\\prog")));
+        const auto resolved = resolve(path);
+        QVERIFY(resolved);
+        QCOMPARE(resolved->toString(), expected);
+    }
+
+    void neverLeavesTheDriveRoot()
+    {
+        test::TempDrives drives;
+        const auto host = toHost(QStringLiteral("R:\\..\\..\\..\\c\\secret"));
+        QVERIFY(host);
+        QCOMPARE(*host, drives.root('r') + QStringLiteral("/c/secret"));
+        QVERIFY(!toHost(QStringLiteral("\\\\server\\share\\x")));
+        QVERIFY(!resolve(QString()));
+    }
+
+    void driveNotReady()
+    {
+        test::TempDrives drives;
+        QVERIFY(toHost(QStringLiteral("R:\\x")));
+        drives.unmap('r');
+        QVERIFY(!toHost(QStringLiteral("R:\\x")));
+        QVERIFY(!toHost(QStringLiteral("Q:\\x")));
+        // A symlink whose target is gone is a drive that is not ready.
+        QFile::link(drives.drivesFolder() + "/nowhere", drives.drivesFolder() + "/q");
+        QVERIFY(!driveRoot('Q'));
+        QVERIFY(!readyDrives().contains(QChar('R')));
+        QVERIFY(readyDrives().contains(QChar('C')));
+        QVERIFY(readyDrives().contains(QChar('Z')));
+    }
+
+    void drivesFolderEntries()
+    {
+        test::TempDrives drives;
+        QTemporaryDir elsewhere;
+        QVERIFY(QFile::link(elsewhere.path(), drives.drivesFolder() + "/S:"));
+        QVERIFY(QDir().mkpath(drives.drivesFolder() + "/T"));
+        QCOMPARE(driveRoot('s').value_or(QString()), drives.drivesFolder() + "/S:");
+        QVERIFY(driveRoot('t'));
+        QCOMPARE(*toHost(QStringLiteral("Z:\\etc")), QStringLiteral("/etc"));
+    }
+
+    void hostPathsGetADriveForm()
+    {
+        test::TempDrives drives;
+        drives.makeDir(QStringLiteral("R:\\a\\b"));
+        QCOMPARE(fromHost(drives.root('r') + "/a/b"), QStringLiteral("R:\\a\\b"));
+        QCOMPARE(fromHost(QStringLiteral("/usr/bin")), QStringLiteral("Z:\\usr\\bin"));
+        QCOMPARE(*toHost(programFolder()), QFileInfo(drives.programFolder()).canonicalFilePath());
+    }
+
+    void currentFolderMustExist()
+    {
+        test::TempDrives drives;
+        const QString before = currentFolder();
+        QVERIFY(!setCurrentFolder(QStringLiteral("C:\\missing")));
+        QCOMPARE(currentFolder(), before);
+        drives.makeDir(QStringLiteral("C:\\here"));
+        QVERIFY(setCurrentFolder(QStringLiteral("c:/here/")));
+        QCOMPARE(currentFolder(), QStringLiteral("C:\\here"));
+    }
+
+    void defaultDrivesCreatedOnce()
+    {
+        QTemporaryDir data;
+        const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+        const QByteArray oldDrives = qgetenv("ARCHIVON_DRIVES");
+        qunsetenv("ARCHIVON_DRIVES");
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        ensureDefaultDrives();
+        const QString folder = data.path() + "/archivon/drives";
+        QCOMPARE(drivesFolder(), folder);
+        QCOMPARE(QFileInfo(folder + "/c").symLinkTarget(), QFileInfo(QDir::homePath()).canonicalFilePath());
+        QVERIFY(QFileInfo(folder + "/r").isDir());
+        // An existing folder is the user's: it is left as it is.
+        QDir(folder + "/r").removeRecursively();
+        ensureDefaultDrives();
+        QVERIFY(!QFileInfo::exists(folder + "/r"));
+        qputenv("XDG_DATA_HOME", oldData);
+        qputenv("ARCHIVON_DRIVES", oldDrives);
+    }
+
+    void joins()
+    {
+        QCOMPARE(joinPath("R:\\a", "b"), QStringLiteral("R:\\a\\b"));
+        QCOMPARE(joinPath("R:\\", "b"), QStringLiteral("R:\\b"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPaths)
+#include "tst_paths.moc"

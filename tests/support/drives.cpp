@@ -1,0 +1,86 @@
+#include "support/drives.h"
+
+#include "platform/drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdlib>
+
+namespace archivon::test {
+
+TempDrives::TempDrives()
+{
+    m_hadDrives = qEnvironmentVariableIsSet("ARCHIVON_DRIVES");
+    m_oldDrives = qgetenv("ARCHIVON_DRIVES");
+    QDir(m_dir.path()).mkpath(QStringLiteral("drives/c"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("drives/r"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("program"));
+    qputenv("ARCHIVON_DRIVES", drivesFolder().toLocal8Bit());
+    platform::setProgramFolderForTesting(programFolder());
+    platform::setCurrentFolder(platform::programFolder());
+}
+
+TempDrives::~TempDrives()
+{
+    if (m_hadDrives)
+        qputenv("ARCHIVON_DRIVES", m_oldDrives);
+    else
+        qunsetenv("ARCHIVON_DRIVES");
+    platform::setProgramFolderForTesting(QString());
+    platform::setCurrentFolder(platform::programFolder());
+    // Read-only folders left by a test would stop QTemporaryDir's cleanup.
+    QDir root(m_dir.path());
+    const QString chmodPath = m_dir.path();
+    QByteArray cmd = "chmod -R u+rwX '" + chmodPath.toLocal8Bit() + "' 2>/dev/null";
+    [[maybe_unused]] int rc = std::system(cmd.constData());
+}
+
+QString TempDrives::drivesFolder() const { return m_dir.path() + QStringLiteral("/drives"); }
+
+QString TempDrives::root(QChar letter) const
+{
+    const QString path = drivesFolder() + QLatin1Char('/') + letter.toLower();
+    if (!QFileInfo::exists(path))
+        QDir().mkpath(path);
+    return path;
+}
+
+QString TempDrives::host(const QString& windowsPath) const
+{
+    const auto h = platform::toHost(windowsPath);
+    return h ? *h : QString();
+}
+
+QString TempDrives::programFolder() const { return m_dir.path() + QStringLiteral("/program"); }
+
+void TempDrives::unmap(QChar letter) const
+{
+    const QString path = drivesFolder() + QLatin1Char('/') + letter.toLower();
+    QFileInfo info(path);
+    if (info.isSymLink())
+        QFile::remove(path);
+    else
+        QDir(path).removeRecursively();
+}
+
+QString TempDrives::writeFile(const QString& windowsPath, const QByteArray& content) const
+{
+    const QString h = host(windowsPath);
+    QDir().mkpath(QFileInfo(h).absolutePath());
+    QFile f(h);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(content);
+    return h;
+}
+
+QByteArray TempDrives::readFile(const QString& windowsPath) const
+{
+    QFile f(host(windowsPath));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void TempDrives::makeDir(const QString& windowsPath) const { QDir().mkpath(host(windowsPath)); }
+
+} // namespace archivon::test

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// A temporary drive folder for tests: drives C: and R: are empty folders
+// under a QTemporaryDir, mapped through ARCHIVON_DRIVES for the life of the
+// fixture. The program folder and the current folder point into it too, so
+// that nothing is written beside the test binaries.
+namespace archivon::test {
+
+class TempDrives
+{
+public:
+    TempDrives();
+    ~TempDrives();
+    TempDrives(const TempDrives&) = delete;
+    TempDrives& operator=(const TempDrives&) = delete;
+
+    bool isValid() const { return m_dir.isValid(); }
+    /// The folder ARCHIVON_DRIVES names.
+    QString drivesFolder() const;
+    /// Host folder of a drive root (created on demand as a plain folder).
+    QString root(QChar letter) const;
+    /// Host path of a Windows-form path on one of the drives ("R:\a\b").
+    QString host(const QString& windowsPath) const;
+    /// Host folder that stands for the program folder.
+    QString programFolder() const;
+    /// Removes a drive, so it is not ready.
+    void unmap(QChar letter) const;
+
+    /// Writes a file (parents made), returns its host path.
+    QString writeFile(const QString& windowsPath, const QByteArray& content) const;
+    QByteArray readFile(const QString& windowsPath) const;
+    void makeDir(const QString& windowsPath) const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldDrives;
+    bool m_hadDrives = false;
+};
+
+} // namespace archivon::test
