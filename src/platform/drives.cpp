@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace archivon::platform {
@@ -24,15 +23,20 @@ bool hasDrive(const QString& path)
 
 void applyComponents(QStringList& out, const QString& text)
 {
-    for (const QString& part : text.split(QRegularExpression(QStringLiteral("[\\\\/]")))) {
-        if (part.isEmpty() || part == QLatin1String("."))
-            continue;
-        if (part == QLatin1String("..")) {
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    while (start <= n) {
+        qsizetype end = start;
+        while (end < n && !isSeparator(text.at(end)))
+            ++end;
+        const QStringView part = QStringView(text).mid(start, end - start);
+        if (part == u"..") {
             if (!out.isEmpty())
                 out.removeLast();
-            continue;
+        } else if (!part.isEmpty() && part != u".") {
+            out << part.toString();
         }
-        out << part;
+        start = end + 1;
     }
 }
 

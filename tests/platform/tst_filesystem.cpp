@@ -2,6 +2,7 @@
 #include "platform/drives.h"
 #include "platform/prompter.h"
 #include "platform/session.h"
+#include "platform/textfile.h"
 #include "support/drives.h"
 
 #include <QDir>
@@ -193,6 +194,19 @@ private slots:
         const auto free = freeSpace('R');
         QVERIFY(free && *free > 0);
         QVERIFY(!freeSpace('Q'));
+    }
+
+    void markerTextFile()
+    {
+        test::TempDrives drives;
+        QVERIFY(writeTextFile("R:\\oldimp.pvx", {"C:\\Documenti", "R:\\BKPQORL\\PC7_però €"}));
+        QCOMPARE(drives.readFile("R:\\oldimp.pvx"),
+                 QByteArray("C:\\Documenti\r\nR:\\BKPQORL\\PC7_per\xf2 \x80\r\n"));
+        QCOMPARE(toWindows1252(QStringLiteral("\u4e2d")), QByteArray("?"));
+        // A write that cannot happen leaves the old file as it was.
+        QVERIFY(!writeTextFile("R:\\nofolder\\oldimp.pvx", {"x"}));
+        QVERIFY(!writeTextFile("Q:\\oldimp.pvx", {"x"}));
+        QCOMPARE(allNames("R:\\*.*", 55), QStringList{"oldimp.pvx"});
     }
 
     void sessionAndBoxSeams()

@@ -1,0 +1,55 @@
+#include "platform/textfile.h"
+
+#include "platform/drives.h"
+#include "platform/errors.h"
+
+#include <QSaveFile>
+
+namespace archivon::platform {
+
+QByteArray toWindows1252(const QString& text)
+{
+    // The code points Windows-1252 puts in 0x80..0x9F; 0 marks an unused byte.
+    static const char16_t high[32] = {
+        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+        0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    QByteArray out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            out += char(u);
+            continue;
+        }
+        char byte = '?';
+        for (int i = 0; i < 32; ++i) {
+            if (high[i] != 0 && high[i] == u) {
+                byte = char(0x80 + i);
+                break;
+            }
+        }
+        out += byte;
+    }
+    return out;
+}
+
+Status writeTextFile(const QString& path, const QStringList& lines)
+{
+    const auto host = toHost(path);
+    if (!host)
+        return Status::failure(driveNotReadyReason());
+    QSaveFile file(*host);
+    if (!file.open(QIODevice::WriteOnly))
+        return Status::failure(file.errorString());
+    for (const QString& line : lines) {
+        file.write(toWindows1252(line));
+        file.write("\r\n", 2);
+    }
+    if (!file.commit())
+        return Status::failure(file.errorString());
+    return {};
+}
+
+} // namespace archivon::platform
