@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+namespace archivon {
+
+/// Removes a folder with everything in it: files of every attribute, folders
+/// at any depth, then the folder itself (module `DelTree32`).
+///
+/// A trailing "\" is dropped from \a cartella, in the caller's variable too. A
+/// drive root ("R:" or "R:\") is emptied but kept. Links are never followed:
+/// a symlink met in the tree, or named by \a cartella itself, is removed as a
+/// link and what it leads to is left alone, so nothing outside the folder is
+/// ever touched. Read-only files and folders are made writable first.
+///
+/// Whatever cannot be removed stays, with the folders above it; the rest
+/// goes. The platform is yielded to once after every entry listed and once
+/// after every entry removed.
+///
+/// \returns true when the removal has run to its end, which it always does.
+bool DelTree(QString& cartella);
+
+} // namespace archivon
