@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
+
 namespace archivon::platform {
 
 namespace {
@@ -70,13 +72,18 @@ std::optional<QString> driveRoot(QChar letter)
     const QChar lower = letter.toLower();
     if (lower < QLatin1Char('a') || lower > QLatin1Char('z'))
         return std::nullopt;
-    const QString folder = drivesFolder();
-    for (const QString& name : {QString(lower), QString(lower.toUpper()), QString(lower) + QLatin1Char(':'),
-                                QString(lower.toUpper()) + QLatin1Char(':')}) {
-        const QString candidate = folder + QLatin1Char('/') + name;
-        const QFileInfo info(candidate);
-        if (info.exists() || info.isSymLink())
-            return info.isDir() ? std::optional<QString>(candidate) : std::nullopt;
+    // Asked for every path the program touches: one stat in the usual case.
+    const QString folder = drivesFolder() + QLatin1Char('/');
+    const QChar upper = lower.toUpper();
+    for (const QString& name : {QString(lower), QString(upper), QString(lower) + QLatin1Char(':'),
+                                QString(upper) + QLatin1Char(':')}) {
+        const QString candidate = folder + name;
+        const QByteArray bytes = QFile::encodeName(candidate);
+        struct stat st {};
+        if (::stat(bytes.constData(), &st) == 0)
+            return S_ISDIR(st.st_mode) ? std::optional<QString>(candidate) : std::nullopt;
+        if (::lstat(bytes.constData(), &st) == 0)
+            return std::nullopt; // a link whose target is gone: the drive is not ready
     }
     if (lower == QLatin1Char('z'))
         return QStringLiteral("/");

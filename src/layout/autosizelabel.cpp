@@ -1,0 +1,42 @@
+#include "layout/autosizelabel.h"
+
+#include <QEvent>
+
+namespace archivon {
+
+AutoSizeLabel::AutoSizeLabel(QWidget* parent) : QLabel(parent)
+{
+    setWordWrap(false);
+}
+
+void AutoSizeLabel::setText(const QString& text)
+{
+    QLabel::setText(text);
+    fitToText();
+}
+
+void AutoSizeLabel::fitToText()
+{
+    if (geometry() != m_fitted)
+        m_box = geometry();
+    const QSize wanted = sizeHint();
+    const Qt::Alignment horizontal = alignment() & Qt::AlignHorizontal_Mask;
+    int left = m_box.left();
+    if (horizontal & Qt::AlignRight)
+        left = m_box.right() + 1 - wanted.width();
+    else if (horizontal & Qt::AlignHCenter)
+        left = m_box.left() + (m_box.width() - wanted.width()) / 2;
+    m_fitted = QRect(QPoint(left, m_box.top()), wanted);
+    if (geometry() != m_fitted)
+        setGeometry(m_fitted);
+}
+
+void AutoSizeLabel::changeEvent(QEvent* event)
+{
+    QLabel::changeEvent(event);
+    // Fonts from the window's style sheet arrive when the label is polished.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitToText();
+}
+
+} // namespace archivon

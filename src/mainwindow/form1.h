@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+namespace Ui {
+class Form1;
+}
+
+namespace archivon {
+
+/// The main window: the computer, the user name, the four folder pairs and
+/// everything the backup run shows while it works.
+class Form1 final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    Ui::Form1* ui() const { return m_ui.get(); }
+
+    /// Files found by the folder scan.
+    qint64 NumeroFile = 0;
+    /// Seconds counted by the estimate timer since the run started.
+    double SecondiTrascorsi = 0;
+    /// Stop flags set by a stop request, read by the pair pass before every file.
+    bool InPausa = false;
+    bool Interruzione = false;
+    /// Last measurements of the backup run; empty until measured.
+    std::optional<qint64> SpazioLibero;
+    std::optional<qint64> DimensioneSorgente;
+
+    /// Ticks once a second while the estimate runs.
+    QTimer Timer_stima;
+
+    /// Fills in the job (computer, user, the four pairs) and makes sure the
+    /// backup folder exists on drive R:.
+    void Form_Load();
+
+    void Command3_Click();
+    void Check1_Click();
+    void Timer_stima_Timer();
+    void Command5_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Unload();
+    void CreaCartelleBackup();
+
+    std::unique_ptr<Ui::Form1> m_ui;
+};
+
+} // namespace archivon
