@@ -1,6 +1,7 @@
 #include "mainwindow/form1.h"
 
 #include "app/forms.h"
+#include "backup/backuprun.h"
 #include "dialogs/formavvio.h"
 #include "fileservices/queries.h"
 #include "layout/windowstyle.h"
@@ -80,7 +81,8 @@ Form1::Form1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
-      Timer_stima(this), m_ui(std::make_unique<Ui::Form1>())
+      Timer_stima(this), m_ui(std::make_unique<Ui::Form1>()),
+      m_run(std::make_unique<BackupRun>(*this))
 {
     loadResources();
     setFont(windowFont());
@@ -158,12 +160,6 @@ void Form1::CreaCartelleBackup()
     if (!notMade.isEmpty())
         reportNotMade(notMade, kDriveHint);
 }
-
-void Form1::Command3_Click() {}
-
-void Form1::Check1_Click() {}
-
-void Form1::Timer_stima_Timer() {}
 
 void Form1::Command5_Click()
 {

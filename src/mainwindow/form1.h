@@ -12,6 +12,8 @@ class Form1;
 
 namespace archivon {
 
+class BackupRun;
+
 /// The main window: the computer, the user name, the four folder pairs and
 /// everything the backup run shows while it works.
 class Form1 final : public QWidget
@@ -42,9 +44,14 @@ public:
     /// backup folder exists on drive R:.
     void Form_Load();
 
+    /// The backup run behind the start button.
+    BackupRun& run() { return *m_run; }
+
     void Command3_Click();
     void Check1_Click();
     void Timer_stima_Timer();
+    /// Asks the system for a forced shutdown, then a forced log-off.
+    void Spegni_PC();
     void Command5_Click();
 
 protected:
@@ -55,6 +62,7 @@ private:
     void CreaCartelleBackup();
 
     std::unique_ptr<Ui::Form1> m_ui;
+    std::unique_ptr<BackupRun> m_run;
 };
 
 } // namespace archivon

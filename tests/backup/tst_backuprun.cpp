@@ -1,0 +1,385 @@
+#include "app/forms.h"
+#include "backup/backuprun.h"
+#include "fileservices/queries.h"
+#include "mainwindow/form1.h"
+#include "platform/drives.h"
+#include "platform/prompter.h"
+#include "platform/session.h"
+#include "support/drives.h"
+#include "ui_Form1.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/mount.h>
+
+using namespace archivon;
+
+namespace {
+
+const QString kConfirm = QStringLiteral("Sei sicuro di voler avviare la copia?");
+const QString kStopQuestion = QStringLiteral("Vuoi interrompere la copia?");
+const QString kNoSpace = QStringLiteral("Spazio insufficiente per completare l'operazione!");
+const QString kSelfCopy = QStringLiteral("Eh no!Non puoi copiare una cartella su se stessa!!!");
+
+} // namespace
+
+class TestBackupRun : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::TempDrives> m_drives;
+    platform::ScriptedPrompter m_boxes;
+    platform::RecordingSessionControl m_session;
+    Form1* m_form = nullptr;
+    QStringList m_mounts;
+
+    Ui::Form1* ui() { return m_form->ui(); }
+    BackupRun& run() { return m_form->run(); }
+
+    void setPair(int n, const QString& s, const QString& d)
+    {
+        QLineEdit* src[] = {ui()->Text_sorgente1, ui()->Text_sorgente2, ui()->Text_sorgente3, ui()->Text_sorgente4};
+        QLineEdit* dst[] = {ui()->Text_destinazione1, ui()->Text_destinazione2, ui()->Text_destinazione3,
+                            ui()->Text_destinazione4};
+        src[n - 1]->setText(s);
+        dst[n - 1]->setText(d);
+    }
+
+    // Four small pairs on C: and R:, each source with one file.
+    void fourPairs()
+    {
+        for (int n = 1; n <= 4; ++n) {
+            m_drives->writeFile(QStringLiteral("C:\\s%1\\f%1.txt").arg(n), QByteArray(n * 10, 'a' + n));
+            setPair(n, QStringLiteral("C:\\s%1").arg(n), QStringLiteral("R:\\BK\\d%1").arg(n));
+        }
+        m_drives->makeDir("R:\\BK");
+    }
+
+    bool mountTmpfs(QChar drive, const char* size)
+    {
+        const QString point = m_drives->root(drive);
+        const QByteArray options = QByteArray("size=") + size;
+        if (::mount("tmpfs", QFile::encodeName(point).constData(), "tmpfs", 0, options.constData()) != 0)
+            return false;
+        m_mounts << point;
+        return true;
+    }
+
+    QString marker() const { return m_drives->programFolder() + "/oldimp.pvx"; }
+
+    int count(const QString& startsWith) const
+    {
+        int n = 0;
+        for (const auto& s : m_boxes.shown)
+            n += s.text.startsWith(startsWith);
+        return n;
+    }
+
+private slots:
+    void init()
+    {
+        m_drives = std::make_unique<test::TempDrives>();
+        m_boxes = platform::ScriptedPrompter();
+        m_session.requests.clear();
+        platform::setPrompter(&m_boxes);
+        platform::setSession(&m_session);
+        m_form = Forms::form1();
+        m_form->show();
+        run().yieldEveryMs = 0;
+    }
+    void cleanup()
+    {
+        Forms::unloadAll();
+        for (const QString& m : std::exchange(m_mounts, {}))
+            ::umount(QFile::encodeName(m).constData());
+        platform::setPrompter(nullptr);
+        platform::setSession(nullptr);
+        m_drives.reset();
+    }
+
+    void completedRun()
+    {
+        fourPairs();
+        ui()->Check1->setChecked(true);
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        for (int n = 1; n <= 4; ++n)
+            QCOMPARE(m_drives->readFile(QStringLiteral("R:\\BK\\d%1\\f%1.txt").arg(n)),
+                     QByteArray(n * 10, 'a' + n));
+        QCOMPARE(m_boxes.shown.size(), 1);
+        QCOMPARE(m_boxes.shown.first().text,
+                 kConfirm + "\r\nQuest'operazione sovrascriverà tutti i dati presenti in \r\nR:\\BKPQORL\\" +
+                     ui()->NomePc->text() + "_" + ui()->Nome_utente->text() +
+                     "\r\nL'operazione potrebbe richiedere alcuni minuti");
+        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Operazione completata con successo!"));
+        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+        QVERIFY(ui()->Command1->isEnabled() && ui()->Command2->isEnabled());
+        QVERIFY(!m_form->Timer_stima.isActive());
+        QVERIFY(ui()->List1->isHidden() && ui()->Label7->isHidden() && ui()->TMaxAni1->isHidden());
+        QCOMPARE(ui()->Barra_file->value(), ui()->Barra_file->max());
+        QCOMPARE(ui()->Barra_totale->value(), ui()->Barra_totale->max());
+        QFile f(marker());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("C:\\s1\r\nR:\\BK\\d1\r\n"));
+        QCOMPARE(m_session.requests, (QStringList{"shutdown", "logoff"}));
+        // Without the tick, a second run makes no request.
+        ui()->Check1->setChecked(false);
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        QCOMPARE(m_session.requests.size(), 2);
+    }
+
+    void noAtTheConfirmationTouchesNothing()
+    {
+        fourPairs();
+        m_drives->writeFile("R:\\BK\\d1\\vecchio.txt", "old");
+        ui()->Text_destinazione->setText("x");
+        m_boxes.answerNo();
+        ui()->Command3->click();
+        QCOMPARE(m_drives->readFile("R:\\BK\\d1\\vecchio.txt"), QByteArray("old"));
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d2")));
+        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+        QCOMPARE(ui()->Text_destinazione->text(), QStringLiteral("x\\"));
+        QVERIFY(!QFileInfo::exists(marker()));
+    }
+
+    void pairsRefusedBeforeAnyQuestion_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty source") << "" << "R:\\BK\\d2" << "Coppia 2: manca la cartella sorgente.";
+        QTest::newRow("relative destination") << "C:\\s2" << "BK\\d2" << "Coppia 2: la cartella destinazione";
+        QTest::newRow("drive root") << "C:\\s2" << "R:\\" << "Coppia 2: la cartella destinazione \"R:\\\" non può";
+        QTest::newRow("same folder") << "C:\\s2" << "c:/s2/" << kSelfCopy;
+        QTest::newRow("destination inside source") << "C:\\s2" << "C:\\s2\\copia" << kSelfCopy;
+        QTest::newRow("source inside destination") << "C:\\s2\\sub" << "C:\\s2" << kSelfCopy;
+        QTest::newRow("same folder through a link") << "C:\\s2" << "R:\\alias" << kSelfCopy;
+    }
+    void pairsRefusedBeforeAnyQuestion()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        QFETCH(QString, message);
+        fourPairs();
+        m_drives->makeDir("C:\\s2\\sub");
+        QFile::link(m_drives->host("C:\\s2"), m_drives->host("R:\\alias"));
+        m_drives->writeFile("R:\\BK\\d1\\vecchio.txt", "old");
+        setPair(2, source, destination);
+        ui()->Command3->click();
+        QCOMPARE(m_boxes.shown.size(), 1);
+        QVERIFY2(m_boxes.shown.first().text.startsWith(message), qPrintable(m_boxes.shown.first().text));
+        QCOMPARE(m_drives->readFile("R:\\BK\\d1\\vecchio.txt"), QByteArray("old"));
+        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+    }
+
+    void hiddenPairStillCompared()
+    {
+        fourPairs();
+        ui()->Text_sorgente->setText("C:\\x");
+        ui()->Text_destinazione->setText("C:\\x");
+        ui()->Command3->click();
+        QCOMPARE(m_boxes.texts(), QStringList{kSelfCopy});
+    }
+
+    void missingSourceKeepsItsOldBackup()
+    {
+        fourPairs();
+        QDir(m_drives->host("C:\\s3")).removeRecursively();
+        m_drives->writeFile("R:\\BK\\d3\\vecchio.txt", "old");
+        ui()->Check1->setChecked(true);
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        QCOMPARE(m_drives->readFile("R:\\BK\\d3\\vecchio.txt"), QByteArray("old"));
+        QCOMPARE(m_drives->readFile("R:\\BK\\d4\\f4.txt"), QByteArray(40, 'e'));
+        // Reported, not claimed a success; the marker and the shutdown still happen.
+        QVERIFY(ui()->Label_file_in_copia->text().startsWith("Operazione completata con 1 errore"));
+        QVERIFY(!ui()->List1->isHidden());
+        QCOMPARE(ui()->List1->count(), 1);
+        QVERIFY(ui()->List1->item(0)->text().startsWith("C:\\s3 : cartella sorgente inesistente"));
+        QCOMPARE(ui()->Label7->text(), QStringLiteral("Elementi non copiati (percorso e motivo):"));
+        QVERIFY(QFileInfo::exists(marker()));
+        QCOMPARE(m_session.requests, (QStringList{"shutdown", "logoff"}));
+    }
+
+    void spaceShortBeforePairThree()
+    {
+        fourPairs();
+        if (!mountTmpfs('f', "64k"))
+            QSKIP("mounting a small tmpfs needs root");
+        m_drives->writeFile("C:\\s3\\grande.bin", QByteArray(200 * 1024, 'g'));
+        setPair(3, "C:\\s3", "F:\\d3");
+        ui()->Check1->setChecked(true);
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        QCOMPARE(m_drives->readFile("R:\\BK\\d2\\f2.txt"), QByteArray(20, 'c'));
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d4")));
+        QCOMPARE(count(kNoSpace), 1);
+        QVERIFY(ui()->Lbl_dim_tot->text().startsWith("Dimensione da copiare : 200,"));
+        QVERIFY(!QFileInfo::exists(marker()));
+        QVERIFY(m_session.requests.isEmpty());
+        // The window is ready for another try.
+        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+        QVERIFY(!m_form->Timer_stima.isActive());
+        QVERIFY(ui()->Command1->isEnabled());
+        QVERIFY(!run().isRunning());
+    }
+
+    void freeSpaceExactlyEqualPasses()
+    {
+        fourPairs();
+        if (!mountTmpfs('f', "64k"))
+            QSKIP("mounting a small tmpfs needs root");
+        m_drives->makeDir("F:\\d1");
+        const qint64 free = *ShowFreeSpace("F:\\");
+        QDir(m_drives->host("C:\\s1")).removeRecursively();
+        m_drives->writeFile("C:\\s1\\esatto.bin", QByteArray(free, 'e'));
+        setPair(1, "C:\\s1", "F:\\d1");
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        QCOMPARE(count(kNoSpace), 0);
+        QCOMPARE(QFileInfo(m_drives->host("F:\\d1\\esatto.bin")).size(), free);
+        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Operazione completata con successo!"));
+    }
+
+    void driveNotReady()
+    {
+        fourPairs();
+        m_drives->unmap('r');
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        QCOMPARE(count(kNoSpace), 0);
+        QCOMPARE(count("L'unità di destinazione R: non è disponibile!"), 1);
+        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+        QVERIFY(ui()->Command1->isEnabled());
+    }
+
+    void stopConfirmedDuringTheScan()
+    {
+        fourPairs();
+        m_drives->makeDir("C:\\s2\\a\\b");
+        m_boxes.answerYes(); // start
+        m_boxes.answerYes(); // stop
+        // The click reaches the window at the scan's first yield.
+        int scans = 0;
+        run().onStatus = [&](const QString& s) {
+            if (s == "Analisi in corso..." && ++scans == 2)
+                QTimer::singleShot(0, ui()->Command3, &QPushButton::click);
+        };
+        ui()->Command3->click();
+        QCOMPARE(count(kStopQuestion), 1);
+        // Pair 2's folders were still made; its file was not copied; nothing after it.
+        QVERIFY(QFileInfo(m_drives->host("R:\\BK\\d2\\a\\b")).isDir());
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d2\\f2.txt")));
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d3")));
+        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Interrotto dall'utente!"));
+        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+        QVERIFY(!QFileInfo::exists(marker()));
+        QVERIFY(!run().isRunning());
+        // A second start begins again at pair 1 with the flags cleared.
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        QVERIFY(!m_form->InPausa && !m_form->Interruzione);
+        QCOMPARE(m_drives->readFile("R:\\BK\\d4\\f4.txt"), QByteArray(40, 'e'));
+    }
+
+    void stopConfirmedDuringACopy()
+    {
+        fourPairs();
+        m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(40 * 1024 * 1024, 'g'));
+        m_boxes.answerYes(); // start
+        m_boxes.answerYes(); // stop
+        bool clicked = false;
+        run().onStatus = [&](const QString& s) {
+            if (!clicked && s.contains("grande.bin")) {
+                clicked = true;
+                QTimer::singleShot(0, ui()->Command3, &QPushButton::click);
+            }
+        };
+        ui()->Command3->click();
+        QVERIFY(clicked);
+        QCOMPARE(count(kStopQuestion), 1);
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d1\\grande.bin")));
+        const QStringList left = QDir(m_drives->host("R:\\BK\\d1")).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY2(left.size() <= 1 && !left.join("").contains("archivon"), qPrintable(left.join(",")));
+        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Interrotto dall'utente!"));
+    }
+
+    void startRefusedWhileUnwinding()
+    {
+        fourPairs();
+        m_drives->makeDir("C:\\s1\\a");
+        m_boxes.answerYes(); // start
+        m_boxes.answerYes(); // stop
+        int clicks = 0;
+        run().onStatus = [&](const QString& s) {
+            if (s == "Analisi in corso..." && clicks++ == 0) {
+                QTimer::singleShot(0, ui()->Command3, &QPushButton::click); // stop
+                QTimer::singleShot(0, ui()->Command3, &QPushButton::click); // start again
+            }
+        };
+        ui()->Command3->click();
+        QCOMPARE(count(kConfirm), 1);
+        QCOMPARE(count(kStopQuestion), 1);
+        QVERIFY(m_boxes.unexpected == 0);
+        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Interrotto dall'utente!"));
+    }
+
+    void stopRefused()
+    {
+        fourPairs();
+        m_boxes.answerYes(); // start
+        m_boxes.answerNo();  // stop? no
+        bool clicked = false;
+        run().onStatus = [&](const QString& s) {
+            if (!clicked && s == "Analisi in corso...") {
+                clicked = true;
+                QTimer::singleShot(0, ui()->Command3, &QPushButton::click);
+            }
+        };
+        ui()->Command3->click();
+        QCOMPARE(count(kStopQuestion), 1);
+        QVERIFY(!m_form->InPausa);
+        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Operazione completata con successo!"));
+        QCOMPARE(m_drives->readFile("R:\\BK\\d4\\f4.txt"), QByteArray(40, 'e'));
+    }
+
+    void shutdownWarningOnEveryTick()
+    {
+        ui()->Check1->click();
+        ui()->Check1->click();
+        ui()->Check1->click();
+        QCOMPARE(m_boxes.shown.size(), 2);
+        QCOMPARE(m_boxes.shown.first().text,
+                 QStringLiteral("ATTENZIONE! con sistemi basati su WIN NT (WIN XP, 2000, NT) \r\n"
+                                "il PC potrebbe non spegnersi ma solo disconnettere l'utente!"));
+        QCOMPARE(m_boxes.shown.first().icon, platform::BoxIcon::Information);
+        QVERIFY(m_session.requests.isEmpty());
+    }
+
+    void estimateTicks()
+    {
+        auto* bar = ui()->Barra_file;
+        bar->setMin(0);
+        bar->setMax(4);
+        bar->setValue(0);
+        m_form->SecondiTrascorsi = 0;
+        m_form->Timer_stima_Timer();
+        // No ratio to form yet: only the elapsed part.
+        QCOMPARE(ui()->Lbl_tempo->text(), QStringLiteral("Tempo trascorso : 1 s"));
+        m_form->SecondiTrascorsi = 9;
+        bar->setValue(1);
+        m_form->Timer_stima_Timer();
+        QCOMPARE(ui()->Lbl_tempo->text(), QStringLiteral("Tempo trascorso : 10 s Tempo rimanente : 30 s"));
+        bar->setValue(4);
+        m_form->SecondiTrascorsi = 64;
+        m_form->Timer_stima_Timer();
+        QCOMPARE(ui()->Lbl_tempo->text(), QStringLiteral("Tempo trascorso : 1 m 5 s Tempo rimanente : 0 s"));
+    }
+};
+
+QTEST_MAIN(TestBackupRun)
+#include "tst_backuprun.moc"

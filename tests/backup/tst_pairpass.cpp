@@ -1,0 +1,269 @@
+#include "app/forms.h"
+#include "backup/backuprun.h"
+#include "mainwindow/form1.h"
+#include "platform/drives.h"
+#include "platform/prompter.h"
+#include "platform/session.h"
+#include "support/drives.h"
+#include "ui_Form1.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QtTest>
+
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace archivon;
+
+namespace {
+
+// Every entry below a host folder, relative, sorted: the shape of a tree.
+QStringList treeOf(const QString& hostFolder)
+{
+    QStringList entries;
+    QDirIterator it(hostFolder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries << QDir(hostFolder).relativeFilePath(it.next());
+    entries.sort();
+    return entries;
+}
+
+void makeSocket(const QString& host)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(host);
+    qstrncpy(addr.sun_path, path.constData(), sizeof addr.sun_path);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::close(fd);
+}
+
+} // namespace
+
+class TestPairPass : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::TempDrives> m_drives;
+    platform::ScriptedPrompter m_boxes;
+    Form1* m_form = nullptr;
+
+    Ui::Form1* ui() { return m_form->ui(); }
+    BackupRun& run() { return m_form->run(); }
+    void setPair(const QString& s, const QString& d)
+    {
+        ui()->Text_sorgente1->setText(s);
+        ui()->Text_destinazione1->setText(d);
+    }
+
+private slots:
+    void init()
+    {
+        m_drives = std::make_unique<test::TempDrives>();
+        m_boxes = platform::ScriptedPrompter();
+        platform::setPrompter(&m_boxes);
+        m_form = Forms::form1();
+        m_form->show();
+        run().yieldEveryMs = 0;
+    }
+    void cleanup()
+    {
+        Forms::unloadAll();
+        platform::setPrompter(nullptr);
+        m_drives.reset();
+    }
+
+    void workedExample()
+    {
+        m_drives->writeFile("C:\\Documenti\\a.txt", "aaa");
+        m_drives->writeFile("C:\\Documenti\\Lettere\\b.txt", "bb");
+        m_drives->makeDir("R:\\BKPQORL\\PC7_ufficio2");
+        setPair("C:\\Documenti", "R:\\BKPQORL\\PC7_ufficio2\\Documenti");
+        QStringList lines;
+        run().onStatus = [&](const QString& s) { lines << s; };
+        QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
+        QCOMPARE(lines,
+                 (QStringList{"Pulizia cartella di destinazione in corso...",
+                              "Creazione cartella in corso in corso...", "Analisi in corso...",
+                              "Copia in corso del file C:\\Documenti\\a.txt in "
+                              "R:\\BKPQORL\\PC7_ufficio2\\Documenti\\a.txt ...",
+                              "Copia in corso del file C:\\Documenti\\Lettere\\b.txt in "
+                              "R:\\BKPQORL\\PC7_ufficio2\\Documenti\\Lettere\\b.txt ..."}));
+        QCOMPARE(ui()->Lbl_file_copiati->text(), QStringLiteral("2"));
+        QCOMPARE(ui()->Lbl_file_totali->text(), QStringLiteral("2"));
+        QCOMPARE(ui()->Lbl_n_cartelle->text(), QStringLiteral("1"));
+        QCOMPARE(ui()->Lbl_dim_file->text(), QStringLiteral("Dimensione file : 2,00 byte"));
+        QCOMPARE(m_drives->readFile("R:\\BKPQORL\\PC7_ufficio2\\Documenti\\Lettere\\b.txt"), QByteArray("bb"));
+        // The file bar ends one step short, the folder bar full; the pending list is back to empty.
+        QCOMPARE(ui()->Barra_file->value(), 2.0f);
+        QCOMPARE(ui()->Barra_file->max(), 3.0f);
+        QCOMPARE(ui()->Barra_totale->value(), ui()->Barra_totale->max());
+        QCOMPARE(ui()->List1->count(), 0);
+        QVERIFY(run().failures().isEmpty());
+    }
+
+    void mirrorsTheTree()
+    {
+        // The old backup holds files the source no longer has.
+        m_drives->writeFile("R:\\dest\\vecchio.txt", "old");
+        m_drives->writeFile("R:\\dest\\Sparita\\x.txt", "old");
+        m_drives->writeFile("C:\\src\\uno.txt", "1");
+        const QString ro = m_drives->writeFile("C:\\src\\sola lettura.txt", "ro");
+        ::chmod(QFile::encodeName(ro).constData(), 0444);
+        QFile f(ro);
+        f.open(QIODevice::ReadOnly);
+        f.setFileTime(QDateTime::fromSecsSinceEpoch(1'200'000'000), QFileDevice::FileModificationTime);
+        f.close();
+        m_drives->makeDir("C:\\src\\vuota\\anche vuota");
+        m_drives->writeFile("C:\\src\\a\\b\\profondo.txt", "deep");
+        m_drives->writeFile("C:\\src\\.nascosto", "h");
+        m_drives->writeFile("C:\\src\\.cartella\\dentro.txt", "h");
+        ::mkfifo(QFile::encodeName(m_drives->host("C:\\src\\fifo")).constData(), 0644);
+        makeSocket(m_drives->host("C:\\src\\sock"));
+        setPair("C:\\src", "R:\\dest");
+        QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
+        QCOMPARE(treeOf(m_drives->host("R:\\dest")),
+                 (QStringList{"a", "a/b", "a/b/profondo.txt", "sola lettura.txt", "uno.txt",
+                              "vuota", "vuota/anche vuota"}));
+        QCOMPARE(m_form->NumeroFile, 3);
+        QCOMPARE(ui()->Lbl_file_da_copiare->text(), QStringLiteral("3"));
+        const QFileInfo copied(m_drives->host("R:\\dest\\sola lettura.txt"));
+        QCOMPARE(copied.lastModified(), QDateTime::fromSecsSinceEpoch(1'200'000'000));
+        QVERIFY(!copied.isWritable() || ::getuid() == 0);
+        QCOMPARE(int(copied.permissions() & QFile::WriteOwner), 0);
+        QVERIFY(run().failures().isEmpty());
+    }
+
+    void trailingBackslashAndEmptyPair()
+    {
+        m_drives->writeFile("C:\\Documenti\\Lettere\\b.txt", "b");
+        setPair("C:\\Documenti\\", "R:\\dest");
+        QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
+        QCOMPARE(m_drives->readFile("R:\\dest\\Lettere\\b.txt"), QByteArray("b"));
+
+        m_drives->makeDir("C:\\vuota");
+        setPair("C:\\vuota", "R:\\dest2");
+        QStringList pending;
+        QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
+        QVERIFY(QFileInfo(m_drives->host("R:\\dest2")).isDir());
+        QCOMPARE(ui()->Lbl_n_cartelle->text(), QStringLiteral("0"));
+        QCOMPARE(ui()->Lbl_file_da_copiare->text(), QStringLiteral("0"));
+        QCOMPARE(ui()->Barra_file->max(), 1.0f);
+        QCOMPARE(ui()->Barra_file->value(), 0.0f);
+        QCOMPARE(ui()->Barra_totale->max(), 1.0f);
+        QCOMPARE(ui()->Barra_totale->value(), 1.0f);
+        QCOMPARE(ui()->List1->count(), 0);
+        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Analisi in corso..."));
+    }
+
+    void symlinksInTheSource()
+    {
+        // A link to a folder outside is followed as a folder; a cycle is walked once.
+        m_drives->writeFile("C:\\fuori\\f.txt", "f");
+        m_drives->writeFile("C:\\src\\g.txt", "g");
+        QFile::link(m_drives->host("C:\\fuori"), m_drives->host("C:\\src\\link"));
+        QFile::link(m_drives->host("C:\\src"), m_drives->host("C:\\src\\giro"));
+        setPair("C:\\src", "R:\\dest");
+        QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
+        QCOMPARE(m_drives->readFile("R:\\dest\\link\\f.txt"), QByteArray("f"));
+        QVERIFY(!QFileInfo(m_drives->host("R:\\dest\\link")).isSymLink());
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\dest\\giro")));
+    }
+
+    void fullDiskRecordsAndLeavesNoPartialFile()
+    {
+        const QString mountPoint = m_drives->root('f');
+        if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=256k") != 0)
+            QSKIP("mounting a small tmpfs needs root");
+        for (int i = 1; i <= 3; ++i)
+            m_drives->writeFile(QStringLiteral("C:\\src\\f%1.bin").arg(i), QByteArray(100 * 1024, 'x'));
+        setPair("C:\\src", "F:\\dest");
+        QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
+        QCOMPARE(run().failures().size(), 1);
+        QCOMPARE(run().failures().first().reason, QStringLiteral("spazio su disco esaurito"));
+        QCOMPARE(treeOf(m_drives->host("F:\\dest")).size(), 2); // two whole files, nothing else
+        QCOMPARE(ui()->Lbl_file_copiati->text(), QStringLiteral("3")); // the bars still advance
+        ::umount(QFile::encodeName(mountPoint).constData());
+    }
+
+    // Faults that root would walk through: the pass runs again as "nobody".
+    void unprivilegedFaults()
+    {
+        if (::getuid() != 0)
+            QSKIP("needs root to drop to an unprivileged user");
+        if (QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("setpriv is missing");
+        QTemporaryDir base(QDir::tempPath() + "/archivon-nobody-XXXXXX");
+        ::chmod(QFile::encodeName(base.path()).constData(), 0777);
+        const QString drives = base.path() + "/drives";
+        QDir().mkpath(drives + "/c/src/sub");
+        QDir().mkpath(drives + "/r/dest/vecchia");
+        auto write = [](const QString& path, const QByteArray& data) {
+            QFile f(path);
+            f.open(QIODevice::WriteOnly);
+            f.write(data);
+        };
+        write(drives + "/c/src/uno.txt", "1");
+        write(drives + "/c/src/segreto.txt", "s");
+        write(drives + "/c/src/sub/due.txt", "2");
+        write(drives + "/r/dest/vecchia/bloccato.txt", "old");
+        write(drives + "/r/dest/via.txt", "old");
+        QProcess::execute("chown", {"-R", "65534:65534", drives});
+        // Root keeps these: nobody can neither read the secret nor empty the old folder.
+        QProcess::execute("chown", {"-R", "0:0", drives + "/r/dest/vecchia", drives + "/c/src/segreto.txt"});
+        ::chmod(QFile::encodeName(drives + "/c/src/segreto.txt").constData(), 0600);
+
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ARCHIVON_DRIVES", drives);
+        env.insert("ARCHIVON_CHILD_PROGRAM", base.path());
+        env.insert("HOME", base.path());
+        child.setProcessEnvironment(env);
+        child.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                QCoreApplication::applicationFilePath(), "unprivilegedPass"});
+        QVERIFY(child.waitForFinished(60000));
+        const QByteArray out = child.readAllStandardOutput() + child.readAllStandardError();
+        QVERIFY2(child.exitCode() == 0, out.constData());
+        QVERIFY2(out.contains("PASS   : TestPairPass::unprivilegedPass()"), out.constData());
+    }
+
+    // Runs only inside unprivilegedFaults, as the unprivileged user.
+    void unprivilegedPass()
+    {
+        if (qEnvironmentVariableIsEmpty("ARCHIVON_CHILD_PROGRAM"))
+            QSKIP("runs as the child of unprivilegedFaults");
+        m_drives.reset(); // the parent's drive folder is in the environment
+        platform::setProgramFolderForTesting(qEnvironmentVariable("ARCHIVON_CHILD_PROGRAM"));
+        setPair("C:\\src", "R:\\dest");
+        QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
+        QStringList failed;
+        for (const BackupFailure& f : run().failures())
+            failed << f.path + " : " + f.reason;
+        failed.sort();
+        QCOMPARE(failed, (QStringList{
+                             "C:\\src\\segreto.txt : accesso negato",
+                             "R:\\dest\\vecchia\\bloccato.txt : impossibile eliminare il file "
+                             "dal backup precedente",
+                         }));
+        const auto read = [](const QString& p) {
+            QFile f(*platform::toHost(p));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        QCOMPARE(read("R:\\dest\\uno.txt"), QByteArray("1"));
+        QCOMPARE(read("R:\\dest\\sub\\due.txt"), QByteArray("2"));
+        QVERIFY(!QFileInfo::exists(*platform::toHost("R:\\dest\\via.txt")));
+        QVERIFY(!QFileInfo::exists(*platform::toHost("R:\\dest\\segreto.txt")));
+    }
+};
+
+QTEST_MAIN(TestPairPass)
+#include "tst_pairpass.moc"
