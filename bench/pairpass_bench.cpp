@@ -36,7 +36,21 @@ int main(int argc, char* argv[])
 
     QElapsedTimer timer;
     timer.start();
+    // Where the time goes, phase by phase, on standard error.
+    QString phase;
+    qint64 phaseStart = 0;
+    run.onStatus = [&](const QString& status) {
+        const QString name = status.startsWith(QLatin1String("Copia in corso")) ? QStringLiteral("copia") : status;
+        if (name == phase)
+            return;
+        const qint64 now = timer.nsecsElapsed();
+        if (!phase.isEmpty())
+            QTextStream(stderr) << "  " << phase << ": " << (now - phaseStart) / 1000000 << " ms\n";
+        phase = name;
+        phaseStart = now;
+    };
     run.CopiaCoppia(1);
+    QTextStream(stderr) << "  " << phase << ": " << (timer.nsecsElapsed() - phaseStart) / 1000000 << " ms\n";
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
 
     QTextStream out(stdout);

@@ -11,10 +11,13 @@
 #include "platform/prompter.h"
 #include "platform/textfile.h"
 #include "platform/yield.h"
+#include "layout/autosizelabel.h"
 #include "ui_Form1.h"
 
 #include <QFileInfo>
 #include <QTimer>
+
+#include <optional>
 
 namespace archivon {
 
@@ -343,7 +346,10 @@ void BackupRun::recordLeftovers(const QString& folder)
 
 namespace {
 
-// Shows the scan on the main window's bar and labels.
+// Shows the scan on the main window's bar and labels. A big tree is walked
+// far faster than anyone can read, so the controls are written at most every
+// 50 ms and once more at the end: the yield after each folder then seldom has
+// anything to repaint.
 class WindowScanObserver final : public ScanObserver
 {
 public:
@@ -355,22 +361,52 @@ public:
         bar->setMin(1);
         bar->setMax(2);
         bar->setValue(1);
+        m_sinceWrite.start();
     }
     void folderFound(qint64 known) override
     {
-        m_form.ui()->Barra_totale->setMax(float(known));
-        m_form.ui()->Lbl_file_totali->setText(QString::number(known));
+        m_known = known;
+        maybeWrite();
     }
     void folderVisited(qint64 visited) override
     {
-        m_form.ui()->Barra_totale->setValue(float(visited));
-        m_form.ui()->Lbl_file_copiati->setText(QString::number(visited));
-        m_form.ui()->Lbl_visitati->setText(QString::number(visited));
+        m_visited = visited;
+        maybeWrite();
     }
-    void finished() override { m_form.unsetCursor(); }
+    void finished() override
+    {
+        write();
+        m_form.unsetCursor();
+    }
 
 private:
+    void maybeWrite()
+    {
+        if (m_sinceWrite.elapsed() >= 50) {
+            write();
+            m_sinceWrite.restart();
+        }
+    }
+    void write()
+    {
+        auto* ui = m_form.ui();
+        if (m_known) {
+            ui->Barra_totale->setMax(float(*m_known));
+            ui->Lbl_file_totali->setText(QString::number(*m_known));
+        }
+        if (m_visited) {
+            ui->Barra_totale->setValue(float(*m_visited));
+            ui->Lbl_file_copiati->setText(QString::number(*m_visited));
+            ui->Lbl_visitati->setText(QString::number(*m_visited));
+        }
+        m_known.reset();
+        m_visited.reset();
+    }
+
     Form1& m_form;
+    QElapsedTimer m_sinceWrite;
+    std::optional<qint64> m_known;
+    std::optional<qint64> m_visited;
 };
 
 } // namespace
@@ -444,6 +480,7 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
     }
 
     // Copy set-up.
+    const AutoSizeLabel::DeferFitting quickCaptions;
     showAnimation(QStringLiteral("anim.gif"));
     ui->List1->show();
     m_form.Timer_stima.start();

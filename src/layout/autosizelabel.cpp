@@ -1,5 +1,6 @@
 #include "layout/autosizelabel.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 
 namespace archivon {
@@ -9,14 +10,36 @@ AutoSizeLabel::AutoSizeLabel(QWidget* parent) : QLabel(parent)
     setWordWrap(false);
 }
 
+namespace {
+
+const QEvent::Type kFitEvent = QEvent::Type(QEvent::registerEventType());
+
+} // namespace
+
 void AutoSizeLabel::setText(const QString& text)
 {
     QLabel::setText(text);
-    fitToText();
+    if (s_deferDepth == 0) {
+        fitToText();
+    } else if (!m_fitPending) {
+        m_fitPending = true;
+        QCoreApplication::postEvent(this, new QEvent(kFitEvent), Qt::HighEventPriority);
+    }
+}
+
+bool AutoSizeLabel::event(QEvent* event)
+{
+    if (event->type() == kFitEvent) {
+        if (m_fitPending)
+            fitToText();
+        return true;
+    }
+    return QLabel::event(event);
 }
 
 void AutoSizeLabel::fitToText()
 {
+    m_fitPending = false;
     if (geometry() != m_fitted)
         m_box = geometry();
     const QSize wanted = sizeHint();

@@ -18,10 +18,23 @@ public:
     explicit AutoSizeLabel(QWidget* parent = nullptr);
 
     void setText(const QString& text);
+
+    /// While one exists, labels take their size when the event loop next runs
+    /// rather than at every write: measuring a text costs more than copying a
+    /// small file, and nobody sees a size before the window is painted.
+    class DeferFitting
+    {
+    public:
+        DeferFitting() { ++s_deferDepth; }
+        ~DeferFitting() { --s_deferDepth; }
+        DeferFitting(const DeferFitting&) = delete;
+        DeferFitting& operator=(const DeferFitting&) = delete;
+    };
     /// Resizes the label to its text, keeping the anchored edge.
     void fitToText();
 
 protected:
+    bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -29,6 +42,8 @@ private:
     // label last put itself: the anchored edge is taken from the box.
     QRect m_box;
     QRect m_fitted;
+    bool m_fitPending = false;
+    static inline int s_deferDepth = 0;
 };
 
 } // namespace archivon

@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 namespace archivon::platform {
 
 namespace {
@@ -46,13 +48,28 @@ void applyComponents(QStringList& out, const QString& text)
 
 QString drivesFolder()
 {
-    const QString env = qEnvironmentVariable("ARCHIVON_DRIVES");
-    if (!env.isEmpty())
-        return env;
-    QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    if (data.isEmpty())
-        data = QDir::homePath() + QStringLiteral("/.local/share");
-    return data + QStringLiteral("/archivon/drives");
+    // Asked for every path the program touches: the answer is kept while the
+    // environment says the same.
+    static QByteArray lastEnv;
+    static QByteArray lastData;
+    static QString folder;
+    const char* env = std::getenv("ARCHIVON_DRIVES");
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const QByteArray envNow = env ? QByteArray(env) : QByteArray();
+    const QByteArray dataNow = data ? QByteArray(data) : QByteArray();
+    if (!folder.isEmpty() && envNow == lastEnv && dataNow == lastData)
+        return folder;
+    lastEnv = envNow;
+    lastData = dataNow;
+    if (!envNow.isEmpty()) {
+        folder = QFile::decodeName(envNow);
+    } else {
+        QString base = QFile::decodeName(dataNow);
+        if (base.isEmpty())
+            base = QDir::homePath() + QStringLiteral("/.local/share");
+        folder = base + QStringLiteral("/archivon/drives");
+    }
+    return folder;
 }
 
 void ensureDefaultDrives()
@@ -72,12 +89,13 @@ std::optional<QString> driveRoot(QChar letter)
     const QChar lower = letter.toLower();
     if (lower < QLatin1Char('a') || lower > QLatin1Char('z'))
         return std::nullopt;
-    // Asked for every path the program touches: one stat in the usual case.
-    const QString folder = drivesFolder() + QLatin1Char('/');
-    const QChar upper = lower.toUpper();
-    for (const QString& name : {QString(lower), QString(upper), QString(lower) + QLatin1Char(':'),
-                                QString(upper) + QLatin1Char(':')}) {
-        const QString candidate = folder + name;
+    // One stat in the usual case: the entry is named by the lower-case letter.
+    const QString prefix = drivesFolder() + QLatin1Char('/');
+    for (int variant = 0; variant < 4; ++variant) {
+        QString candidate = prefix;
+        candidate += (variant % 2 == 0) ? lower : lower.toUpper();
+        if (variant >= 2)
+            candidate += QLatin1Char(':');
         const QByteArray bytes = QFile::encodeName(candidate);
         struct stat st {};
         if (::stat(bytes.constData(), &st) == 0)
@@ -141,6 +159,36 @@ std::optional<DrivePath> resolve(const QString& path)
 
 std::optional<QString> toHost(const QString& path)
 {
+    // The usual case, an absolute drive path, is walked once without building
+    // a component list; anything else goes through resolve().
+    if (hasDrive(path) && path.size() > 2 && isSeparator(path.at(2))) {
+        const auto root = driveRoot(path.at(0));
+        if (!root)
+            return std::nullopt;
+        QString host = *root;
+        const qsizetype rootLength = host.endsWith(QLatin1Char('/')) ? host.size() - 1 : host.size();
+        host.truncate(rootLength);
+        host.reserve(rootLength + path.size());
+        const qsizetype n = path.size();
+        qsizetype start = 3;
+        while (start <= n) {
+            qsizetype end = start;
+            while (end < n && !isSeparator(path.at(end)))
+                ++end;
+            const QStringView part = QStringView(path).mid(start, end - start);
+            if (part == u"..") {
+                const qsizetype slash = host.lastIndexOf(QLatin1Char('/'));
+                host.truncate(std::max(rootLength, slash));
+            } else if (!part.isEmpty() && part != u".") {
+                host += QLatin1Char('/');
+                host += part;
+            }
+            start = end + 1;
+        }
+        if (host.isEmpty())
+            host = QStringLiteral("/");
+        return host;
+    }
     const auto resolved = resolve(path);
     if (!resolved)
         return std::nullopt;

@@ -4,7 +4,9 @@ find_program(ARCHIVON_XDOTOOL xdotool)
 if(ARCHIVON_XVFB AND ARCHIVON_XDOTOOL)
   add_test(NAME e2e_wizard
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_wizard.sh $<TARGET_FILE:archivon>)
-  set_tests_properties(e2e_wizard PROPERTIES
+  add_test(NAME e2e_backup
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_backup.sh $<TARGET_FILE:archivon>)
+  set_tests_properties(e2e_wizard e2e_backup PROPERTIES
     ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8"
     TIMEOUT 120)
 else()

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# A whole backup as a user makes it: the real program under a virtual X
+# server, the wizard, the shutdown tick, the start button and the boxes, by
+# clicks and keys. Then the destination tree, the marker file and the
+# shutdown requests (sent to recording fakes first on PATH) are checked.
+set -euo pipefail
+
+exe=$(readlink -f "${1:?usage: e2e_backup.sh path/to/archivon}")
+work=$(mktemp -d)
+xvfb=""
+app=""
+
+cleanup() {
+    [ -n "$app" ] && kill "$app" 2>/dev/null || true
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    [ -f "$work/app.log" ] && sed 's/^/  program: /' "$work/app.log" >&2
+    exit 1
+}
+
+# The program runs from a folder of its own: the marker is written beside it.
+mkdir -p "$work/prog" "$work/fakebin" "$work/drives/r"
+cp "$exe" "$(dirname "$exe")"/anim*.gif "$work/prog/"
+for cmd in systemctl loginctl; do
+    printf '#!/bin/sh\necho "%s $*" >> "%s/requests"\n' "$cmd" "$work" > "$work/fakebin/$cmd"
+    chmod +x "$work/fakebin/$cmd"
+done
+
+# The four sources, one of them with a deeper tree, a hidden file and an empty folder.
+c="$work/drives/c"
+mkdir -p "$c/Documenti/Lettere/2026" "$c/Documenti/vuota" \
+         "$c/Sys/Windows/Application Data/Identities" "$c/Sys/Windows/Preferiti" \
+         "$c/Sys/Windows/Application Data/Microsoft/Address Book"
+echo "lettera" > "$c/Documenti/Lettere/2026/gennaio.txt"
+head -c 300000 /dev/urandom > "$c/Documenti/dati.bin"
+echo "nascosto" > "$c/Documenti/.nascosto"
+echo "posta" > "$c/Sys/Windows/Application Data/Identities/posta.dbx"
+echo "[InternetShortcut]" > "$c/Sys/Windows/Preferiti/sito.url"
+echo "rubrica" > "$c/Sys/Windows/Application Data/Microsoft/Address Book/rubrica.wab"
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$work/display" 2> "$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+
+PATH="$work/fakebin:$PATH" ARCHIVON_DRIVES="$work/drives" QT_QPA_PLATFORM=xcb \
+    "$work/prog/archivon" > "$work/app.log" 2>&1 &
+app=$!
+
+# Answers the next message box with a key: Return is OK, or Yes.
+answer_box() {
+    local box
+    box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Archivon$' | head -n1) ||
+        fail "no message box appeared ($1)"
+    xdotool windowfocus --sync "$box"
+    sleep 0.2
+    xdotool key Return
+    for _ in $(seq 50); do
+        xdotool search --onlyvisible --name '^Archivon$' > /dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    fail "the message box did not close ($1)"
+}
+
+wizard=$(timeout 20 xdotool search --sync --onlyvisible --name '^Form4$' | head -n1) ||
+    fail "the start wizard did not appear"
+eval "$(xdotool getwindowgeometry --shell "$wizard")"
+xdotool mousemove $((X + 60)) $((Y + 36)) click 1
+sleep 0.3
+xdotool mousemove $((X + 148)) $((Y + 212)) click 1
+sleep 0.3
+xdotool type --delay 30 'ufficio2'
+xdotool key alt+v
+
+main=$(timeout 20 xdotool search --sync --onlyvisible --name 'QORL - Backup & Restore v. 1.0' | head -n1) ||
+    fail "the main window did not appear"
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$main")"
+
+# The shutdown tick (design place 2880, 6960 twips) warns once.
+xdotool mousemove $((X + 200)) $((Y + 472)) click 1
+answer_box "shutdown warning"
+# "Avvia Backup" (9960, 120 twips, 1815 wide): the confirmation, answered Yes.
+xdotool mousemove $((X + 724)) $((Y + 16)) click 1
+answer_box "confirmation"
+
+marker="$work/prog/oldimp.pvx"
+for _ in $(seq 300); do
+    [ -f "$marker" ] && break
+    sleep 0.1
+done
+[ -f "$marker" ] || fail "no marker file after the backup"
+
+root="$work/drives/r/BKPQORL/$(uname -n)_ufficio2"
+compare() { # source destination
+    diff -r -x '.*' "$1" "$2" > /dev/null || fail "$2 does not mirror $1"
+    [ -z "$(find "$2" -name '.*')" ] || fail "hidden entries were copied into $2"
+}
+compare "$c/Documenti" "$root/Documenti"
+compare "$c/Sys/Windows/Application Data/Identities" "$root/Outlook"
+compare "$c/Sys/Windows/Preferiti" "$root/Preferiti"
+compare "$c/Sys/Windows/Application Data/Microsoft/Address Book" "$root/Address Book"
+[ -d "$root/Documenti/vuota" ] || fail "the empty folder was not mirrored"
+
+expected=$(printf 'C:\\Documenti\r\nR:\\BKPQORL\\%s_ufficio2\\Documenti\r\n' "$(uname -n)")
+[ "$(cat "$marker")" = "$expected" ] || fail "marker file: $(od -c "$marker" | head -n5)"
+
+for _ in $(seq 50); do
+    [ "$(wc -l < "$work/requests" 2>/dev/null || echo 0)" -ge 2 ] && break
+    sleep 0.1
+done
+[ "$(head -n1 "$work/requests")" = "systemctl poweroff --ignore-inhibitors" ] ||
+    fail "no shutdown request first: $(cat "$work/requests" 2>/dev/null)"
+sed -n 2p "$work/requests" | grep -q '^loginctl terminate-' || fail "no log-off request second"
+
+kill -0 "$app" 2>/dev/null || fail "the program ended"
+echo "PASS"
