@@ -97,6 +97,7 @@ Form1::Form1(QWidget* parent)
     connect(m_ui->Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
     connect(m_ui->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(&Timer_stima, &QTimer::timeout, this, &Form1::Timer_stima_Timer);
+    connectCommands();
 }
 
 Form1::~Form1() = default;

@@ -54,11 +54,23 @@ public:
     void Spegni_PC();
     void Command5_Click();
 
+    /// Choose the source (Command1) or destination (Command2) folder through
+    /// the folder picker; show the information box (Command4).
+    void Command1_Click();
+    void Command2_Click();
+    void Command4_Click();
+    /// Keeps a trailing backslash on the chosen destination.
+    void Text_destinazione_Change();
+    /// Rescales every control in proportion to the window's size.
+    void Form_Resize();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void Form_Unload();
+    void connectCommands();
     void CreaCartelleBackup();
 
     std::unique_ptr<Ui::Form1> m_ui;
