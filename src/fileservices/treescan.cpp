@@ -27,11 +27,9 @@ void appendSubfolders(const QString& Percorso, QStringList& cartelle, qint64& n,
         // A host name holding a backslash cannot be written as a path.
         if (isDotName(name) || name.contains(QLatin1Char('\\')))
             continue;
-        QString folder = Percorso + name;
-        // An entry whose attributes cannot be read is taken for a folder.
-        if (const auto attrs = platform::attributes(folder);
-            attrs && !(*attrs & platform::Directory))
+        if (!(search.lastAttributes() & platform::Directory))
             continue;
+        QString folder = Percorso + name;
         if (const auto id = platform::fileId(folder); id && !seen.insert(*id).second)
             continue;
         folder.replace(QLatin1String("\\\\"), QLatin1String("\\"));

@@ -325,6 +325,8 @@ struct DirSearch::Impl
     QRegularExpression pattern;
     QString single; // an exact name, answered once
     bool singleDone = true;
+    unsigned singleAttributes = 0;
+    unsigned last = 0;
 
     bool accepts(unsigned attrs) const
     {
@@ -363,6 +365,7 @@ DirSearch::DirSearch(const QString& pattern, unsigned mask) : d(std::make_unique
         const auto resolved = resolve(pattern);
         if (d->accepts(*attrs) && resolved && !resolved->components.isEmpty()) {
             d->single = resolved->components.last();
+            d->singleAttributes = *attrs;
             d->singleDone = false;
         }
         return;
@@ -405,6 +408,7 @@ QString DirSearch::next()
 {
     if (!d->singleDone) {
         d->singleDone = true;
+        d->last = d->singleAttributes;
         return d->single;
     }
     if (!d->dir)
@@ -433,13 +437,17 @@ QString DirSearch::next()
             else
                 attrs = System | (hidden ? unsigned(Hidden) : 0u);
         }
-        if (d->accepts(attrs))
+        if (d->accepts(attrs)) {
+            d->last = attrs;
             return name;
+        }
     }
     ::closedir(d->dir);
     d->dir = nullptr;
     return {};
 }
+
+unsigned DirSearch::lastAttributes() const { return d->last; }
 
 bool anyMatch(const QString& pattern, unsigned mask)
 {

@@ -85,6 +85,10 @@ public:
     QString error() const;
     /// The next matching name, or an empty string when there is none left.
     QString next();
+    /// Hidden, system, directory and archive bits of the name next() returned
+    /// last, as the search saw them (symlinks seen through); read-only is not
+    /// looked at. Spares a walk a second look at every entry.
+    unsigned lastAttributes() const;
 
 private:
     struct Impl;
