@@ -8,6 +8,7 @@
 #include "support/drives.h"
 #include "ui_Form1.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
@@ -158,6 +159,8 @@ private slots:
         QTest::newRow("destination inside source") << "C:\\s2" << "C:\\s2\\copia" << kSelfCopy;
         QTest::newRow("source inside destination") << "C:\\s2\\sub" << "C:\\s2" << kSelfCopy;
         QTest::newRow("same folder through a link") << "C:\\s2" << "R:\\alias" << kSelfCopy;
+        // The hidden single-pair boxes; the destination keeps a trailing backslash of its own.
+        QTest::newRow("hidden boxes equal") << "hidden:C:\\x\\" << "C:\\x" << kSelfCopy;
     }
     void pairsRefusedBeforeAnyQuestion()
     {
@@ -168,22 +171,17 @@ private slots:
         m_drives->makeDir("C:\\s2\\sub");
         QFile::link(m_drives->host("C:\\s2"), m_drives->host("R:\\alias"));
         m_drives->writeFile("R:\\BK\\d1\\vecchio.txt", "old");
-        setPair(2, source, destination);
+        if (source.startsWith("hidden:")) {
+            ui()->Text_sorgente->setText(source.mid(7));
+            ui()->Text_destinazione->setText(destination);
+        } else {
+            setPair(2, source, destination);
+        }
         ui()->Command3->click();
         QCOMPARE(m_boxes.shown.size(), 1);
         QVERIFY2(m_boxes.shown.first().text.startsWith(message), qPrintable(m_boxes.shown.first().text));
         QCOMPARE(m_drives->readFile("R:\\BK\\d1\\vecchio.txt"), QByteArray("old"));
         QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
-    }
-
-    void hiddenPairStillCompared()
-    {
-        fourPairs();
-        // The destination box keeps a trailing backslash of its own.
-        ui()->Text_sorgente->setText("C:\\x\\");
-        ui()->Text_destinazione->setText("C:\\x");
-        ui()->Command3->click();
-        QCOMPARE(m_boxes.texts(), QStringList{kSelfCopy});
     }
 
     void missingSourceKeepsItsOldBackup()
@@ -206,17 +204,24 @@ private slots:
         QCOMPARE(m_session.requests, (QStringList{"shutdown", "logoff"}));
     }
 
-    void spaceShortBeforePairThree()
+    // Pair 1 fits its drive exactly and is copied; pair 3 does not fit.
+    void freeSpacePerPair()
     {
         fourPairs();
-        if (!mountTmpfs('f', "64k"))
+        if (!mountTmpfs('f', "64k") || !mountTmpfs('g', "64k"))
             QSKIP("mounting a small tmpfs needs root");
+        m_drives->makeDir("F:\\d1");
+        const qint64 free = *ShowFreeSpace("F:\\");
+        m_drives->writeFile("C:\\s1\\f1.txt", QByteArray(free, 'e'));
         m_drives->writeFile("C:\\s3\\grande.bin", QByteArray(200 * 1024, 'g'));
-        setPair(3, "C:\\s3", "F:\\d3");
+        setPair(1, "C:\\s1", "F:\\d1");
+        setPair(3, "C:\\s3", "G:\\d3");
         ui()->Check1->setChecked(true);
         m_boxes.answerYes();
         ui()->Command3->click();
+        QCOMPARE(QFileInfo(m_drives->host("F:\\d1\\f1.txt")).size(), free);
         QCOMPARE(m_drives->readFile("R:\\BK\\d2\\f2.txt"), QByteArray(20, 'c'));
+        QVERIFY(!QFileInfo::exists(m_drives->host("G:\\d3")));
         QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d4")));
         QCOMPARE(count(kNoSpace), 1);
         QVERIFY(ui()->Lbl_dim_tot->text().startsWith("Dimensione da copiare : 200,"));
@@ -224,26 +229,7 @@ private slots:
         QVERIFY(m_session.requests.isEmpty());
         // The window is ready for another try.
         QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
-        QVERIFY(!m_form->Timer_stima.isActive());
-        QVERIFY(ui()->Command1->isEnabled());
-        QVERIFY(!run().isRunning());
-    }
-
-    void freeSpaceExactlyEqualPasses()
-    {
-        fourPairs();
-        if (!mountTmpfs('f', "64k"))
-            QSKIP("mounting a small tmpfs needs root");
-        m_drives->makeDir("F:\\d1");
-        const qint64 free = *ShowFreeSpace("F:\\");
-        QDir(m_drives->host("C:\\s1")).removeRecursively();
-        m_drives->writeFile("C:\\s1\\esatto.bin", QByteArray(free, 'e'));
-        setPair(1, "C:\\s1", "F:\\d1");
-        m_boxes.answerYes();
-        ui()->Command3->click();
-        QCOMPARE(count(kNoSpace), 0);
-        QCOMPARE(QFileInfo(m_drives->host("F:\\d1\\esatto.bin")).size(), free);
-        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Operazione completata con successo!"));
+        QVERIFY(!m_form->Timer_stima.isActive() && ui()->Command1->isEnabled() && !run().isRunning());
     }
 
     void driveNotReady()
@@ -258,93 +244,62 @@ private slots:
         QVERIFY(ui()->Command1->isEnabled());
     }
 
-    void stopConfirmedDuringTheScan()
+    // A stop click arrives at the first yield after the status line first
+    // matches; a second click (a new start) may follow it while the run unwinds.
+    void stops_data()
     {
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<bool>("startAgain");
+        QTest::newRow("confirmed while pair 2 is scanned") << "Analisi in corso...#2" << true << false;
+        QTest::newRow("confirmed during a large copy, then a start click") << "grande.bin" << true << true;
+        QTest::newRow("refused") << "Analisi in corso...#1" << false << false;
+    }
+    void stops()
+    {
+        QFETCH(QString, trigger);
+        QFETCH(bool, confirm);
+        QFETCH(bool, startAgain);
         fourPairs();
         m_drives->makeDir("C:\\s2\\a\\b");
-        m_boxes.answerYes(); // start
-        m_boxes.answerYes(); // stop
-        // The click reaches the window at the scan's first yield.
-        int scans = 0;
+        m_drives->writeFile("C:\\s3\\grande.bin", QByteArray(40 * 1024 * 1024, 'g'));
+        m_boxes.answerYes();
+        confirm ? m_boxes.answerYes() : m_boxes.answerNo();
+        const QStringList parts = trigger.split('#');
+        int seen = 0;
         run().onStatus = [&](const QString& s) {
-            if (s == "Analisi in corso..." && ++scans == 2)
+            if (s.contains(parts.first()) && ++seen == parts.value(1, "1").toInt()) {
                 QTimer::singleShot(0, ui()->Command3, &QPushButton::click);
+                if (startAgain)
+                    QTimer::singleShot(0, ui()->Command3, &QPushButton::click);
+            }
         };
         ui()->Command3->click();
         QCOMPARE(count(kStopQuestion), 1);
-        // Pair 2's folders were still made; its file was not copied; nothing after it.
-        QVERIFY(QFileInfo(m_drives->host("R:\\BK\\d2\\a\\b")).isDir());
-        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d2\\f2.txt")));
-        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d3")));
-        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Interrotto dall'utente!"));
-        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
-        QVERIFY(!QFileInfo::exists(marker()));
+        QCOMPARE(count(kConfirm), 1); // a start while the stopped run unwinds is refused
+        QCOMPARE(m_boxes.unexpected, 0);
         QVERIFY(!run().isRunning());
+        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+        if (!confirm) {
+            QVERIFY(!m_form->InPausa);
+            QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Operazione completata con successo!"));
+            QCOMPARE(m_drives->readFile("R:\\BK\\d4\\f4.txt"), QByteArray(40, 'e'));
+            return;
+        }
+        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Interrotto dall'utente!"));
+        // Pair 2's folders are made even when the stop came during its scan.
+        QVERIFY(QFileInfo(m_drives->host("R:\\BK\\d2\\a\\b")).isDir());
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d3\\grande.bin")));
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d4")));
+        QVERIFY(!QFileInfo::exists(marker()));
+        // The abandoned copy left nothing behind.
+        const QStringList left = QDir(m_drives->host("R:\\BK\\d3")).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY2(!left.join("").contains("archivon"), qPrintable(left.join(",")));
         // A second start begins again at pair 1 with the flags cleared.
         m_boxes.answerYes();
+        run().onStatus = nullptr;
         ui()->Command3->click();
         QVERIFY(!m_form->InPausa && !m_form->Interruzione);
-        QCOMPARE(m_drives->readFile("R:\\BK\\d4\\f4.txt"), QByteArray(40, 'e'));
-    }
-
-    void stopConfirmedDuringACopy()
-    {
-        fourPairs();
-        m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(40 * 1024 * 1024, 'g'));
-        m_boxes.answerYes(); // start
-        m_boxes.answerYes(); // stop
-        bool clicked = false;
-        run().onStatus = [&](const QString& s) {
-            if (!clicked && s.contains("grande.bin")) {
-                clicked = true;
-                QTimer::singleShot(0, ui()->Command3, &QPushButton::click);
-            }
-        };
-        ui()->Command3->click();
-        QVERIFY(clicked);
-        QCOMPARE(count(kStopQuestion), 1);
-        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d1\\grande.bin")));
-        const QStringList left = QDir(m_drives->host("R:\\BK\\d1")).entryList(QDir::Files | QDir::Hidden);
-        QVERIFY2(left.size() <= 1 && !left.join("").contains("archivon"), qPrintable(left.join(",")));
-        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Interrotto dall'utente!"));
-    }
-
-    void startRefusedWhileUnwinding()
-    {
-        fourPairs();
-        m_drives->makeDir("C:\\s1\\a");
-        m_boxes.answerYes(); // start
-        m_boxes.answerYes(); // stop
-        int clicks = 0;
-        run().onStatus = [&](const QString& s) {
-            if (s == "Analisi in corso..." && clicks++ == 0) {
-                QTimer::singleShot(0, ui()->Command3, &QPushButton::click); // stop
-                QTimer::singleShot(0, ui()->Command3, &QPushButton::click); // start again
-            }
-        };
-        ui()->Command3->click();
-        QCOMPARE(count(kConfirm), 1);
-        QCOMPARE(count(kStopQuestion), 1);
-        QVERIFY(m_boxes.unexpected == 0);
-        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Interrotto dall'utente!"));
-    }
-
-    void stopRefused()
-    {
-        fourPairs();
-        m_boxes.answerYes(); // start
-        m_boxes.answerNo();  // stop? no
-        bool clicked = false;
-        run().onStatus = [&](const QString& s) {
-            if (!clicked && s == "Analisi in corso...") {
-                clicked = true;
-                QTimer::singleShot(0, ui()->Command3, &QPushButton::click);
-            }
-        };
-        ui()->Command3->click();
-        QCOMPARE(count(kStopQuestion), 1);
-        QVERIFY(!m_form->InPausa);
-        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Operazione completata con successo!"));
         QCOMPARE(m_drives->readFile("R:\\BK\\d4\\f4.txt"), QByteArray(40, 'e'));
     }
 

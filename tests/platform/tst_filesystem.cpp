@@ -1,17 +1,13 @@
 #include "platform/filesystem.h"
 #include "platform/drives.h"
-#include "platform/prompter.h"
-#include "platform/session.h"
 #include "platform/textfile.h"
 #include "support/drives.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QtTest>
 
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -166,36 +162,6 @@ private slots:
         QCOMPARE(allNames("R:\\*.*", 55), QStringList{"keep.txt"});
     }
 
-    void fullDiskLeavesNoPartialFile()
-    {
-        test::TempDrives drives;
-        const QString mountPoint = drives.root('f');
-        if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0)
-            QSKIP("mounting a small tmpfs needs root");
-        drives.writeFile("C:\\big", QByteArray(256 * 1024, 'b'));
-        drives.writeFile("C:\\small", QByteArray(1000, 's'));
-        const Status s = copyFile("C:\\big", "F:\\big");
-        QVERIFY(!s);
-        QCOMPARE(s.error(), QStringLiteral("spazio su disco esaurito"));
-        QCOMPARE(allNames("F:\\*.*", 55), QStringList{});
-        QVERIFY(copyFile("C:\\small", "F:\\small"));
-        const auto free1 = freeSpace('F');
-        QVERIFY(free1 && *free1 < 64 * 1024);
-        ::umount(QFile::encodeName(mountPoint).constData());
-    }
-
-    void freeSpaceAndLength()
-    {
-        test::TempDrives drives;
-        drives.writeFile("R:\\x\\f.bin", QByteArray(1234, 'f'));
-        QCOMPARE(*fileLength("R:\\x\\f.bin"), qint64(1234));
-        QVERIFY(!fileLength("R:\\x"));
-        QVERIFY(!fileLength("R:\\x\\none"));
-        const auto free = freeSpace('R');
-        QVERIFY(free && *free > 0);
-        QVERIFY(!freeSpace('Q'));
-    }
-
     void markerTextFile()
     {
         test::TempDrives drives;
@@ -209,26 +175,6 @@ private slots:
         QCOMPARE(allNames("R:\\*.*", 55), QStringList{"oldimp.pvx"});
     }
 
-    void sessionAndBoxSeams()
-    {
-        RecordingSessionControl fake;
-        setSession(&fake);
-        session().shutdownForced();
-        session().logoffForced();
-        QCOMPARE(fake.requests, (QStringList{"shutdown", "logoff"}));
-        setSession(nullptr);
-
-        ScriptedPrompter boxes;
-        setPrompter(&boxes);
-        boxes.answerYes();
-        boxes.answerInput("Nuova");
-        QVERIFY(ask("Sei sicuro?"));
-        QCOMPARE(prompter().input("Nome", "x", kAppTitle).value_or(QString()), QStringLiteral("Nuova"));
-        QVERIFY(!ask("Ancora?")); // nothing scripted: No, and counted
-        QCOMPARE(boxes.unexpected, 1);
-        QCOMPARE(boxes.shown.first().title, QStringLiteral("Archivon"));
-        setPrompter(nullptr);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestFileSystem)
