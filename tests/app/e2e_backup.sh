@@ -5,32 +5,7 @@
 # shutdown requests (sent to recording fakes first on PATH) are checked.
 set -euo pipefail
 
-exe=$(readlink -f "${1:?usage: e2e_backup.sh path/to/archivon}")
-work=$(mktemp -d)
-xvfb=""
-app=""
-
-cleanup() {
-    [ -n "$app" ] && kill "$app" 2>/dev/null || true
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    [ -f "$work/app.log" ] && sed 's/^/  program: /' "$work/app.log" >&2
-    exit 1
-}
-
-# The program runs from a folder of its own: the marker is written beside it.
-mkdir -p "$work/prog" "$work/fakebin" "$work/drives/r"
-cp "$exe" "$(dirname "$exe")"/anim*.gif "$work/prog/"
-for cmd in systemctl loginctl; do
-    printf '#!/bin/sh\necho "%s $*" >> "%s/requests"\n' "$cmd" "$work" > "$work/fakebin/$cmd"
-    chmod +x "$work/fakebin/$cmd"
-done
+source "$(dirname "$0")/../support/e2e.sh"
 
 # The four sources, one of them with a deeper tree, a hidden file and an empty folder.
 c="$work/drives/c"
@@ -44,18 +19,7 @@ echo "posta" > "$c/Sys/Windows/Application Data/Identities/posta.dbx"
 echo "[InternetShortcut]" > "$c/Sys/Windows/Preferiti/sito.url"
 echo "rubrica" > "$c/Sys/Windows/Application Data/Microsoft/Address Book/rubrica.wab"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$work/display" 2> "$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-
-PATH="$work/fakebin:$PATH" ARCHIVON_DRIVES="$work/drives" QT_QPA_PLATFORM=xcb \
-    "$work/prog/archivon" > "$work/app.log" 2>&1 &
-app=$!
+e2e_start "${1:?usage: e2e_backup.sh path/to/archivon}"
 
 # Answers the next message box with a key: Return is OK, or Yes.
 answer_box() {
@@ -66,25 +30,13 @@ answer_box() {
     sleep 0.2
     xdotool key Return
     for _ in $(seq 50); do
-        xdotool search --onlyvisible --name '^Archivon$' > /dev/null 2>&1 || return 0
+        box_open || return 0
         sleep 0.1
     done
     fail "the message box did not close ($1)"
 }
 
-wizard=$(timeout 20 xdotool search --sync --onlyvisible --name '^Form4$' | head -n1) ||
-    fail "the start wizard did not appear"
-eval "$(xdotool getwindowgeometry --shell "$wizard")"
-xdotool mousemove $((X + 60)) $((Y + 36)) click 1
-sleep 0.3
-xdotool mousemove $((X + 148)) $((Y + 212)) click 1
-sleep 0.3
-xdotool type --delay 30 'ufficio2'
-xdotool key alt+v
-
-main=$(timeout 20 xdotool search --sync --onlyvisible --name 'QORL - Backup & Restore v. 1.0' | head -n1) ||
-    fail "the main window did not appear"
-sleep 0.5
+e2e_wizard ufficio2
 eval "$(xdotool getwindowgeometry --shell "$main")"
 
 # The shutdown tick (design place 2880, 6960 twips) warns once.

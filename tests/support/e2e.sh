@@ -1,0 +1,73 @@
+# Shared by the script tests that start the real program under a virtual X
+# server. Source it, then: e2e_start EXE [SCREEN], e2e_wizard [NAME].
+# Shutdown and log-off go to recording fakes first on PATH: nothing here may
+# reach the real commands.
+set -euo pipefail
+
+work=$(mktemp -d)
+xvfb=""
+app=""
+
+e2e_cleanup() {
+    [ -n "$app" ] && kill "$app" 2>/dev/null || true
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap e2e_cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    [ -f "$work/app.log" ] && sed 's/^/  program: /' "$work/app.log" >&2
+    exit 1
+}
+
+box_open() { xdotool search --onlyvisible --name '^Archivon$' > /dev/null 2>&1; }
+
+mkdir -p "$work/prog" "$work/fakebin" "$work/drives/c" "$work/drives/r"
+for cmd in systemctl loginctl; do
+    printf '#!/bin/sh\necho "%s $*" >> "%s/requests"\n' "$cmd" "$work" > "$work/fakebin/$cmd"
+    chmod +x "$work/fakebin/$cmd"
+done
+
+# Starts Xvfb (it picks a free display) and the program from PROGDIR, which
+# defaults to a copy in $work/prog, so that the marker lands there.
+e2e_start() { # exe [screen] [progdir]
+    local exe screen=${2:-1024x768x24} progdir=${3:-$work/prog}
+    exe=$(readlink -f "$1")
+    if [ "$progdir" = "$work/prog" ]; then
+        cp "$exe" "$(dirname "$exe")"/anim*.gif "$work/prog/"
+        exe="$work/prog/archivon"
+    fi
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3> "$work/display" 2> "$work/xvfb.log" &
+    xvfb=$!
+    for _ in $(seq 100); do
+        [ -s "$work/display" ] && break
+        sleep 0.1
+    done
+    [ -s "$work/display" ] || fail "Xvfb did not start"
+    export DISPLAY=":$(head -n1 "$work/display")"
+    PATH="$work/fakebin:$PATH" ARCHIVON_DRIVES="$work/drives" QT_QPA_PLATFORM=xcb \
+        "$exe" > "$work/app.log" 2>&1 &
+    app=$!
+}
+
+# Backup, the user name typed if given, Alt+V; sets $main to the main window.
+e2e_wizard() { # [name]
+    local wizard
+    wizard=$(timeout 20 xdotool search --sync --onlyvisible --name '^Form4$' | head -n1) ||
+        fail "the start wizard did not appear"
+    eval "$(xdotool getwindowgeometry --shell "$wizard")"
+    # Option1 "Backup da PC a Server", then the user name box (design places, in pixels).
+    xdotool mousemove $((X + 60)) $((Y + 36)) click 1
+    sleep 0.3
+    if [ -n "${1:-}" ]; then
+        xdotool mousemove $((X + 148)) $((Y + 212)) click 1
+        sleep 0.3
+        xdotool type --delay 30 "$1"
+    fi
+    xdotool key alt+v
+    main=$(timeout 20 xdotool search --sync --onlyvisible --name 'QORL - Backup & Restore v. 1.0' | head -n1) ||
+        fail "the main window did not appear"
+    sleep 0.5
+}
