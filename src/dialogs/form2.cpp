@@ -280,12 +280,7 @@ Form2::Form2(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_ui(std::make_unique<Ui::Form2>())
 {
-    loadResources();
-    setFont(windowFont());
-    m_ui->setupUi(this);
-    setFixedSize(size());
-    centreOnScreen(this);
-    pressButtonsOnEnter(this);
+    setUpWindow(this, *m_ui);
 
     // The lists open on the process's current folder and its drive.
     if (!m_ui->Dir1->setPath(platform::currentFolder()))

@@ -13,12 +13,7 @@ Form3::Form3(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_ui(std::make_unique<Ui::Form3>())
 {
-    loadResources();
-    setFont(windowFont());
-    m_ui->setupUi(this);
-    setFixedSize(size());
-    centreOnScreen(this);
-    pressButtonsOnEnter(this);
+    setUpWindow(this, *m_ui);
     connect(m_ui->Command1, &QPushButton::clicked, this, &Form3::Command1_Click);
 }
 

@@ -19,12 +19,7 @@ FormAvvio::FormAvvio(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       m_ui(std::make_unique<Ui::Form_avvio>())
 {
-    loadResources();
-    setFont(windowFont());
-    m_ui->setupUi(this);
-    setFixedSize(size());
-    centreOnScreen(this);
-    pressButtonsOnEnter(this);
+    setUpWindow(this, *m_ui);
 
     m_ui->Combo1->installEventFilter(this);
     connect(m_ui->Combo1, &QComboBox::activated, this, &FormAvvio::Combo1_Click);

@@ -1,8 +1,7 @@
 #pragma once
 
 #include <QFont>
-
-class QWidget;
+#include <QWidget>
 
 namespace archivon {
 
@@ -24,5 +23,20 @@ void pressButtonsOnEnter(QWidget* window);
 
 /// Puts a top-level window in the middle of the screen it will open on.
 void centreOnScreen(QWidget* window);
+
+/// Builds a window from its design: the program's pictures and font, the
+/// controls, the designed size held fixed unless the window may be resized,
+/// centred, and Enter pressing the focused button.
+template <typename Ui>
+void setUpWindow(QWidget* window, Ui& ui, bool resizable = false)
+{
+    loadResources();
+    window->setFont(windowFont());
+    ui.setupUi(window);
+    if (!resizable)
+        window->setFixedSize(window->size());
+    centreOnScreen(window);
+    pressButtonsOnEnter(window);
+}
 
 } // namespace archivon

@@ -84,11 +84,8 @@ Form1::Form1(QWidget* parent)
       Timer_stima(this), m_ui(std::make_unique<Ui::Form1>()),
       m_run(std::make_unique<BackupRun>(*this))
 {
-    loadResources();
-    setFont(windowFont());
-    m_ui->setupUi(this);
-    centreOnScreen(this);
-    pressButtonsOnEnter(this);
+    // Resizable: the controls follow the window in proportion.
+    setUpWindow(this, *m_ui, true);
 
     Timer_stima.setObjectName(QStringLiteral("Timer_stima"));
     Timer_stima.setInterval(1000);
