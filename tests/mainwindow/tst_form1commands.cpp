@@ -1,9 +1,7 @@
-// The main window's small commands: choosing a folder through the picker,
-// the destination's trailing backslash, the proportional resize, and the end
-// of the program with other windows open.
+// The main window's small commands: the folder choice through the picker, the destination's
+// trailing backslash and the resize. (Closing it with others open: tst_forms.)
 #include "app/forms.h"
 #include "dialogs/form2.h"
-#include "dialogs/form3.h"
 #include "mainwindow/form1.h"
 #include "platform/drives.h"
 #include "platform/prompter.h"
@@ -11,7 +9,6 @@
 #include "ui_Form1.h"
 #include "ui_Form2.h"
 
-#include <QApplication>
 #include <QtTest>
 
 using namespace archivon;
@@ -20,70 +17,48 @@ class TestForm1Commands : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<test::TempDrives> m_drives;
-    std::unique_ptr<platform::ScriptedPrompter> m_boxes;
+    std::optional<test::TempDrives> m_drives;
+    std::optional<platform::ScriptedPrompter> m_boxes;
 
 private slots:
     void init()
     {
-        m_drives = std::make_unique<test::TempDrives>();
-        m_boxes = std::make_unique<platform::ScriptedPrompter>();
-        platform::setPrompter(m_boxes.get());
+        m_drives.emplace();
+        platform::setPrompter(&m_boxes.emplace());
     }
-
     void cleanup()
     {
         Forms::unloadAll();
         platform::setPrompter(nullptr);
-        m_boxes.reset();
-        m_drives.reset();
     }
 
     void folderChoice_data()
     {
         QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("text");    // empty: the design text stays
-        QTest::addColumn<QString>("opensOn"); // empty: the program folder
-        QTest::addColumn<QString>("close");   // how the picker is left, on C:\ .
-        QTest::newRow("source") << "Command1"
-                                << "R:\\BKPQORL"
-                                << "R:\\BKPQORL"
-                                << "Cmd_ok";
-        QTest::newRow("source, design text") << "Command1"
-                                             << ""
-                                             << ""
-                                             << "Cmd_ok";
-        QTest::newRow("destination") << "Command2"
-                                     << "R:\\BKPQORL\\"
-                                     << "R:\\BKPQORL"
-                                     << "Cmd_ok";
-        QTest::newRow("destination, design text") << "Command2"
-                                                  << ""
-                                                  << ""
-                                                  << "Cmd_ok";
-        QTest::newRow("ANNULLA") << "Command2"
-                                 << "R:\\"
-                                 << "R:\\"
-                                 << "Command2";
-        QTest::newRow("window closed") << "Command1"
-                                       << "R:\\"
-                                       << "R:\\"
-                                       << "";
+        QTest::addColumn<QString>("text");  // the picker opens on it; none: the design text stays
+        QTest::addColumn<QString>("close"); // how the picker is left, on C:\ .
+        // clang-format off
+        QTest::newRow("source") << "Command1" << "R:\\BKPQORL" << "Cmd_ok";
+        QTest::newRow("source, design text a: program folder") << "Command1" << "" << "Cmd_ok";
+        QTest::newRow("destination") << "Command2" << "R:\\BKPQORL" << "Cmd_ok";
+        QTest::newRow("destination, design text") << "Command2" << "" << "Cmd_ok";
+        QTest::newRow("ANNULLA") << "Command2" << "R:\\" << "Command2";
+        QTest::newRow("window closed") << "Command1" << "R:\\" << "";
+        // clang-format on
     }
-
     void folderChoice()
     {
         QFETCH(QString, button);
         QFETCH(QString, text);
-        QFETCH(QString, opensOn);
         QFETCH(QString, close);
         const bool source = button == "Command1";
-        opensOn = opensOn.isEmpty() ? platform::programFolder() : opensOn;
+        const QString opensOn = text.isEmpty() ? platform::programFolder() : text;
         Ui::Form1* ui = Forms::form1()->ui();
         QLineEdit* box = source ? ui->Text_sorgente : ui->Text_destinazione;
         QLineEdit* other = source ? ui->Text_destinazione : ui->Text_sorgente;
         if (!text.isEmpty())
             box->setText(text);
+        const QString untouched = other->text();
 
         Forms::form1()->findChild<QPushButton*>(button)->click();
         Form2* picker = Forms::form2();
@@ -92,97 +67,35 @@ private slots:
         QCOMPARE(picker->windowTitle(),
                  source ? "Seleziona la cartella sorgente" : "Seleziona la cartella destinazione");
         QCOMPARE(picker->ui()->lbl_percorso->text(), opensOn);
-        const QString shown = source ? opensOn : opensOn + (opensOn.endsWith("\\") ? "" : "\\");
+        const QString shown = source || opensOn.endsWith("\\") ? opensOn : opensOn + "\\";
         QCOMPARE(box->text(), shown); // the fallback writes the box at once
-        const QString untouched = other->text();
-
         QVERIFY(picker->ui()->Dir1->setPath("C:\\"));
-        if (close.isEmpty())
-            picker->close();
-        else
-            picker->findChild<QPushButton*>(close)->click();
+        close.isEmpty() ? void(picker->close()) : picker->findChild<QPushButton*>(close)->click();
         QCOMPARE(box->text(), close == "Cmd_ok" ? QString("C:\\") : shown);
-        QCOMPARE(other->text(), untouched);
-        QVERIFY(!Forms::isLoaded("Form2") && m_boxes->shown.isEmpty());
+        QVERIFY(other->text() == untouched && !Forms::isLoaded("Form2") &&
+                m_boxes->shown.isEmpty());
     }
 
     void trailingBackslash()
     {
         QLineEdit* box = Forms::form1()->ui()->Text_destinazione;
         QSignalSpy changed(box, &QLineEdit::textChanged);
-        box->setText(""); // cleared
-        QCOMPARE(box->text(), QString("\\"));
-        box->setText("R:\\"); // a drive root
-        QCOMPARE(box->text(), QString("R:\\"));
-        box->setText("R:\\BKPQORL");
-        QCOMPARE(box->text(), QString("R:\\BKPQORL\\"));
+        for (const char* text : {"", "R:\\", "R:\\BKPQORL"}) {
+            box->setText(text);
+            QCOMPARE(box->text(), QString(text).endsWith('\\') ? text : QString(text) + '\\');
+        }
         QCOMPARE(changed.count(), 5); // each append changes the text once more, no further
     }
 
-    // Everything scales but the status bar, which keeps its height and docks
-    // at the bottom across the whole width. An empty size maximises.
-    void resize_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QRect>("command3");
-        QTest::newRow("design") << QSize(794, 578) << QRect(664, 8, 121, 17);
-        QTest::newRow("150 % wide") << QSize(1191, 578) << QRect(996, 8, 181, 17);
-        QTest::newRow("150 %") << QSize(1191, 867) << QRect(996, 12, 181, 25);
-        QTest::newRow("maximised") << QSize() << QRect();
-    }
-
+    // Everything scales but the status bar: it keeps its height, docked across the bottom.
     void resize()
     {
-        QFETCH(QSize, size);
         Form1* main = Forms::form1();
         main->show();
         QVERIFY(QTest::qWaitForWindowExposed(main));
-        if (size.isValid()) {
-            main->resize(size);
-            QTEST(main->ui()->Command3->geometry(), "command3");
-        } else {
-            main->showMaximized();
-            QTRY_VERIFY(main->isMaximized() && main->width() > 794);
-        }
-        QCOMPARE(main->ui()->StatusBar1->geometry(),
-                 QRect(0, main->height() - 28, main->width(), 28));
-    }
-
-    void closingEndsProgram_data()
-    {
-        QTest::addColumn<QString>("open");
-        QTest::newRow("picker") << "picker";
-        QTest::newRow("information box") << "info";
-        QTest::newRow("picker's input box") << "input";
-    }
-
-    void closingEndsProgram()
-    {
-        QFETCH(QString, open);
-        QTimer never; // the program did not end
-        never.callOnTimeout([] { QCoreApplication::exit(99); });
-        never.start(5000);
-        QTimer::singleShot(0, [&] {
-            Form1* main = Forms::form1();
-            main->show();
-            if (open == "info") {
-                main->Command4_Click();
-                QVERIFY(Forms::form3()->isVisible() && !Forms::form3()->isModal());
-            } else {
-                main->Command1_Click();
-            }
-            if (open == "input") {
-                m_boxes->whileOpen([] { Forms::form1()->close(); });
-                m_boxes->answerInput("Dopo");
-                Forms::form2()->Command1_Click();
-            } else {
-                main->close();
-            }
-        });
-        QCOMPARE(QApplication::exec(), 0);
-        for (const char* name : {"Form1", "Form2", "Form3"})
-            QVERIFY2(!Forms::isLoaded(name), name);
-        QVERIFY(!QFileInfo::exists(m_drives->programFolder() + "/Dopo"));
+        main->resize(1191, 867);
+        QCOMPARE(main->ui()->Command3->geometry(), QRect(996, 12, 181, 25));
+        QCOMPARE(main->ui()->StatusBar1->geometry(), QRect(0, 839, 1191, 28));
     }
 };
 
