@@ -167,6 +167,11 @@ void Form1::Command5_Click()
 void Form1::closeEvent(QCloseEvent* event)
 {
     event->accept();
+    // Closed in the middle of a backup (inside one of its yields), the window
+    // must outlive the run that is still on the stack: the run sees the end
+    // at its next stop check and unwinds, and the window goes after it.
+    if (m_run->isRunning())
+        setAttribute(Qt::WA_DeleteOnClose, false);
     Form_Unload();
 }
 

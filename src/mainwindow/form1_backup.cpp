@@ -1,6 +1,7 @@
 // The main window's part in a backup: the start button, the time estimate and
 // the shutdown at the end.
 
+#include "app/forms.h"
 #include "backup/backuprun.h"
 #include "fileservices/texts.h"
 #include "mainwindow/form1.h"
@@ -10,7 +11,13 @@
 
 namespace archivon {
 
-void Form1::Command3_Click() { m_run->Command3_Click(); }
+void Form1::Command3_Click()
+{
+    m_run->Command3_Click();
+    // The window was closed while the run went on: it can go now.
+    if (Forms::ending() && !testAttribute(Qt::WA_DeleteOnClose) && !m_run->isRunning())
+        deleteLater();
+}
 
 void Form1::Check1_Click()
 {
