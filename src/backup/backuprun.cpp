@@ -28,6 +28,7 @@ namespace {
 const QString kStart = QStringLiteral("Avvia Backup");
 const QString kStop = QStringLiteral("Interrompi");
 const QString kSelfCopy = QStringLiteral("Eh no!Non puoi copiare una cartella su se stessa!!!");
+const QString kPendingCaption = QStringLiteral("Elenco cartelle ancora da copiare:");
 
 QString withoutDoubleBackslashes(QString path)
 {
@@ -202,6 +203,12 @@ void BackupRun::Command3_Click()
 
     m_running = true;
     m_failures.clear();
+    // The list and its caption go back to the folders still to copy.
+    if (m_listShowsFailures) {
+        ui->List1->clear();
+        ui->Label7->setText(kPendingCaption);
+        m_listShowsFailures = false;
+    }
     ui->Command1->setEnabled(false);
     ui->Command2->setEnabled(false);
     ui->Command3->setText(kStop);
@@ -274,6 +281,7 @@ void BackupRun::complete()
                             .arg(m_failures.size()));
         ui->Label7->setText(QStringLiteral("Elementi non copiati (percorso e motivo):"));
         ui->List1->clear();
+        m_listShowsFailures = true;
         for (const BackupFailure& f : m_failures)
             ui->List1->addItem(f.path + QStringLiteral(" : ") + f.reason);
         ui->Label7->show();

@@ -75,6 +75,7 @@ private:
 
     Form1& m_form;
     bool m_running = false;
+    bool m_listShowsFailures = false;
     QList<BackupFailure> m_failures;
     QElapsedTimer m_sinceYield;
 };

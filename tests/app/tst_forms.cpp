@@ -1,36 +1,23 @@
 // The end of the program: with its last window, and at once with the main window whatever
 // else is open. (Each window once, loaded before it shows: what every window test relies on.)
-#include "app/forms.h"
 #include "dialogs/form2.h"
 #include "dialogs/form3.h"
 #include "dialogs/formavvio.h"
 #include "mainwindow/form1.h"
-#include "platform/prompter.h"
-#include "support/drives.h"
+#include "support/windowfixture.h"
 
 #include <QAbstractButton>
 #include <QtTest>
 
 using namespace archivon;
 
-class TestForms : public QObject
+class TestForms : public QObject, test::WindowFixture
 {
     Q_OBJECT
 
-    std::optional<test::TempDrives> m_drives;
-    std::optional<platform::ScriptedPrompter> m_boxes;
-
 private slots:
-    void init()
-    {
-        m_drives.emplace();
-        platform::setPrompter(&m_boxes.emplace());
-    }
-    void cleanup()
-    {
-        Forms::unloadAll();
-        platform::setPrompter(nullptr);
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     void programEnds_data()
     {
@@ -62,8 +49,8 @@ private slots:
                     Forms::form2()->show();
                     Forms::form3()->show();
                 }
-                m_boxes->whileOpen([] { Forms::form1()->close(); }); // the picker's input box
-                m_boxes->answerInput("Dopo");
+                m_boxes.whileOpen([] { Forms::form1()->close(); }); // the picker's input box
+                m_boxes.answerInput("Dopo");
                 QWidget* w = form == "Form1"   ? static_cast<QWidget*>(Forms::form1())
                              : form == "Form2" ? static_cast<QWidget*>(Forms::form2())
                                                : Forms::form3();

@@ -1,11 +1,8 @@
-#include "app/forms.h"
 #include "backup/backuprun.h"
 #include "fileservices/queries.h"
 #include "mainwindow/form1.h"
 #include "platform/drives.h"
-#include "platform/prompter.h"
-#include "platform/session.h"
-#include "support/drives.h"
+#include "support/windowfixture.h"
 #include "ui_Form1.h"
 
 #include <QDir>
@@ -13,8 +10,6 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <QtTest>
-
-#include <sys/mount.h>
 
 using namespace archivon;
 
@@ -27,26 +22,19 @@ const QString kSelfCopy = QStringLiteral("Eh no!Non puoi copiare una cartella su
 
 } // namespace
 
-class TestBackupRun : public QObject
+class TestBackupRun : public QObject, test::WindowFixture
 {
     Q_OBJECT
 
-    std::unique_ptr<test::TempDrives> m_drives;
-    platform::ScriptedPrompter m_boxes;
-    platform::RecordingSessionControl m_session;
     Form1* m_form = nullptr;
-    QStringList m_mounts;
 
     Ui::Form1* ui() { return m_form->ui(); }
     BackupRun& run() { return m_form->run(); }
 
     void setPair(int n, const QString& s, const QString& d)
     {
-        QLineEdit* src[] = {ui()->Text_sorgente1, ui()->Text_sorgente2, ui()->Text_sorgente3, ui()->Text_sorgente4};
-        QLineEdit* dst[] = {ui()->Text_destinazione1, ui()->Text_destinazione2, ui()->Text_destinazione3,
-                            ui()->Text_destinazione4};
-        src[n - 1]->setText(s);
-        dst[n - 1]->setText(d);
+        m_form->findChild<QLineEdit*>(QStringLiteral("Text_sorgente%1").arg(n))->setText(s);
+        m_form->findChild<QLineEdit*>(QStringLiteral("Text_destinazione%1").arg(n))->setText(d);
     }
 
     // Four small pairs on C: and R:, each source with one file.
@@ -59,47 +47,19 @@ class TestBackupRun : public QObject
         m_drives->makeDir("R:\\BK");
     }
 
-    bool mountTmpfs(QChar drive, const char* size)
-    {
-        const QString point = m_drives->root(drive);
-        const QByteArray options = QByteArray("size=") + size;
-        if (::mount("tmpfs", QFile::encodeName(point).constData(), "tmpfs", 0, options.constData()) != 0)
-            return false;
-        m_mounts << point;
-        return true;
-    }
-
     QString marker() const { return m_drives->programFolder() + "/oldimp.pvx"; }
 
-    int count(const QString& startsWith) const
-    {
-        int n = 0;
-        for (const auto& s : m_boxes.shown)
-            n += s.text.startsWith(startsWith);
-        return n;
-    }
+    int count(const QString& text) const { return int(m_boxes.texts().filter(text).size()); }
 
 private slots:
     void init()
     {
-        m_drives = std::make_unique<test::TempDrives>();
-        m_boxes = platform::ScriptedPrompter();
-        m_session.requests.clear();
-        platform::setPrompter(&m_boxes);
-        platform::setSession(&m_session);
+        setUp();
         m_form = Forms::form1();
         m_form->show();
         run().yieldEveryMs = 0;
     }
-    void cleanup()
-    {
-        Forms::unloadAll();
-        for (const QString& m : std::exchange(m_mounts, {}))
-            ::umount(QFile::encodeName(m).constData());
-        platform::setPrompter(nullptr);
-        platform::setSession(nullptr);
-        m_drives.reset();
-    }
+    void cleanup() { tearDown(); } // the tmpfs mounts too
 
     void completedRun()
     {
@@ -122,9 +82,8 @@ private slots:
         QVERIFY(ui()->List1->isHidden() && ui()->Label7->isHidden() && ui()->TMaxAni1->isHidden());
         QCOMPARE(ui()->Barra_file->value(), ui()->Barra_file->max());
         QCOMPARE(ui()->Barra_totale->value(), ui()->Barra_totale->max());
-        QFile f(marker());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("C:\\s1\r\nR:\\BK\\d1\r\n"));
+        QCOMPARE(m_drives->readFile(platform::programFolder() + "\\oldimp.pvx"),
+                 QByteArray("C:\\s1\r\nR:\\BK\\d1\r\n"));
         QCOMPARE(m_session.requests, (QStringList{"shutdown", "logoff"}));
         // Without the tick, a second run makes no request.
         ui()->Check1->setChecked(false);
@@ -133,21 +92,8 @@ private slots:
         QCOMPARE(m_session.requests.size(), 2);
     }
 
-    void noAtTheConfirmationTouchesNothing()
-    {
-        fourPairs();
-        m_drives->writeFile("R:\\BK\\d1\\vecchio.txt", "old");
-        ui()->Text_destinazione->setText("x");
-        m_boxes.answerNo();
-        ui()->Command3->click();
-        QCOMPARE(m_drives->readFile("R:\\BK\\d1\\vecchio.txt"), QByteArray("old"));
-        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d2")));
-        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
-        QCOMPARE(ui()->Text_destinazione->text(), QStringLiteral("x\\"));
-        QVERIFY(!QFileInfo::exists(marker()));
-    }
-
-    void pairsRefusedBeforeAnyQuestion_data()
+    // Nothing is touched: a pair refused before any question, or a No to the question.
+    void nothingTouched_data()
     {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("destination");
@@ -161,8 +107,9 @@ private slots:
         QTest::newRow("same folder through a link") << "C:\\s2" << "R:\\alias" << kSelfCopy;
         // The hidden single-pair boxes; the destination keeps a trailing backslash of its own.
         QTest::newRow("hidden boxes equal") << "hidden:C:\\x\\" << "C:\\x" << kSelfCopy;
+        QTest::newRow("No at the confirmation") << "C:\\s2" << "R:\\BK\\d2" << kConfirm;
     }
-    void pairsRefusedBeforeAnyQuestion()
+    void nothingTouched()
     {
         QFETCH(QString, source);
         QFETCH(QString, destination);
@@ -177,10 +124,12 @@ private slots:
         } else {
             setPair(2, source, destination);
         }
+        m_boxes.answerNo();
         ui()->Command3->click();
         QCOMPARE(m_boxes.shown.size(), 1);
         QVERIFY2(m_boxes.shown.first().text.startsWith(message), qPrintable(m_boxes.shown.first().text));
         QCOMPARE(m_drives->readFile("R:\\BK\\d1\\vecchio.txt"), QByteArray("old"));
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d2")) && !QFileInfo::exists(marker()));
         QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
     }
 
@@ -196,12 +145,17 @@ private slots:
         QCOMPARE(m_drives->readFile("R:\\BK\\d4\\f4.txt"), QByteArray(40, 'e'));
         // Reported, not claimed a success; the marker and the shutdown still happen.
         QVERIFY(ui()->Label_file_in_copia->text().startsWith("Operazione completata con 1 errore"));
-        QVERIFY(!ui()->List1->isHidden());
-        QCOMPARE(ui()->List1->count(), 1);
+        QVERIFY(!ui()->List1->isHidden() && ui()->List1->count() == 1);
         QVERIFY(ui()->List1->item(0)->text().startsWith("C:\\s3 : cartella sorgente inesistente"));
         QCOMPARE(ui()->Label7->text(), QStringLiteral("Elementi non copiati (percorso e motivo):"));
         QVERIFY(QFileInfo::exists(marker()));
         QCOMPARE(m_session.requests, (QStringList{"shutdown", "logoff"}));
+        // The next run lists folders to copy again, under their own caption.
+        m_drives->makeDir("C:\\s3");
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        QCOMPARE(ui()->Label7->text(), QStringLiteral("Elenco cartelle ancora da copiare:"));
+        QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Operazione completata con successo!"));
     }
 
     // Pair 1 fits its drive exactly and is copied; pair 3 does not fit.
@@ -305,9 +259,8 @@ private slots:
 
     void shutdownWarningOnEveryTick()
     {
-        ui()->Check1->click();
-        ui()->Check1->click();
-        ui()->Check1->click();
+        for (int tick = 0; tick < 3; ++tick)
+            ui()->Check1->click();
         QCOMPARE(m_boxes.shown.size(), 2);
         QCOMPARE(m_boxes.shown.first().text,
                  QStringLiteral("ATTENZIONE! con sistemi basati su WIN NT (WIN XP, 2000, NT) \r\n"
@@ -318,22 +271,17 @@ private slots:
 
     void estimateTicks()
     {
-        auto* bar = ui()->Barra_file;
-        bar->setMin(0);
-        bar->setMax(4);
-        bar->setValue(0);
-        m_form->SecondiTrascorsi = 0;
-        m_form->Timer_stima_Timer();
-        // No ratio to form yet: only the elapsed part.
-        QCOMPARE(ui()->Lbl_tempo->text(), QStringLiteral("Tempo trascorso : 1 s"));
-        m_form->SecondiTrascorsi = 9;
-        bar->setValue(1);
-        m_form->Timer_stima_Timer();
-        QCOMPARE(ui()->Lbl_tempo->text(), QStringLiteral("Tempo trascorso : 10 s Tempo rimanente : 30 s"));
-        bar->setValue(4);
-        m_form->SecondiTrascorsi = 64;
-        m_form->Timer_stima_Timer();
-        QCOMPARE(ui()->Lbl_tempo->text(), QStringLiteral("Tempo trascorso : 1 m 5 s Tempo rimanente : 0 s"));
+        ui()->Barra_file->setMin(0);
+        ui()->Barra_file->setMax(4);
+        // File bar, seconds before the tick, the text after it: with no ratio yet, no estimate.
+        for (const auto& [bar, seconds, shown] :
+             {std::tuple(0, 0, "1 s"), std::tuple(1, 9, "10 s Tempo rimanente : 30 s"),
+              std::tuple(4, 64, "1 m 5 s Tempo rimanente : 0 s")}) {
+            ui()->Barra_file->setValue(bar);
+            m_form->SecondiTrascorsi = seconds;
+            m_form->Timer_stima_Timer();
+            QCOMPARE(ui()->Lbl_tempo->text(), "Tempo trascorso : " + QString(shown));
+        }
     }
 };
 

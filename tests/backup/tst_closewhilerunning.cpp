@@ -1,8 +1,6 @@
-#include "app/forms.h"
 #include "backup/backuprun.h"
 #include "mainwindow/form1.h"
-#include "platform/prompter.h"
-#include "support/drives.h"
+#include "support/windowfixture.h"
 #include "ui_Form1.h"
 
 #include <QPointer>
@@ -13,11 +11,14 @@ using namespace archivon;
 
 // Closing the main window ends the program at once, even in the middle of a
 // backup: the run stops where it is, and nothing is used after it is gone.
-class TestCloseWhileRunning : public QObject
+class TestCloseWhileRunning : public QObject, public test::WindowFixture
 {
     Q_OBJECT
 
 private slots:
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
+
     void closeDuringTheScanAndTheCopy_data()
     {
         QTest::addColumn<QString>("trigger");
@@ -27,20 +28,18 @@ private slots:
     void closeDuringTheScanAndTheCopy()
     {
         QFETCH(QString, trigger);
-        test::TempDrives drives;
         for (int i = 0; i < 30; ++i)
-            drives.writeFile(QStringLiteral("C:\\s\\d%1\\f.txt").arg(i), "x");
-        platform::ScriptedPrompter boxes;
-        platform::setPrompter(&boxes);
+            m_drives->writeFile(QStringLiteral("C:\\s\\d%1\\f.txt").arg(i), "x");
         QPointer<Form1> form = Forms::form1();
         form->show();
-        for (QLineEdit* e : {form->ui()->Text_sorgente1, form->ui()->Text_sorgente2,
-                             form->ui()->Text_sorgente3, form->ui()->Text_sorgente4})
-            e->setText("C:\\s");
-        int n = 1;
-        for (QLineEdit* e : {form->ui()->Text_destinazione1, form->ui()->Text_destinazione2,
-                             form->ui()->Text_destinazione3, form->ui()->Text_destinazione4})
-            e->setText(QStringLiteral("R:\\d%1").arg(n++));
+        auto* ui = form->ui();
+        const QList<QLineEdit*> sources{ui->Text_sorgente1, ui->Text_sorgente2, ui->Text_sorgente3, ui->Text_sorgente4};
+        const QList<QLineEdit*> destinations{ui->Text_destinazione1, ui->Text_destinazione2,
+                                             ui->Text_destinazione3, ui->Text_destinazione4};
+        for (int n = 0; n < 4; ++n) {
+            sources[n]->setText("C:\\s");
+            destinations[n]->setText(QStringLiteral("R:\\d%1").arg(n + 1));
+        }
         form->run().yieldEveryMs = 0;
         bool closed = false;
         form->run().onStatus = [&](const QString& s) {
@@ -49,14 +48,12 @@ private slots:
                 QTimer::singleShot(0, form, &QWidget::close);
             }
         };
-        boxes.answerYes();
-        form->ui()->Command3->click();
-        QVERIFY(closed);
-        QVERIFY(Forms::ending());
-        QVERIFY(!QFileInfo::exists(drives.host("R:\\d2"))); // nothing after the close
+        m_boxes.answerYes();
+        ui->Command3->click();
+        QVERIFY(closed && Forms::ending());
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\d2"))); // nothing after the close
         Forms::unloadAll();
         QVERIFY(!form);
-        platform::setPrompter(nullptr);
     }
 };
 

@@ -1,20 +1,15 @@
-#include "app/forms.h"
 #include "backup/backuprun.h"
 #include "mainwindow/form1.h"
 #include "platform/drives.h"
-#include "platform/prompter.h"
-#include "platform/session.h"
-#include "support/drives.h"
+#include "support/windowfixture.h"
 #include "ui_Form1.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QtTest>
 
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,18 +18,6 @@
 using namespace archivon;
 
 namespace {
-
-// Every entry below a host folder, relative, sorted: the shape of a tree.
-QStringList treeOf(const QString& hostFolder)
-{
-    QStringList entries;
-    QDirIterator it(hostFolder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << QDir(hostFolder).relativeFilePath(it.next());
-    entries.sort();
-    return entries;
-}
 
 void makeSocket(const QString& host)
 {
@@ -49,12 +32,10 @@ void makeSocket(const QString& host)
 
 } // namespace
 
-class TestPairPass : public QObject
+class TestPairPass : public QObject, test::WindowFixture
 {
     Q_OBJECT
 
-    std::unique_ptr<test::TempDrives> m_drives;
-    platform::ScriptedPrompter m_boxes;
     Form1* m_form = nullptr;
 
     Ui::Form1* ui() { return m_form->ui(); }
@@ -68,19 +49,12 @@ class TestPairPass : public QObject
 private slots:
     void init()
     {
-        m_drives = std::make_unique<test::TempDrives>();
-        m_boxes = platform::ScriptedPrompter();
-        platform::setPrompter(&m_boxes);
+        setUp();
         m_form = Forms::form1();
         m_form->show();
         run().yieldEveryMs = 0;
     }
-    void cleanup()
-    {
-        Forms::unloadAll();
-        platform::setPrompter(nullptr);
-        m_drives.reset();
-    }
+    void cleanup() { tearDown(); }
 
     void workedExample()
     {
@@ -135,7 +109,7 @@ private slots:
         QFile::link(m_drives->host("C:\\src"), m_drives->host("C:\\src\\a\\giro"));
         setPair("C:\\src", "R:\\dest");
         QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
-        QCOMPARE(treeOf(m_drives->host("R:\\dest")),
+        QCOMPARE(test::treeOf(m_drives->host("R:\\dest")),
                  (QStringList{"a", "a/b", "a/b/profondo.txt", "link", "link/f.txt", "sola lettura.txt",
                               "uno.txt", "vuota", "vuota/anche vuota"}));
         QCOMPARE(m_form->NumeroFile, 4);
@@ -155,7 +129,6 @@ private slots:
 
         m_drives->makeDir("C:\\vuota");
         setPair("C:\\vuota", "R:\\dest2");
-        QStringList pending;
         QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
         QVERIFY(QFileInfo(m_drives->host("R:\\dest2")).isDir());
         QCOMPARE(ui()->Lbl_n_cartelle->text(), QStringLiteral("0"));
@@ -170,8 +143,7 @@ private slots:
 
     void fullDiskRecordsAndLeavesNoPartialFile()
     {
-        const QString mountPoint = m_drives->root('f');
-        if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=256k") != 0)
+        if (!mountTmpfs('f', "256k"))
             QSKIP("mounting a small tmpfs needs root");
         for (int i = 1; i <= 3; ++i)
             m_drives->writeFile(QStringLiteral("C:\\src\\f%1.bin").arg(i), QByteArray(100 * 1024, 'x'));
@@ -179,9 +151,8 @@ private slots:
         QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
         QCOMPARE(run().failures().size(), 1);
         QCOMPARE(run().failures().first().reason, QStringLiteral("spazio su disco esaurito"));
-        QCOMPARE(treeOf(m_drives->host("F:\\dest")).size(), 2); // two whole files, nothing else
+        QCOMPARE(test::treeOf(m_drives->host("F:\\dest")).size(), 2); // two whole files only
         QCOMPARE(ui()->Lbl_file_copiati->text(), QStringLiteral("3")); // the bars still advance
-        ::umount(QFile::encodeName(mountPoint).constData());
     }
 
     // Faults that root would walk through: the pass runs again as "nobody".

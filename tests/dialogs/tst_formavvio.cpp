@@ -1,37 +1,27 @@
 // The start wizard's roads and its site notice.
-#include "app/forms.h"
 #include "dialogs/form3.h"
 #include "dialogs/formavvio.h"
-#include "platform/prompter.h"
-#include "support/drives.h"
+#include "support/windowfixture.h"
 
 #include <QAbstractButton>
 #include <QtTest>
 
 using namespace archivon;
 
-class TestFormAvvio : public QObject
+class TestFormAvvio : public QObject, test::WindowFixture
 {
     Q_OBJECT
-
-    std::optional<test::TempDrives> m_drives;
-    std::optional<platform::ScriptedPrompter> m_boxes;
 
     QWidget* control(const char* name) const { return Forms::avvio()->findChild<QWidget*>(name); }
 
 private slots:
     void init()
     {
-        m_drives.emplace();
-        platform::setPrompter(&m_boxes.emplace());
+        setUp();
         Forms::avvio()->show();
         QVERIFY(QTest::qWaitForWindowActive(Forms::avvio()));
     }
-    void cleanup()
-    {
-        Forms::unloadAll();
-        platform::setPrompter(nullptr);
-    }
+    void cleanup() { tearDown(); }
 
     void roads_data()
     {
@@ -50,7 +40,7 @@ private slots:
         QFETCH(QStringList, clicks);
         for (const QString& name : clicks)
             Forms::avvio()->findChild<QAbstractButton*>(name)->click();
-        QStringList after = m_boxes->texts();
+        QStringList after = m_boxes.texts();
         for (const char* name : {"Form3", "Form1", "Form_avvio"})
             after.prepend(Forms::isLoaded(name) ? name : "");
         after.removeAll("");
@@ -72,18 +62,18 @@ private slots:
         }
         control("Option1")->setFocus(Qt::TabFocusReason);
         QFocusEvent again(QEvent::FocusIn, Qt::MouseFocusReason);
-        m_boxes->whileOpen([&] { QCoreApplication::sendEvent(combo, &again); });
+        m_boxes.whileOpen([&] { QCoreApplication::sendEvent(combo, &again); });
         combo->setFocus(Qt::MouseFocusReason);
         QTest::keyClick(combo, Qt::Key_Down);
         QCOMPARE(combo->property("currentText").toString(), QString("Sito SECONDARIO"));
         QCOMPARE(
-            m_boxes->texts(),
+            m_boxes.texts(),
             QStringList(3, QString::fromUtf8("Questa funzione non è ancora attiva! Verrà "
                                              "implementata nella prossima Release 2.0\r\nQuindi la "
                                              "selezione di quest'opzione è ininfluente per il "
                                              "corretto funzionamento del programma!")));
-        QVERIFY(m_boxes->shown[2].title == "Informazione" &&
-                m_boxes->shown[2].icon == platform::BoxIcon::Information);
+        QVERIFY(m_boxes.shown[2].title == "Informazione" &&
+                m_boxes.shown[2].icon == platform::BoxIcon::Information);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "dialogs/form3.h"
 #include "dialogs/formavvio.h"
 #include "mainwindow/form1.h"
+#include "support/windowfixture.h"
 
 #include <QApplication>
 #include <QtTest>
@@ -91,10 +92,11 @@ const auto focusable = [](const char* kind) { return QList<const char*>{E, B, C,
 
 } // namespace
 
-class TestCatalogue : public QObject
+class TestCatalogue : public QObject, test::WindowFixture
 {
     Q_OBJECT
 
+    // Built on the fixture's empty drives, with its boxes.
     std::unique_ptr<QWidget> m_forms[4] = {std::make_unique<FormAvvio>(), std::make_unique<Form2>(),
                                            std::make_unique<Form3>(), std::make_unique<Form1>()};
 
@@ -163,6 +165,7 @@ private slots:
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(f.focus));
             w->hide();
         }
+        QCOMPARE(m_boxes.texts(), QStringList()); // none asks a thing as it is built or shown
     }
 };
 

@@ -1,11 +1,9 @@
 // The main window's small commands: the folder choice through the picker, the destination's
 // trailing backslash and the resize. (Closing it with others open: tst_forms.)
-#include "app/forms.h"
 #include "dialogs/form2.h"
 #include "mainwindow/form1.h"
 #include "platform/drives.h"
-#include "platform/prompter.h"
-#include "support/drives.h"
+#include "support/windowfixture.h"
 #include "ui_Form1.h"
 #include "ui_Form2.h"
 
@@ -13,24 +11,13 @@
 
 using namespace archivon;
 
-class TestForm1Commands : public QObject
+class TestForm1Commands : public QObject, test::WindowFixture
 {
     Q_OBJECT
 
-    std::optional<test::TempDrives> m_drives;
-    std::optional<platform::ScriptedPrompter> m_boxes;
-
 private slots:
-    void init()
-    {
-        m_drives.emplace();
-        platform::setPrompter(&m_boxes.emplace());
-    }
-    void cleanup()
-    {
-        Forms::unloadAll();
-        platform::setPrompter(nullptr);
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     void folderChoice_data()
     {
@@ -72,8 +59,7 @@ private slots:
         QVERIFY(picker->ui()->Dir1->setPath("C:\\"));
         close.isEmpty() ? void(picker->close()) : picker->findChild<QPushButton*>(close)->click();
         QCOMPARE(box->text(), close == "Cmd_ok" ? QString("C:\\") : shown);
-        QVERIFY(other->text() == untouched && !Forms::isLoaded("Form2") &&
-                m_boxes->shown.isEmpty());
+        QVERIFY(other->text() == untouched && !Forms::isLoaded("Form2") && m_boxes.shown.isEmpty());
     }
 
     void trailingBackslash()

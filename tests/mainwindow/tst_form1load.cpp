@@ -1,56 +1,22 @@
 // Loading the main window: the backup folders it makes on drive R:, or reports once.
-#include "app/forms.h"
 #include "dialogs/formavvio.h"
 #include "mainwindow/form1.h"
 #include "platform/drives.h"
 #include "platform/identity.h"
-#include "platform/prompter.h"
-#include "support/drives.h"
+#include "support/windowfixture.h"
 
-#include <QDirIterator>
 #include <QRegularExpression>
 #include <QtTest>
 
 using namespace archivon;
 
-namespace {
-
-QString text(QWidget* form, const QString& name)
-{
-    return form->findChild<QWidget*>(name)->property("text").toString();
-}
-
-QStringList tree(const QString& hostFolder) // every entry under it, relative, sorted
-{
-    QStringList entries;
-    QDirIterator it(hostFolder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << it.next().mid(hostFolder.size() + 1);
-    entries.sort();
-    return entries;
-}
-
-} // namespace
-
-class TestForm1Load : public QObject
+class TestForm1Load : public QObject, test::WindowFixture
 {
     Q_OBJECT
 
-    std::optional<test::TempDrives> m_drives;
-    std::optional<platform::ScriptedPrompter> m_boxes;
-
 private slots:
-    void init()
-    {
-        m_drives.emplace();
-        platform::setPrompter(&m_boxes.emplace());
-    }
-    void cleanup()
-    {
-        Forms::unloadAll();
-        platform::setPrompter(nullptr);
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     // {root}: the backup folder's name, {trimmed}: it trimmed, {host}: the computer's name.
     void folders_data()
@@ -65,10 +31,9 @@ private slots:
         // clang-format off
         QStringList all = {"BKPQORL", "BKPQORL/{root}", "BKPQORL/{root}/Address Book",
             "BKPQORL/{root}/Documenti", "BKPQORL/{root}/Outlook", "BKPQORL/{root}/Preferiti"};
-        QTest::newRow("site absent: six folders") << "ufficio2" << none << all << none;
+        for (const char* user : {"ufficio2", "", "ufficio  "}) // six folders, made untrimmed
+            QTest::addRow("site absent, user \"%s\"", user) << user << none << all << none;
         QTest::newRow("site present") << "ufficio2" << QStringList{"BKPQORL"} << all << none;
-        QTest::newRow("empty user name") << "" << none << all << none;
-        QTest::newRow("trailing blanks: made untrimmed") << "ufficio  " << none << all << none;
         QTest::newRow("trimmed present: nothing made") << "ufficio  " << trimmed << trimmed << none;
         QTest::newRow("R: not mapped") << "ufficio2" << QStringList{"unmapped"} << none << QStringList{cannot};
         QTest::newRow("site is a file") << "ufficio2" << QStringList{"file"} << QStringList{"BKPQORL"} << QStringList{cannot + "\\{root}"};
@@ -85,6 +50,9 @@ private slots:
         QFETCH(QStringList, before);
         QFETCH(QStringList, after);
         QFETCH(QStringList, reported);
+        const auto text = [](QWidget* form, const char* name) {
+            return form->findChild<QWidget*>(name)->property("text").toString();
+        };
         const QString root = platform::hostName() + "_" + user, r = m_drives->root('r');
         for (QStringList* list : {&before, &after, &reported}) {
             list->replaceInStrings("{root}", root).replaceInStrings("{trimmed}", root.trimmed());
@@ -100,12 +68,12 @@ private slots:
         }
         platform::setCurrentFolder("C:\\");
         for (int pass = 0; pass < 2; ++pass) { // the wizard is still open as the window loads
-            m_boxes->shown.clear();
+            m_boxes.shown.clear();
             Forms::unloadAll();
             Forms::avvio()->findChild<QWidget*>("Richiesta_utente")->setProperty("text", user);
             Form1* main = Forms::form1();
-            QCOMPARE(tree(r), after);
-            QCOMPARE(m_boxes->texts().replaceInStrings(QRegularExpression("\\.\r\n.*"), ""),
+            QCOMPARE(test::treeOf(r), after);
+            QCOMPARE(m_boxes.texts().replaceInStrings(QRegularExpression("\\.\r\n.*"), ""),
                      reported);
             QVERIFY(!text(main, "Text_sorgente4").isEmpty()); // the window stays, filled in
             QCOMPARE(text(main, "NomePc") + " " + text(main, "IndirizzoIp"),
