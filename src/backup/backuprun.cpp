@@ -279,7 +279,7 @@ void BackupRun::complete()
                       : QStringLiteral("Operazione completata con %1 errori: alcuni elementi non "
                                        "sono stati copiati (vedere l'elenco).")
                             .arg(m_failures.size()));
-        ui->Label7->setText(QStringLiteral("Elementi non copiati (percorso e motivo):"));
+        ui->Label7->setText(QStringLiteral("Elementi non copiati:"));
         ui->List1->clear();
         m_listShowsFailures = true;
         for (const BackupFailure& f : m_failures)
