@@ -164,9 +164,6 @@ void BackupRun::Command3_Click()
             m_form.Timer_stima.stop();
             setStatus(QStringLiteral("Interrotto dall'utente!"));
             ui->Command3->setText(kStart);
-            // Without a run to end (a space failure), there is nothing left to unwind.
-            if (!m_running)
-                backToIdle();
         } else {
             m_form.InPausa = false;
         }
@@ -313,6 +310,8 @@ void BackupRun::maybeYield()
 }
 
 // True when the run must end here: a confirmed stop, or the window closing.
+// Made before every file and between chunks of a large one, where a stop
+// abandons the file (the copy removes what it had written).
 bool BackupRun::stopCheck()
 {
     maybeYield();
@@ -322,16 +321,6 @@ bool BackupRun::stopCheck()
             return true;
     }
     return runEnding();
-}
-
-// Between chunks of a large file: the window breathes, and a confirmed stop
-// abandons the file (the copy removes what it had written).
-bool BackupRun::keepCopying()
-{
-    maybeYield();
-    while (m_form.InPausa && !m_form.Interruzione && !runEnding())
-        platform::yield();
-    return !(m_form.InPausa && m_form.Interruzione) && !runEnding();
 }
 
 // Whatever the removal had to leave in a destination is reported, file by file.
@@ -500,7 +489,7 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
     ui->Lbl_file_totali->setText(ui->Lbl_file_da_copiare->text());
 
     m_sinceYield.restart();
-    const auto hook = [this] { return keepCopying(); };
+    const auto hook = [this] { return !stopCheck(); };
     for (int j = 0; j < entries; ++j) {
         auto* totale = ui->Barra_totale;
         if (!totale->setValue(float(j + 1)))

@@ -68,7 +68,6 @@ private:
     void backToIdle();
     void complete();
     bool stopCheck();
-    bool keepCopying();
     void maybeYield();
     bool runEnding() const;
     void recordLeftovers(const QString& folder);
