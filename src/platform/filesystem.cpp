@@ -251,6 +251,11 @@ public:
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
+    Fd& operator=(Fd&& other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
     int get() const { return m_fd; }
     int release()
     {
@@ -281,17 +286,27 @@ Status copyFile(const QString& source, const QString& destination, const ChunkHo
     if (!S_ISREG(st.st_mode))
         return errnoStatus(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
 
-    // Written under a hidden name beside the destination and renamed over it at
-    // the end, so that a failed copy never leaves a partial file behind.
-    const int slash = dst->lastIndexOf('/');
-    QByteArray temp = dst->left(slash + 1) + ".~archivon-" + dst->mid(slash + 1).left(64) + ".XXXXXX";
-    Fd out(::mkostemp(temp.data(), O_CLOEXEC));
-    if (out.get() < 0)
-        return errnoStatus(errno);
+    // A new destination is written in place and removed again if the copy
+    // fails. One that exists already is written under a hidden name beside it
+    // and renamed over it at the end, so that a failed copy keeps the old file.
+    // Either way a failed copy never leaves a partial file behind.
+    QByteArray written = *dst;
+    Fd out(::open(dst->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    const bool inPlace = out.get() >= 0;
+    if (!inPlace) {
+        if (errno != EEXIST)
+            return errnoStatus(errno);
+        const int slash = dst->lastIndexOf('/');
+        written = dst->left(slash + 1) + ".~archivon-" + dst->mid(slash + 1).left(64) + ".XXXXXX";
+        out = Fd(::mkostemp(written.data(), O_CLOEXEC));
+        if (out.get() < 0)
+            return errnoStatus(errno);
+    }
 
     auto fail = [&](int error) {
-        ::close(out.release());
-        ::unlink(temp.constData());
+        if (out.get() >= 0)
+            ::close(out.release());
+        ::unlink(written.constData());
         return errnoStatus(error);
     };
 
@@ -302,16 +317,10 @@ Status copyFile(const QString& source, const QString& destination, const ChunkHo
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.get(), times) != 0)
         return fail(errno);
-    if (::close(out.release()) != 0) {
-        const int error = errno;
-        ::unlink(temp.constData());
-        return errnoStatus(error);
-    }
-    if (::rename(temp.constData(), dst->constData()) != 0) {
-        const int error = errno;
-        ::unlink(temp.constData());
-        return errnoStatus(error);
-    }
+    if (::close(out.release()) != 0)
+        return fail(errno);
+    if (!inPlace && ::rename(written.constData(), dst->constData()) != 0)
+        return fail(errno);
     return {};
 }
 
