@@ -25,7 +25,7 @@ fail() {
 box_open() { xdotool search --onlyvisible --name '^Archivon$' > /dev/null 2>&1; }
 
 mkdir -p "$work/prog" "$work/fakebin" "$work/drives/c" "$work/drives/r"
-for cmd in systemctl loginctl; do
+for cmd in systemctl loginctl; do # recording fakes, first on PATH
     printf '#!/bin/sh\necho "%s $*" >> "%s/requests"\n' "$cmd" "$work" > "$work/fakebin/$cmd"
     chmod +x "$work/fakebin/$cmd"
 done
