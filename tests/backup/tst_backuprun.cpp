@@ -1,9 +1,6 @@
-#include "backup/backuprun.h"
 #include "fileservices/queries.h"
-#include "mainwindow/form1.h"
 #include "platform/drives.h"
-#include "support/windowfixture.h"
-#include "ui_Form1.h"
+#include "support/backupfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,20 +19,9 @@ const QString kSelfCopy = QStringLiteral("Eh no!Non puoi copiare una cartella su
 
 } // namespace
 
-class TestBackupRun : public QObject, test::WindowFixture
+class TestBackupRun : public QObject, test::BackupFixture
 {
     Q_OBJECT
-
-    Form1* m_form = nullptr;
-
-    Ui::Form1* ui() { return m_form->ui(); }
-    BackupRun& run() { return m_form->run(); }
-
-    void setPair(int n, const QString& s, const QString& d)
-    {
-        m_form->findChild<QLineEdit*>(QStringLiteral("Text_sorgente%1").arg(n))->setText(s);
-        m_form->findChild<QLineEdit*>(QStringLiteral("Text_destinazione%1").arg(n))->setText(d);
-    }
 
     // Four small pairs on C: and R:, each source with one file.
     void fourPairs()
@@ -55,9 +41,7 @@ private slots:
     void init()
     {
         setUp();
-        m_form = Forms::form1();
-        m_form->show();
-        run().yieldEveryMs = 0;
+        openMainWindow();
     }
     void cleanup() { tearDown(); } // the tmpfs mounts too
 

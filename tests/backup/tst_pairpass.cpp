@@ -1,8 +1,5 @@
-#include "backup/backuprun.h"
-#include "mainwindow/form1.h"
 #include "platform/drives.h"
-#include "support/windowfixture.h"
-#include "ui_Form1.h"
+#include "support/backupfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,27 +29,16 @@ void makeSocket(const QString& host)
 
 } // namespace
 
-class TestPairPass : public QObject, test::WindowFixture
+class TestPairPass : public QObject, test::BackupFixture
 {
     Q_OBJECT
 
-    Form1* m_form = nullptr;
-
-    Ui::Form1* ui() { return m_form->ui(); }
-    BackupRun& run() { return m_form->run(); }
-    void setPair(const QString& s, const QString& d)
-    {
-        ui()->Text_sorgente1->setText(s);
-        ui()->Text_destinazione1->setText(d);
-    }
 
 private slots:
     void init()
     {
         setUp();
-        m_form = Forms::form1();
-        m_form->show();
-        run().yieldEveryMs = 0;
+        openMainWindow();
     }
     void cleanup() { tearDown(); }
 
@@ -61,7 +47,7 @@ private slots:
         m_drives->writeFile("C:\\Documenti\\a.txt", "aaa");
         m_drives->writeFile("C:\\Documenti\\Lettere\\b.txt", "bb");
         m_drives->makeDir("R:\\BKPQORL\\PC7_ufficio2");
-        setPair("C:\\Documenti", "R:\\BKPQORL\\PC7_ufficio2\\Documenti");
+        setPair(1, "C:\\Documenti", "R:\\BKPQORL\\PC7_ufficio2\\Documenti");
         QStringList lines;
         run().onStatus = [&](const QString& s) { lines << s; };
         QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
@@ -107,7 +93,7 @@ private slots:
         m_drives->writeFile("C:\\fuori\\f.txt", "f");
         QFile::link(m_drives->host("C:\\fuori"), m_drives->host("C:\\src\\link"));
         QFile::link(m_drives->host("C:\\src"), m_drives->host("C:\\src\\a\\giro"));
-        setPair("C:\\src", "R:\\dest");
+        setPair(1, "C:\\src", "R:\\dest");
         QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
         QCOMPARE(test::treeOf(m_drives->host("R:\\dest")),
                  (QStringList{"a", "a/b", "a/b/profondo.txt", "link", "link/f.txt", "sola lettura.txt",
@@ -123,12 +109,12 @@ private slots:
     void trailingBackslashAndEmptyPair()
     {
         m_drives->writeFile("C:\\Documenti\\Lettere\\b.txt", "b");
-        setPair("C:\\Documenti\\", "R:\\dest");
+        setPair(1, "C:\\Documenti\\", "R:\\dest");
         QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
         QCOMPARE(m_drives->readFile("R:\\dest\\Lettere\\b.txt"), QByteArray("b"));
 
         m_drives->makeDir("C:\\vuota");
-        setPair("C:\\vuota", "R:\\dest2");
+        setPair(1, "C:\\vuota", "R:\\dest2");
         QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
         QVERIFY(QFileInfo(m_drives->host("R:\\dest2")).isDir());
         QCOMPARE(ui()->Lbl_n_cartelle->text(), QStringLiteral("0"));
@@ -147,7 +133,7 @@ private slots:
             QSKIP("mounting a small tmpfs needs root");
         for (int i = 1; i <= 3; ++i)
             m_drives->writeFile(QStringLiteral("C:\\src\\f%1.bin").arg(i), QByteArray(100 * 1024, 'x'));
-        setPair("C:\\src", "F:\\dest");
+        setPair(1, "C:\\src", "F:\\dest");
         QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
         QCOMPARE(run().failures().size(), 1);
         QCOMPARE(run().failures().first().reason, QStringLiteral("spazio su disco esaurito"));
@@ -195,7 +181,7 @@ private slots:
             QSKIP("runs as the child of unprivilegedFaults");
         m_drives.reset(); // the parent's drive folder is in the environment
         platform::setProgramFolderForTesting(qEnvironmentVariable("ARCHIVON_CHILD_PROGRAM"));
-        setPair("C:\\src", "R:\\dest");
+        setPair(1, "C:\\src", "R:\\dest");
         QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
         QStringList failed;
         for (const BackupFailure& f : run().failures())
