@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backup/runlistener.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -54,6 +56,9 @@ public:
     /// Called with every caption the status line takes, for tests that follow
     /// the run line by line.
     std::function<void(const QString&)> onStatus;
+
+    /// Told of every step worth a record (not owned; may be null).
+    RunListener* listener = nullptr;
 
     /// How often the copy loop gives the window a turn, in milliseconds.
     qint64 yieldEveryMs = 100;
