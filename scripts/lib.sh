@@ -4,7 +4,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD="$ROOT/build"
 
 # Debian packages the build, the program and its tests need.
-PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev xvfb xdotool x11-utils fonts-dejavu-core fonts-dejavu-extra fonts-liberation util-linux dpkg-dev fakeroot file appstream desktop-file-utils librsvg2-bin lintian)
+PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev xvfb xdotool x11-utils fonts-dejavu-core fonts-dejavu-extra fonts-liberation util-linux dpkg-dev file appstream desktop-file-utils librsvg2-bin lintian)
 
 missing_packages() {
   local missing=()
@@ -30,7 +30,9 @@ install_missing() {
   fi
 }
 
-build() {
+build() { # [target...]: everything when none is named
   cmake -S "$ROOT" -B "$BUILD" -G Ninja -DARCHIVON_WERROR=ON >/dev/null
-  cmake --build "$BUILD" --parallel "$(nproc)"
+  local targets=()
+  [ "$#" -gt 0 ] && targets=(--target "$@")
+  cmake --build "$BUILD" --parallel "$(nproc)" "${targets[@]}"
 }
