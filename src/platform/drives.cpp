@@ -7,7 +7,9 @@
 #include <QStandardPaths>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace archivon::platform {
@@ -61,14 +63,10 @@ QString drivesFolder()
         return folder;
     lastEnv = envNow;
     lastData = dataNow;
-    if (!envNow.isEmpty()) {
+    if (!envNow.isEmpty())
         folder = QFile::decodeName(envNow);
-    } else {
-        QString base = QFile::decodeName(dataNow);
-        if (base.isEmpty())
-            base = QDir::homePath() + QStringLiteral("/.local/share");
-        folder = base + QStringLiteral("/archivon/drives");
-    }
+    else
+        folder = dataFolder() + QStringLiteral("/drives");
     return folder;
 }
 
@@ -247,13 +245,76 @@ bool setCurrentFolder(const QString& path)
     return true;
 }
 
-QString programFolder()
+QString dataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/archivon");
+}
+
+namespace {
+
+QString executableFolder()
+{
+    return QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                        : QDir::currentPath();
+}
+
+QString installedDataFolder()
+{
+    return QDir::cleanPath(executableFolder() + QStringLiteral("/" ARCHIVON_DATA_FROM_BIN));
+}
+
+// A build or a copy of the user's keeps its files beside the executable. An
+// installed program has them in <prefix>/share/archivon instead, and then its
+// own folder is never written, not even by root, who could.
+bool writesBesideExecutable()
+{
+    const QString exe = executableFolder();
+    if (::access(QFile::encodeName(exe).constData(), W_OK) != 0)
+        return false;
+    const QString gif = QStringLiteral("/anim.gif");
+    return QFileInfo::exists(exe + gif) || !QFileInfo::exists(installedDataFolder() + gif);
+}
+
+} // namespace
+
+QString programHostFolder()
 {
     if (!g_programFolderOverride.isEmpty())
-        return fromHost(g_programFolderOverride);
-    const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
-                                                     : QDir::currentPath();
-    return fromHost(dir);
+        return g_programFolderOverride;
+    if (writesBesideExecutable())
+        return executableFolder();
+    // Installed: the user's own data folder stands in for the executable's.
+    const QString data = dataFolder();
+    if (!QDir().mkpath(data)) {
+        static bool told = false;
+        if (!told) {
+            std::fprintf(stderr, "archivon: impossibile creare la cartella del programma %s\n",
+                         QFile::encodeName(data).constData());
+            told = true;
+        }
+    }
+    return data;
+}
+
+QString programFolder()
+{
+    return fromHost(programHostFolder());
+}
+
+QString dataFile(const QString& name)
+{
+    const QString exe = executableFolder();
+    const QString candidates[] = {
+        programHostFolder() + QLatin1Char('/') + name,
+        exe + QLatin1Char('/') + name,
+        installedDataFolder() + QLatin1Char('/') + name,
+    };
+    for (const QString& candidate : candidates) {
+        if (QFileInfo::exists(candidate))
+            return fromHost(candidate);
+    }
+    return joinPath(programFolder(), name);
 }
 
 void setProgramFolderForTesting(const QString& hostPath) { g_programFolderOverride = hostPath; }

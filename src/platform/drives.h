@@ -55,8 +55,22 @@ QString currentFolder();
 /// Changes the current folder; fails when the folder does not exist.
 bool setCurrentFolder(const QString& path);
 
-/// The folder of the executable, in Windows form.
+/// The program's own data folder, $XDG_DATA_HOME/archivon (host path): it holds
+/// the default drive folder, and stands in for the program folder of an
+/// installed program.
+QString dataFolder();
+
+/// The program folder (host path): the executable's folder when the user can
+/// write there, otherwise dataFolder(), made on demand. A data folder that
+/// cannot be made is reported once on standard error.
+QString programHostFolder();
+/// The program folder, in Windows form: the marker file and BACKUP go there.
 QString programFolder();
+
+/// A file the program ships with (the animations), in Windows form: from the
+/// program folder, beside the executable, or in the install's data folder
+/// (<prefix>/share/archivon), the first that has it.
+QString dataFile(const QString& name);
 /// Lets tests put the program folder (marker file, BACKUP, animations)
 /// somewhere of their own. Takes a host path; empty restores the default.
 void setProgramFolderForTesting(const QString& hostPath);

@@ -7,6 +7,9 @@
 
 namespace archivon::platform {
 
+// Not QStringEncoder("windows-1252"): Debian's Qt 6.4 encodes through ICU,
+// which writes 0x1A for a character the code page lacks, where the marker
+// must carry "?".
 QByteArray toWindows1252(const QString& text)
 {
     // The code points Windows-1252 puts in 0x80..0x9F; 0 marks an unused byte.
