@@ -2,6 +2,7 @@
 
 #include "app/forms.h"
 #include "backup/backuprun.h"
+#include "backup/runlog.h"
 #include "dialogs/formavvio.h"
 #include "fileservices/queries.h"
 #include "layout/windowstyle.h"
@@ -81,9 +82,10 @@ Form1::Form1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
-      Timer_stima(this), m_ui(std::make_unique<Ui::Form1>()),
+      Timer_stima(this), m_ui(std::make_unique<Ui::Form1>()), m_log(std::make_unique<RunLog>()),
       m_run(std::make_unique<BackupRun>(*this))
 {
+    m_run->listener = m_log.get();
     // Resizable: the controls follow the window in proportion.
     setUpWindow(this, *m_ui, true);
 

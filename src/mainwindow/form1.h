@@ -13,6 +13,7 @@ class Form1;
 namespace archivon {
 
 class BackupRun;
+class RunLog;
 
 /// The main window: the computer, the user name, the four folder pairs and
 /// everything the backup run shows while it works.
@@ -46,6 +47,8 @@ public:
 
     /// The backup run behind the start button.
     BackupRun& run() { return *m_run; }
+    /// The record of every run started here.
+    RunLog& runLog() { return *m_log; }
 
     void Command3_Click();
     void Check1_Click();
@@ -74,6 +77,7 @@ private:
     void CreaCartelleBackup();
 
     std::unique_ptr<Ui::Form1> m_ui;
+    std::unique_ptr<RunLog> m_log;
     std::unique_ptr<BackupRun> m_run;
 };
 

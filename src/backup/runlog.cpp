@@ -1,0 +1,226 @@
+#include "backup/runlog.h"
+
+#include "platform/drives.h"
+#include "platform/errors.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstdio>
+
+namespace archivon {
+
+namespace {
+
+const QString kPrefix = QStringLiteral("archivon-");
+const QString kSuffix = QStringLiteral(".log");
+
+QString now()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// Box texts break lines with CR LF; in the record they go on indented lines.
+QString oneEntry(const QString& text)
+{
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return t.trimmed().replace(QLatin1Char('\n'), QStringLiteral("\n    "));
+}
+
+void toStderr(const QString& text)
+{
+    std::fprintf(stderr, "archivon: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+QString outcomeText(const RunEnd& end)
+{
+    switch (end.outcome) {
+    case RunOutcome::Refused:
+        return QStringLiteral("rifiutato, nulla è stato cambiato");
+    case RunOutcome::EndedEarly:
+        return QStringLiteral("terminato prima della fine");
+    case RunOutcome::Completed:
+        break;
+    }
+    if (end.failures == 0)
+        return QStringLiteral("completato senza errori");
+    return end.failures == 1 ? QStringLiteral("completato con 1 errore")
+                             : QStringLiteral("completato con %1 errori").arg(end.failures);
+}
+
+} // namespace
+
+QString RunLog::folder()
+{
+    // Qt 6.4 has no state location; the XDG rule is applied here: an unset or
+    // relative XDG_STATE_HOME means ~/.local/state.
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/archivon");
+}
+
+void RunLog::open()
+{
+    m_open = true;
+    m_fileFailed = false;
+    m_lines.clear();
+    const QString dir = folder();
+    // Named by the start time to the millisecond, so the names sort as the runs.
+    QDateTime start = QDateTime::currentDateTime();
+    do {
+        m_path = dir + QLatin1Char('/') + kPrefix +
+                 start.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + kSuffix;
+        start = start.addMSecs(1);
+    } while (QFileInfo::exists(m_path));
+    if (!QDir().mkpath(dir)) {
+        m_fileFailed = true;
+        toStderr(QStringLiteral("impossibile creare la cartella dei registri %1").arg(dir));
+    }
+
+    const QString version = QCoreApplication::applicationVersion();
+    write(QStringLiteral("Archivon%1: registro del backup")
+              .arg(version.isEmpty() ? QString() : QLatin1Char(' ') + version));
+    write(QStringLiteral("Inizio: ") + now());
+    for (const QString& text : std::exchange(m_pending, {}))
+        write(QStringLiteral("Messaggio: ") + text);
+    rotate();
+}
+
+void RunLog::write(const QString& line)
+{
+    m_lines << line;
+    if (m_fileFailed)
+        return;
+    QFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text) ||
+        file.write((line + QLatin1Char('\n')).toUtf8()) < 0) {
+        m_fileFailed = true;
+        toStderr(QStringLiteral("impossibile scrivere il registro %1: %2")
+                     .arg(m_path, file.errorString()));
+    }
+}
+
+void RunLog::rotate() const
+{
+    const QDir dir(folder());
+    const QStringList logs =
+        dir.entryList({kPrefix + QStringLiteral("*") + kSuffix}, QDir::Files, QDir::Name);
+    for (qsizetype i = 0; i + kKept < logs.size(); ++i)
+        QFile::remove(dir.filePath(logs.at(i)));
+}
+
+void RunLog::note(const QString& text)
+{
+    if (m_open)
+        write(QStringLiteral("Messaggio: ") + oneEntry(text));
+    else
+        m_pending << oneEntry(text);
+}
+
+void RunLog::runStarted(const QString& backupRoot)
+{
+    open();
+    m_backupRoot = backupRoot;
+    write(QStringLiteral("Cartella del computer: ") + backupRoot);
+}
+
+void RunLog::pairStarted(int N, const QString& source, const QString& destination)
+{
+    write(QStringLiteral("Coppia %1: %2 -> %3").arg(N).arg(source, destination));
+}
+
+void RunLog::pairFinished(int N, qint64 files, qint64 folders, qint64 bytes, qint64 milliseconds)
+{
+    write(QStringLiteral("Coppia %1 copiata: %2 file, %3 cartelle, %4 byte in %5 s")
+              .arg(N)
+              .arg(files)
+              .arg(folders)
+              .arg(bytes)
+              .arg(double(milliseconds) / 1000.0, 0, 'f', 1));
+}
+
+void RunLog::pairSkipped(int N, const QString& source, const QString& reason)
+{
+    write(QStringLiteral("Coppia %1 saltata: %2: %3").arg(N).arg(source, oneEntry(reason)));
+}
+
+void RunLog::failure(const QString& path, const QString& reason)
+{
+    write(QStringLiteral("Errore: %1: %2").arg(path, oneEntry(reason)));
+}
+
+void RunLog::runEnded(const RunEnd& end)
+{
+    // A start refused by the checks has no runStarted: it gets a record too.
+    if (!m_open) {
+        open();
+        m_backupRoot.clear();
+    }
+    if (end.stoppedByUser)
+        write(QStringLiteral("Interrotto dall'utente."));
+    if (end.windowClosed)
+        write(QStringLiteral("Finestra chiusa durante il backup."));
+    if (end.markerWritten)
+        write(QStringLiteral("File oldimp.pvx scritto."));
+    else if (!end.markerError.isEmpty())
+        write(QStringLiteral("File oldimp.pvx non scritto: ") + oneEntry(end.markerError));
+    else
+        write(QStringLiteral("File oldimp.pvx non scritto: il backup non è stato completato."));
+    write(QStringLiteral("Spegnimento richiesto: ") +
+          (end.shutdownRequested ? QStringLiteral("sì") : QStringLiteral("no")));
+    if (!end.status.isEmpty())
+        write(QStringLiteral("Stato: ") + oneEntry(end.status));
+    const QString outcome = outcomeText(end);
+    write(QStringLiteral("Esito: %1; errori: %2; coppie saltate: %3")
+              .arg(outcome)
+              .arg(end.failures)
+              .arg(end.skipped));
+    write(QStringLiteral("Fine: ") + now());
+    m_open = false;
+
+    QString copyError;
+    const bool copied = m_backupRoot.isEmpty() || copyToBackupFolder(copyError);
+    if (!copied) {
+        toStderr(QStringLiteral("impossibile copiare il registro in %1: %2")
+                     .arg(platform::joinPath(m_backupRoot, kCopyName), copyError));
+    }
+    // Written nowhere at all: the whole record goes to standard error.
+    if (m_fileFailed && (m_backupRoot.isEmpty() || !copied)) {
+        for (const QString& line : std::as_const(m_lines))
+            toStderr(line);
+    }
+    toStderr(QStringLiteral("backup %1 (errori: %2, coppie saltate: %3); registro: %4")
+                 .arg(outcome)
+                 .arg(end.failures)
+                 .arg(end.skipped)
+                 .arg(m_fileFailed ? QStringLiteral("non scritto") : m_path));
+}
+
+bool RunLog::copyToBackupFolder(QString& error) const
+{
+    const auto host = platform::toHost(platform::joinPath(m_backupRoot, kCopyName));
+    if (!host) {
+        error = platform::driveNotReadyReason();
+        return false;
+    }
+    QSaveFile file(*host);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        error = file.errorString();
+        return false;
+    }
+    file.write((m_lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    if (!file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace archivon

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "backup/runlistener.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace archivon {
+
+/// The record of every backup run: one text file per run in the state folder
+/// ($XDG_STATE_HOME/archivon, normally ~/.local/state/archivon), of which the
+/// last kKept are kept, a copy of the latest at the top of the computer's
+/// backup folder, and one summary line on standard error.
+///
+/// Lines are written as the run goes, so a run that is killed, or a computer
+/// that is shut down, leaves its record so far. What cannot be written where it
+/// belongs is said on standard error, never dropped.
+class RunLog final : public RunListener
+{
+public:
+    /// Logs kept in the state folder, the current one included.
+    static constexpr int kKept = 30;
+    /// Name of the copy in the backup folder.
+    static inline const QString kCopyName = QStringLiteral("archivon.log");
+
+    /// The state folder the logs go to (host path).
+    static QString folder();
+
+    /// A message that a box would have shown, when nobody is there to see it.
+    /// Noted before a run starts, it opens that run's record.
+    void note(const QString& text);
+
+    /// Host path of the current or last log; empty before the first run.
+    QString path() const { return m_path; }
+
+    void runStarted(const QString& backupRoot) override;
+    void pairStarted(int N, const QString& source, const QString& destination) override;
+    void pairFinished(int N, qint64 files, qint64 folders, qint64 bytes,
+                      qint64 milliseconds) override;
+    void pairSkipped(int N, const QString& source, const QString& reason) override;
+    void failure(const QString& path, const QString& reason) override;
+    void runEnded(const RunEnd& end) override;
+
+private:
+    void open();
+    void write(const QString& line);
+    void rotate() const;
+    bool copyToBackupFolder(QString& error) const;
+
+    bool m_open = false;
+    bool m_fileFailed = false;
+    QString m_path;
+    QString m_backupRoot;
+    QStringList m_lines;   // the whole record of the current run
+    QStringList m_pending; // notes made before a run started
+};
+
+} // namespace archivon

@@ -1,0 +1,185 @@
+#include "backup/runlog.h"
+#include "support/drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+#include <cstdio>
+
+using namespace archivon;
+
+namespace {
+
+// Standard error of this process, caught in a file while the object lives.
+class CaughtStderr
+{
+public:
+    CaughtStderr()
+    {
+        std::fflush(stderr);
+        m_saved = ::dup(2);
+        m_file.open();
+        ::dup2(m_file.handle(), 2);
+    }
+    ~CaughtStderr() { release(); }
+    QString text()
+    {
+        release();
+        m_file.seek(0);
+        return QString::fromLocal8Bit(m_file.readAll());
+    }
+
+private:
+    void release()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, 2);
+        ::close(m_saved);
+        m_saved = -1;
+    }
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+QString read(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+const QString kRoot = QStringLiteral("R:\\BKPQORL\\PC7_ufficio2");
+
+} // namespace
+
+class TestRunLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_state.isValid());
+        qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path()));
+        m_drives = std::make_unique<test::TempDrives>();
+        m_drives->makeDir(kRoot);
+    }
+    void cleanup()
+    {
+        m_drives.reset();
+        QDir(m_state.path()).removeRecursively();
+        QDir().mkpath(m_state.path());
+    }
+
+    // One run as the record shows it, in the state folder and on R:.
+    void recordsEveryStep()
+    {
+        CaughtStderr err;
+        RunLog log;
+        log.note(QStringLiteral("Impossibile creare la cartella X.\r\nVerificare il disco."));
+        log.runStarted(kRoot);
+        log.pairStarted(1, "C:\\Documenti", kRoot + "\\Documenti");
+        log.pairFinished(1, 12, 3, 4567, 2500);
+        log.pairSkipped(2, "C:\\Sys\\Windows\\Application Data\\Identities", "cartella sorgente inesistente");
+        log.failure("C:\\Documenti\\a\\b.txt", "nome non rappresentabile");
+        RunEnd end;
+        end.outcome = RunOutcome::Completed;
+        end.failures = 1;
+        end.skipped = 1;
+        end.markerWritten = true;
+        end.shutdownRequested = true;
+        log.runEnded(end);
+
+        QCOMPARE(QFileInfo(log.path()).path(), m_state.path() + "/archivon");
+        const QString text = read(log.path());
+        for (const QString& expected : {
+                 QStringLiteral("\nInizio: "),
+                 QStringLiteral("\nMessaggio: Impossibile creare la cartella X.\n    Verificare il disco.\n"),
+                 QStringLiteral("\nCartella del computer: R:\\BKPQORL\\PC7_ufficio2\n"),
+                 QStringLiteral("\nCoppia 1 copiata: 12 file, 3 cartelle, 4567 byte in 2.5 s\n"),
+                 QStringLiteral("\nCoppia 2 saltata: C:\\Sys\\Windows\\Application Data\\Identities: "
+                                "cartella sorgente inesistente\n"),
+                 QStringLiteral("\nErrore: C:\\Documenti\\a\\b.txt: nome non rappresentabile\n"),
+                 QStringLiteral("\nFile oldimp.pvx scritto.\n"),
+                 QStringLiteral("\nSpegnimento richiesto: sì\n"),
+                 QStringLiteral("\nEsito: completato con 1 errore; errori: 1; coppie saltate: 1\n"),
+                 QStringLiteral("\nFine: "),
+             }) {
+            QVERIFY2(text.contains(expected), qPrintable(expected + " in:\n" + text));
+        }
+        QCOMPARE(read(m_drives->host(kRoot + "\\archivon.log")), text);
+        const QStringList lines = err.text().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().startsWith("archivon: backup completato con 1 errore") &&
+                     lines.first().endsWith(log.path()),
+                 qPrintable(lines.first()));
+    }
+
+    // Only this program's logs are counted, and the oldest go first.
+    void keepsTheLastThirty()
+    {
+        const QString dir = m_state.path() + "/archivon";
+        QVERIFY(QDir().mkpath(dir));
+        for (int i = 0; i < 35; ++i) {
+            QFile f(dir + QStringLiteral("/archivon-20200101-0000%1-000.log").arg(i, 2, 10, QLatin1Char('0')));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QFile other(dir + "/note.txt");
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.close();
+
+        CaughtStderr err;
+        RunLog log;
+        log.runStarted(kRoot);
+        log.runEnded(RunEnd{});
+        const QStringList left = QDir(dir).entryList({"archivon-*.log"}, QDir::Files, QDir::Name);
+        QCOMPARE(left.size(), RunLog::kKept);
+        QCOMPARE(left.first(), QStringLiteral("archivon-20200101-000006-000.log"));
+        QCOMPARE(dir + "/" + left.last(), log.path());
+        QVERIFY(QFile::exists(dir + "/note.txt"));
+    }
+
+    // A record that can be written nowhere still reaches standard error whole.
+    void nothingSilentlyLost()
+    {
+        // A file where the state folder should be: no one can make the folder, not even root.
+        qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path() + "/blocked"));
+        QFile blocker(m_state.path() + "/blocked");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        m_drives->unmap('R');
+
+        CaughtStderr err;
+        RunLog log;
+        log.runStarted(kRoot);
+        log.failure("C:\\x", "accesso negato");
+        RunEnd end;
+        end.outcome = RunOutcome::EndedEarly;
+        end.failures = 1;
+        end.stoppedByUser = true;
+        log.runEnded(end);
+        const QString text = err.text();
+        for (const QString& expected : {
+                 QStringLiteral("archivon: impossibile creare la cartella dei registri"),
+                 QStringLiteral("archivon: impossibile copiare il registro in R:\\BKPQORL\\PC7_ufficio2\\archivon.log"),
+                 QStringLiteral("archivon: Errore: C:\\x: accesso negato\n"),
+                 QStringLiteral("archivon: Interrotto dall'utente.\n"),
+                 QStringLiteral("archivon: backup terminato prima della fine (errori: 1, coppie "
+                                "saltate: 0); registro: non scritto\n"),
+             }) {
+            QVERIFY2(text.contains(expected), qPrintable(expected + " in:\n" + text));
+        }
+    }
+
+private:
+    QTemporaryDir m_state;
+    std::unique_ptr<test::TempDrives> m_drives;
+};
+
+QTEST_GUILESS_MAIN(TestRunLog)
+#include "tst_runlog.moc"
