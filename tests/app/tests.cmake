@@ -12,3 +12,10 @@ if(ARCHIVON_XVFB AND ARCHIVON_XDOTOOL)
 else()
   message(STATUS "Xvfb or xdotool missing: the end-to-end wizard test is not registered")
 endif()
+
+# Unattended runs need no X server: they run offscreen, as under cron.
+add_test(NAME e2e_unattended
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_unattended.sh $<TARGET_FILE:archivon>)
+set_tests_properties(e2e_unattended PROPERTIES
+  ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8" TIMEOUT 300)
+target_compile_definitions(tst_commandline PRIVATE ARCHIVON_TEST_VERSION="${PROJECT_VERSION}")

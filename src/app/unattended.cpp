@@ -1,0 +1,164 @@
+#include "app/unattended.h"
+
+#include "app/forms.h"
+#include "backup/backuprun.h"
+#include "backup/runlog.h"
+#include "dialogs/formavvio.h"
+#include "mainwindow/form1.h"
+#include "ui_Form1.h"
+#include "ui_Form_avvio.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace archivon {
+
+int exitStatusFor(const RunEnd& end)
+{
+    switch (end.outcome) {
+    case RunOutcome::Refused:
+        return 2;
+    case RunOutcome::Completed:
+        return end.failures == 0 ? 0 : 1;
+    case RunOutcome::EndedEarly:
+        return 3;
+    }
+    return 3;
+}
+
+void UnattendedPrompter::setLog(RunLog* log)
+{
+    m_log = log;
+    if (m_log) {
+        for (const QString& text : std::exchange(m_pending, {}))
+            m_log->note(text);
+    }
+}
+
+void UnattendedPrompter::note(const QString& text)
+{
+    if (m_log)
+        m_log->note(text);
+    else
+        m_pending << text;
+}
+
+bool UnattendedPrompter::question(const QString& text, const QString&)
+{
+    note(text + QStringLiteral("\r\n(risposta: sì)"));
+    return true;
+}
+
+void UnattendedPrompter::message(const QString& text, platform::BoxIcon, const QString&)
+{
+    note(text);
+    QString oneLine = text;
+    oneLine.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    std::fprintf(stderr, "archivon: %s\n", oneLine.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+std::optional<QString> UnattendedPrompter::input(const QString& prompt, const QString& preset,
+                                                 const QString&)
+{
+    note(prompt + QStringLiteral("\r\n(risposta: ") + preset + QLatin1Char(')'));
+    return preset;
+}
+
+UnattendedRun::UnattendedRun(const QString& user, bool shutdown)
+    : m_user(user), m_shutdown(shutdown)
+{
+}
+
+UnattendedRun::~UnattendedRun()
+{
+    platform::setDefaultPrompter(nullptr);
+}
+
+void UnattendedRun::start()
+{
+    platform::setDefaultPrompter(&m_prompter);
+
+    // As the wizard does it, unseen: its load step makes BACKUP as on every
+    // start, and the main window's load step reads the user name from it.
+    FormAvvio* wizard = Forms::avvio();
+    wizard->ui()->Richiesta_utente->setText(m_user);
+    m_main = Forms::form1();
+    m_main->show();
+    Forms::unload(wizard);
+
+    m_prompter.setLog(&m_main->runLog());
+    m_log = m_main->run().listener;
+    m_main->run().listener = this;
+    // Ticked without its warning: nobody is there to read it.
+    if (m_shutdown)
+        m_main->ui()->Check1->setChecked(true);
+    QTimer::singleShot(0, m_main, [this] { startRun(); });
+}
+
+void UnattendedRun::startRun()
+{
+    m_main->Command3_Click();
+    // The run is over when the start button returns. One that told nobody how
+    // it ended must not leave a scheduled program waiting for ever.
+    if (!m_ended && !Forms::ending() && m_main && !m_main->run().isRunning()) {
+        std::fprintf(stderr, "archivon: la copia è terminata senza un esito noto\n");
+        m_status = 3;
+        endProgram();
+    }
+}
+
+void UnattendedRun::endProgram()
+{
+    // Once the run has unwound: closing the main window ends the program.
+    QTimer::singleShot(0, qApp, [this] {
+        if (m_main && !Forms::ending())
+            m_main->close();
+        else
+            QCoreApplication::exit();
+    });
+}
+
+void UnattendedRun::runStarted(const QString& backupRoot)
+{
+    if (m_log)
+        m_log->runStarted(backupRoot);
+}
+
+void UnattendedRun::pairStarted(int N, const QString& source, const QString& destination)
+{
+    if (m_log)
+        m_log->pairStarted(N, source, destination);
+}
+
+void UnattendedRun::pairFinished(int N, qint64 files, qint64 folders, qint64 bytes,
+                                 qint64 milliseconds)
+{
+    if (m_log)
+        m_log->pairFinished(N, files, folders, bytes, milliseconds);
+}
+
+void UnattendedRun::pairSkipped(int N, const QString& source, const QString& reason)
+{
+    if (m_log)
+        m_log->pairSkipped(N, source, reason);
+}
+
+void UnattendedRun::failure(const QString& path, const QString& reason)
+{
+    if (m_log)
+        m_log->failure(path, reason);
+}
+
+void UnattendedRun::runEnded(const RunEnd& end)
+{
+    if (m_log)
+        m_log->runEnded(end);
+    m_ended = true;
+    m_status = exitStatusFor(end);
+    endProgram();
+}
+
+} // namespace archivon

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Unattended runs of the real program with no display (offscreen), on real
+# temporary drives, as cron or a systemd timer would start them: the exit
+# status, the record in the state folder and on R:, the line on standard
+# error, and what reached the drives. Shutdown goes to recording fakes first
+# on PATH, never to the real commands.
+set -euo pipefail
+
+source "$(dirname "$0")/../support/e2e.sh"
+exe=$(readlink -f "${1:?usage: e2e_unattended.sh path/to/archivon}")
+cp "$exe" "$(dirname "$exe")"/anim*.gif "$work/prog/"
+host=$(uname -n)
+mkdir -m 700 "$work/runtime"
+
+# run_unattended DRIVES ARG...: sets $status; output in $work/out, $work/err.
+run_unattended() {
+    local drives=$1
+    shift
+    status=0
+    env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen \
+        ARCHIVON_DRIVES="$drives" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
+        XDG_RUNTIME_DIR="$work/runtime" \
+        timeout 60 "$work/prog/archivon" "$@" > "$work/out" 2> "$work/err" || status=$?
+    [ "$status" -ne 124 ] || fail "the unattended run did not end (a box waiting?)"
+}
+show() { sed 's/^/  /' "$@" >&2; }
+expect_status() {
+    [ "$status" -eq "$1" ] || { show "$work/err"; fail "$2: exit status $status, expected $1"; }
+}
+latest_log() { find "$work/state/archivon" -name 'archivon-*.log' | sort | tail -n1; }
+logs() { find "$work/state/archivon" -name 'archivon-*.log' 2>/dev/null | wc -l; }
+log_has() { # log text what
+    grep -qF -- "$2" "$1" || { show "$1"; fail "the log lacks \"$2\" ($3)"; }
+}
+summary_is() { # text what: the one line the run leaves on standard error
+    local lines
+    lines=$(grep -c '^archivon: backup ' "$work/err" || true)
+    [ "$lines" -eq 1 ] && grep -q "^archivon: backup $1" "$work/err" ||
+        { show "$work/err"; fail "no single summary line \"$1\" on standard error ($2)"; }
+}
+
+# 1. A clean run with --spegni: one source missing is skipped, not a failure.
+d1="$work/drives"
+mkdir -p "$d1/c/Documenti/Lettere" "$d1/c/Sys/Windows/Preferiti" \
+         "$d1/c/Sys/Windows/Application Data/Microsoft/Address Book"
+echo lettera > "$d1/c/Documenti/Lettere/gennaio.txt"
+head -c 200000 /dev/urandom > "$d1/c/Documenti/dati.bin"
+echo sito > "$d1/c/Sys/Windows/Preferiti/sito.url"
+run_unattended "$d1" --backup --utente ufficio2 --spegni
+expect_status 0 "clean run"
+root="$d1/r/BKPQORL/${host}_ufficio2"
+diff -r "$d1/c/Documenti" "$root/Documenti" > /dev/null || fail "Documenti not mirrored"
+log=$(latest_log)
+[ -n "$log" ] || fail "no log in the state folder"
+log_has "$log" "Esito: completato senza errori" "clean run"
+log_has "$log" "Coppia 1 copiata: 2 file, " "clean run"
+log_has "$log" " 200008 byte in " "clean run"
+log_has "$log" "Coppia 2 saltata: C:\\Sys\\Windows\\Application Data\\Identities" "clean run"
+log_has "$log" "Spegnimento richiesto: sì" "clean run"
+log_has "$log" "File oldimp.pvx scritto." "clean run"
+cmp -s "$log" "$root/archivon.log" || fail "the copy on R: differs from the log"
+summary_is "completato senza errori" "clean run"
+grep -qx "systemctl poweroff --ignore-inhibitors" "$work/requests" ||
+    fail "--spegni did not ask for a shutdown"
+[ -f "$work/prog/oldimp.pvx" ] || fail "no marker after a clean run"
+
+# 2. A name the program cannot carry is a failure: completed with failures.
+rm -f "$work/requests"
+touch "$d1/c/Documenti/Lettere/a\\b.txt"
+run_unattended "$d1" --backup --utente ufficio2
+expect_status 1 "run with a failure"
+log=$(latest_log)
+log_has "$log" "Esito: completato con 1 errore" "run with a failure"
+log_has "$log" "Errore: C:\\Documenti\\Lettere\\" "run with a failure"
+log_has "$log" "Spegnimento richiesto: no" "run with a failure"
+summary_is "completato con 1 errore" "run with a failure"
+[ ! -e "$work/requests" ] || fail "a shutdown was asked for without --spegni"
+[ "$(logs)" -eq 2 ] || fail "expected one log per run"
+
+# 3. Drive R: not ready: refused before anything changed; the messages a box
+#    would have shown are in the log and on standard error.
+d3="$work/drives3"
+mkdir -p "$d3/c/Documenti"
+echo x > "$d3/c/Documenti/x.txt"
+marker=$(md5sum < "$work/prog/oldimp.pvx")
+run_unattended "$d3" --backup --utente ufficio2
+expect_status 2 "refused run"
+log=$(latest_log)
+log_has "$log" "Messaggio: Impossibile creare la cartella R:\\BKPQORL" "refused run"
+log_has "$log" "Esito: rifiutato" "refused run"
+grep -q "^archivon: Impossibile creare la cartella R:" "$work/err" ||
+    { show "$work/err"; fail "the message of the refused run is not on standard error"; }
+[ "$(md5sum < "$work/prog/oldimp.pvx")" = "$marker" ] || fail "a refused run changed the marker"
+[ "$(find "$d3" | wc -l)" -eq 4 ] || fail "a refused run changed the drives"
+
+# 4. Bad arguments: an Italian message and status 2, before anything happens.
+before=$(logs)
+run_unattended "$d1" --backup --spegni
+expect_status 2 "bad arguments"
+grep -q "con --backup serve --utente NOME" "$work/err" || fail "no Italian message for bad arguments"
+[ "$(logs)" -eq "$before" ] || fail "bad arguments wrote a log"
+[ ! -e "$work/requests" ] || fail "bad arguments asked for a shutdown"
+
+echo PASS

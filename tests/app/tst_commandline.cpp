@@ -1,0 +1,90 @@
+#include "app/commandline.h"
+#include "app/unattended.h"
+
+#include <QtTest>
+
+using namespace archivon;
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("action"); // CommandLine::Action
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("shutdown");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("text"); // part of what is printed
+
+        const int wizard = int(CommandLine::Action::Wizard);
+        const int backup = int(CommandLine::Action::Backup);
+        const int leave = int(CommandLine::Action::Leave);
+        QTest::newRow("nothing: the wizard") << QStringList{} << wizard << "" << false << 0 << "";
+        QTest::newRow("backup") << QStringList{"--backup", "--utente", "ufficio 2"} << backup
+                                << "ufficio 2" << false << 0 << "";
+        QTest::newRow("backup and shutdown, any order")
+            << QStringList{"--spegni", "--utente=ufficio2", "--backup"} << backup << "ufficio2"
+            << true << 0 << "";
+        QTest::newRow("help in Italian") << QStringList{"--help"} << leave << "" << false << 0
+                                         << "Stato d'uscita con --backup";
+        QTest::newRow("version") << QStringList{"-v"} << leave << "" << false << 0
+                                 << "Archivon " ARCHIVON_TEST_VERSION "\n";
+        QTest::newRow("backup without a user") << QStringList{"--backup"} << leave << "" << false
+                                               << 2 << "con --backup serve --utente NOME";
+        QTest::newRow("user without its name") << QStringList{"--backup", "--utente"} << leave
+                                               << "" << false << 2 << "manca il nome dopo --utente";
+        QTest::newRow("shutdown alone must not start anything")
+            << QStringList{"--spegni"} << leave << "" << false << 2 << "valgono solo con --backup";
+        QTest::newRow("unknown option") << QStringList{"--backup", "--utente", "u", "--spengi"}
+                                        << leave << "" << false << 2
+                                        << "opzione sconosciuta: --spengi";
+        QTest::newRow("stray word") << QStringList{"backup"} << leave << "" << false << 2
+                                    << "argomento non previsto: backup";
+    }
+    void parse()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, action);
+        QFETCH(QString, user);
+        QFETCH(bool, shutdown);
+        QFETCH(int, exitCode);
+        QFETCH(QString, text);
+        const CommandLine c = parseCommandLine(QStringList{"archivon"} + arguments);
+        QCOMPARE(int(c.action), action);
+        QCOMPARE(c.user, user);
+        QCOMPARE(c.shutdown, shutdown);
+        QCOMPARE(c.exitCode, exitCode);
+        QVERIFY2(c.text.contains(text), qPrintable(c.text));
+    }
+
+    void exitStatus_data()
+    {
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<int>("skipped");
+        QTest::addColumn<int>("status");
+        QTest::newRow("clean, a missing source skipped") << int(RunOutcome::Completed) << 0 << 1 << 0;
+        QTest::newRow("completed with failures") << int(RunOutcome::Completed) << 2 << 0 << 1;
+        QTest::newRow("refused") << int(RunOutcome::Refused) << 0 << 0 << 2;
+        QTest::newRow("ended early, nothing failed") << int(RunOutcome::EndedEarly) << 0 << 0 << 3;
+        QTest::newRow("ended early with failures") << int(RunOutcome::EndedEarly) << 3 << 0 << 3;
+    }
+    void exitStatus()
+    {
+        QFETCH(int, outcome);
+        QFETCH(int, failures);
+        QFETCH(int, skipped);
+        QFETCH(int, status);
+        RunEnd end;
+        end.outcome = RunOutcome(outcome);
+        end.failures = failures;
+        end.skipped = skipped;
+        QCOMPARE(exitStatusFor(end), status);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
