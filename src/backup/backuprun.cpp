@@ -15,6 +15,8 @@
 #include "ui_Form1.h"
 
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <optional>
@@ -80,20 +82,26 @@ bool sameOrInside(const QString& a, const QString& b)
 
 BackupRun::BackupRun(Form1& form) : m_form(form) {}
 
-QString BackupRun::sourceOf(int N) const
+void BackupRun::takePairs()
 {
     const auto* ui = m_form.ui();
-    const QLineEdit* boxes[] = {ui->Text_sorgente1, ui->Text_sorgente2, ui->Text_sorgente3,
-                                ui->Text_sorgente4};
-    return boxes[N - 1]->text();
+    const std::array<const QLineEdit*, 4> sources{ui->Text_sorgente1, ui->Text_sorgente2,
+                                                  ui->Text_sorgente3, ui->Text_sorgente4};
+    const std::array<const QLineEdit*, 4> destinations{
+        ui->Text_destinazione1, ui->Text_destinazione2, ui->Text_destinazione3,
+        ui->Text_destinazione4};
+    for (int i = 0; i < 4; ++i)
+        m_pairs[i] = {sources[i]->text(), destinations[i]->text()};
 }
 
-QString BackupRun::destinationOf(int N) const
+// While a run works on its pairs, the boxes it took them from stay as they were.
+void BackupRun::setPairsEditable(bool editable)
 {
-    const auto* ui = m_form.ui();
-    const QLineEdit* boxes[] = {ui->Text_destinazione1, ui->Text_destinazione2,
-                                ui->Text_destinazione3, ui->Text_destinazione4};
-    return boxes[N - 1]->text();
+    auto* ui = m_form.ui();
+    for (QLineEdit* box : {ui->Text_sorgente1, ui->Text_sorgente2, ui->Text_sorgente3,
+                           ui->Text_sorgente4, ui->Text_destinazione1, ui->Text_destinazione2,
+                           ui->Text_destinazione3, ui->Text_destinazione4})
+        box->setReadOnly(!editable);
 }
 
 void BackupRun::setStatus(const QString& text)
@@ -114,17 +122,35 @@ void BackupRun::fail(const QString& path, const QString& reason)
 {
     m_failures.append({path, reason});
     m_form.ui()->List1->hide();
+    if (listener)
+        listener->failure(path, reason);
 }
 
-bool BackupRun::runEnding() const { return Forms::ending(); }
+void BackupRun::skip(int N, const QString& source, const QString& reason)
+{
+    m_skipped.append({source, reason});
+    if (listener)
+        listener->pairSkipped(N, source, reason);
+}
+
+// A confirmed stop, or the main window closing.
+bool BackupRun::stopping() const { return m_form.Interruzione || Forms::ending(); }
+
+bool BackupRun::destinationLost(int N) const
+{
+    const auto where = resolve(m_pairs[N - 1].destination);
+    return !where || !driveRoot(where->drive);
+}
 
 // Every numbered pair must name two real folders on drives, apart from each
-// other, before anything is deleted.
+// other and from every other pair, before anything is deleted.
 QString BackupRun::checkPairs() const
 {
+    std::array<QString, 4> sources;
+    std::array<QString, 4> destinations;
     for (int N = 1; N <= 4; ++N) {
-        const QString s = sourceOf(N);
-        const QString d = destinationOf(N);
+        const QString& s = m_pairs[N - 1].source;
+        const QString& d = m_pairs[N - 1].destination;
         if (s.trimmed().isEmpty())
             return QStringLiteral("Coppia %1: manca la cartella sorgente.").arg(N);
         if (d.trimmed().isEmpty())
@@ -139,18 +165,71 @@ QString BackupRun::checkPairs() const
                                   "completo con la lettera dell'unità (ad esempio R:\\BKPQORL).")
                 .arg(N)
                 .arg(d);
+        // "..\PC8_altro" in a user name would lead to another computer's backup.
+        const QStringList parts = d.split(QRegularExpression(QStringLiteral("[\\\\/]")));
+        if (parts.contains(QStringLiteral(".")) || parts.contains(QStringLiteral("..")))
+            return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non può contenere "
+                                  "\".\" o \"..\" tra le sue cartelle.")
+                .arg(N)
+                .arg(d);
         const auto resolved = resolve(d);
         if (!resolved || resolved->components.isEmpty())
             return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non può essere la "
                                   "radice di un'unità.")
                 .arg(N)
                 .arg(d);
-        const QString cs = canonicalFolder(s);
-        const QString cd = canonicalFolder(d);
-        if (!cs.isEmpty() && !cd.isEmpty() && sameOrInside(cs, cd))
-            return kSelfCopy;
+        if (!driveRoot(resolved->drive))
+            return QStringLiteral("L'unità di destinazione %1: non è disponibile!\r\n"
+                                  "Controllare che sia collegata e riprovare.")
+                .arg(resolved->drive);
+        sources[N - 1] = canonicalFolder(s);
+        destinations[N - 1] = canonicalFolder(d);
+    }
+    // A destination is emptied: it may hold no source and no other destination,
+    // nor lie inside one.
+    for (int N = 1; N <= 4; ++N) {
+        const QString& d = destinations[N - 1];
+        for (int M = 1; M <= 4; ++M) {
+            const QString& s = sources[M - 1];
+            if (!s.isEmpty() && !d.isEmpty() && sameOrInside(s, d)) {
+                if (M == N)
+                    return kSelfCopy;
+                return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" coincide con la "
+                                      "cartella sorgente della coppia %3, la contiene o vi è "
+                                      "contenuta.")
+                    .arg(N)
+                    .arg(m_pairs[N - 1].destination)
+                    .arg(M);
+            }
+            if (M > N && !d.isEmpty() && sameOrInside(d, destinations[M - 1]))
+                return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" coincide con la "
+                                      "cartella destinazione della coppia %3, la contiene o vi è "
+                                      "contenuta.")
+                    .arg(N)
+                    .arg(m_pairs[N - 1].destination)
+                    .arg(M);
+        }
     }
     return QString();
+}
+
+void BackupRun::refuse(const QString& message)
+{
+    inform(message);
+    RunEnd end;
+    end.status = message;
+    endRun(end);
+}
+
+// Every end of a run passes here, refused starts included.
+void BackupRun::endRun(RunEnd end)
+{
+    m_running = false;
+    setPairsEditable(true);
+    end.failures = int(m_failures.size());
+    end.skipped = int(m_skipped.size());
+    if (listener)
+        listener->runEnded(end);
 }
 
 void BackupRun::Command3_Click()
@@ -179,27 +258,36 @@ void BackupRun::Command3_Click()
     m_form.SecondiTrascorsi = 0;
 
     if (ui->Text_sorgente->text() == ui->Text_destinazione->text()) {
-        inform(kSelfCopy);
+        refuse(kSelfCopy);
         return;
     }
+    // The run works on the pairs as they are now, whatever is typed later.
+    takePairs();
     if (const QString problem = checkPairs(); !problem.isEmpty()) {
-        inform(problem);
+        refuse(problem);
         return;
     }
     if (!ui->Text_destinazione->text().endsWith(QLatin1Char('\\')))
         ui->Text_destinazione->setText(ui->Text_destinazione->text() + QLatin1Char('\\'));
 
+    const QString backupRoot = QStringLiteral("R:\\BKPQORL\\") + ui->NomePc->text() +
+                               QLatin1Char('_') + ui->Nome_utente->text();
     const QString question =
         QStringLiteral("Sei sicuro di voler avviare la copia?\r\n"
                        "Quest'operazione sovrascriverà tutti i dati presenti in \r\n") +
-        QStringLiteral("R:\\BKPQORL\\") + ui->NomePc->text() + QLatin1Char('_') +
-        ui->Nome_utente->text() +
-        QStringLiteral("\r\nL'operazione potrebbe richiedere alcuni minuti");
-    if (!ask(question))
+        backupRoot + QStringLiteral("\r\nL'operazione potrebbe richiedere alcuni minuti");
+    if (!ask(question)) {
+        endRun({});
         return;
+    }
 
     m_running = true;
+    m_touched = false;
     m_failures.clear();
+    m_skipped.clear();
+    setPairsEditable(false);
+    if (listener)
+        listener->runStarted(backupRoot);
     // The list and its caption go back to the folders still to copy.
     if (m_listShowsFailures) {
         ui->List1->clear();
@@ -211,50 +299,123 @@ void BackupRun::Command3_Click()
     ui->Command3->setText(kStop);
 
     for (int N = 1; N <= 4; ++N) {
-        const QString source = sourceOf(N);
-        const auto sourceAttrs = attributes(source);
+        if (stopping()) {
+            endStopped();
+            return;
+        }
+        const Pair pair = m_pairs[N - 1];
+        const auto sourceAttrs = attributes(pair.source);
         if (!sourceAttrs || !(*sourceAttrs & Directory)) {
             // Its old backup stays: nothing of this pair is touched.
-            m_failures.append({source, QStringLiteral("cartella sorgente inesistente: coppia "
-                                                      "saltata, il backup precedente è rimasto")});
+            skip(N, pair.source,
+                 QStringLiteral("cartella sorgente inesistente: coppia saltata, il backup "
+                                "precedente è rimasto"));
             continue;
         }
-        const QString destination = destinationOf(N);
-        const auto free = ShowFreeSpace(destination.left(3));
+        // A source that cannot be read is not an empty one: its old backup stays.
+        if (DirSearch probe(joinPath(pair.source, QStringLiteral("*.*")), 0); !probe.ok()) {
+            fail(pair.source, QStringLiteral("impossibile leggere la cartella sorgente (%1): "
+                                             "coppia saltata, il backup precedente è rimasto")
+                                  .arg(probe.error()));
+            continue;
+        }
+        const auto free = ShowFreeSpace(pair.destination.left(3));
         if (!free) {
-            inform(QStringLiteral("L'unità di destinazione %1 non è disponibile!\r\n"
-                                  "Controllare che sia collegata e riprovare.")
-                       .arg(destination.left(2)));
-            backToIdle();
+            endDestinationLost(N);
             return;
         }
         m_form.SpazioLibero = *free;
-        if (const auto size = ShowFolderInfo(source))
-            m_form.DimensioneSorgente = *size;
+        // This pair's own size, as far as it can be read.
+        m_form.DimensioneSorgente = ShowFolderInfo(pair.source).valueOr(0);
         ui->Lbl_dim_tot->setText(QStringLiteral("Dimensione da copiare : ") +
-                                 Scrividimensione(double(m_form.DimensioneSorgente.value_or(0))));
-        if (m_form.SpazioLibero.value_or(0) < m_form.DimensioneSorgente.value_or(0)) {
+                                 Scrividimensione(double(*m_form.DimensioneSorgente)));
+        if (*m_form.SpazioLibero < *m_form.DimensioneSorgente) {
             inform(QStringLiteral("Spazio insufficiente per completare l'operazione!"));
             backToIdle();
+            RunEnd end;
+            end.outcome = m_touched ? RunOutcome::EndedEarly : RunOutcome::Refused;
+            end.status = QStringLiteral("Spazio insufficiente per completare l'operazione!");
+            endRun(end);
             return;
         }
+        if (listener)
+            listener->pairStarted(N, pair.source, pair.destination);
+        QElapsedTimer passTime;
+        passTime.start();
         if (CopiaCoppia(N) == PassEnd::RunEnded) {
-            m_running = false;
+            if (destinationLost(N))
+                endDestinationLost(N);
+            else
+                endStopped();
             return;
         }
+        if (listener)
+            listener->pairFinished(N, m_passFiles, ui->List_cartelle->count(), m_passBytes,
+                                   passTime.elapsed());
     }
     complete();
-    m_running = false;
 }
 
 void BackupRun::backToIdle()
 {
     auto* ui = m_form.ui();
-    m_running = false;
     m_form.Timer_stima.stop();
     ui->Command3->setText(kStart);
     ui->Command1->setEnabled(true);
     ui->Command2->setEnabled(true);
+}
+
+// The list under "Elementi non copiati:" names every failure and every pair
+// left alone, each with its reason.
+void BackupRun::showFailureList()
+{
+    auto* ui = m_form.ui();
+    if (m_failures.isEmpty() && m_skipped.isEmpty())
+        return;
+    ui->Label7->setText(QStringLiteral("Elementi non copiati:"));
+    ui->List1->clear();
+    m_listShowsFailures = true;
+    for (const QList<BackupFailure>* list : {&m_failures, &m_skipped}) {
+        for (const BackupFailure& f : *list)
+            ui->List1->addItem(f.path + QStringLiteral(" : ") + f.reason);
+    }
+    ui->Label7->show();
+    ui->List1->show();
+}
+
+// A confirmed stop or a closed window: the run ends where it is, with no
+// marker and no shutdown.
+void BackupRun::endStopped()
+{
+    m_form.Timer_stima.stop();
+    setStatus(QStringLiteral("Interrotto dall'utente!"));
+    showFailureList();
+    RunEnd end;
+    end.outcome = RunOutcome::EndedEarly;
+    end.stoppedByUser = m_form.Interruzione;
+    end.windowClosed = Forms::ending();
+    end.status = m_form.ui()->Label_file_in_copia->text();
+    endRun(end);
+}
+
+// The destination drive went away (a network drive disconnected): nothing more
+// can be written, so the run ends and says so.
+void BackupRun::endDestinationLost(int N)
+{
+    const auto where = resolve(m_pairs[N - 1].destination);
+    const QString drive = where ? QString(where->drive) : m_pairs[N - 1].destination.left(1);
+    const QString text = QStringLiteral("L'unità di destinazione %1: non è più disponibile: "
+                                        "backup interrotto!")
+                             .arg(drive);
+    fail(m_pairs[N - 1].destination, QStringLiteral("unità di destinazione non disponibile"));
+    setStatus(text);
+    showFailureList();
+    backToIdle();
+    inform(text);
+    RunEnd end;
+    end.outcome = m_touched ? RunOutcome::EndedEarly : RunOutcome::Refused;
+    end.status = text;
+    endRun(end);
 }
 
 void BackupRun::complete()
@@ -265,36 +426,46 @@ void BackupRun::complete()
     m_form.Timer_stima.stop();
     ui->Label7->hide();
     ui->List1->hide();
-    if (m_failures.isEmpty()) {
-        setStatus(QStringLiteral("Operazione completata con successo!"));
-    } else {
-        // Nothing may claim success when something was left behind: the list
-        // names each failure with its reason.
-        setStatus(m_failures.size() == 1
-                      ? QStringLiteral("Operazione completata con 1 errore: un elemento non è "
-                                       "stato copiato (vedere l'elenco).")
-                      : QStringLiteral("Operazione completata con %1 errori: alcuni elementi non "
-                                       "sono stati copiati (vedere l'elenco).")
-                            .arg(m_failures.size()));
-        ui->Label7->setText(QStringLiteral("Elementi non copiati:"));
-        ui->List1->clear();
-        m_listShowsFailures = true;
-        for (const BackupFailure& f : m_failures)
-            ui->List1->addItem(f.path + QStringLiteral(" : ") + f.reason);
-        ui->Label7->show();
-        ui->List1->show();
-    }
-    ui->Command3->setText(kStart);
 
     // The marker goes through a temporary file, so a failed write keeps the old one.
-    [[maybe_unused]] const Status marker = writeTextFile(
-        programFolder() + QStringLiteral("\\oldimp.pvx"),
-        {ui->Text_sorgente1->text(), ui->Text_destinazione1->text()});
+    const QString markerPath = programFolder() + QStringLiteral("\\oldimp.pvx");
+    const Status marker = writeTextFile(markerPath, {m_pairs[0].source, m_pairs[0].destination});
+    if (!marker)
+        fail(markerPath, QStringLiteral("impossibile scrivere il file (%1)").arg(marker.error()));
+
+    // Nothing may claim success when something was left behind: the list
+    // names each failure with its reason. Pairs left alone are not failures.
+    QString status;
+    if (m_failures.isEmpty())
+        status = QStringLiteral("Operazione completata con successo!");
+    else if (m_failures.size() == 1)
+        status = QStringLiteral("Operazione completata con 1 errore: un elemento non è "
+                                "stato copiato (vedere l'elenco).");
+    else
+        status = QStringLiteral("Operazione completata con %1 errori: alcuni elementi non "
+                                "sono stati copiati (vedere l'elenco).")
+                     .arg(m_failures.size());
+    if (m_skipped.size() == 1)
+        status += QStringLiteral(" Saltata 1 cartella sorgente inesistente.");
+    else if (m_skipped.size() > 1)
+        status += QStringLiteral(" Saltate %1 cartelle sorgente inesistenti.").arg(m_skipped.size());
+    setStatus(status);
+    showFailureList();
+    ui->Command3->setText(kStart);
 
     ui->TMaxAni1->hide();
     ui->Command1->setEnabled(true);
     ui->Command2->setEnabled(true);
-    if (ui->Check1->isChecked())
+    const bool shutdown = ui->Check1->isChecked();
+    // The record is written before the computer goes down.
+    RunEnd end;
+    end.outcome = RunOutcome::Completed;
+    end.status = status;
+    end.markerWritten = marker.ok();
+    end.markerError = marker.ok() ? QString() : marker.error();
+    end.shutdownRequested = shutdown;
+    endRun(end);
+    if (shutdown)
         m_form.Spegni_PC();
 }
 
@@ -315,12 +486,9 @@ void BackupRun::maybeYield()
 bool BackupRun::stopCheck()
 {
     maybeYield();
-    while (m_form.InPausa && !runEnding()) {
+    while (m_form.InPausa && !stopping())
         platform::yield();
-        if (m_form.Interruzione)
-            return true;
-    }
-    return runEnding();
+    return stopping();
 }
 
 // Whatever the removal had to leave in a destination is reported, file by file.
@@ -350,7 +518,13 @@ namespace {
 class WindowScanObserver final : public ScanObserver
 {
 public:
-    explicit WindowScanObserver(Form1& form) : m_form(form) {}
+    WindowScanObserver(Form1& form, std::function<bool()> stop,
+                       std::function<void(const QString&, const QString&)> lost)
+        : m_form(form), m_stop(std::move(stop)), m_lost(std::move(lost))
+    {
+    }
+    bool stopRequested() override { return m_stop(); }
+    void notListed(const QString& path, const QString& reason) override { m_lost(path, reason); }
     void started() override
     {
         m_form.setCursor(Qt::WaitCursor);
@@ -401,6 +575,8 @@ private:
     }
 
     Form1& m_form;
+    std::function<bool()> m_stop;
+    std::function<void(const QString&, const QString&)> m_lost;
     QElapsedTimer m_sinceWrite;
     std::optional<qint64> m_known;
     std::optional<qint64> m_visited;
@@ -414,7 +590,9 @@ void BackupRun::Sottocartelle(QString& Percorso)
     QStringList folders;
     for (int i = 0; i < list->count(); ++i)
         folders << list->item(i)->text();
-    WindowScanObserver observer(m_form);
+    WindowScanObserver observer(
+        m_form, [this] { return stopping(); },
+        [this](const QString& path, const QString& reason) { fail(path, reason); });
     m_form.NumeroFile = archivon::Sottocartelle(folders, Percorso, &observer);
     // The hidden list box takes the folders the scan appended.
     for (qsizetype i = list->count(); i < folders.size(); ++i)
@@ -424,6 +602,20 @@ void BackupRun::Sottocartelle(QString& Percorso)
 BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
 {
     auto* ui = m_form.ui();
+    if (!m_running)
+        takePairs();
+    const QString S = m_pairs[N - 1].source;
+    const QString D = m_pairs[N - 1].destination;
+    m_passFiles = 0;
+    m_passBytes = 0;
+    // A folder or file that could not be made: the drive may be gone, and then
+    // nothing more can be written.
+    const auto failedToWrite = [&](const QString& path, const QString& reason) {
+        if (destinationLost(N))
+            return true;
+        fail(path, reason);
+        return false;
+    };
 
     // Cleaning and scan.
     showAnimation(QStringLiteral("anim2.gif"));
@@ -431,27 +623,30 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
     setStatus(QStringLiteral("Pulizia cartella di destinazione in corso..."));
     ui->List1->show();
     ui->Label7->show();
+    m_touched = true;
     {
-        QString scratch = destinationOf(N);
-        DelTree(scratch);
+        QString scratch = D;
+        if (!DelTree(scratch, [this] { return stopping(); }))
+            return PassEnd::RunEnded;
     }
     setStatus(QStringLiteral("Creazione cartella in corso in corso..."));
-    const QString D0 = destinationOf(N);
-    if (const Status made = makeFolder(D0); !made) {
-        const auto attrs = attributes(D0);
+    if (const Status made = makeFolder(D); !made) {
+        const auto attrs = attributes(D);
         if (attrs && (*attrs & Directory))
-            recordLeftovers(D0); // the old backup could not be removed in full
-        else
-            fail(D0, made.error());
+            recordLeftovers(D); // the old backup could not be removed in full
+        else if (failedToWrite(D, made.error()))
+            return PassEnd::RunEnded;
     }
     setStatus(QStringLiteral("Analisi in corso..."));
     ui->List_cartelle->clear();
-    ui->List_cartelle->addItem(sourceOf(N));
-    ui->List1->addItem(sourceOf(N));
+    ui->List_cartelle->addItem(S);
+    ui->List1->addItem(S);
     {
-        QString scratch = sourceOf(N);
+        QString scratch = S;
         Sottocartelle(scratch);
     }
+    if (stopping())
+        return PassEnd::RunEnded;
     m_form.Timer_stima.start();
     ui->Barra_file->setMin(0);
     ui->Barra_file->setMax(float(m_form.NumeroFile + 1));
@@ -461,17 +656,15 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
     ui->LBL_trovati->hide();
     ui->Lbl_visitati->hide();
 
-    const QString S = sourceOf(N);
     auto relative = [&](int k) { return QString(ui->List_cartelle->item(k)->text()).remove(S); };
 
     // Folder creation, parents first since the list is breadth-first.
     for (int i = 1; i < entries; ++i) {
         if (!ui->Barra_totale->setValue(float(i)))
             ui->List1->hide();
-        const QString folder =
-            withoutDoubleBackslashes(destinationOf(N) + QLatin1Char('\\') + relative(i));
-        if (const Status made = makeFolder(folder); !made)
-            fail(folder, made.error());
+        const QString folder = withoutDoubleBackslashes(D + QLatin1Char('\\') + relative(i));
+        if (const Status made = makeFolder(folder); !made && failedToWrite(folder, made.error()))
+            return PassEnd::RunEnded;
         ui->List1->addItem(ui->List_cartelle->item(i)->text());
         ui->Lbl_file_copiati->setText(QString::number(i));
     }
@@ -501,7 +694,7 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
             ui->List1->hide();
 
         const QString folder = ui->List_cartelle->item(j)->text();
-        const QString destinationFolder = destinationOf(N) + QLatin1Char('\\') + relative(j);
+        const QString destinationFolder = D + QLatin1Char('\\') + relative(j);
         DirSearch search(folder + QStringLiteral("\\*.*"), 0);
         for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
             if (stopCheck())
@@ -511,12 +704,18 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
                 withoutDoubleBackslashes(destinationFolder + QLatin1Char('\\') + name);
             setStatus(QStringLiteral("Copia in corso del file ") + source + QStringLiteral(" in ") +
                       destination + QStringLiteral(" ..."));
+            const auto size = Dimensionefile(source);
             if (const Status copied = copyFile(source, destination, hook); !copied) {
-                if (m_form.Interruzione || runEnding())
+                if (stopping())
+                    return PassEnd::RunEnded;
+                if (destinationLost(N))
                     return PassEnd::RunEnded;
                 fail(source, copied.error());
+            } else {
+                ++m_passFiles;
+                m_passBytes += size.valueOr(0);
             }
-            if (const auto size = Dimensionefile(source))
+            if (size)
                 ui->Lbl_dim_file->setText(QStringLiteral("Dimensione file : ") +
                                           Scrividimensione(double(*size)));
             else
@@ -526,6 +725,11 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
                 bar->setValue(bar->value() + 1);
             ui->Lbl_file_copiati->setText(QString::number(qint64(bar->value())));
         }
+        // What could not be listed is not copied: each is named, with why.
+        for (const auto& lost : search.uncarried())
+            fail(withoutDoubleBackslashes(folder + QLatin1Char('\\') + lost.name), lost.reason);
+        if (!search.ok())
+            fail(folder, QStringLiteral("impossibile leggere la cartella (%1)").arg(search.error()));
         ui->Lbl_visitati->setText(QString::number(ui->Lbl_visitati->text().toLongLong() + 1));
         totale->setValue(std::min(totale->value() + 1, totale->max()));
     }

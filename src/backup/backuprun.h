@@ -7,14 +7,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 
 namespace archivon {
 
 class Form1;
 
-/// Something the backup could not do: a file not copied, a folder not made or
-/// not emptied, a source folder missing.
+/// Something the backup could not do (a file not copied, a folder not made,
+/// not emptied or not readable), or a pair it left alone.
 struct BackupFailure
 {
     QString path;
@@ -41,7 +42,9 @@ public:
     enum class PassEnd { Finished, RunEnded };
 
     /// Backs up folder pair \a N (1 to 4): empties and remakes the destination,
-    /// scans the source, recreates its folders and copies its files.
+    /// scans the source, recreates its folders and copies its files. Outside a
+    /// run it takes the pair from the window's boxes. RunEnded: a confirmed
+    /// stop, the window closing, or the destination drive gone.
     PassEnd CopiaCoppia(int N);
 
     /// Scans the folders listed in List_cartelle, showing the progress.
@@ -52,6 +55,9 @@ public:
 
     /// What the current or last run could not do, in order.
     const QList<BackupFailure>& failures() const { return m_failures; }
+    /// Pairs the current or last run left alone because their source is
+    /// missing: not failures, their old backup is kept.
+    const QList<BackupFailure>& skipped() const { return m_skipped; }
 
     /// Called with every caption the status line takes, for tests that follow
     /// the run line by line.
@@ -64,23 +70,44 @@ public:
     qint64 yieldEveryMs = 100;
 
 private:
-    QString sourceOf(int N) const;
-    QString destinationOf(int N) const;
+    /// One pair as the run works on it: taken from the boxes once, at the start.
+    struct Pair
+    {
+        QString source;
+        QString destination;
+    };
+
+    void takePairs();
     QString checkPairs() const;
+    void setPairsEditable(bool editable);
     void setStatus(const QString& text);
     void showAnimation(const QString& file);
     void fail(const QString& path, const QString& reason);
+    void skip(int N, const QString& source, const QString& reason);
+    void refuse(const QString& message);
+    void endRun(RunEnd end);
     void backToIdle();
+    void showFailureList();
+    void endStopped();
+    void endDestinationLost(int N);
     void complete();
     bool stopCheck();
     void maybeYield();
-    bool runEnding() const;
+    bool stopping() const;
+    bool destinationLost(int N) const;
     void recordLeftovers(const QString& folder);
 
     Form1& m_form;
+    std::array<Pair, 4> m_pairs;
     bool m_running = false;
+    /// Something on the drives was changed by this run.
+    bool m_touched = false;
     bool m_listShowsFailures = false;
     QList<BackupFailure> m_failures;
+    QList<BackupFailure> m_skipped;
+    /// What the pass in progress has copied, for the run's record.
+    qint64 m_passFiles = 0;
+    qint64 m_passBytes = 0;
     QElapsedTimer m_sinceYield;
 };
 

@@ -14,30 +14,46 @@ using namespace platform;
 
 constexpr unsigned EveryEntry = ReadOnly | Hidden | System | Directory | Archive;
 
+// One removal: yields, and remembers a stop asked for at any of them.
+struct Removal
+{
+    const std::function<bool()>& stopped;
+    bool stop = false;
+
+    // False once the removal must end.
+    bool yieldAndGoOn()
+    {
+        yield();
+        if (!stop && stopped && stopped())
+            stop = true;
+        return !stop;
+    }
+};
+
 // The full paths of a folder's entries. The search is over before anything
 // is removed, so that searches of two levels are never open together.
-QStringList collectEntries(const QString& cartella)
+QStringList collectEntries(const QString& cartella, Removal& removal)
 {
     QStringList entries;
     DirSearch search(cartella + QLatin1String("\\*.*"), EveryEntry);
     QString name = search.next();
     while (!name.isEmpty()) {
-        // A host name holding a backslash would address some other entry.
-        if (name != QLatin1String(".") && name != QLatin1String("..") &&
-            !name.contains(QLatin1Char('\\')))
-            entries.append(cartella + QLatin1Char('\\') + name);
+        entries.append(cartella + QLatin1Char('\\') + name);
         name = search.next();
-        yield();
+        if (!removal.yieldAndGoOn())
+            return {};
     }
     return entries;
 }
 
 // Removes what a folder holds and, when asked, the folder itself. Every
 // failure is passed over: what cannot go stays, the rest goes.
-void removeTree(const QString& cartella, bool removeItself)
+void removeTree(const QString& cartella, bool removeItself, Removal& removal)
 {
-    const QStringList entries = collectEntries(cartella);
+    const QStringList entries = collectEntries(cartella, removal);
     for (const QString& entry : entries) {
+        if (removal.stop)
+            return;
         // The entry itself, never what a symlink leads to: a link is deleted
         // like a file, so the walk never leaves the tree. An entry that cannot
         // be read at all cannot be listed or removed either, and is left.
@@ -46,7 +62,7 @@ void removeTree(const QString& cartella, bool removeItself)
                 // Its entries can only go while it is writable.
                 if (*attrs & ReadOnly)
                     (void)setAttributesNormal(entry);
-                removeTree(entry, true);
+                removeTree(entry, true, removal);
             } else {
                 // Only for regular files: on a link it would reach the target.
                 if ((*attrs & ReadOnly) && !(*attrs & System))
@@ -54,15 +70,16 @@ void removeTree(const QString& cartella, bool removeItself)
                 (void)deleteFile(entry);
             }
         }
-        yield();
+        if (!removal.yieldAndGoOn())
+            return;
     }
-    if (removeItself)
+    if (removeItself && !removal.stop)
         (void)removeFolder(cartella);
 }
 
 } // namespace
 
-bool DelTree(QString& cartella)
+bool DelTree(QString& cartella, const std::function<bool()>& stopped)
 {
     if (cartella.endsWith(QLatin1Char('\\')))
         cartella.chop(1);
@@ -87,8 +104,9 @@ bool DelTree(QString& cartella)
         if (*attrs & ReadOnly)
             (void)setAttributesNormal(cartella);
     }
-    removeTree(cartella, !isRoot && cartella.size() > 2);
-    return true;
+    Removal removal{stopped};
+    removeTree(cartella, !isRoot && cartella.size() > 2, removal);
+    return !removal.stop;
 }
 
 } // namespace archivon

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace archivon {
 
 /// Removes a folder with everything in it: files of every attribute, folders
@@ -15,9 +17,10 @@ namespace archivon {
 ///
 /// Whatever cannot be removed stays, with the folders above it; the rest
 /// goes. The platform is yielded to once after every entry listed and once
-/// after every entry removed.
+/// after every entry removed; after each yield \a stopped is asked, and true
+/// ends the removal there, removing nothing more.
 ///
-/// \returns true when the removal has run to its end, which it always does.
-bool DelTree(QString& cartella);
+/// \returns true when the removal has run to its end, false when it was stopped.
+bool DelTree(QString& cartella, const std::function<bool()>& stopped = {});
 
 } // namespace archivon

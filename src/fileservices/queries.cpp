@@ -38,33 +38,27 @@ Result<qint64> ShowFolderInfo(const QString& NomeDir)
     if (!(*rootAttrs & Directory))
         return Result<qint64>::failure(reasonFor(ENOTDIR));
 
+    // What cannot be read inside the folder adds nothing: the size is that of
+    // what a backup of it can copy. Only the folder itself must be readable.
     std::set<FileId> seen;
     QStringList pending{NomeDir};
     qint64 total = 0;
-    while (!pending.isEmpty()) {
+    for (bool top = true; !pending.isEmpty(); top = false) {
         const QString folder = pending.takeLast();
         const auto id = fileId(folder);
-        if (!id)
-            return Result<qint64>::failure(id.error());
-        if (!seen.insert(*id).second)
+        if (id && !seen.insert(*id).second)
             continue; // met before, through a symlink
         DirSearch search(joinPath(folder, QStringLiteral("*.*")),
                          ReadOnly | Hidden | System | Directory | Archive);
-        if (!search.ok())
+        if (top && !search.ok())
             return Result<qint64>::failure(search.error());
         for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
             const QString path = joinPath(folder, name);
-            const auto attrs = attributes(path);
-            if (!attrs)
-                continue; // a dangling entry has no size
-            if (*attrs & Directory) {
+            const unsigned attrs = search.lastAttributes();
+            if (attrs & Directory)
                 pending << path;
-            } else if (*attrs & Archive) {
-                const auto size = fileLength(path);
-                if (!size)
-                    return Result<qint64>::failure(size.error());
-                total += *size;
-            }
+            else if (attrs & Archive)
+                total += fileLength(path).valueOr(0);
         }
     }
     return total;

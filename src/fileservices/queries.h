@@ -23,6 +23,8 @@ Result<qint64> ShowFreeSpace(const QString& drvPath);
 
 /// Bytes of all files in a folder and its subfolders at any depth, hidden and
 /// system ones included. A folder reached again through a symlink is counted once.
+/// Subfolders and files that cannot be read count as nothing; only a folder
+/// that cannot be read itself is a failure.
 Result<qint64> ShowFolderInfo(const QString& NomeDir);
 
 } // namespace archivon

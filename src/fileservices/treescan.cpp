@@ -24,8 +24,7 @@ void appendSubfolders(const QString& Percorso, QStringList& cartelle, qint64& n,
 {
     platform::DirSearch search(Percorso, platform::Directory);
     for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
-        // A host name holding a backslash cannot be written as a path.
-        if (isDotName(name) || name.contains(QLatin1Char('\\')))
+        if (isDotName(name))
             continue;
         if (!(search.lastAttributes() & platform::Directory))
             continue;
@@ -36,6 +35,10 @@ void appendSubfolders(const QString& Percorso, QStringList& cartelle, qint64& n,
         cartelle.append(folder);
         ++n;
         show.folderFound(n);
+    }
+    for (const auto& lost : search.uncarried()) {
+        if (lost.attributes & platform::Directory)
+            show.notListed(Percorso + lost.name, lost.reason);
     }
 }
 
@@ -70,6 +73,10 @@ qint64 Sottocartelle(QStringList& cartelle, QString& Percorso, ScanObserver* obs
         ++k;
         show.folderVisited(k);
         platform::yield();
+        if (show.stopRequested()) {
+            show.finished();
+            return 0;
+        }
     }
 
     // Counted in a pass of its own, so that two searches are never open at once.

@@ -22,6 +22,14 @@ public:
     virtual void folderVisited([[maybe_unused]] qint64 visited) {}
     /// Files are counted: hourglass off.
     virtual void finished() {}
+    /// A subfolder that cannot be listed, its name one that a Windows-form
+    /// path cannot carry.
+    virtual void notListed([[maybe_unused]] const QString& path,
+                           [[maybe_unused]] const QString& reason)
+    {
+    }
+    /// Asked after every yield: true ends the scan where it is.
+    virtual bool stopRequested() { return false; }
 };
 
 /// Finds every folder below the folders in \a cartelle and counts their files.
@@ -32,7 +40,9 @@ public:
 /// (one, never two) and the folder name. Hidden and system folders are neither
 /// listed nor walked. A folder reached again through a symlink (a cycle, or two
 /// links to one folder) is not appended a second time. A folder that cannot be
-/// read adds nothing. The platform is yielded to once per folder walked.
+/// read adds nothing; a subfolder whose name cannot be carried is told to the
+/// observer. The platform is yielded to once per folder walked, and the scan
+/// ends there, with the list as far as it got, when the observer asks.
 ///
 /// \a Percorso is a working variable: its value is ignored, and on return it
 /// holds the last folder walked with a trailing "\" (untouched for an empty list).

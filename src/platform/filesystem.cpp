@@ -5,12 +5,12 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QStorageInfo>
 
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace archivon::platform {
@@ -177,10 +177,12 @@ Result<qint64> freeSpace(QChar drive)
     const auto root = driveRoot(drive);
     if (!root)
         return notReady<qint64>();
-    struct statvfs vfs {};
-    if (::statvfs(encoded(*root).constData(), &vfs) != 0)
-        return Result<qint64>::failure(reasonFor(errno));
-    return qint64(vfs.f_bavail) * qint64(vfs.f_frsize);
+    const QStorageInfo storage(*root);
+    if (!storage.isValid() || !storage.isReady())
+        return notReady<qint64>();
+    if (storage.bytesTotal() <= 0)
+        return kFreeSpaceUnknown;
+    return storage.bytesAvailable();
 }
 
 namespace {
@@ -312,11 +314,11 @@ Status copyFile(const QString& source, const QString& destination, const ChunkHo
 
     if (!copyContent(in.get(), out.get(), qint64(st.st_size), betweenChunks))
         return fail(errno);
-    if (::fchmod(out.get(), st.st_mode & 07777) != 0)
-        return fail(errno);
+    // The content is what counts: a share that keeps no permission bits or
+    // times refuses these, and the file is still a good copy.
+    (void)::fchmod(out.get(), st.st_mode & 07777);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(out.get(), times) != 0)
-        return fail(errno);
+    (void)::futimens(out.get(), times);
     if (::close(out.release()) != 0)
         return fail(errno);
     if (!inPlace && ::rename(written.constData(), dst->constData()) != 0)
@@ -332,6 +334,7 @@ struct DirSearch::Impl
     unsigned mask = 0;
     bool matchAll = true;
     QRegularExpression pattern;
+    QList<DirSearch::Uncarried> uncarried;
     QString single; // an exact name, answered once
     bool singleDone = true;
     unsigned singleAttributes = 0;
@@ -422,7 +425,15 @@ QString DirSearch::next()
     }
     if (!d->dir)
         return {};
-    while (struct dirent* e = ::readdir(d->dir)) {
+    for (;;) {
+        errno = 0;
+        struct dirent* e = ::readdir(d->dir);
+        if (!e) {
+            // The end of the folder, or a folder that could not be read to its end.
+            if (errno != 0)
+                d->error = reasonFor(errno);
+            break;
+        }
         const char* raw = e->d_name;
         if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0)))
             continue;
@@ -446,10 +457,20 @@ QString DirSearch::next()
             else
                 attrs = System | (hidden ? unsigned(Hidden) : 0u);
         }
-        if (d->accepts(attrs)) {
-            d->last = attrs;
-            return name;
+        if (!d->accepts(attrs))
+            continue;
+        if (name.contains(QLatin1Char('\\'))) {
+            d->uncarried.append({name, attrs, QStringLiteral("il nome contiene \"\\\", che un "
+                                                              "percorso di Windows non può contenere")});
+            continue;
         }
+        if (QFile::encodeName(name) != QByteArrayView(raw)) {
+            d->uncarried.append({name, attrs, QStringLiteral("il nome contiene caratteri non validi "
+                                                              "nella codifica del sistema")});
+            continue;
+        }
+        d->last = attrs;
+        return name;
     }
     ::closedir(d->dir);
     d->dir = nullptr;
@@ -457,6 +478,8 @@ QString DirSearch::next()
 }
 
 unsigned DirSearch::lastAttributes() const { return d->last; }
+
+const QList<DirSearch::Uncarried>& DirSearch::uncarried() const { return d->uncarried; }
 
 bool anyMatch(const QString& pattern, unsigned mask)
 {

@@ -3,9 +3,11 @@
 #include "result.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <functional>
+#include <limits>
 #include <memory>
 
 // File operations on Windows-form paths, with the attribute model of the
@@ -53,7 +55,13 @@ Status removeFolder(const QString& path);
 /// Length of a file in bytes.
 Result<qint64> fileLength(const QString& path);
 
-/// Bytes available to the current user on the filesystem of a drive root.
+/// Free space that cannot be known (a filesystem that reports a total size of
+/// 0, as some network filesystems do): larger than anything, so that no space
+/// test takes it for too little.
+inline constexpr qint64 kFreeSpaceUnknown = std::numeric_limits<qint64>::max();
+
+/// Bytes available to the current user on the filesystem of a drive root, or
+/// kFreeSpaceUnknown.
 Result<qint64> freeSpace(QChar drive);
 
 /// Called between chunks of a copy; return false to abandon the copy.
@@ -61,7 +69,10 @@ using ChunkHook = std::function<bool()>;
 
 /// Copies one whole file (content, permission bits, modification time),
 /// replacing the destination. A copy that fails or is abandoned leaves no
-/// partial file behind and the old destination, if any, untouched.
+/// partial file behind and the old destination, if any, untouched. The content
+/// is the source as long as it was when the copy began, however it grows
+/// meanwhile. Permission bits or times the destination cannot keep (some
+/// network shares) do not fail the copy.
 Status copyFile(const QString& source, const QString& destination,
                 const ChunkHook& betweenChunks = {});
 
@@ -79,9 +90,10 @@ public:
     DirSearch(const DirSearch&) = delete;
     DirSearch& operator=(const DirSearch&) = delete;
 
-    /// False when the search could not start (drive not ready, no such folder).
+    /// False when the search could not start (drive not ready, no such folder,
+    /// access denied), or when the folder could not be read to its end.
     bool ok() const;
-    /// The reason the search could not start.
+    /// The reason the search failed.
     QString error() const;
     /// The next matching name, or an empty string when there is none left.
     QString next();
@@ -89,6 +101,18 @@ public:
     /// last, as the search saw them (symlinks seen through); read-only is not
     /// looked at. Spares a walk a second look at every entry.
     unsigned lastAttributes() const;
+
+    /// An entry the mask accepts whose name a Windows-form path cannot carry:
+    /// one holding "\", or bytes not valid in the locale's encoding. next()
+    /// passes over it; it is kept here, its name shown as well as it can be.
+    struct Uncarried
+    {
+        QString name;
+        unsigned attributes = 0;
+        QString reason;
+    };
+    /// Such entries met so far, in order.
+    const QList<Uncarried>& uncarried() const;
 
 private:
     struct Impl;

@@ -2,6 +2,8 @@
 #include "platform/drives.h"
 #include "support/backupfixture.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -50,7 +52,19 @@ private slots:
         fourPairs();
         ui()->Check1->setChecked(true);
         m_boxes.answerYes();
+        // Typed during the run, a source as destination 2 changes nothing.
+        bool readOnly = false;
+        run().onStatus = [&](const QString& s) {
+            if (s.startsWith("Analisi in corso...") && !readOnly) {
+                readOnly = ui()->Text_destinazione2->isReadOnly();
+                setPair(2, "C:\\s2", "C:\\s3");
+            }
+        };
         ui()->Command3->click();
+        QVERIFY(readOnly && !ui()->Text_destinazione2->isReadOnly());
+        QCOMPARE(m_drives->readFile("C:\\s3\\f3.txt"), QByteArray(30, 'd'));
+        setPair(2, "C:\\s2", "R:\\BK\\d2");
+        run().onStatus = nullptr;
         for (int n = 1; n <= 4; ++n)
             QCOMPARE(m_drives->readFile(QStringLiteral("R:\\BK\\d%1\\f%1.txt").arg(n)),
                      QByteArray(n * 10, 'a' + n));
@@ -89,6 +103,20 @@ private slots:
         QTest::newRow("destination inside source") << "C:\\s2" << "C:\\s2\\copia" << kSelfCopy;
         QTest::newRow("source inside destination") << "C:\\s2\\sub" << "C:\\s2" << kSelfCopy;
         QTest::newRow("same folder through a link") << "C:\\s2" << "R:\\alias" << kSelfCopy;
+        // A destination is emptied: no other pair's source or destination may lie in it.
+        QTest::newRow("another pair's source") << "C:\\s2" << "C:\\s1"
+            << "Coppia 2: la cartella destinazione \"C:\\s1\" coincide con la cartella sorgente della coppia 1";
+        QTest::newRow("holds another pair's source") << "R:\\BK\\d1\\sub" << "R:\\BK\\d2"
+            << "Coppia 1: la cartella destinazione \"R:\\BK\\d1\" coincide con la cartella sorgente della coppia 2";
+        QTest::newRow("another pair's source spelt through Z:") << "C:\\s2" << "{Z}C:\\s3\\dentro"
+            << "Coppia 2: la cartella destinazione \"Z:";
+        QTest::newRow("holds another pair's destination") << "C:\\s2" << "R:\\BK"
+            << "Coppia 1: la cartella destinazione \"R:\\BK\\d1\" coincide con la cartella destinazione della coppia 2";
+        QTest::newRow("dot-dot climbs to another backup") << "C:\\s2" << "R:\\BK\\d1\\..\\altro"
+            << "Coppia 2: la cartella destinazione \"R:\\BK\\d1\\..\\altro\" non può contenere";
+        // Said before the question, not after a Yes.
+        QTest::newRow("drive not ready") << "C:\\s2" << "Q:\\d2"
+            << "L'unità di destinazione Q: non è disponibile!";
         // The hidden single-pair boxes; the destination keeps a trailing backslash of its own.
         QTest::newRow("hidden boxes equal") << "hidden:C:\\x\\" << "C:\\x" << kSelfCopy;
         QTest::newRow("No at the confirmation") << "C:\\s2" << "R:\\BK\\d2" << kConfirm;
@@ -106,6 +134,8 @@ private slots:
             ui()->Text_sorgente->setText(source.mid(7));
             ui()->Text_destinazione->setText(destination);
         } else {
+            if (destination.startsWith("{Z}")) // the host path of a C: folder, as a Z: path
+                destination = "Z:" + m_drives->host(destination.mid(3)).replace('/', '\\');
             setPair(2, source, destination);
         }
         m_boxes.answerNo();
@@ -127,8 +157,9 @@ private slots:
         ui()->Command3->click();
         QCOMPARE(m_drives->readFile("R:\\BK\\d3\\vecchio.txt"), QByteArray("old"));
         QCOMPARE(m_drives->readFile("R:\\BK\\d4\\f4.txt"), QByteArray(40, 'e'));
-        // Reported, not claimed a success; the marker and the shutdown still happen.
-        QVERIFY(ui()->Label_file_in_copia->text().startsWith("Operazione completata con 1 errore"));
+        // A skip, not a failure: listed, and the marker and the shutdown still happen.
+        QCOMPARE(ui()->Label_file_in_copia->text(),
+                 QStringLiteral("Operazione completata con successo! Saltata 1 cartella sorgente inesistente."));
         QVERIFY(!ui()->List1->isHidden() && ui()->List1->count() == 1);
         QVERIFY(ui()->List1->item(0)->text().startsWith("C:\\s3 : cartella sorgente inesistente"));
         QCOMPARE(ui()->Label7->text(), QStringLiteral("Elementi non copiati:"));
@@ -142,12 +173,15 @@ private slots:
         QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Operazione completata con successo!"));
     }
 
-    // Pair 1 fits its drive exactly and is copied; pair 3 does not fit.
+    // Pair 1 fits its drive exactly and is copied; pair 2 goes to a drive whose
+    // size is unknown (a total of 0, as some network filesystems report), which
+    // does not block it; pair 3 does not fit.
     void freeSpacePerPair()
     {
         fourPairs();
-        if (!mountTmpfs('f', "64k") || !mountTmpfs('g', "64k"))
+        if (!mountTmpfs('f', "64k") || !mountTmpfs('g', "64k") || !mountTmpfs('h', "0"))
             QSKIP("mounting a small tmpfs needs root");
+        setPair(2, "C:\\s2", "H:\\d2");
         m_drives->makeDir("F:\\d1");
         const qint64 free = *ShowFreeSpace("F:\\");
         m_drives->writeFile("C:\\s1\\f1.txt", QByteArray(free, 'e'));
@@ -158,7 +192,7 @@ private slots:
         m_boxes.answerYes();
         ui()->Command3->click();
         QCOMPARE(QFileInfo(m_drives->host("F:\\d1\\f1.txt")).size(), free);
-        QCOMPARE(m_drives->readFile("R:\\BK\\d2\\f2.txt"), QByteArray(20, 'c'));
+        QCOMPARE(m_drives->readFile("H:\\d2\\f2.txt"), QByteArray(20, 'c'));
         QVERIFY(!QFileInfo::exists(m_drives->host("G:\\d3")));
         QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d4")));
         QCOMPARE(count(kNoSpace), 1);
@@ -170,26 +204,19 @@ private slots:
         QVERIFY(!m_form->Timer_stima.isActive() && ui()->Command1->isEnabled() && !run().isRunning());
     }
 
-    void driveNotReady()
-    {
-        fourPairs();
-        m_drives->unmap('r');
-        m_boxes.answerYes();
-        ui()->Command3->click();
-        QCOMPARE(count(kNoSpace), 0);
-        QCOMPARE(count("L'unità di destinazione R: non è disponibile!"), 1);
-        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
-        QVERIFY(ui()->Command1->isEnabled());
-    }
-
     // A stop click arrives at the first yield after the status line first
-    // matches; a second click (a new start) may follow it while the run unwinds.
+    // matches (the #n-th time); a second click (a new start) may follow it
+    // while the run unwinds. Pair 1 holds a name that cannot be copied, so
+    // there is a failure to list when the run stops.
     void stops_data()
     {
         QTest::addColumn<QString>("trigger");
         QTest::addColumn<bool>("confirm");
         QTest::addColumn<bool>("startAgain");
+        QTest::newRow("confirmed while pair 2's old backup is removed")
+            << "Pulizia cartella di destinazione in corso...#2" << true << false;
         QTest::newRow("confirmed while pair 2 is scanned") << "Analisi in corso...#2" << true << false;
+        QTest::newRow("confirmed while an empty pair is scanned") << "Analisi in corso...#4" << true << false;
         QTest::newRow("confirmed during a large copy, then a start click") << "grande.bin" << true << true;
         QTest::newRow("refused") << "Analisi in corso...#1" << false << false;
     }
@@ -199,8 +226,16 @@ private slots:
         QFETCH(bool, confirm);
         QFETCH(bool, startAgain);
         fourPairs();
+        m_drives->writeFile("C:\\s1\\a\\b.txt", "x");
+        ::rename(QFile::encodeName(m_drives->host("C:\\s1\\a")).constData(),
+                 QFile::encodeName(m_drives->host("C:\\s1") + "/a\\b").constData());
         m_drives->makeDir("C:\\s2\\a\\b");
         m_drives->writeFile("C:\\s3\\grande.bin", QByteArray(40 * 1024 * 1024, 'g'));
+        QFile::remove(m_drives->host("C:\\s4\\f4.txt"));
+        for (int i = 0; i < 20; ++i)
+            m_drives->writeFile(QStringLiteral("R:\\BK\\d2\\vecchio%1.txt").arg(i), "old");
+        m_drives->writeFile("R:\\BK\\d4\\vecchio.txt", "old");
+        ui()->Check1->setChecked(true);
         m_boxes.answerYes();
         confirm ? m_boxes.answerYes() : m_boxes.answerNo();
         const QStringList parts = trigger.split('#');
@@ -218,18 +253,26 @@ private slots:
         QCOMPARE(m_boxes.unexpected, 0);
         QVERIFY(!run().isRunning());
         QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+        QVERIFY(!ui()->List1->isHidden());
+        QVERIFY(ui()->List1->item(0)->text().startsWith("C:\\s1\\a\\b : il nome contiene"));
         if (!confirm) {
             QVERIFY(!m_form->InPausa);
-            QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Operazione completata con successo!"));
-            QCOMPARE(m_drives->readFile("R:\\BK\\d4\\f4.txt"), QByteArray(40, 'e'));
+            QVERIFY(ui()->Label_file_in_copia->text().startsWith("Operazione completata con 1 errore"));
+            QCOMPARE(m_drives->readFile("R:\\BK\\d3\\grande.bin").size(), 40 * 1024 * 1024);
             return;
         }
+        // The run ended at that yield: nothing more removed, made or copied.
         QCOMPARE(ui()->Label_file_in_copia->text(), QStringLiteral("Interrotto dall'utente!"));
-        // Pair 2's folders are made even when the stop came during its scan.
-        QVERIFY(QFileInfo(m_drives->host("R:\\BK\\d2\\a\\b")).isDir());
-        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d3\\grande.bin")));
-        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d4")));
+        QVERIFY(!m_form->Timer_stima.isActive());
+        const bool inPair2 = trigger.endsWith("#2");
+        QCOMPARE(QDir(m_drives->host("R:\\BK\\d2")).entryList(QDir::Files).size(),
+                 trigger.startsWith("Pulizia") ? 20 : inPair2 ? 0 : 1);
+        QCOMPARE(QFileInfo::exists(m_drives->host("R:\\BK\\d2\\a")), !inPair2);
+        const bool inPair4 = trigger.endsWith("#4"); // its old backup was gone before the stop
+        QCOMPARE(QFileInfo::exists(m_drives->host("R:\\BK\\d3\\grande.bin")), inPair4);
+        QCOMPARE(QFileInfo::exists(m_drives->host("R:\\BK\\d4\\vecchio.txt")), !inPair4);
         QVERIFY(!QFileInfo::exists(marker()));
+        QVERIFY(m_session.requests.isEmpty());
         // The abandoned copy left nothing behind.
         const QStringList left = QDir(m_drives->host("R:\\BK\\d3")).entryList(QDir::Files | QDir::Hidden);
         QVERIFY2(!left.join("").contains("archivon"), qPrintable(left.join(",")));
@@ -238,7 +281,97 @@ private slots:
         run().onStatus = nullptr;
         ui()->Command3->click();
         QVERIFY(!m_form->InPausa && !m_form->Interruzione);
-        QCOMPARE(m_drives->readFile("R:\\BK\\d4\\f4.txt"), QByteArray(40, 'e'));
+        QCOMPARE(m_drives->readFile("R:\\BK\\d3\\grande.bin").size(), 40 * 1024 * 1024);
+    }
+
+    // Faults met halfway: the source is never touched, every destination file
+    // is exact or listed, and success is never claimed over a failure.
+    void faultsMidRun_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("listed"); // empty: a clean success
+        QTest::newRow("a file vanishes") << "vanish" << "file o cartella inesistente";
+        QTest::newRow("a file grows while copied") << "grow" << "";
+        QTest::newRow("drive R: goes away") << "drive" << "unità di destinazione non disponibile";
+        QTest::newRow("the destination fills") << "full" << "spazio su disco esaurito";
+        QTest::newRow("the marker cannot be written") << "marker" << "oldimp.pvx : impossibile scrivere";
+    }
+    void faultsMidRun()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, listed);
+        fourPairs();
+        const QByteArray big(20 * 1024 * 1024, 'b');
+        QString copying; // the status line that sets the fault off
+        std::function<void()> act;
+        if (fault == "vanish") {
+            for (int i = 0; i < 3; ++i)
+                m_drives->writeFile(QStringLiteral("C:\\s1\\v%1.txt").arg(i), "v");
+            copying = "Copia in corso del file C:\\s1\\";
+            act = [&] { // every file of the folder but the one being copied
+                for (const QString& f : QDir(m_drives->host("C:\\s1")).entryList(QDir::Files))
+                    if (!ui()->Label_file_in_copia->text().contains("\\" + f + " in"))
+                        QFile::remove(m_drives->host("C:\\s1\\" + f));
+            };
+        } else if (fault == "grow") {
+            m_drives->writeFile("C:\\s1\\grande.bin", big);
+            copying = "grande.bin";
+            act = [&] {
+                QTimer::singleShot(0, [&] {
+                    QFile f(m_drives->host("C:\\s1\\grande.bin"));
+                    QVERIFY(f.open(QIODevice::Append));
+                    f.write(QByteArray(4 * 1024 * 1024, 'n'));
+                });
+            };
+        } else if (fault == "drive") {
+            copying = "f2.txt";
+            act = [&] { QFile::rename(m_drives->root('r'), m_drives->drivesFolder() + "/staccata"); };
+        } else if (fault == "full") {
+            if (!mountTmpfs('f', "64k"))
+                QSKIP("mounting a small tmpfs needs root");
+            // 40 KiB of source, but every file takes a whole page on the disk.
+            for (int i = 0; i < 40; ++i)
+                m_drives->writeFile(QStringLiteral("C:\\s1\\p%1.txt").arg(i), QByteArray(1024, 'p'));
+            setPair(1, "C:\\s1", "F:\\d1");
+        } else if (fault == "marker") {
+            platform::setProgramFolderForTesting(m_drives->programFolder() + "/mancante");
+        }
+        bool done = false;
+        run().onStatus = [&](const QString& s) {
+            if (act && !done && !copying.isEmpty() && s.contains(copying)) {
+                done = true;
+                act();
+            }
+        };
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        QVERIFY(!run().isRunning());
+        const QString status = ui()->Label_file_in_copia->text();
+        QStringList items;
+        for (int i = 0; i < ui()->List1->count(); ++i)
+            items << ui()->List1->item(i)->text();
+        if (listed.isEmpty()) {
+            QCOMPARE(status, QStringLiteral("Operazione completata con successo!"));
+            QVERIFY(ui()->List1->isHidden());
+        } else {
+            QVERIFY2(!status.contains("successo"), qPrintable(status));
+            QVERIFY2(items.join('\n').contains(listed), qPrintable(items.join('\n')));
+        }
+        if (fault == "grow") { // as long as it was when its copy began
+            QCOMPARE(m_drives->readFile("R:\\BK\\d1\\grande.bin"), big);
+        } else if (fault == "drive") {
+            QCOMPARE(count("L'unità di destinazione R: non è più disponibile: backup interrotto!"), 1);
+            QVERIFY(!QFileInfo::exists(m_drives->drivesFolder() + "/staccata/BK/d3"));
+            QVERIFY(!QFileInfo::exists(marker()));
+        } else if (fault == "full") {
+            // Whatever made it is whole; the rest is listed file by file.
+            const QStringList copied = QDir(m_drives->host("F:\\d1")).entryList(QDir::Files);
+            QCOMPARE(copied.size() + items.filter("spazio su disco esaurito").size(), 41);
+            for (const QString& f : copied)
+                QCOMPARE(QFileInfo(m_drives->host("F:\\d1\\" + f)).size(),
+                         QFileInfo(m_drives->host("C:\\s1\\" + f)).size());
+        }
+        QCOMPARE(m_drives->readFile("C:\\s2\\f2.txt"), QByteArray(20, 'c')); // sources untouched
     }
 
     void shutdownWarningOnEveryTick()

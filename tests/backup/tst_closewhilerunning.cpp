@@ -19,15 +19,19 @@ private slots:
     void closeDuringTheScanAndTheCopy_data()
     {
         QTest::addColumn<QString>("trigger");
+        QTest::newRow("removal") << "Pulizia cartella di destinazione in corso...";
         QTest::newRow("scan") << "Analisi in corso...";
         QTest::newRow("copy") << "Copia in corso";
     }
     void closeDuringTheScanAndTheCopy()
     {
         QFETCH(QString, trigger);
-        for (int i = 0; i < 30; ++i)
+        for (int i = 0; i < 30; ++i) {
             m_drives->writeFile(QStringLiteral("C:\\s\\d%1\\f.txt").arg(i), "x");
+            m_drives->writeFile(QStringLiteral("R:\\d1\\vecchio%1.txt").arg(i), "old");
+        }
         openMainWindow();
+        ui()->Check1->setChecked(true);
         const QPointer<Form1> form = m_form;
         for (int n = 1; n <= 4; ++n)
             setPair(n, "C:\\s", QStringLiteral("R:\\d%1").arg(n));
@@ -41,7 +45,12 @@ private slots:
         m_boxes.answerYes();
         ui()->Command3->click();
         QVERIFY(closed && Forms::ending());
-        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\d2"))); // nothing after the close
+        // Nothing after the close: no later pair, no marker, no shutdown.
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\d2")));
+        QVERIFY(!QFileInfo::exists(m_drives->programFolder() + "/oldimp.pvx"));
+        QVERIFY(m_session.requests.isEmpty());
+        if (trigger.startsWith("Pulizia"))
+            QCOMPARE(QDir(m_drives->host("R:\\d1")).entryList(QDir::Files).size(), 30);
         Forms::unloadAll();
         QVERIFY(!form);
     }

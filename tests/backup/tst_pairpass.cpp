@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace archivon;
@@ -93,6 +94,14 @@ private slots:
         m_drives->writeFile("C:\\fuori\\f.txt", "f");
         QFile::link(m_drives->host("C:\\fuori"), m_drives->host("C:\\src\\link"));
         QFile::link(m_drives->host("C:\\src"), m_drives->host("C:\\src\\a\\giro"));
+        // Names a Windows path cannot carry: listed as not copied, never renamed or dropped.
+        const QByteArray src = QFile::encodeName(m_drives->host("C:\\src"));
+        for (const QByteArray& name : {QByteArray("con\\barra.txt"), QByteArray("l\xe0tin1.txt")})
+            ::close(::creat((src + '/' + name).constData(), 0644));
+        for (const QByteArray& name : {QByteArray("cartella\\barra"), QByteArray("cart\xe8lla")}) {
+            ::mkdir((src + '/' + name).constData(), 0755);
+            ::close(::creat((src + '/' + name + "/dentro.txt").constData(), 0644));
+        }
         setPair(1, "C:\\src", "R:\\dest");
         QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
         QCOMPARE(test::treeOf(m_drives->host("R:\\dest")),
@@ -103,7 +112,14 @@ private slots:
         const QFileInfo copied(m_drives->host("R:\\dest\\sola lettura.txt"));
         QCOMPARE(copied.lastModified(), QDateTime::fromSecsSinceEpoch(1'200'000'000));
         QCOMPARE(int(copied.permissions() & QFile::WriteOwner), 0);
-        QVERIFY(run().failures().isEmpty());
+        QStringList failed;
+        for (const BackupFailure& f : run().failures())
+            failed << f.path.section('\\', 2) + " : " + f.reason.left(20);
+        failed.sort();
+        QCOMPARE(failed, (QStringList{"cartella\\barra : il nome contiene \"\\\"",
+                                      "cart\uFFFDlla : il nome contiene car",
+                                      "con\\barra.txt : il nome contiene \"\\\"",
+                                      "l\uFFFDtin1.txt : il nome contiene car"}));
     }
 
     void trailingBackslashAndEmptyPair()
@@ -150,14 +166,18 @@ private slots:
             QSKIP("setpriv is missing");
         QTemporaryDir base(QDir::tempPath() + "/archivon-nobody-XXXXXX");
         const QString drives = base.path() + "/drives";
-        // Nobody owns the tree, except an old folder it cannot empty and a file it cannot read.
+        // Nobody owns the tree, except an old folder it cannot empty, a file and a
+        // folder it cannot read, and the whole source of pair 2.
         const QString script = QStringLiteral(
-            "chmod 777 '%1' && cd '%1' && mkdir -p drives/c/src/sub drives/r/dest/vecchia && "
+            "chmod 777 '%1' && cd '%1' && mkdir -p drives/c/src/sub drives/r/dest/vecchia "
+            "drives/c/src/chiusa drives/c/src2 drives/r/dest2 && "
             "echo -n 1 > drives/c/src/uno.txt && echo -n 2 > drives/c/src/sub/due.txt && "
             "echo s > drives/c/src/segreto.txt && echo o > drives/r/dest/vecchia/bloccato.txt && "
+            "echo c > drives/c/src/chiusa/x.txt && echo v > drives/r/dest2/vecchio.txt && "
             "echo o > drives/r/dest/via.txt && chown -R 65534:65534 drives && "
-            "chown -R 0:0 drives/r/dest/vecchia drives/c/src/segreto.txt && "
-            "chmod 600 drives/c/src/segreto.txt").arg(base.path());
+            "chown -R 0:0 drives/r/dest/vecchia drives/c/src/segreto.txt drives/c/src/chiusa "
+            "drives/c/src2 && chmod 600 drives/c/src/segreto.txt && "
+            "chmod 700 drives/c/src/chiusa drives/c/src2").arg(base.path());
         QCOMPARE(QProcess::execute("sh", {"-c", script}), 0);
 
         QProcess child;
@@ -182,16 +202,26 @@ private slots:
         m_drives.reset(); // the parent's drive folder is in the environment
         platform::setProgramFolderForTesting(qEnvironmentVariable("ARCHIVON_CHILD_PROGRAM"));
         setPair(1, "C:\\src", "R:\\dest");
-        QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
+        setPair(2, "C:\\src2", "R:\\dest2");
+        setPair(3, "C:\\manca3", "R:\\dest3");
+        setPair(4, "C:\\manca4", "R:\\dest4");
+        m_boxes.answerYes();
+        ui()->Command3->click();
         QStringList failed;
         for (const BackupFailure& f : run().failures())
             failed << f.path + " : " + f.reason;
         failed.sort();
         QCOMPARE(failed, (QStringList{
+                             "C:\\src2 : impossibile leggere la cartella sorgente (accesso negato): "
+                             "coppia saltata, il backup precedente è rimasto",
+                             "C:\\src\\chiusa : impossibile leggere la cartella (accesso negato)",
                              "C:\\src\\segreto.txt : accesso negato",
                              "R:\\dest\\vecchia\\bloccato.txt : impossibile eliminare il file "
                              "dal backup precedente",
                          }));
+        QCOMPARE(ui()->Label_file_in_copia->text(),
+                 QStringLiteral("Operazione completata con 4 errori: alcuni elementi non sono stati "
+                                "copiati (vedere l'elenco). Saltate 2 cartelle sorgente inesistenti."));
         const auto read = [](const QString& p) {
             QFile f(*platform::toHost(p));
             return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -200,6 +230,7 @@ private slots:
         QCOMPARE(read("R:\\dest\\sub\\due.txt"), QByteArray("2"));
         QVERIFY(!QFileInfo::exists(*platform::toHost("R:\\dest\\via.txt")));
         QVERIFY(!QFileInfo::exists(*platform::toHost("R:\\dest\\segreto.txt")));
+        QCOMPARE(read("R:\\dest2\\vecchio.txt"), QByteArray("v\n")); // not an empty source
     }
 };
 
