@@ -32,28 +32,28 @@ void UnattendedPrompter::setLog(RunLog* log)
 {
     m_log = log;
     if (m_log) {
-        for (const QString& text : std::exchange(m_pending, {}))
-            m_log->note(text);
+        for (const auto& [text, label] : std::exchange(m_pending, {}))
+            m_log->note(text, label);
     }
 }
 
-void UnattendedPrompter::note(const QString& text)
+void UnattendedPrompter::note(const QString& text, const QString& label)
 {
     if (m_log)
-        m_log->note(text);
+        m_log->note(text, label);
     else
-        m_pending << text;
+        m_pending.append({text, label});
 }
 
 bool UnattendedPrompter::question(const QString& text, const QString&)
 {
-    note(text + QStringLiteral("\r\n(risposta: sì)"));
+    note(text + QStringLiteral("\r\n(risposta: sì)"), QStringLiteral("Domanda"));
     return true;
 }
 
 void UnattendedPrompter::message(const QString& text, platform::BoxIcon, const QString&)
 {
-    note(text);
+    note(text, QStringLiteral("Messaggio"));
     QString oneLine = text;
     oneLine.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     std::fprintf(stderr, "archivon: %s\n", oneLine.toLocal8Bit().constData());
@@ -63,7 +63,8 @@ void UnattendedPrompter::message(const QString& text, platform::BoxIcon, const Q
 std::optional<QString> UnattendedPrompter::input(const QString& prompt, const QString& preset,
                                                  const QString&)
 {
-    note(prompt + QStringLiteral("\r\n(risposta: ") + preset + QLatin1Char(')'));
+    note(prompt + QStringLiteral("\r\n(risposta: ") + preset + QLatin1Char(')'),
+         QStringLiteral("Domanda"));
     return preset;
 }
 

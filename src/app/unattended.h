@@ -30,9 +30,9 @@ public:
                                  const QString& title) override;
 
 private:
-    void note(const QString& text);
+    void note(const QString& text, const QString& label);
     RunLog* m_log = nullptr;
-    QStringList m_pending;
+    QList<std::pair<QString, QString>> m_pending; // text, label
 };
 
 /// `archivon --backup --utente NOME [--spegni]`: the main window is loaded as

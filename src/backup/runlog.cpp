@@ -88,8 +88,8 @@ void RunLog::open()
     write(QStringLiteral("Archivon%1: registro del backup")
               .arg(version.isEmpty() ? QString() : QLatin1Char(' ') + version));
     write(QStringLiteral("Inizio: ") + now());
-    for (const QString& text : std::exchange(m_pending, {}))
-        write(QStringLiteral("Messaggio: ") + text);
+    for (const QString& entry : std::exchange(m_pending, {}))
+        write(entry);
     rotate();
 }
 
@@ -116,12 +116,13 @@ void RunLog::rotate() const
         QFile::remove(dir.filePath(logs.at(i)));
 }
 
-void RunLog::note(const QString& text)
+void RunLog::note(const QString& text, const QString& label)
 {
+    const QString entry = label + QStringLiteral(": ") + oneEntry(text);
     if (m_open)
-        write(QStringLiteral("Messaggio: ") + oneEntry(text));
+        write(entry);
     else
-        m_pending << oneEntry(text);
+        m_pending << entry;
 }
 
 void RunLog::runStarted(const QString& backupRoot)

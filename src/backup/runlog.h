@@ -27,9 +27,10 @@ public:
     /// The state folder the logs go to (host path).
     static QString folder();
 
-    /// A message that a box would have shown, when nobody is there to see it.
-    /// Noted before a run starts, it opens that run's record.
-    void note(const QString& text);
+    /// A message (or, with label "Domanda", a question) that a box would have
+    /// shown, when nobody is there to see it. Noted before a run starts, it
+    /// opens that run's record.
+    void note(const QString& text, const QString& label = QStringLiteral("Messaggio"));
 
     /// Host path of the current or last log; empty before the first run.
     QString path() const { return m_path; }

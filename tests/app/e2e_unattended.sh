@@ -58,6 +58,7 @@ log_has "$log" " 200008 byte in " "clean run"
 log_has "$log" "Coppia 2 saltata: C:\\Sys\\Windows\\Application Data\\Identities" "clean run"
 log_has "$log" "Spegnimento richiesto: sì" "clean run"
 log_has "$log" "File oldimp.pvx scritto." "clean run"
+log_has "$log" "Domanda: Sei sicuro di voler avviare la copia?" "clean run"
 cmp -s "$log" "$root/archivon.log" || fail "the copy on R: differs from the log"
 summary_is "completato senza errori" "clean run"
 grep -qx "systemctl poweroff --ignore-inhibitors" "$work/requests" ||
