@@ -95,6 +95,9 @@ void RunLog::open()
 
 void RunLog::write(const QString& line)
 {
+    // A pair pass driven on its own, outside a run, has no record to go to.
+    if (!m_open)
+        return;
     m_lines << line;
     if (m_fileFailed)
         return;

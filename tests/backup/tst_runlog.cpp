@@ -81,6 +81,8 @@ private slots:
     {
         CaughtStderr err;
         RunLog log;
+        // A pair pass driven outside a run (tests, the benchmark) leaves no record.
+        log.failure("C:\\stray", "fuori da un backup");
         log.note(QStringLiteral("Impossibile creare la cartella X.\r\nVerificare il disco."));
         log.runStarted(kRoot);
         log.pairStarted(1, "C:\\Documenti", kRoot + "\\Documenti");
@@ -112,6 +114,7 @@ private slots:
              }) {
             QVERIFY2(text.contains(expected), qPrintable(expected + " in:\n" + text));
         }
+        QVERIFY(!text.contains("stray"));
         QCOMPARE(read(m_drives->host(kRoot + "\\archivon.log")), text);
         const QStringList lines = err.text().split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);

@@ -25,6 +25,7 @@ fail() {
 box_open() { xdotool search --onlyvisible --name '^Archivon$' > /dev/null 2>&1; }
 
 mkdir -p "$work/prog" "$work/fakebin" "$work/drives/c" "$work/drives/r"
+export XDG_STATE_HOME="$work/state" # the run logs, out of the user's state folder
 for cmd in systemctl loginctl; do # recording fakes, first on PATH
     printf '#!/bin/sh\necho "%s $*" >> "%s/requests"\n' "$cmd" "$work" > "$work/fakebin/$cmd"
     chmod +x "$work/fakebin/$cmd"
