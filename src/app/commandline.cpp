@@ -70,14 +70,16 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption user(QStringLiteral("utente"), QString(), QStringLiteral("NOME"));
     const QCommandLineOption shutdown(QStringLiteral("spegni"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    const QCommandLineOption versionOption(
+        QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({backup, user, shutdown, help, versionOption});
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty()) {
             const QString name = parser.unknownOptionNames().first();
-            return badArguments(QStringLiteral("opzione sconosciuta: %1%2")
-                                    .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
+            return badArguments(
+                QStringLiteral("opzione sconosciuta: %1%2")
+                    .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
         }
         if (arguments.size() > 1 && arguments.last().startsWith(QStringLiteral("-")) &&
             arguments.last().endsWith(QStringLiteral("utente")))
@@ -89,8 +91,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (parser.isSet(versionOption))
         return leave(QStringLiteral("Archivon %1\n").arg(version()), 0);
     if (!parser.positionalArguments().isEmpty())
-        return badArguments(QStringLiteral("argomento non previsto: %1")
-                                .arg(parser.positionalArguments().first()));
+        return badArguments(
+            QStringLiteral("argomento non previsto: %1").arg(parser.positionalArguments().first()));
     if (parser.values(user).size() > 1)
         return badArguments(QStringLiteral("--utente è dato più di una volta."));
 

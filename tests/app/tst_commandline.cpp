@@ -28,19 +28,19 @@ private slots:
         QTest::newRow("backup and shutdown, any order")
             << QStringList{"--spegni", "--utente=ufficio2", "--backup"} << backup << "ufficio2"
             << true << 0 << "";
-        QTest::newRow("help in Italian") << QStringList{"--help"} << leave << "" << false << 0
-                                         << "Stato d'uscita con --backup";
+        QTest::newRow("help in Italian")
+            << QStringList{"--help"} << leave << "" << false << 0 << "Stato d'uscita con --backup";
         QTest::newRow("version") << QStringList{"-v"} << leave << "" << false << 0
                                  << "Archivon " ARCHIVON_TEST_VERSION "\n";
         QTest::newRow("backup without a user") << QStringList{"--backup"} << leave << "" << false
                                                << 2 << "con --backup serve --utente NOME";
-        QTest::newRow("user without its name") << QStringList{"--backup", "--utente"} << leave
-                                               << "" << false << 2 << "manca il nome dopo --utente";
+        QTest::newRow("user without its name") << QStringList{"--backup", "--utente"} << leave << ""
+                                               << false << 2 << "manca il nome dopo --utente";
         QTest::newRow("shutdown alone must not start anything")
             << QStringList{"--spegni"} << leave << "" << false << 2 << "valgono solo con --backup";
-        QTest::newRow("unknown option") << QStringList{"--backup", "--utente", "u", "--spengi"}
-                                        << leave << "" << false << 2
-                                        << "opzione sconosciuta: --spengi";
+        QTest::newRow("unknown option")
+            << QStringList{"--backup", "--utente", "u", "--spengi"} << leave << "" << false << 2
+            << "opzione sconosciuta: --spengi";
         QTest::newRow("stray word") << QStringList{"backup"} << leave << "" << false << 2
                                     << "argomento non previsto: backup";
     }
@@ -66,7 +66,8 @@ private slots:
         QTest::addColumn<int>("failures");
         QTest::addColumn<int>("skipped");
         QTest::addColumn<int>("status");
-        QTest::newRow("clean, a missing source skipped") << int(RunOutcome::Completed) << 0 << 1 << 0;
+        QTest::newRow("clean, a missing source skipped")
+            << int(RunOutcome::Completed) << 0 << 1 << 0;
         QTest::newRow("completed with failures") << int(RunOutcome::Completed) << 2 << 0 << 1;
         QTest::newRow("refused") << int(RunOutcome::Refused) << 0 << 0 << 2;
         QTest::newRow("ended early, nothing failed") << int(RunOutcome::EndedEarly) << 0 << 0 << 3;

@@ -87,7 +87,8 @@ private slots:
         log.runStarted(kRoot);
         log.pairStarted(1, "C:\\Documenti", kRoot + "\\Documenti");
         log.pairFinished(1, 12, 3, 4567, 2500);
-        log.pairSkipped(2, "C:\\Sys\\Windows\\Application Data\\Identities", "cartella sorgente inesistente");
+        log.pairSkipped(2, "C:\\Sys\\Windows\\Application Data\\Identities",
+                        "cartella sorgente inesistente");
         log.failure("C:\\Documenti\\a\\b.txt", "nome non rappresentabile");
         RunEnd end;
         end.outcome = RunOutcome::Completed;
@@ -101,11 +102,13 @@ private slots:
         const QString text = read(log.path());
         for (const QString& expected : {
                  QStringLiteral("\nInizio: "),
-                 QStringLiteral("\nMessaggio: Impossibile creare la cartella X.\n    Verificare il disco.\n"),
+                 QStringLiteral(
+                     "\nMessaggio: Impossibile creare la cartella X.\n    Verificare il disco.\n"),
                  QStringLiteral("\nCartella del computer: R:\\BKPQORL\\PC7_ufficio2\n"),
                  QStringLiteral("\nCoppia 1 copiata: 12 file, 3 cartelle, 4567 byte in 2.5 s\n"),
-                 QStringLiteral("\nCoppia 2 saltata: C:\\Sys\\Windows\\Application Data\\Identities: "
-                                "cartella sorgente inesistente\n"),
+                 QStringLiteral(
+                     "\nCoppia 2 saltata: C:\\Sys\\Windows\\Application Data\\Identities: "
+                     "cartella sorgente inesistente\n"),
                  QStringLiteral("\nErrore: C:\\Documenti\\a\\b.txt: nome non rappresentabile\n"),
                  QStringLiteral("\nFile oldimp.pvx scritto.\n"),
                  QStringLiteral("\nSpegnimento richiesto: sì\n"),
@@ -129,7 +132,8 @@ private slots:
         const QString dir = m_state.path() + "/archivon";
         QVERIFY(QDir().mkpath(dir));
         for (int i = 0; i < 35; ++i) {
-            QFile f(dir + QStringLiteral("/archivon-20200101-0000%1-000.log").arg(i, 2, 10, QLatin1Char('0')));
+            QFile f(dir + QStringLiteral("/archivon-20200101-0000%1-000.log")
+                              .arg(i, 2, 10, QLatin1Char('0')));
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
         QFile other(dir + "/note.txt");
@@ -169,7 +173,8 @@ private slots:
         const QString text = err.text();
         for (const QString& expected : {
                  QStringLiteral("archivon: impossibile creare la cartella dei registri"),
-                 QStringLiteral("archivon: impossibile copiare il registro in R:\\BKPQORL\\PC7_ufficio2\\archivon.log"),
+                 QStringLiteral("archivon: impossibile copiare il registro in "
+                                "R:\\BKPQORL\\PC7_ufficio2\\archivon.log"),
                  QStringLiteral("archivon: Errore: C:\\x: accesso negato\n"),
                  QStringLiteral("archivon: Interrotto dall'utente.\n"),
                  QStringLiteral("archivon: backup terminato prima della fine (errori: 1, coppie "

@@ -24,16 +24,21 @@ class TestProgramFolder : public QObject
 private slots:
     void chosenByLayoutAndUser_data()
     {
-        QTest::addColumn<QString>("layout");   // "copy": gifs beside it; "installed": bin + share
+        QTest::addColumn<QString>("layout"); // "copy": gifs beside it; "installed": bin + share
         QTest::addColumn<bool>("asNobody");
         QTest::addColumn<bool>("dataWritable"); // can the user make $XDG_DATA_HOME/archivon?
         QTest::addColumn<QString>("program");   // "exe" or "data"
         QTest::addColumn<QString>("animation"); // folder the animation is found in
-        QTest::newRow("a copy of the user's") << "copy" << false << true << "exe" << "exe";
-        QTest::newRow("a copy in a read-only folder") << "copy" << true << true << "data" << "exe";
-        QTest::newRow("installed, run by a user") << "installed" << true << true << "data" << "share";
-        QTest::newRow("installed, run by root") << "installed" << false << true << "data" << "share";
-        QTest::newRow("installed, no data folder") << "installed" << true << false << "data" << "share";
+        QTest::newRow("a copy of the user's") << "copy" << false << true << "exe"
+                                              << "exe";
+        QTest::newRow("a copy in a read-only folder") << "copy" << true << true << "data"
+                                                      << "exe";
+        QTest::newRow("installed, run by a user") << "installed" << true << true << "data"
+                                                  << "share";
+        QTest::newRow("installed, run by root") << "installed" << false << true << "data"
+                                                << "share";
+        QTest::newRow("installed, no data folder") << "installed" << true << false << "data"
+                                                   << "share";
     }
     void chosenByLayoutAndUser()
     {
@@ -50,7 +55,8 @@ private slots:
         QTemporaryDir base(QDir::tempPath() + "/archivon-folders-XXXXXX");
         QVERIFY(base.isValid());
         QFile::setPermissions(base.path(), QFile::permissions(base.path()) | QFile::ReadOther |
-                                               QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+                                               QFile::ExeOther | QFile::ReadGroup |
+                                               QFile::ExeGroup);
         const QString exeDir = base.path() + "/prefix/bin";
         const QString share = base.path() + "/prefix/share/archivon";
         const QString home = base.path() + "/home";
@@ -66,9 +72,9 @@ private slots:
         const QString owner = asNobody ? "65534:65534" : "0:0";
         // The home is the user's; without a writable data home it is read-only.
         QCOMPARE(QProcess::execute("sh", {"-c", QString("chmod -R a+rX '%1' && chown -R %2 '%3' && "
-                                                       "chmod %4 '%3'")
-                                                   .arg(base.path() + "/prefix", owner, home,
-                                                        dataWritable ? "755" : "555")}),
+                                                        "chmod %4 '%3'")
+                                                    .arg(base.path() + "/prefix", owner, home,
+                                                         dataWritable ? "755" : "555")}),
                  0);
 
         QProcess child;
@@ -108,8 +114,9 @@ private slots:
             QCOMPARE(QFileInfo::exists(dataHome + "/archivon/marker"), dataWritable);
         }
         // A folder that cannot be made is said, not silently lost.
-        QCOMPARE(err.contains("impossibile creare la cartella del programma " + dataHome + "/archivon"),
-                 !dataWritable);
+        QCOMPARE(
+            err.contains("impossibile creare la cartella del programma " + dataHome + "/archivon"),
+            !dataWritable);
     }
 
     // Runs only inside the copies started above.
