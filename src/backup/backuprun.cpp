@@ -7,6 +7,7 @@
 #include "fileservices/treescan.h"
 #include "mainwindow/form1.h"
 #include "platform/drives.h"
+#include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "platform/prompter.h"
 #include "platform/textfile.h"
@@ -31,6 +32,10 @@ const QString kStart = QStringLiteral("Avvia Backup");
 const QString kStop = QStringLiteral("Interrompi");
 const QString kSelfCopy = QStringLiteral("Eh no!Non puoi copiare una cartella su se stessa!!!");
 const QString kPendingCaption = QStringLiteral("Elenco cartelle ancora da copiare:");
+// Beside a pair's destination: the new copy while it is built, the old one
+// while it is removed.
+const QString kFreshSuffix = QStringLiteral(".archivon-nuovo");
+const QString kRetiredSuffix = QStringLiteral(".archivon-vecchio");
 
 QString withoutDoubleBackslashes(QString path)
 {
@@ -599,6 +604,71 @@ void BackupRun::Sottocartelle(QString& Percorso)
         list->addItem(folders.at(i));
 }
 
+std::optional<BackupRun::Beside> BackupRun::besideOf(const QString& destination)
+{
+    const auto where = resolve(destination);
+    if (!where || where->components.isEmpty())
+        return std::nullopt;
+    DrivePath parent = *where;
+    const QString name = parent.components.takeLast();
+    const QString folder = parent.toString();
+    return Beside{where->toString(), joinPath(folder, QLatin1Char('.') + name + kFreshSuffix),
+                  joinPath(folder, QLatin1Char('.') + name + kRetiredSuffix)};
+}
+
+// What an earlier run left beside the destination when it was stopped, killed
+// or cut off: a new copy it never finished, or an old one it had not removed
+// yet. The last complete backup is kept whatever the order of events was.
+// False when the pair cannot go on (a stop, or a copy that cannot be restored).
+bool BackupRun::sortOutLeftovers(const Beside& b)
+{
+    const auto exists = [](const QString& path) { return linkAttributes(path).ok(); };
+    if (exists(b.retired) && !exists(b.target)) {
+        // Cut off between the two renames: the new copy was complete then.
+        const QString complete = exists(b.fresh) ? b.fresh : b.retired;
+        if (const Status moved = moveEntry(complete, b.target); !moved) {
+            fail(b.target, QStringLiteral("impossibile rimettere al suo posto il backup lasciato "
+                                          "da un'esecuzione interrotta (%1)")
+                               .arg(moved.error()));
+            return false;
+        }
+    }
+    for (const QString& leftover : {b.fresh, b.retired}) {
+        QString scratch = leftover;
+        if (exists(leftover) && !DelTree(scratch, [this] { return stopping(); }))
+            return false;
+    }
+    return true;
+}
+
+// The new copy is complete: it takes the destination's name, and only then is
+// the old one removed. A rename that fails keeps the old backup where it was.
+bool BackupRun::putInPlace(const QString& D, const Beside& b)
+{
+    const auto exists = [](const QString& path) { return linkAttributes(path).ok(); };
+    Status moved;
+    if (exists(b.target))
+        moved = moveEntry(b.target, b.retired);
+    if (moved) {
+        moved = moveEntry(b.fresh, b.target);
+        if (!moved)
+            (void)moveEntry(b.retired, b.target);
+    }
+    if (!moved) {
+        fail(D, QStringLiteral("impossibile sostituire il backup precedente (%1): è rimasto quello")
+                    .arg(moved.error()));
+        QString scratch = b.fresh;
+        DelTree(scratch, [this] { return stopping(); });
+        return true;
+    }
+    QString scratch = b.retired;
+    if (exists(b.retired) && !DelTree(scratch, [this] { return stopping(); }))
+        return false; // the next run finishes the removal
+    if (exists(b.retired))
+        recordLeftovers(b.retired);
+    return true;
+}
+
 BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
 {
     auto* ui = m_form.ui();
@@ -608,13 +678,31 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
     const QString D = m_pairs[N - 1].destination;
     m_passFiles = 0;
     m_passBytes = 0;
-    // A folder or file that could not be made: the drive may be gone, and then
-    // nothing more can be written.
-    const auto failedToWrite = [&](const QString& path, const QString& reason) {
+    const auto beside = besideOf(D);
+    if (!beside) {
+        fail(D, driveNotReadyReason());
+        return PassEnd::Finished;
+    }
+    // The new mirror is built here; the old backup keeps D's name until the
+    // new one is complete.
+    const QString fresh = beside->fresh;
+    // Nothing more is written once the destination is full.
+    bool full = false;
+    const auto writeFailed = [&](const QString& path, const QString& reason) {
         if (destinationLost(N))
             return true;
         fail(path, reason);
-        return false;
+        full = isDiskFullReason(reason);
+        return full;
+    };
+    const auto endOfPass = [&] {
+        if (stopping() || destinationLost(N))
+            return PassEnd::RunEnded; // the next run clears the partial copy
+        fail(D, QStringLiteral("spazio su disco esaurito: backup non completato, è rimasto "
+                               "quello precedente"));
+        QString scratch = fresh;
+        DelTree(scratch, [this] { return stopping(); });
+        return stopping() ? PassEnd::RunEnded : PassEnd::Finished;
     };
 
     // Cleaning and scan.
@@ -624,18 +712,14 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
     ui->List1->show();
     ui->Label7->show();
     m_touched = true;
-    {
-        QString scratch = D;
-        if (!DelTree(scratch, [this] { return stopping(); }))
-            return PassEnd::RunEnded;
-    }
+    if (!sortOutLeftovers(*beside))
+        return stopping() ? PassEnd::RunEnded : PassEnd::Finished;
     setStatus(QStringLiteral("Creazione cartella in corso in corso..."));
-    if (const Status made = makeFolder(D); !made) {
-        const auto attrs = attributes(D);
-        if (attrs && (*attrs & Directory))
-            recordLeftovers(D); // the old backup could not be removed in full
-        else if (failedToWrite(D, made.error()))
+    if (const Status made = makeFolder(fresh); !made) {
+        if (destinationLost(N))
             return PassEnd::RunEnded;
+        fail(D, made.error()); // nowhere to build: the old backup stays
+        return PassEnd::Finished;
     }
     setStatus(QStringLiteral("Analisi in corso..."));
     ui->List_cartelle->clear();
@@ -662,9 +746,10 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
     for (int i = 1; i < entries; ++i) {
         if (!ui->Barra_totale->setValue(float(i)))
             ui->List1->hide();
-        const QString folder = withoutDoubleBackslashes(D + QLatin1Char('\\') + relative(i));
-        if (const Status made = makeFolder(folder); !made && failedToWrite(folder, made.error()))
-            return PassEnd::RunEnded;
+        const QString tail = QLatin1Char('\\') + relative(i);
+        if (const Status made = makeFolder(withoutDoubleBackslashes(fresh + tail));
+            !made && writeFailed(withoutDoubleBackslashes(D + tail), made.error()))
+            return endOfPass();
         ui->List1->addItem(ui->List_cartelle->item(i)->text());
         ui->Lbl_file_copiati->setText(QString::number(i));
     }
@@ -694,23 +779,22 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
             ui->List1->hide();
 
         const QString folder = ui->List_cartelle->item(j)->text();
-        const QString destinationFolder = D + QLatin1Char('\\') + relative(j);
+        const QString tail = QLatin1Char('\\') + relative(j) + QLatin1Char('\\');
         DirSearch search(folder + QStringLiteral("\\*.*"), 0);
         for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
             if (stopCheck())
                 return PassEnd::RunEnded;
             const QString source = withoutDoubleBackslashes(folder + QLatin1Char('\\') + name);
-            const QString destination =
-                withoutDoubleBackslashes(destinationFolder + QLatin1Char('\\') + name);
+            // Shown under the name the copy will have once it is complete.
+            const QString destination = withoutDoubleBackslashes(D + tail + name);
             setStatus(QStringLiteral("Copia in corso del file ") + source + QStringLiteral(" in ") +
                       destination + QStringLiteral(" ..."));
             const auto size = Dimensionefile(source);
-            if (const Status copied = copyFile(source, destination, hook); !copied) {
-                if (stopping())
-                    return PassEnd::RunEnded;
-                if (destinationLost(N))
-                    return PassEnd::RunEnded;
-                fail(source, copied.error());
+            if (const Status copied =
+                    copyFile(source, withoutDoubleBackslashes(fresh + tail + name), hook);
+                !copied) {
+                if (stopping() || writeFailed(source, copied.error()))
+                    return endOfPass();
             } else {
                 ++m_passFiles;
                 m_passBytes += size.valueOr(0);
@@ -733,7 +817,7 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
         ui->Lbl_visitati->setText(QString::number(ui->Lbl_visitati->text().toLongLong() + 1));
         totale->setValue(std::min(totale->value() + 1, totale->max()));
     }
-    return PassEnd::Finished;
+    return putInPlace(D, *beside) ? PassEnd::Finished : PassEnd::RunEnded;
 }
 
 } // namespace archivon

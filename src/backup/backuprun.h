@@ -9,6 +9,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 namespace archivon {
 
@@ -76,6 +77,18 @@ private:
         QString source;
         QString destination;
     };
+
+    /// The names under which a pass builds the new copy beside a destination
+    /// and retires the old one, hidden and known to the next run.
+    struct Beside
+    {
+        QString target;
+        QString fresh;
+        QString retired;
+    };
+    static std::optional<Beside> besideOf(const QString& destination);
+    bool sortOutLeftovers(const Beside& b);
+    bool putInPlace(const QString& D, const Beside& b);
 
     void takePairs();
     QString checkPairs() const;

@@ -42,6 +42,8 @@ QString reasonFor(int error)
     }
 }
 
+bool isDiskFullReason(const QString& reason) { return reason == reasonFor(ENOSPC); }
+
 QString driveNotReadyReason() { return QStringLiteral("unità non pronta o percorso non valido"); }
 
 } // namespace archivon::platform

@@ -7,6 +7,9 @@ namespace archivon::platform {
 /// A short Italian reason for an errno value, for the lists the user reads.
 QString reasonFor(int error);
 
+/// True for the reason reasonFor() gives a full disk (or quota).
+bool isDiskFullReason(const QString& reason);
+
 /// The reason given when a drive is not mapped or its folder is gone.
 QString driveNotReadyReason();
 

@@ -8,6 +8,7 @@
 #include <QStorageInfo>
 
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -155,6 +156,26 @@ Status removeFolder(const QString& path)
     if (!host)
         return Status::failure(driveNotReadyReason());
     if (::rmdir(host->constData()) != 0)
+        return errnoStatus(errno);
+    return {};
+}
+
+Status moveEntry(const QString& from, const QString& to)
+{
+    const auto src = hostBytes(from);
+    const auto dst = hostBytes(to);
+    if (!src || !dst)
+        return Status::failure(driveNotReadyReason());
+    if (::renameat2(AT_FDCWD, src->constData(), AT_FDCWD, dst->constData(), RENAME_NOREPLACE) == 0)
+        return {};
+    if (errno != EINVAL && errno != ENOSYS)
+        return errnoStatus(errno);
+    // A filesystem that cannot promise not to replace (some network shares):
+    // look first, as closely as it allows.
+    struct stat st {};
+    if (::lstat(dst->constData(), &st) == 0)
+        return errnoStatus(EEXIST);
+    if (::rename(src->constData(), dst->constData()) != 0)
         return errnoStatus(errno);
     return {};
 }

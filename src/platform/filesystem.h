@@ -52,6 +52,10 @@ Status makeFolder(const QString& path);
 /// Removes an empty folder. A symlink to a folder is not a folder here.
 Status removeFolder(const QString& path);
 
+/// Renames a file or folder; fails when \a to exists already, and across
+/// filesystems (a mount point). Never copies.
+Status moveEntry(const QString& from, const QString& to);
+
 /// Length of a file in bytes.
 Result<qint64> fileLength(const QString& path);
 
