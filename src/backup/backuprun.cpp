@@ -119,7 +119,7 @@ void BackupRun::setStatus(const QString& text)
 void BackupRun::showAnimation(const QString& file)
 {
     auto* picture = m_form.ui()->TMaxAni1;
-    picture->setFile(programFolder() + QLatin1Char('\\') + file);
+    picture->setFile(dataFile(file));
     picture->start();
 }
 

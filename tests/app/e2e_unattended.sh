@@ -102,4 +102,37 @@ grep -q "con --backup serve --utente NOME" "$work/err" || fail "no Italian messa
 [ "$(logs)" -eq "$before" ] || fail "bad arguments wrote a log"
 [ ! -e "$work/requests" ] || fail "bad arguments asked for a shutdown"
 
+# 5. Killed mid-copy (SIGKILL): the old backup is whole under its name, and the
+#    next run leaves an exact mirror with nothing hidden beside it.
+d5="$work/drives5"
+src5="$d5/c/Documenti"
+mkdir -p "$src5"
+for i in $(seq 40); do
+    mkdir -p "$src5/cartella$i"
+    for j in $(seq 50); do head -c 20000 /dev/urandom > "$src5/cartella$i/f$j.bin"; done
+done
+dest5="$d5/r/BKPQORL/${host}_ufficio2/Documenti"
+mkdir -p "$dest5/vecchia" "$work/old5"
+echo "backup precedente" > "$dest5/vecchia/lettera.txt"
+cp -a "$dest5/." "$work/old5/"
+env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen \
+    ARCHIVON_DRIVES="$d5" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
+    XDG_RUNTIME_DIR="$work/runtime" "$work/prog/archivon" --backup --utente ufficio2 \
+    > /dev/null 2>&1 &
+victim=$!
+fresh="$d5/r/BKPQORL/${host}_ufficio2/.Documenti.archivon-nuovo"
+for _ in $(seq 1000); do
+    [ -n "$(find "$fresh" -name 'f*.bin' 2>/dev/null | head -n1)" ] && break
+    sleep 0.01
+done
+kill -KILL "$victim"
+wait "$victim" 2>/dev/null || true
+[ -d "$fresh" ] || fail "the run was not caught mid-copy"
+diff -r "$work/old5" "$dest5" > /dev/null || fail "a killed run changed the old backup"
+run_unattended "$d5" --backup --utente ufficio2
+expect_status 0 "run after a killed one"
+diff -r "$src5" "$dest5" > /dev/null || fail "the run after a killed one did not mirror Documenti"
+leftovers=$(find "$d5/r" -name '.*')
+[ -z "$leftovers" ] || fail "hidden leftovers after the run: $leftovers"
+
 echo PASS
