@@ -87,6 +87,10 @@ Form1::Form1(QWidget* parent)
     // Resizable: the controls follow the window in proportion.
     setUpWindow(this, *m_ui, true);
 
+    // The time of a run overlaps the user name box; it is drawn above it, on
+    // its own black ground.
+    m_ui->Lbl_tempo->raise();
+
     Timer_stima.setObjectName(QStringLiteral("Timer_stima"));
     Timer_stima.setInterval(1000);
 
