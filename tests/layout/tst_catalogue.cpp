@@ -161,6 +161,8 @@ private slots:
             QCOMPARE(w->size(), QSize(px(f.w), px(f.h)));
             QCOMPARE(bool(w->windowFlags() & Qt::FramelessWindowHint), f.frameless);
             QCOMPARE(w->minimumSize() == w->maximumSize(), f.fixedSize);
+            w->resize(px(f.w) / 2, px(f.h) / 2); // never below the design, where controls would overlap
+            QCOMPARE(w->size(), QSize(px(f.w), px(f.h)));
             QCOMPARE(!w->windowIcon().isNull(), f.icon);
             const auto children = w->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
             QCOMPARE(children.size(), f.cells.size());

@@ -48,10 +48,10 @@ private slots:
         QWidget window;
         auto* label = new AutoSizeLabel(&window);
         label->setAlignment(Qt::AlignRight | Qt::AlignTop);
-        label->setGeometry(100, 50, 6, 20);
+        label->setGeometry(200, 50, 6, 20);
         for (const char* text : {"1.234.567 byte", "7", "", "12 di 40"}) {
             *text ? label->setText(text) : label->setFont(QFont(label->font().family(), 24));
-            QCOMPARE(label->geometry(), QRect(QPoint(106 - label->width(), 50), label->sizeHint()));
+            QCOMPARE(label->geometry(), QRect(QPoint(206 - label->width(), 50), label->sizeHint()));
         }
         label->setGeometry(300, 80, 10, 20); // placed anew from outside: anchored there
         label->setText("1.234.567 byte");
