@@ -1,3 +1,4 @@
+#include "app/application.h"
 #include "app/forms.h"
 #include "dialogs/formavvio.h"
 #include "layout/windowstyle.h"
@@ -5,16 +6,14 @@
 #include "platform/gui_prompter.h"
 
 #include <QApplication>
-#include <QIcon>
 
 int main(int argc, char* argv[])
 {
     using namespace archivon;
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Archivon"));
+    setUpApplication();
     loadResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/form1.png")));
     QApplication::setQuitOnLastWindowClosed(true);
 
     installFontSubstitutes();
