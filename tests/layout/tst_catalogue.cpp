@@ -6,6 +6,7 @@
 #include "mainwindow/form1.h"
 #include "support/windowfixture.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QStyleOptionButton>
@@ -176,8 +177,12 @@ private slots:
                     tabOrder << c.name;
             }
             QCOMPARE(chain, tabOrder);
-            for (QWidget* c : children)
+            for (QWidget* c : children) {
                 QVERIFY(!c->property("autoDefault").toBool() && !c->property("default").toBool());
+                if ((c->focusPolicy() & Qt::TabFocus) || c->inherits(G)) // a screen reader names it
+                    QVERIFY2(!QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name).isEmpty(),
+                             qPrintable(c->objectName()));
+            }
             w->show();
             QVERIFY(QTest::qWaitForWindowActive(w));
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(f.focus));

@@ -3,6 +3,7 @@
 #include "layout/progressbar.h"
 #include "layout/statusbar.h"
 
+#include <QAccessibleValueInterface>
 #include <QtTest>
 
 using namespace archivon;
@@ -24,6 +25,11 @@ private slots:
             QVERIFY(!bar.setValue(refused));
         bar.setMax(0.5f); // a new range always takes effect, the value is drawn clamped
         QVERIFY(bar.value() == 1.0f && bar.filledShare() == 1.0);
+        QAccessibleInterface* seen = QAccessible::queryAccessibleInterface(&bar); // by a screen reader
+        QVERIFY(seen && seen->role() == QAccessible::ProgressBar && seen->valueInterface());
+        QCOMPARE(seen->valueInterface()->currentValue().toFloat(), 1.0f);
+        QCOMPARE(seen->valueInterface()->maximumValue().toFloat(), 0.5f);
+        QCOMPARE(seen->text(QAccessible::Value), "100%");
     }
 
     void statusBar() // its docking is seen on the main window
