@@ -20,7 +20,10 @@ constexpr int kSteps = 10000;
 class AccessibleProgressBar final : public QAccessibleWidget, public QAccessibleValueInterface
 {
 public:
-    explicit AccessibleProgressBar(ProgressBar* bar) : QAccessibleWidget(bar, QAccessible::ProgressBar) {}
+    explicit AccessibleProgressBar(ProgressBar* bar)
+        : QAccessibleWidget(bar, QAccessible::ProgressBar)
+    {
+    }
 
     void* interface_cast(QAccessible::InterfaceType type) override
     {

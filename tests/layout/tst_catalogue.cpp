@@ -1,8 +1,8 @@
 // The four windows as created: controls' kind, text, place, visibility, tab order; frames.
 #include "dialogs/form2.h"
-#include "layout/autosizelabel.h"
 #include "dialogs/form3.h"
 #include "dialogs/formavvio.h"
+#include "layout/autosizelabel.h"
 #include "mainwindow/form1.h"
 #include "support/windowfixture.h"
 
@@ -100,7 +100,9 @@ const auto focusable = [](const char* kind) { return QList<const char*>{E, B, C,
 double contrast(QColor a, QColor b)
 {
     const auto luminance = [](QColor c) {
-        const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        const auto lin = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
         return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
     };
     const double la = luminance(a), lb = luminance(b);
@@ -162,7 +164,8 @@ private slots:
             QCOMPARE(w->size(), QSize(px(f.w), px(f.h)));
             QCOMPARE(bool(w->windowFlags() & Qt::FramelessWindowHint), f.frameless);
             QCOMPARE(w->minimumSize() == w->maximumSize(), f.fixedSize);
-            w->resize(px(f.w) / 2, px(f.h) / 2); // never below the design, where controls would overlap
+            w->resize(px(f.w) / 2,
+                      px(f.h) / 2); // never below the design, where controls would overlap
             QCOMPARE(w->size(), QSize(px(f.w), px(f.h)));
             QCOMPARE(!w->windowIcon().isNull(), f.icon);
             const auto children = w->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
@@ -180,7 +183,9 @@ private slots:
             for (QWidget* c : children) {
                 QVERIFY(!c->property("autoDefault").toBool() && !c->property("default").toBool());
                 if ((c->focusPolicy() & Qt::TabFocus) || c->inherits(G)) // a screen reader names it
-                    QVERIFY2(!QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name).isEmpty(),
+                    QVERIFY2(!QAccessible::queryAccessibleInterface(c)
+                                  ->text(QAccessible::Name)
+                                  .isEmpty(),
                              qPrintable(c->objectName()));
             }
             w->show();
@@ -204,9 +209,13 @@ private slots:
     {
         QFETCH(QSize, size);
         QWidget* w = m_forms[3].get();
-        const std::pair<const char*, const char*> figures[] = {{"Lbl_file_copiati", "1234"},
-            {"Lbl_file_totali", "5678"}, {"Lbl_n_cartelle", "12"}, {"Lbl_file_da_copiare", "5678"},
-            {"Lbl_dim_file", "Dimensione file : 2,93 Kb"}, {"Lbl_dim_tot", "Dimensione da copiare : 1.600,00 Mb"},
+        const std::pair<const char*, const char*> figures[] = {
+            {"Lbl_file_copiati", "1234"},
+            {"Lbl_file_totali", "5678"},
+            {"Lbl_n_cartelle", "12"},
+            {"Lbl_file_da_copiare", "5678"},
+            {"Lbl_dim_file", "Dimensione file : 2,93 Kb"},
+            {"Lbl_dim_tot", "Dimensione da copiare : 1.600,00 Mb"},
             {"Lbl_tempo", "Tempo trascorso : 1 m 5 s Tempo rimanente : 3 m 10 s"}};
         for (auto [name, text] : figures)
             w->findChild<AutoSizeLabel*>(name)->setText(text);
@@ -215,9 +224,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w));
         QCOMPARE(w->size(), size);
         const QImage shown = w->grab().toImage();
-        for (const char* name : {"Label3", "Label4", "Label5", "Label6", "Label8", "Label9", "Lbl_n_cartelle",
-                                 "Lbl_file_da_copiare", "Lbl_file_copiati", "Lbl_file_totali", "Lbl_dim_file",
-                                 "Lbl_dim_tot", "Lbl_tempo"}) {
+        for (const char* name : {"Label3", "Label4", "Label5", "Label6", "Label8", "Label9",
+                                 "Lbl_n_cartelle", "Lbl_file_da_copiare", "Lbl_file_copiati",
+                                 "Lbl_file_totali", "Lbl_dim_file", "Lbl_dim_tot", "Lbl_tempo"}) {
             QWidget* c = w->findChild<QWidget*>(name);
             const QRect r = c->geometry() & w->rect();
             const bool grounded = c->styleSheet().contains("background");
@@ -228,26 +237,32 @@ private slots:
             int right = r.left();
             for (int y = r.top(); y <= r.bottom(); ++y) {
                 for (int x = r.left(); x <= r.right(); ++x) {
-                    if (grounded ? shown.pixel(x, y) == c->palette().color(c->backgroundRole()).rgb()
-                                 : shown.pixel(x, y) == behind.pixel(x, y))
+                    if (grounded
+                            ? shown.pixel(x, y) == c->palette().color(c->backgroundRole()).rgb()
+                            : shown.pixel(x, y) == behind.pixel(x, y))
                         continue;
                     right = std::max(right, x);
                     ratios << contrast(c->palette().color(c->foregroundRole()),
-                                       grounded ? c->palette().color(c->backgroundRole()) : behind.pixelColor(x, y));
+                                       grounded ? c->palette().color(c->backgroundRole())
+                                                : behind.pixelColor(x, y));
                 }
             }
             QVERIFY2(ratios.size() > 20, name);
             if (qobject_cast<AutoSizeLabel*>(c)) // its text runs to its far edge, nothing over it
-                QVERIFY2(right >= r.right() - 6, qPrintable(QString("%1 ends at %2 of %3").arg(name).arg(right).arg(r.right())));
+                QVERIFY2(
+                    right >= r.right() - 6,
+                    qPrintable(QString("%1 ends at %2 of %3").arg(name).arg(right).arg(r.right())));
             std::sort(ratios.begin(), ratios.end());
-            const double low = ratios.at(ratios.size() / 10); // a letter's soft edge may cross a frame
+            const double low =
+                ratios.at(ratios.size() / 10); // a letter's soft edge may cross a frame
             QVERIFY2(low >= 4.5, qPrintable(QString("%1 at %2:1").arg(name).arg(low, 0, 'f', 2)));
         }
 
         auto* check = w->findChild<QCheckBox*>("Check1");
         QStyleOptionButton option;
         option.initFrom(check);
-        const QRect box = check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, check)
+        const QRect box = check->style()
+                              ->subElementRect(QStyle::SE_CheckBoxIndicator, &option, check)
                               .translated(check->pos());
         QImage seen[2];
         for (bool ticked : {false, true}) {

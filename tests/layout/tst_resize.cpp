@@ -80,7 +80,8 @@ private slots:
         QTEST(d.command3->geometry(), "command3");
         QTEST(parked->x() * 15, "parked");
         QCOMPARE(size->size(), size->sizeHint()); // its text in full, the right edge scaled
-        QVERIFY(qAbs(size->geometry().right() + 1 - (fitted.right() + 1) * (client.width() * 100 / 794) / 100) <= 1 ||
+        QVERIFY(qAbs(size->geometry().right() + 1 -
+                     (fitted.right() + 1) * (client.width() * 100 / 794) / 100) <= 1 ||
                 client.isNull());
         QVERIFY2(!ResizeBusy() && (d.seen.isNull() || d.seen == QRect(8, 96, 321, 19)), "nested");
         d.pass(794);

@@ -25,7 +25,8 @@ private slots:
             QVERIFY(!bar.setValue(refused));
         bar.setMax(0.5f); // a new range always takes effect, the value is drawn clamped
         QVERIFY(bar.value() == 1.0f && bar.filledShare() == 1.0);
-        QAccessibleInterface* seen = QAccessible::queryAccessibleInterface(&bar); // by a screen reader
+        QAccessibleInterface* seen =
+            QAccessible::queryAccessibleInterface(&bar); // by a screen reader
         QVERIFY(seen && seen->role() == QAccessible::ProgressBar && seen->valueInterface());
         QCOMPARE(seen->valueInterface()->currentValue().toFloat(), 1.0f);
         QCOMPARE(seen->valueInterface()->maximumValue().toFloat(), 0.5f);
