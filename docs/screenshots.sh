@@ -37,7 +37,7 @@ box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Archivon$' | head 
 xdotool windowfocus --sync "$box"
 sleep 0.2
 xdotool key Return
-sleep "${ARCHIVON_SHOT_DELAY:-2.5}"
+sleep "${ARCHIVON_SHOT_DELAY:-1.2}"
 shot main-during-run
 
 # The end of the run (the marker file), any box it shows answered, then the
