@@ -1,3 +1,4 @@
+#include "app/application.h"
 #include "app/commandline.h"
 #include "app/forms.h"
 #include "app/unattended.h"
@@ -7,7 +8,6 @@
 #include "platform/gui_prompter.h"
 
 #include <QApplication>
-#include <QIcon>
 
 #include <cstdio>
 
@@ -45,9 +45,8 @@ int main(int argc, char* argv[])
         allowNoDisplay();
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Archivon"));
+    setUpApplication();
     loadResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/form1.png")));
     QApplication::setQuitOnLastWindowClosed(true);
 
     installFontSubstitutes();

@@ -10,7 +10,6 @@
 #include "ui_Form2.h"
 
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QSignalBlocker>
@@ -134,14 +133,9 @@ void DriveList::refresh()
     const QSignalBlocker quiet(this);
     const QChar chosen = drive();
     clear();
-    for (const QChar letter : platform::readyDrives()) {
-        const auto root = platform::driveRoot(letter);
-        if (!root)
-            continue;
-        const QString target = QFileInfo(*root).canonicalFilePath();
-        addItem(QStringLiteral("%1: [%2]").arg(letter.toLower(), target.isEmpty() ? *root : target),
-                QString(letter));
-    }
+    // Drive letters only: the folders behind them belong to the platform layer.
+    for (const QChar letter : platform::readyDrives())
+        addItem(QStringLiteral("%1:").arg(letter.toLower()), QString(letter));
     setCurrentIndex(chosen.isNull() ? -1 : findData(QString(chosen)));
 }
 

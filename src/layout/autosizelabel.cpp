@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <algorithm>
+
 namespace archivon {
 
 AutoSizeLabel::AutoSizeLabel(QWidget* parent) : QLabel(parent)
@@ -49,6 +51,10 @@ void AutoSizeLabel::fitToText()
         left = m_box.right() + 1 - wanted.width();
     else if (horizontal & Qt::AlignHCenter)
         left = m_box.left() + (m_box.width() - wanted.width()) / 2;
+    // Growing leftwards stops at the window's edge: a negative left edge
+    // means a parked control to the resize pass.
+    if (m_box.left() >= 0)
+        left = std::max(left, 0);
     m_fitted = QRect(QPoint(left, m_box.top()), wanted);
     if (geometry() != m_fitted)
         setGeometry(m_fitted);

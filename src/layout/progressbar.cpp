@@ -1,5 +1,7 @@
 #include "layout/progressbar.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
@@ -12,9 +14,54 @@ namespace archivon {
 namespace {
 // The style wants whole numbers; this many steps keep the drawing smooth.
 constexpr int kSteps = 10000;
+
+// What a screen reader learns of a bar: that it is one, its range and value,
+// and the share reached as a percentage.
+class AccessibleProgressBar final : public QAccessibleWidget, public QAccessibleValueInterface
+{
+public:
+    explicit AccessibleProgressBar(ProgressBar* bar)
+        : QAccessibleWidget(bar, QAccessible::ProgressBar)
+    {
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return QStringLiteral("%1%").arg(std::lround(bar()->filledShare() * 100));
+        return QAccessibleWidget::text(t);
+    }
+    QVariant currentValue() const override { return bar()->value(); }
+    void setCurrentValue(const QVariant&) override {} // the program alone moves a bar
+    QVariant maximumValue() const override { return bar()->max(); }
+    QVariant minimumValue() const override { return bar()->min(); }
+    QVariant minimumStepSize() const override { return 0; }
+
+private:
+    ProgressBar* bar() const { return static_cast<ProgressBar*>(widget()); }
+};
+
+QAccessibleInterface* accessibleBar(const QString& className, QObject* object)
+{
+    if (className == QLatin1String(ProgressBar::staticMetaObject.className()) && object &&
+        object->isWidgetType())
+        return new AccessibleProgressBar(static_cast<ProgressBar*>(object));
+    return nullptr;
+}
+
 } // namespace
 
-ProgressBar::ProgressBar(QWidget* parent) : QWidget(parent) {}
+ProgressBar::ProgressBar(QWidget* parent) : QWidget(parent)
+{
+    static const bool accessible = (QAccessible::installFactory(accessibleBar), true);
+    Q_UNUSED(accessible);
+}
 
 void ProgressBar::setMin(float min)
 {
@@ -35,6 +82,10 @@ bool ProgressBar::setValue(float value)
     if (value != m_value) {
         m_value = value;
         update();
+        if (QAccessible::isActive()) {
+            QAccessibleValueChangeEvent event(this, m_value);
+            QAccessible::updateAccessibility(&event);
+        }
     }
     return true;
 }

@@ -1,5 +1,7 @@
 #include "layout/resize.h"
 
+#include "layout/autosizelabel.h"
+
 #include <QRect>
 #include <QVariant>
 #include <QWidget>
@@ -102,8 +104,15 @@ void ResizeForm(QWidget* window)
     if (qint64(window->frameGeometry().top()) * TwipsPerPixel >= ResizeTopLimit)
         return;
     const bool wasHidden = window->isHidden();
-    for (QWidget* control : controlsOf(window))
+    const QList<QWidget*> controls = controlsOf(window);
+    for (QWidget* control : controls)
         ResizeControl(control, window);
+    // The pass gives a self-sizing label its scaled design box, which is
+    // narrower than its text; the label takes its text's size again there.
+    for (QWidget* control : controls) {
+        if (auto* label = qobject_cast<AutoSizeLabel*>(control))
+            label->fitToText();
+    }
     // Written back only when it changed: hiding a widget that was never shown
     // would mark it hidden for good.
     if (window->isHidden() != wasHidden)

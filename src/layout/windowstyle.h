@@ -26,14 +26,17 @@ void centreOnScreen(QWidget* window);
 
 /// Builds a window from its design: the program's pictures and font, the
 /// controls, the designed size held fixed unless the window may be resized,
-/// centred, and Enter pressing the focused button.
+/// centred, and Enter pressing the focused button. A resizable window may
+/// grow but not shrink below its design size, where its controls would overlap.
 template <typename Ui>
 void setUpWindow(QWidget* window, Ui& ui, bool resizable = false)
 {
     loadResources();
     window->setFont(windowFont());
     ui.setupUi(window);
-    if (!resizable)
+    if (resizable)
+        window->setMinimumSize(window->size());
+    else
         window->setFixedSize(window->size());
     centreOnScreen(window);
     pressButtonsOnEnter(window);

@@ -89,6 +89,11 @@ Form1::Form1(QWidget* parent)
     // Resizable: the controls follow the window in proportion.
     setUpWindow(this, *m_ui, true);
 
+    // The time of a run overlaps the user name box; it is drawn above it, on
+    // a ground of the background picture's blue there, so that at rest its
+    // dot does not stand out.
+    m_ui->Lbl_tempo->raise();
+
     Timer_stima.setObjectName(QStringLiteral("Timer_stima"));
     Timer_stima.setInterval(1000);
 

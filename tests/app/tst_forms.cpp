@@ -1,5 +1,6 @@
 // The end of the program: with its last window, and at once with the main window whatever
 // else is open. (Each window once, loaded before it shows: what every window test relies on.)
+#include "app/application.h"
 #include "dialogs/form2.h"
 #include "dialogs/form3.h"
 #include "dialogs/formavvio.h"
@@ -7,6 +8,8 @@
 #include "support/windowfixture.h"
 
 #include <QAbstractButton>
+#include <QLineEdit>
+#include <QMenu>
 #include <QtTest>
 
 using namespace archivon;
@@ -18,6 +21,17 @@ class TestForms : public QObject, test::WindowFixture
 private slots:
     void init() { setUp(); }
     void cleanup() { tearDown(); }
+
+    // Known to the window system by name; Qt's own texts (an edit box's menu) in Italian.
+    void applicationSetUp()
+    {
+        setUpApplication();
+        QCOMPARE(QGuiApplication::desktopFileName(), "it.qorl.Archivon");
+        QVERIFY(!QCoreApplication::applicationVersion().isEmpty());
+        QLineEdit box;
+        const std::unique_ptr<QMenu> menu(box.createStandardContextMenu());
+        QCOMPARE(menu->actions().first()->text().section('\t', 0, 0), "Ann&ulla");
+    }
 
     void programEnds_data()
     {

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScreen>
 #include <QtTest>
 
 #include <sys/socket.h>
@@ -70,6 +71,29 @@ private slots:
         QCOMPARE(ui()->Barra_totale->value(), ui()->Barra_totale->max());
         QCOMPARE(ui()->List1->count(), 0);
         QVERIFY(run().failures().isEmpty());
+    }
+
+    // One file per folder: every yield of the copy comes right after the list lost a row.
+    void pendingFoldersOnScreen()
+    {
+        for (int k = 0; k < 4; ++k)
+            m_drives->writeFile(QString("C:\\Documenti\\Pratica %1\\f.txt").arg(k), "f");
+        setPair(1, "C:\\Documenti", "R:\\dest");
+        QStringList shown; // rows in the list, and whether the last yield drew any of them
+        run().onStatus = [&](const QString& s) {
+            if (!s.startsWith("Copia"))
+                return;
+            QWidget* list = ui()->List1->viewport();
+            const QImage screen = m_form->screen()->grabWindow(m_form->winId()).toImage().copy(
+                QRect(list->mapTo(m_form, QPoint()), list->size()));
+            int ink = 0;
+            for (int y = 0; y < screen.height(); ++y)
+                for (int x = 0; x < screen.width(); ++x)
+                    ink += qGray(screen.pixel(x, y)) < 128;
+            shown << QString("%1 %2").arg(ui()->List1->count()).arg(ink > 20 ? "drawn" : "blank");
+        };
+        QCOMPARE(run().CopiaCoppia(1), BackupRun::PassEnd::Finished);
+        QCOMPARE(shown, (QStringList{"3 drawn", "2 drawn", "1 drawn", "0 blank"}));
     }
 
     void mirrorsTheTree()

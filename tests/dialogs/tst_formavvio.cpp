@@ -74,6 +74,9 @@ private slots:
                                              "corretto funzionamento del programma!")));
         QVERIFY(m_boxes.shown[2].title == "Informazione" &&
                 m_boxes.shown[2].icon == platform::BoxIcon::Information);
+        QTest::keyClicks(combo, " TERZO"); // typed and Enter: no new site in the list, no notice
+        QTest::keyClick(combo, Qt::Key_Return);
+        QVERIFY(combo->property("count") == 2 && m_boxes.shown.size() == 3);
     }
 };
 

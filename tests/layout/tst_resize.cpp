@@ -1,5 +1,6 @@
 // Proportional resize, on a window at the main window's design size (pixels = twips / 15):
 // client 11910 x 8670 twips, Command3 at 9960, 120, 1815 x 255.
+#include "layout/autosizelabel.h"
 #include "layout/resize.h"
 
 #include <QLabel>
@@ -60,20 +61,32 @@ private slots:
         QFETCH(QSize, client);
         DesignWindow d;
         QWidget* parked = d.add("Parcheggiato", {-4933, 16, 40, 17}); // -73995 twips
+        auto* size = new AutoSizeLabel(&d); // right-aligned, as the total size: grows leftwards
+        size->setObjectName("Lbl_dim_tot");
+        size->setAlignment(Qt::AlignRight | Qt::AlignTop);
+        size->setGeometry(640, 304, 11, 13);
+        size->setText(".");
         auto* panel = new QLabel(d.add("StatusBar1", {0, 550, 794, 28}));
         panel->setObjectName("Pannello1"); // named, but inside a control
         d.pass(0);
         QCOMPARE(FindFormRecord(&d), -1); // not recorded until it has a size
         d.pass(794);
         QCOMPARE(FindControlRecord(panel, d.objectName()), -1);
+        size->setText("Dimensione da copiare : 2,93 Kb"); // wider than its recorded box
+        const QRect fitted = size->geometry();
         d.show(); // move events reach visible widgets at once
         d.command3->installEventFilter(&d);
         d.pass(client.width(), client.height());
         QTEST(d.command3->geometry(), "command3");
         QTEST(parked->x() * 15, "parked");
+        QCOMPARE(size->size(), size->sizeHint()); // its text in full, the right edge scaled
+        QVERIFY(qAbs(size->geometry().right() + 1 -
+                     (fitted.right() + 1) * (client.width() * 100 / 794) / 100) <= 1 ||
+                client.isNull());
         QVERIFY2(!ResizeBusy() && (d.seen.isNull() || d.seen == QRect(8, 96, 321, 19)), "nested");
         d.pass(794);
         QCOMPARE(d.command3->geometry(), QRect(664, 8, 121, 17));
+        QCOMPARE(size->geometry(), fitted);
     }
 
     void percentages() // whole, truncated

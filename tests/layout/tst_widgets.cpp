@@ -3,6 +3,7 @@
 #include "layout/progressbar.h"
 #include "layout/statusbar.h"
 
+#include <QAccessibleValueInterface>
 #include <QtTest>
 
 using namespace archivon;
@@ -24,6 +25,12 @@ private slots:
             QVERIFY(!bar.setValue(refused));
         bar.setMax(0.5f); // a new range always takes effect, the value is drawn clamped
         QVERIFY(bar.value() == 1.0f && bar.filledShare() == 1.0);
+        QAccessibleInterface* seen =
+            QAccessible::queryAccessibleInterface(&bar); // by a screen reader
+        QVERIFY(seen && seen->role() == QAccessible::ProgressBar && seen->valueInterface());
+        QCOMPARE(seen->valueInterface()->currentValue().toFloat(), 1.0f);
+        QCOMPARE(seen->valueInterface()->maximumValue().toFloat(), 0.5f);
+        QCOMPARE(seen->text(QAccessible::Value), "100%");
     }
 
     void statusBar() // its docking is seen on the main window
@@ -48,10 +55,10 @@ private slots:
         QWidget window;
         auto* label = new AutoSizeLabel(&window);
         label->setAlignment(Qt::AlignRight | Qt::AlignTop);
-        label->setGeometry(100, 50, 6, 20);
+        label->setGeometry(200, 50, 6, 20);
         for (const char* text : {"1.234.567 byte", "7", "", "12 di 40"}) {
             *text ? label->setText(text) : label->setFont(QFont(label->font().family(), 24));
-            QCOMPARE(label->geometry(), QRect(QPoint(106 - label->width(), 50), label->sizeHint()));
+            QCOMPARE(label->geometry(), QRect(QPoint(206 - label->width(), 50), label->sizeHint()));
         }
         label->setGeometry(300, 80, 10, 20); // placed anew from outside: anchored there
         label->setText("1.234.567 byte");
