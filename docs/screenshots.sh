@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the main window from the real program
-# under a virtual X server: at rest, during a run and after a run that could
-# not find three of its four sources. Shutdown and log-off go to the recording
+# under a virtual X server: at rest, during a run and after a run that met a
+# folder it cannot read and could not find three of its four sources. Shutdown and log-off go to the recording
 # fakes of the script tests. Needs Xvfb, xdotool and ImageMagick.
 # Usage: docs/screenshots.sh build/bin/archivon [output folder, default docs/]
 set -euo pipefail
@@ -20,6 +20,13 @@ for d in $(seq -w 1 40); do
         ln "$work/blob" "$c/Pratiche $d/documento $f.dat"
     done
 done
+
+# A folder the program cannot read; as root it runs without the capabilities
+# that pass over permissions.
+mkdir -p "$c/Riservata"
+echo riservato > "$c/Riservata/contratto.txt"
+chmod 000 "$c/Riservata"
+[ "$(id -u)" -ne 0 ] || E2E_WRAP="setpriv --bounding-set -dac_override,-dac_read_search"
 
 export LANG=it_IT.UTF-8 LC_ALL=it_IT.UTF-8 2>/dev/null # Qt reads them without a system locale
 e2e_start "${1:?usage: docs/screenshots.sh path/to/archivon [folder]}" 1024x768x24
