@@ -192,27 +192,22 @@ QString BackupRun::checkPairs() const
     }
     // A destination is emptied: it may hold no source and no other destination,
     // nor lie inside one.
+    // One pass over the texts, so that a "%" in a typed folder stays as it is.
+    const auto overlap = [this](int N, const QString& kind, int M) {
+        return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" coincide con la "
+                              "cartella %3 della coppia %4, la contiene o vi è contenuta.")
+            .arg(QString::number(N), m_pairs[N - 1].destination, kind, QString::number(M));
+    };
     for (int N = 1; N <= 4; ++N) {
         const QString& d = destinations[N - 1];
+        if (d.isEmpty())
+            continue;
         for (int M = 1; M <= 4; ++M) {
             const QString& s = sources[M - 1];
-            if (!s.isEmpty() && !d.isEmpty() && sameOrInside(s, d)) {
-                if (M == N)
-                    return kSelfCopy;
-                return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" coincide con la "
-                                      "cartella sorgente della coppia %3, la contiene o vi è "
-                                      "contenuta.")
-                    .arg(N)
-                    .arg(m_pairs[N - 1].destination)
-                    .arg(M);
-            }
-            if (M > N && !d.isEmpty() && sameOrInside(d, destinations[M - 1]))
-                return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" coincide con la "
-                                      "cartella destinazione della coppia %3, la contiene o vi è "
-                                      "contenuta.")
-                    .arg(N)
-                    .arg(m_pairs[N - 1].destination)
-                    .arg(M);
+            if (!s.isEmpty() && sameOrInside(s, d))
+                return M == N ? kSelfCopy : overlap(N, QStringLiteral("sorgente"), M);
+            if (M > N && !destinations[M - 1].isEmpty() && sameOrInside(d, destinations[M - 1]))
+                return overlap(N, QStringLiteral("destinazione"), M);
         }
     }
     return QString();
