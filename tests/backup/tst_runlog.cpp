@@ -14,37 +14,30 @@ using namespace archivon;
 
 namespace {
 
-// Standard error of this process, caught in a file while the object lives.
+// Standard error of this process, caught in a file until text() is read.
 class CaughtStderr
 {
 public:
-    CaughtStderr()
+    CaughtStderr() : m_saved((std::fflush(stderr), ::dup(2)))
     {
-        std::fflush(stderr);
-        m_saved = ::dup(2);
         m_file.open();
         ::dup2(m_file.handle(), 2);
     }
-    ~CaughtStderr() { release(); }
+    ~CaughtStderr() { text(); }
     QString text()
     {
-        release();
+        std::fflush(stderr);
+        if (m_saved >= 0) {
+            ::dup2(m_saved, 2);
+            ::close(std::exchange(m_saved, -1));
+        }
         m_file.seek(0);
         return QString::fromLocal8Bit(m_file.readAll());
     }
 
 private:
-    void release()
-    {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(m_saved, 2);
-        ::close(m_saved);
-        m_saved = -1;
-    }
     QTemporaryFile m_file;
-    int m_saved = -1;
+    int m_saved;
 };
 
 QString read(const QString& path)
@@ -76,7 +69,8 @@ private slots:
         QDir().mkpath(m_state.path());
     }
 
-    // One run as the record shows it, in the state folder and on R:.
+    // One run as the record shows it. (The marker and shutdown lines, and the copy on R:,
+    // are checked on real runs by e2e_unattended.)
     void recordsEveryStep()
     {
         CaughtStderr err;
@@ -94,8 +88,6 @@ private slots:
         end.outcome = RunOutcome::Completed;
         end.failures = 1;
         end.skipped = 1;
-        end.markerWritten = true;
-        end.shutdownRequested = true;
         log.runEnded(end);
 
         QCOMPARE(QFileInfo(log.path()).path(), m_state.path() + "/archivon");
@@ -110,15 +102,12 @@ private slots:
                      "\nCoppia 2 saltata: C:\\Sys\\Windows\\Application Data\\Identities: "
                      "cartella sorgente inesistente\n"),
                  QStringLiteral("\nErrore: C:\\Documenti\\a\\b.txt: nome non rappresentabile\n"),
-                 QStringLiteral("\nFile oldimp.pvx scritto.\n"),
-                 QStringLiteral("\nSpegnimento richiesto: sì\n"),
                  QStringLiteral("\nEsito: completato con 1 errore; errori: 1; coppie saltate: 1\n"),
                  QStringLiteral("\nFine: "),
              }) {
             QVERIFY2(text.contains(expected), qPrintable(expected + " in:\n" + text));
         }
         QVERIFY(!text.contains("stray"));
-        QCOMPARE(read(m_drives->host(kRoot + "\\archivon.log")), text);
         const QStringList lines = err.text().split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines.first().startsWith("archivon: backup completato con 1 errore") &&

@@ -61,7 +61,9 @@ private slots:
         QCOMPARE(seen.log, QStringList({"started", "1 @0", "2 @1", "3 @2", "4 @3", "finished @4"}));
     }
 
-    void missingFoldersAndCycles()
+    // A missing folder, a drive that is not ready or an empty entry adds nothing.
+    // (A link back up the tree is walked once: tst_pairpass mirrorsTheTree.)
+    void missingFolders()
     {
         test::TempDrives drives;
         drives.writeFile("C:\\prog\\sub\\f.txt", "x");
@@ -69,12 +71,6 @@ private slots:
         QStringList list{"C:\\manca", "Q:\\x", QString()};
         QCOMPARE(Sottocartelle(list), 0);
         QCOMPARE(list.size(), 3);
-
-        drives.writeFile("C:\\src\\a\\f.txt", "x");
-        QVERIFY(QFile::link("..", drives.host("C:\\src\\a\\giro")));
-        list = QStringList{"C:\\src"};
-        QCOMPARE(Sottocartelle(list), 1);
-        QCOMPARE(list, QStringList({"C:\\src", "C:\\src\\a"}));
     }
 };
 

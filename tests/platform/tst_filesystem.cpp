@@ -1,5 +1,5 @@
-#include "platform/filesystem.h"
 #include "platform/drives.h"
+#include "platform/filesystem.h"
 #include "platform/textfile.h"
 #include "support/drives.h"
 
@@ -8,10 +8,7 @@
 #include <QFileInfo>
 #include <QtTest>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 using namespace archivon;
 using namespace archivon::platform;
@@ -49,27 +46,41 @@ class TestFileSystem : public QObject
     Q_OBJECT
 
 private slots:
-    void masks_data()
+    // Every name of the folder, spelt "*.*" or with nothing after the backslash, or
+    // those a pattern matches, case aside; an entry outside the mask is never returned.
+    void search_data()
     {
+        QTest::addColumn<QString>("pattern");
         QTest::addColumn<unsigned>("mask");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("0: ordinary files, read-only too") << 0u << QStringList{"plain.txt", "readonly.txt"};
-        QTest::newRow("2: and hidden") << 2u << QStringList{".hidden", "plain.txt", "readonly.txt"};
-        QTest::newRow("4: and system") << 4u << QStringList{"dangling", "pipe", "plain.txt", "readonly.txt"};
+        // clang-format off
+        QTest::newRow("0: ordinary files, read-only too") << "*.*" << 0u << QStringList{"plain.txt", "readonly.txt"};
+        QTest::newRow("2: and hidden") << "*.*" << 2u << QStringList{".hidden", "plain.txt", "readonly.txt"};
+        QTest::newRow("4: and system") << "*.*" << 4u << QStringList{"dangling", "pipe", "plain.txt", "readonly.txt"};
         QTest::newRow("16: and folders, links seen through")
-            << 16u << QStringList{"Sub", "linkdir", "plain.txt", "readonly.txt"};
+            << "*.*" << 16u << QStringList{"Sub", "linkdir", "plain.txt", "readonly.txt"};
         QTest::newRow("55: everything")
-            << 55u << QStringList{".hidden", ".hiddendir", "Sub", "dangling", "linkdir", "pipe",
-                                  "plain.txt", "readonly.txt"};
+            << "*.*" << 55u << QStringList{".hidden", ".hiddendir", "Sub", "dangling", "linkdir", "pipe",
+                                           "plain.txt", "readonly.txt"};
+        QTest::newRow("*.TXT") << "*.TXT" << 0u << QStringList{"plain.txt", "readonly.txt"};
+        QTest::newRow("pl?in.*") << "pl?in.*" << 0u << QStringList{"plain.txt"};
+        QTest::newRow("one file") << "plain.txt" << 0u << QStringList{"plain.txt"};
+        QTest::newRow("one folder, not in the mask") << "Sub" << 0u << QStringList{};
+        QTest::newRow("one folder") << "Sub" << 16u << QStringList{"Sub"};
+        QTest::newRow("one hidden file, not in the mask") << ".hidden" << 0u << QStringList{};
+        QTest::newRow("one hidden file") << ".hidden" << 2u << QStringList{".hidden"};
+        // clang-format on
     }
-    void masks()
+    void search()
     {
+        QFETCH(QString, pattern);
         QFETCH(unsigned, mask);
         QFETCH(QStringList, expected);
         test::TempDrives drives;
         populate(drives);
-        QCOMPARE(allNames("C:\\d\\*.*", mask), expected);
-        QCOMPARE(allNames("C:\\d\\", mask), expected);
+        QCOMPARE(allNames("C:\\d\\" + pattern, mask), expected);
+        if (pattern == "*.*")
+            QCOMPARE(allNames("C:\\d\\", mask), expected);
     }
 
     void attributesOfEntries()
@@ -86,52 +97,35 @@ private slots:
         QVERIFY(setAttributesNormal("C:\\d\\readonly.txt"));
         QCOMPARE(*attributes("C:\\d\\readonly.txt"), unsigned(Archive));
         QCOMPARE(*fileId("C:\\d\\linkdir"), *fileId("C:\\d\\Sub"));
-    }
-
-    void patternsAndSingleEntries()
-    {
-        test::TempDrives drives;
-        populate(drives);
-        QCOMPARE(allNames("C:\\d\\*.TXT", 0), (QStringList{"plain.txt", "readonly.txt"}));
-        QCOMPARE(allNames("C:\\d\\pl?in.*", 0), QStringList{"plain.txt"});
-        QCOMPARE(allNames("C:\\d\\plain.txt", 0), QStringList{"plain.txt"});
-        QCOMPARE(allNames("C:\\d\\Sub", 0), QStringList{});
-        QCOMPARE(allNames("C:\\d\\Sub", 16), QStringList{"Sub"});
-        QCOMPARE(allNames("C:\\d\\.hidden", 0), QStringList{});
-        QCOMPARE(allNames("C:\\d\\.hidden", 2), QStringList{".hidden"});
+        // A search of a drive that is not ready, or of a missing folder, fails.
         DirSearch notReady("Q:\\*.*", 55);
         QVERIFY(!notReady.ok());
         QVERIFY(notReady.next().isEmpty());
-        DirSearch missing("C:\\nothere\\*.*", 55);
-        QVERIFY(!missing.ok());
+        QVERIFY(!DirSearch("C:\\nothere\\*.*", 55).ok());
     }
 
     void folderOperations()
     {
         test::TempDrives drives;
         QVERIFY(makeFolder("R:\\a"));
-        QVERIFY(!makeFolder("R:\\a"));              // exists
-        QVERIFY(!makeFolder("R:\\x\\y"));           // parent missing
-        QVERIFY(!makeFolder("Q:\\a"));              // drive not ready
+        QVERIFY(!makeFolder("R:\\a"));    // exists
+        QVERIFY(!makeFolder("R:\\x\\y")); // parent missing
+        QVERIFY(!makeFolder("Q:\\a"));    // drive not ready
         drives.writeFile("R:\\a\\f", "1");
-        QVERIFY(!removeFolder("R:\\a"));            // not empty
-        QVERIFY(!deleteFile("R:\\a"));              // a folder is not a file
+        QVERIFY(!removeFolder("R:\\a")); // not empty
+        QVERIFY(!deleteFile("R:\\a"));   // a folder is not a file
         QVERIFY(deleteFile("R:\\a\\f"));
         QVERIFY(removeFolder("R:\\a"));
         QVERIFY(!QFileInfo::exists(drives.host("R:\\a")));
     }
 
-    // A copy brings content, mode and time; one that fails or is abandoned
-    // between chunks leaves the old destination as it was and nothing else.
+    // A copy replaces the destination (its mode and time: tst_pairpass); one that fails
+    // or is abandoned between chunks leaves the old destination as it was and nothing else.
     void copies()
     {
         test::TempDrives drives;
         QByteArray big = QByteArray("0123456789abcdef").repeated(1310721); // 20 MiB and 16 bytes
-        const QString src = drives.writeFile("C:\\s\\big.bin", big);
-        QFile f(src);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QVERIFY(f.setFileTime(QDateTime::fromSecsSinceEpoch(1'000'000'000), QFileDevice::FileModificationTime));
-        ::chmod(QFile::encodeName(src).constData(), 0440);
+        drives.writeFile("C:\\s\\big.bin", big);
         drives.writeFile("R:\\d\\keep.txt", "previous");
         QVERIFY(!copyFile("C:\\s\\missing", "R:\\d\\keep.txt"));
         QVERIFY(!copyFile("C:\\s\\big.bin", "R:\\nofolder\\a.txt"));
@@ -143,9 +137,6 @@ private slots:
         int chunks = 0;
         QVERIFY(copyFile("C:\\s\\big.bin", "R:\\d\\keep.txt", [&] { return ++chunks > 0; }));
         QCOMPARE(drives.readFile("R:\\d\\keep.txt"), big);
-        const QFileInfo copied(drives.host("R:\\d\\keep.txt"));
-        QCOMPARE(copied.lastModified(), QDateTime::fromSecsSinceEpoch(1'000'000'000));
-        QCOMPARE(int(copied.permissions() & (QFile::ReadOwner | QFile::WriteOwner)), int(QFile::ReadOwner));
         QVERIFY(chunks >= 2); // large files give the window a turn between chunks
         QCOMPARE(allNames("R:\\d\\*.*", 55), QStringList{"keep.txt"});
     }
@@ -162,7 +153,6 @@ private slots:
         QVERIFY(!writeTextFile("Q:\\oldimp.pvx", {"x"}));
         QCOMPARE(allNames("R:\\*.*", 55), QStringList{"oldimp.pvx"});
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestFileSystem)

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -29,16 +30,13 @@ private slots:
         QTest::addColumn<bool>("dataWritable"); // can the user make $XDG_DATA_HOME/archivon?
         QTest::addColumn<QString>("program");   // "exe" or "data"
         QTest::addColumn<QString>("animation"); // folder the animation is found in
-        QTest::newRow("a copy of the user's") << "copy" << false << true << "exe"
-                                              << "exe";
-        QTest::newRow("a copy in a read-only folder") << "copy" << true << true << "data"
-                                                      << "exe";
-        QTest::newRow("installed, run by a user") << "installed" << true << true << "data"
-                                                  << "share";
-        QTest::newRow("installed, run by root") << "installed" << false << true << "data"
-                                                << "share";
-        QTest::newRow("installed, no data folder") << "installed" << true << false << "data"
-                                                   << "share";
+        // clang-format off
+        QTest::newRow("a copy of the user's") << "copy" << false << true << "exe" << "exe";
+        QTest::newRow("a copy in a read-only folder") << "copy" << true << true << "data" << "exe";
+        QTest::newRow("installed, run by a user") << "installed" << true << true << "data" << "share";
+        QTest::newRow("installed, run by root") << "installed" << false << true << "data" << "share";
+        QTest::newRow("installed, no data folder") << "installed" << true << false << "data" << "share";
+        // clang-format on
     }
     void chosenByLayoutAndUser()
     {
@@ -54,37 +52,31 @@ private slots:
 
         QTemporaryDir base(QDir::tempPath() + "/archivon-folders-XXXXXX");
         QVERIFY(base.isValid());
-        QFile::setPermissions(base.path(), QFile::permissions(base.path()) | QFile::ReadOther |
-                                               QFile::ExeOther | QFile::ReadGroup |
-                                               QFile::ExeGroup);
         const QString exeDir = base.path() + "/prefix/bin";
         const QString share = base.path() + "/prefix/share/archivon";
-        const QString home = base.path() + "/home";
-        const QString dataHome = home + "/data";
-        QVERIFY(QDir().mkpath(exeDir));
-        QVERIFY(QDir().mkpath(home));
-        QVERIFY(QDir().mkpath(base.path() + "/drives"));
-        const QString exe = exeDir + "/tst_programfolder";
-        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), exe));
+        const QString dataHome = base.path() + "/home/data";
         const QString gifDir = layout == "copy" ? exeDir : share;
-        QVERIFY(QDir().mkpath(gifDir));
-        QVERIFY(QFile::copy(QFINDTESTDATA("../../resources/anim.gif"), gifDir + "/anim.gif"));
-        const QString owner = asNobody ? "65534:65534" : "0:0";
         // The home is the user's; without a writable data home it is read-only.
-        QCOMPARE(QProcess::execute("sh", {"-c", QString("chmod -R a+rX '%1' && chown -R %2 '%3' && "
-                                                        "chmod %4 '%3'")
-                                                    .arg(base.path() + "/prefix", owner, home,
-                                                         dataWritable ? "755" : "555")}),
+        const QString script = QStringLiteral(
+            "cd '%1' && chmod 755 . && mkdir -p prefix/bin '%2' home drives && cp '%3' '%4' && "
+            "cp '%5' '%2/anim.gif' && chmod -R a+rX prefix && chown -R %6 home && chmod %7 home");
+        QCOMPARE(QProcess::execute(
+                     "sh",
+                     {"-c", script.arg(base.path(), gifDir, QCoreApplication::applicationFilePath(),
+                                       exeDir + "/tst_programfolder",
+                                       QFINDTESTDATA("../../resources/anim.gif"),
+                                       QString(asNobody ? "65534:65534" : "0:0"),
+                                       QString(dataWritable ? "755" : "555"))}),
                  0);
 
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_DATA_HOME", dataHome);
-        env.insert("HOME", home);
+        env.insert("HOME", base.path() + "/home");
         env.insert("ARCHIVON_DRIVES", base.path() + "/drives");
         env.insert("ARCHIVON_CHILD_FOLDERS", "1");
         child.setProcessEnvironment(env);
-        QStringList args{exe, "report", "-o", "-,txt"};
+        QStringList args{exeDir + "/tst_programfolder", "report", "-o", "-,txt"};
         if (asNobody)
             args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + args;
         child.start(asNobody ? "setpriv" : args.takeFirst(), args);
@@ -94,20 +86,12 @@ private slots:
         QVERIFY2(child.exitCode() == 0, qPrintable(out + err));
 
         const auto reported = [&](const QString& key) {
-            const QString prefix = "REPORT " + key + "=";
-            for (const QString& line : out.split('\n')) {
-                const qsizetype at = line.indexOf(prefix);
-                if (at >= 0)
-                    return line.mid(at + prefix.size()).trimmed();
-            }
-            return QString();
+            return QRegularExpression("REPORT " + key + "=(.*)").match(out).captured(1).trimmed();
         };
-        const QString folderOf[] = {exeDir, dataHome + "/archivon", share};
-        const auto expected = [&](const QString& where) {
-            return where == "exe" ? folderOf[0] : where == "data" ? folderOf[1] : folderOf[2];
-        };
-        QCOMPARE(reported("program"), expected(program));
-        QCOMPARE(reported("animation"), expected(animation) + "/anim.gif");
+        const QMap<QString, QString> folderOf{
+            {"exe", exeDir}, {"data", dataHome + "/archivon"}, {"share", share}};
+        QCOMPARE(reported("program"), folderOf[program]);
+        QCOMPARE(reported("animation"), folderOf[animation] + "/anim.gif");
         // The executable's folder of an install is never written, not even by root.
         if (program == "data") {
             QVERIFY(!QFileInfo::exists(exeDir + "/marker"));
