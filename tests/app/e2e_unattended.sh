@@ -61,7 +61,7 @@ log_has "$log" "File oldimp.pvx scritto." "clean run"
 log_has "$log" "Domanda: Sei sicuro di voler avviare la copia?" "clean run"
 cmp -s "$log" "$root/archivon.log" || fail "the copy on R: differs from the log"
 summary_is "completato senza errori" "clean run"
-grep -qx "systemctl poweroff --ignore-inhibitors" "$work/requests" ||
+grep -qx "systemctl poweroff --ignore-inhibitors" "$work/requests" || # recorded
     fail "--spegni did not ask for a shutdown"
 [ -f "$work/prog/oldimp.pvx" ] || fail "no marker after a clean run"
 
