@@ -331,6 +331,7 @@ void BackupRun::Command3_Click()
                                  Scrividimensione(double(*m_form.DimensioneSorgente)));
         if (*m_form.SpazioLibero < *m_form.DimensioneSorgente) {
             inform(QStringLiteral("Spazio insufficiente per completare l'operazione!"));
+            showFailureList(); // what earlier pairs could not do
             backToIdle();
             RunEnd end;
             end.outcome = m_touched ? RunOutcome::EndedEarly : RunOutcome::Refused;
@@ -785,6 +786,9 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
             setStatus(QStringLiteral("Copia in corso del file ") + source + QStringLiteral(" in ") +
                       destination + QStringLiteral(" ..."));
             const auto size = Dimensionefile(source);
+            // The old backup's copy of this file is about to go: the memory it
+            // holds serves the new one, which is far quicker than fresh memory.
+            forgetCachedContent(withoutDoubleBackslashes(D + tail + name));
             if (const Status copied =
                     copyFile(source, withoutDoubleBackslashes(fresh + tail + name), hook);
                 !copied) {

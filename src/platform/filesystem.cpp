@@ -293,6 +293,16 @@ private:
 
 } // namespace
 
+void forgetCachedContent(const QString& path)
+{
+    const auto host = hostBytes(path);
+    if (!host)
+        return;
+    const Fd file(::open(host->constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (file.get() >= 0)
+        (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED);
+}
+
 Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks)
 {
     const auto src = hostBytes(source);

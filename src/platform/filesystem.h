@@ -56,6 +56,11 @@ Status removeFolder(const QString& path);
 /// filesystems (a mount point). Never copies.
 Status moveEntry(const QString& from, const QString& to);
 
+/// Lets the system drop what it holds in memory of a file that will not be
+/// read again (an old backup about to be replaced), so that the memory serves
+/// the copy being written. Changes nothing on disk; a failure is of no account.
+void forgetCachedContent(const QString& path);
+
 /// Length of a file in bytes.
 Result<qint64> fileLength(const QString& path);
 
