@@ -330,6 +330,7 @@ void BackupRun::Command3_Click()
         ui->Lbl_dim_tot->setText(QStringLiteral("Dimensione da copiare : ") +
                                  Scrividimensione(double(*m_form.DimensioneSorgente)));
         if (*m_form.SpazioLibero < *m_form.DimensioneSorgente) {
+            waitForRemovals();
             inform(QStringLiteral("Spazio insufficiente per completare l'operazione!"));
             showFailureList(); // what earlier pairs could not do
             backToIdle();
@@ -388,6 +389,7 @@ void BackupRun::showFailureList()
 // marker and no shutdown.
 void BackupRun::endStopped()
 {
+    waitForRemovals();
     m_form.Timer_stima.stop();
     setStatus(QStringLiteral("Interrotto dall'utente!"));
     showFailureList();
@@ -408,6 +410,7 @@ void BackupRun::endDestinationLost(int N)
     const QString text = QStringLiteral("L'unità di destinazione %1: non è più disponibile: "
                                         "backup interrotto!")
                              .arg(drive);
+    waitForRemovals();
     fail(m_pairs[N - 1].destination, QStringLiteral("unità di destinazione non disponibile"));
     setStatus(text);
     showFailureList();
@@ -421,6 +424,7 @@ void BackupRun::endDestinationLost(int N)
 
 void BackupRun::complete()
 {
+    waitForRemovals();
     auto* ui = m_form.ui();
     ui->Barra_totale->setValue(ui->Barra_totale->max());
     ui->Barra_file->setValue(ui->Barra_file->max());
@@ -639,11 +643,11 @@ bool BackupRun::sortOutLeftovers(const Beside& b)
 
 // The new copy is complete: it takes the destination's name, and only then is
 // the old one removed. A rename that fails keeps the old backup where it was.
-bool BackupRun::putInPlace(const QString& D, const Beside& b)
+void BackupRun::putInPlace(const QString& D, const Beside& b)
 {
-    const auto exists = [](const QString& path) { return linkAttributes(path).ok(); };
+    const bool hadOld = linkAttributes(b.target).ok();
     Status moved;
-    if (exists(b.target))
+    if (hadOld)
         moved = moveEntry(b.target, b.retired);
     if (moved) {
         moved = moveEntry(b.fresh, b.target);
@@ -655,14 +659,27 @@ bool BackupRun::putInPlace(const QString& D, const Beside& b)
                     .arg(moved.error()));
         QString scratch = b.fresh;
         DelTree(scratch, [this] { return stopping(); });
-        return true;
+        return;
     }
-    QString scratch = b.retired;
-    if (exists(b.retired) && !DelTree(scratch, [this] { return stopping(); }))
-        return false; // the next run finishes the removal
-    if (exists(b.retired))
-        recordLeftovers(b.retired);
-    return true;
+    // The old copy goes on a thread of its own, while the next pair copies.
+    if (hadOld)
+        m_removals.push_back(std::make_unique<BackgroundRemoval>(b.retired));
+}
+
+// The run ends once the old backups it replaced are gone. After a stop or a
+// closed window they are left where they are, for the next run to finish.
+void BackupRun::waitForRemovals()
+{
+    for (const auto& removal : m_removals) {
+        while (!removal->waitFor(50)) {
+            platform::yield();
+            if (stopping())
+                removal->stop();
+        }
+        if (!removal->stopped() && linkAttributes(removal->folder()))
+            recordLeftovers(removal->folder());
+    }
+    m_removals.clear();
 }
 
 BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
@@ -816,7 +833,10 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
         ui->Lbl_visitati->setText(QString::number(ui->Lbl_visitati->text().toLongLong() + 1));
         totale->setValue(std::min(totale->value() + 1, totale->max()));
     }
-    return putInPlace(D, *beside) ? PassEnd::Finished : PassEnd::RunEnded;
+    putInPlace(D, *beside);
+    if (!m_running) // a pass by itself ends with its old copy gone
+        waitForRemovals();
+    return stopping() ? PassEnd::RunEnded : PassEnd::Finished;
 }
 
 } // namespace archivon

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/runlistener.h"
+#include "platform/removal.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -9,7 +10,9 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace archivon {
 
@@ -88,7 +91,8 @@ private:
     };
     static std::optional<Beside> besideOf(const QString& destination);
     bool sortOutLeftovers(const Beside& b);
-    bool putInPlace(const QString& D, const Beside& b);
+    void putInPlace(const QString& D, const Beside& b);
+    void waitForRemovals();
 
     void takePairs();
     QString checkPairs() const;
@@ -118,6 +122,8 @@ private:
     bool m_listShowsFailures = false;
     QList<BackupFailure> m_failures;
     QList<BackupFailure> m_skipped;
+    /// Old backups that complete new ones replaced, going while later pairs copy.
+    std::vector<std::unique_ptr<platform::BackgroundRemoval>> m_removals;
     /// What the pass in progress has copied, for the run's record.
     qint64 m_passFiles = 0;
     qint64 m_passBytes = 0;
