@@ -699,14 +699,12 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
     // The new mirror is built here; the old backup keeps D's name until the
     // new one is complete.
     const QString fresh = beside->fresh;
-    // Nothing more is written once the destination is full.
-    bool full = false;
+    // True when nothing more can be written: the drive is gone, or full.
     const auto writeFailed = [&](const QString& path, const QString& reason) {
         if (destinationLost(N))
             return true;
         fail(path, reason);
-        full = isDiskFullReason(reason);
-        return full;
+        return isDiskFullReason(reason);
     };
     const auto endOfPass = [&] {
         if (stopping() || destinationLost(N))
