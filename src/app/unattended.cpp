@@ -91,8 +91,8 @@ void UnattendedRun::start()
     Forms::unload(wizard);
 
     m_prompter.setLog(&m_main->runLog());
-    m_log = m_main->run().listener;
-    m_main->run().listener = this;
+    // The main window's record says when the run is over, once it is written.
+    m_main->runLog().onEnded = [this](const RunEnd& end) { runEnded(end); };
     // Ticked without its warning: nobody is there to read it.
     if (m_shutdown)
         m_main->ui()->Check1->setChecked(true);
@@ -122,41 +122,8 @@ void UnattendedRun::endProgram()
     });
 }
 
-void UnattendedRun::runStarted(const QString& backupRoot)
-{
-    if (m_log)
-        m_log->runStarted(backupRoot);
-}
-
-void UnattendedRun::pairStarted(int N, const QString& source, const QString& destination)
-{
-    if (m_log)
-        m_log->pairStarted(N, source, destination);
-}
-
-void UnattendedRun::pairFinished(int N, qint64 files, qint64 folders, qint64 bytes,
-                                 qint64 milliseconds)
-{
-    if (m_log)
-        m_log->pairFinished(N, files, folders, bytes, milliseconds);
-}
-
-void UnattendedRun::pairSkipped(int N, const QString& source, const QString& reason)
-{
-    if (m_log)
-        m_log->pairSkipped(N, source, reason);
-}
-
-void UnattendedRun::failure(const QString& path, const QString& reason)
-{
-    if (m_log)
-        m_log->failure(path, reason);
-}
-
 void UnattendedRun::runEnded(const RunEnd& end)
 {
-    if (m_log)
-        m_log->runEnded(end);
     m_ended = true;
     m_status = exitStatusFor(end);
     endProgram();

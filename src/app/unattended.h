@@ -38,11 +38,11 @@ private:
 /// `archivon --backup --utente NOME [--spegni]`: the main window is loaded as
 /// the start wizard loads it, the run starts as if the user had confirmed it,
 /// and the program ends with the run, its status from how the run ended.
-class UnattendedRun final : public RunListener
+class UnattendedRun final
 {
 public:
     UnattendedRun(const QString& user, bool shutdown);
-    ~UnattendedRun() override;
+    ~UnattendedRun();
 
     /// Installs the prompter, opens the main window and queues the run.
     void start();
@@ -50,16 +50,10 @@ public:
     /// The program's exit status once the event loop has returned.
     int exitStatus() const { return m_status; }
 
-    void runStarted(const QString& backupRoot) override;
-    void pairStarted(int N, const QString& source, const QString& destination) override;
-    void pairFinished(int N, qint64 files, qint64 folders, qint64 bytes,
-                      qint64 milliseconds) override;
-    void pairSkipped(int N, const QString& source, const QString& reason) override;
-    void failure(const QString& path, const QString& reason) override;
-    void runEnded(const RunEnd& end) override;
 
 private:
     void startRun();
+    void runEnded(const RunEnd& end);
     void endProgram();
 
     QString m_user;
@@ -68,7 +62,6 @@ private:
     int m_status = 3;
     UnattendedPrompter m_prompter;
     QPointer<Form1> m_main;
-    RunListener* m_log = nullptr; // the main window's own record, told everything first
 };
 
 } // namespace archivon

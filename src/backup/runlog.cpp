@@ -205,6 +205,8 @@ void RunLog::runEnded(const RunEnd& end)
                  .arg(end.failures)
                  .arg(end.skipped)
                  .arg(m_fileFailed ? QStringLiteral("non scritto") : m_path));
+    if (onEnded)
+        onEnded(end);
 }
 
 bool RunLog::copyToBackupFolder(QString& error) const

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace archivon {
 
 /// The record of every backup run: one text file per run in the state folder
@@ -34,6 +36,9 @@ public:
 
     /// Host path of the current or last log; empty before the first run.
     QString path() const { return m_path; }
+
+    /// Called once a run's record is complete, with how the run ended.
+    std::function<void(const RunEnd&)> onEnded;
 
     void runStarted(const QString& backupRoot) override;
     void pairStarted(int N, const QString& source, const QString& destination) override;
