@@ -83,6 +83,9 @@ bool sameOrInside(const QString& a, const QString& b)
     return sa.startsWith(sb) || sb.startsWith(sa);
 }
 
+// Anything under that name, a link included, whether or not it leads anywhere.
+bool exists(const QString& path) { return linkAttributes(path).ok(); }
+
 } // namespace
 
 BackupRun::BackupRun(Form1& form) : m_form(form) {}
@@ -622,7 +625,6 @@ std::optional<BackupRun::Beside> BackupRun::besideOf(const QString& destination)
 // False when the pair cannot go on (a stop, or a copy that cannot be restored).
 bool BackupRun::sortOutLeftovers(const Beside& b)
 {
-    const auto exists = [](const QString& path) { return linkAttributes(path).ok(); };
     if (exists(b.retired) && !exists(b.target)) {
         // Cut off between the two renames: the new copy was complete then.
         const QString complete = exists(b.fresh) ? b.fresh : b.retired;
@@ -645,7 +647,7 @@ bool BackupRun::sortOutLeftovers(const Beside& b)
 // the old one removed. A rename that fails keeps the old backup where it was.
 void BackupRun::putInPlace(const QString& D, const Beside& b)
 {
-    const bool hadOld = linkAttributes(b.target).ok();
+    const bool hadOld = exists(b.target);
     Status moved;
     if (hadOld)
         moved = moveEntry(b.target, b.retired);
@@ -676,7 +678,7 @@ void BackupRun::waitForRemovals()
             if (stopping())
                 removal->stop();
         }
-        if (!removal->stopped() && linkAttributes(removal->folder()))
+        if (!removal->stopped() && exists(removal->folder()))
             recordLeftovers(removal->folder());
     }
     m_removals.clear();
