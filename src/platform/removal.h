@@ -6,9 +6,10 @@
 
 namespace archivon::platform {
 
-/// Removes a folder with everything in it on a thread of its own, while the
+/// Removes a folder with everything in it on threads of its own, while the
 /// caller goes on with other work: an old backup that a complete new one has
-/// replaced. Symlinks are removed as links and never followed; folders made
+/// replaced. Several files go at once, since each removal mostly waits for
+/// the disk. Symlinks are removed as links and never followed; folders made
 /// read-only are made writable first. What cannot be removed stays.
 ///
 /// The destructor stops the removal at its next entry and waits for it.

@@ -1,5 +1,6 @@
 #include "platform/drives.h"
 #include "platform/filesystem.h"
+#include "platform/removal.h"
 #include "platform/textfile.h"
 #include "support/drives.h"
 
@@ -117,6 +118,25 @@ private slots:
         QVERIFY(deleteFile("R:\\a\\f"));
         QVERIFY(removeFolder("R:\\a"));
         QVERIFY(!QFileInfo::exists(drives.host("R:\\a")));
+
+        // An old backup goes whole, read-only folders too, with links removed as
+        // links: what they lead to stays. A link in the folder's place goes alone.
+        drives.writeFile("C:\\fuori\\f.txt", "f");
+        for (int i = 0; i < 300; ++i)
+            drives.writeFile(
+                QStringLiteral("R:\\vecchio\\c%1\\d%2\\f%3.txt").arg(i % 7).arg(i % 3).arg(i), "x");
+        const QString ro = drives.writeFile("R:\\vecchio\\sola\\lettura.txt", "r");
+        ::chmod(QFile::encodeName(ro).constData(), 0444);
+        ::chmod(QFile::encodeName(drives.host("R:\\vecchio\\sola")).constData(), 0555);
+        QFile::link(drives.host("C:\\fuori"), drives.host("R:\\vecchio\\c1\\cartella"));
+        QFile::link(drives.host("C:\\fuori\\f.txt"), drives.host("R:\\vecchio\\file"));
+        QFile::link(drives.host("C:\\fuori"), drives.host("R:\\collegamento"));
+        for (const char* gone : {"R:\\vecchio", "R:\\collegamento"}) {
+            BackgroundRemoval removal(QString::fromLatin1(gone));
+            QVERIFY(removal.waitFor(60000) && !removal.stopped());
+        }
+        QCOMPARE(allNames("R:\\*.*", 55), QStringList{});
+        QCOMPARE(allNames("C:\\fuori\\*.*", 55), QStringList{"f.txt"});
     }
 
     // A copy replaces the destination (its mode and time: tst_pairpass); one that fails
