@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <optional>
@@ -241,6 +242,8 @@ void BackupRun::Command3_Click()
 
     if (ui->Command3->text() == kStop) {
         m_form.InPausa = true;
+        if (m_copies)
+            m_copies->setPaused(true); // nothing more is written while the user decides
         if (ask(QStringLiteral("Vuoi interrompere la copia?"))) {
             m_form.Interruzione = true;
             m_form.Timer_stima.stop();
@@ -248,6 +251,8 @@ void BackupRun::Command3_Click()
             ui->Command3->setText(kStart);
         } else {
             m_form.InPausa = false;
+            if (m_copies)
+                m_copies->setPaused(false);
         }
         return;
     }
@@ -779,8 +784,47 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
     ui->Barra_totale->setValue(0);
     ui->Lbl_file_totali->setText(ui->Lbl_file_da_copiare->text());
 
+    // The files are copied two at a time beside this loop, which names each
+    // one as it hands it over and counts it once its copy has ended.
+    ParallelCopy copies;
+    m_copies = &copies;
+    const auto noLongerHeld = qScopeGuard([this] { m_copies = nullptr; });
+    const auto countEnded = [&] {
+        auto* bar = ui->Barra_file;
+        if (bar->max() > bar->value())
+            bar->setValue(bar->value() + 1);
+        ui->Lbl_file_copiati->setText(QString::number(qint64(bar->value())));
+    };
+    // Counts the copies that ended; says how the pass ends when one of them ends it.
+    const auto settle = [&]() -> std::optional<PassEnd> {
+        for (const ParallelCopy::Ended& ended : copies.takeEnded()) {
+            if (ended.status) {
+                ++m_passFiles;
+                m_passBytes += ended.size;
+            } else if (stopping() || writeFailed(ended.source, ended.status.error())) {
+                copies.abandon();
+                return endOfPass();
+            }
+            countEnded();
+        }
+        return std::nullopt;
+    };
+    // Waits until another copy can be handed over, or until all have ended.
+    const auto waitForCopies = [&](bool all) -> std::optional<PassEnd> {
+        for (;;) {
+            if (stopCheck()) {
+                copies.abandon();
+                return PassEnd::RunEnded;
+            }
+            if (const auto end = settle())
+                return end;
+            if (all ? !copies.busy() : copies.hasRoom())
+                return std::nullopt;
+            copies.waitFor(50);
+        }
+    };
+
     m_sinceYield.restart();
-    const auto hook = [this] { return !stopCheck(); };
     for (int j = 0; j < entries; ++j) {
         auto* totale = ui->Barra_totale;
         if (!totale->setValue(float(j + 1)))
@@ -795,8 +839,8 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
         const QString tail = QLatin1Char('\\') + relative(j) + QLatin1Char('\\');
         DirSearch search(folder + QStringLiteral("\\*.*"), 0);
         for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
-            if (stopCheck())
-                return PassEnd::RunEnded;
+            if (const auto end = waitForCopies(false))
+                return *end;
             const QString source = withoutDoubleBackslashes(folder + QLatin1Char('\\') + name);
             // Shown under the name the copy will have once it is complete.
             const QString destination = withoutDoubleBackslashes(D + tail + name);
@@ -805,25 +849,21 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
             const auto size = Dimensionefile(source);
             // The old backup's copy of this file is about to go: the memory it
             // holds serves the new one, which is far quicker than fresh memory.
-            forgetCachedContent(withoutDoubleBackslashes(D + tail + name));
-            if (const Status copied =
-                    copyFile(source, withoutDoubleBackslashes(fresh + tail + name), hook);
-                !copied) {
-                if (stopping() || writeFailed(source, copied.error()))
+            forgetCachedContent(destination);
+            if (const Status started =
+                    copies.start(source, withoutDoubleBackslashes(fresh + tail + name));
+                !started) {
+                if (stopping() || writeFailed(source, started.error())) {
+                    copies.abandon();
                     return endOfPass();
-            } else {
-                ++m_passFiles;
-                m_passBytes += size.valueOr(0);
+                }
+                countEnded();
             }
             if (size)
                 ui->Lbl_dim_file->setText(QStringLiteral("Dimensione file : ") +
                                           Scrividimensione(double(*size)));
             else
                 ui->List1->hide();
-            auto* bar = ui->Barra_file;
-            if (bar->max() > bar->value())
-                bar->setValue(bar->value() + 1);
-            ui->Lbl_file_copiati->setText(QString::number(qint64(bar->value())));
         }
         // What could not be listed is not copied: each is named, with why.
         for (const auto& lost : search.uncarried())
@@ -833,6 +873,8 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
         ui->Lbl_visitati->setText(QString::number(ui->Lbl_visitati->text().toLongLong() + 1));
         totale->setValue(std::min(totale->value() + 1, totale->max()));
     }
+    if (const auto end = waitForCopies(true))
+        return *end;
     putInPlace(D, *beside);
     if (!m_running) // a pass by itself ends with its old copy gone
         waitForRemovals();

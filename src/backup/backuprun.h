@@ -17,6 +17,9 @@
 namespace archivon {
 
 class Form1;
+namespace platform {
+class ParallelCopy;
+}
 
 /// Something the backup could not do (a file not copied, a folder not made,
 /// not emptied or not readable), or a pair it left alone.
@@ -128,6 +131,8 @@ private:
     qint64 m_passFiles = 0;
     qint64 m_passBytes = 0;
     QElapsedTimer m_sinceYield;
+    /// The copies of the pass in progress, held while the user is asked.
+    platform::ParallelCopy* m_copies = nullptr;
 };
 
 } // namespace archivon

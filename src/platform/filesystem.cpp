@@ -7,12 +7,19 @@
 #include <QRegularExpression>
 #include <QStorageInfo>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace archivon::platform {
 
@@ -274,6 +281,7 @@ public:
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : m_fd(other.release()) {}
     Fd& operator=(Fd&& other) noexcept
     {
         std::swap(m_fd, other.m_fd);
@@ -303,47 +311,60 @@ void forgetCachedContent(const QString& path)
         (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED);
 }
 
-Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks)
+namespace {
+
+// A source opened for a copy, as it was when it was opened.
+struct OpenSource
 {
-    const auto src = hostBytes(source);
-    const auto dst = hostBytes(destination);
-    if (!src || !dst)
-        return Status::failure(driveNotReadyReason());
-
-    Fd in(::open(src->constData(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0)
-        return errnoStatus(errno);
+    Fd fd;
     struct stat st {};
-    if (::fstat(in.get(), &st) != 0)
-        return errnoStatus(errno);
-    if (!S_ISREG(st.st_mode))
-        return errnoStatus(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+};
 
+// Opens a regular file to copy; 0, or the errno that says why not.
+int openSource(const QByteArray& path, OpenSource& source)
+{
+    source.fd = Fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    if (source.fd.get() < 0)
+        return errno;
+    if (::fstat(source.fd.get(), &source.st) != 0)
+        return errno;
+    if (!S_ISREG(source.st.st_mode))
+        return S_ISDIR(source.st.st_mode) ? EISDIR : EINVAL;
+    return 0;
+}
+
+// Writes the open source to the destination; 0, or the errno of the failure.
+// Touches nothing but the two files, so that it can run on any thread.
+int copyOpenSource(const OpenSource& source, const QByteArray& destination,
+                   const ChunkHook& betweenChunks)
+{
     // A new destination is written in place and removed again if the copy
     // fails. One that exists already is written under a hidden name beside it
     // and renamed over it at the end, so that a failed copy keeps the old file.
     // Either way a failed copy never leaves a partial file behind.
-    QByteArray written = *dst;
-    Fd out(::open(dst->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    QByteArray written = destination;
+    Fd out(::open(destination.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     const bool inPlace = out.get() >= 0;
     if (!inPlace) {
         if (errno != EEXIST)
-            return errnoStatus(errno);
-        const int slash = dst->lastIndexOf('/');
-        written = dst->left(slash + 1) + ".~archivon-" + dst->mid(slash + 1).left(64) + ".XXXXXX";
+            return errno;
+        const int slash = destination.lastIndexOf('/');
+        written = destination.left(slash + 1) + ".~archivon-" +
+                  destination.mid(slash + 1).left(64) + ".XXXXXX";
         out = Fd(::mkostemp(written.data(), O_CLOEXEC));
         if (out.get() < 0)
-            return errnoStatus(errno);
+            return errno;
     }
 
     auto fail = [&](int error) {
         if (out.get() >= 0)
             ::close(out.release());
         ::unlink(written.constData());
-        return errnoStatus(error);
+        return error;
     };
 
-    if (!copyContent(in.get(), out.get(), qint64(st.st_size), betweenChunks))
+    const struct stat& st = source.st;
+    if (!copyContent(source.fd.get(), out.get(), qint64(st.st_size), betweenChunks))
         return fail(errno);
     // The content is what counts: a share that keeps no permission bits or
     // times refuses these, and the file is still a good copy.
@@ -352,9 +373,176 @@ Status copyFile(const QString& source, const QString& destination, const ChunkHo
     (void)::futimens(out.get(), times);
     if (::close(out.release()) != 0)
         return fail(errno);
-    if (!inPlace && ::rename(written.constData(), dst->constData()) != 0)
+    if (!inPlace && ::rename(written.constData(), destination.constData()) != 0)
         return fail(errno);
+    return 0;
+}
+
+} // namespace
+
+Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks)
+{
+    const auto src = hostBytes(source);
+    const auto dst = hostBytes(destination);
+    if (!src || !dst)
+        return Status::failure(driveNotReadyReason());
+    OpenSource in;
+    int error = openSource(*src, in);
+    if (error == 0)
+        error = copyOpenSource(in, *dst, betweenChunks);
+    return error == 0 ? Status() : errnoStatus(error);
+}
+
+// Two copies at a time keep both of a small machine's cores busy creating and
+// writing files; one more waits, so that a copy that ends finds the next one
+// ready. The caller shows the file it hands over, at most a couple ahead.
+namespace {
+constexpr int kCopiers = 2;
+constexpr int kCopiesHeld = kCopiers + 1;
+
+struct CopyJob
+{
+    OpenSource source;
+    QByteArray destination;
+    QString name;
+};
+
+struct CopyEnd
+{
+    QString name;
+    qint64 size;
+    int error;
+};
+} // namespace
+
+struct ParallelCopy::Impl
+{
+    std::mutex mutex;
+    std::condition_variable hasWork;
+    std::condition_variable ended;
+    std::deque<CopyJob> waiting;
+    QList<CopyEnd> done;
+    int running = 0;
+    bool quit = false;
+    std::atomic<bool> abandoned{false};
+    std::atomic<bool> paused{false};
+    std::vector<std::thread> copiers;
+
+    bool betweenChunks() const
+    {
+        while (paused && !abandoned)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return !abandoned;
+    }
+
+    void copier()
+    {
+        const ChunkHook hook = [this] { return betweenChunks(); };
+        std::unique_lock lock(mutex);
+        for (;;) {
+            hasWork.wait(lock, [this] { return !waiting.empty() || quit; });
+            if (waiting.empty())
+                return;
+            CopyJob job = std::move(waiting.front());
+            waiting.pop_front();
+            ++running;
+            lock.unlock();
+            const int error =
+                abandoned ? ECANCELED : copyOpenSource(job.source, job.destination, hook);
+            const qint64 size = qint64(job.source.st.st_size);
+            job.source.fd = Fd();
+            lock.lock();
+            --running;
+            if (!abandoned)
+                done.append({std::move(job.name), size, error});
+            ended.notify_all();
+        }
+    }
+};
+
+ParallelCopy::ParallelCopy() : d(std::make_unique<Impl>())
+{
+    for (int i = 0; i < kCopiers; ++i)
+        d->copiers.emplace_back([impl = d.get()] { impl->copier(); });
+}
+
+ParallelCopy::~ParallelCopy()
+{
+    abandon();
+    {
+        const std::lock_guard lock(d->mutex);
+        d->quit = true;
+    }
+    d->hasWork.notify_all();
+    for (std::thread& t : d->copiers)
+        t.join();
+}
+
+bool ParallelCopy::hasRoom() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->running + int(d->waiting.size()) < kCopiesHeld;
+}
+
+bool ParallelCopy::busy() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->running > 0 || !d->waiting.empty();
+}
+
+Status ParallelCopy::start(const QString& source, const QString& destination)
+{
+    const auto src = hostBytes(source);
+    const auto dst = hostBytes(destination);
+    if (!src || !dst)
+        return Status::failure(driveNotReadyReason());
+    CopyJob job;
+    job.destination = *dst;
+    job.name = source;
+    if (const int error = openSource(*src, job.source); error != 0)
+        return errnoStatus(error);
+    {
+        const std::lock_guard lock(d->mutex);
+        d->waiting.push_back(std::move(job));
+    }
+    d->hasWork.notify_one();
     return {};
+}
+
+void ParallelCopy::waitFor(int milliseconds)
+{
+    std::unique_lock lock(d->mutex);
+    d->ended.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] {
+        return !d->done.isEmpty() || (d->running == 0 && d->waiting.empty());
+    });
+}
+
+QList<ParallelCopy::Ended> ParallelCopy::takeEnded()
+{
+    QList<CopyEnd> taken;
+    {
+        const std::lock_guard lock(d->mutex);
+        taken.swap(d->done);
+    }
+    QList<Ended> ends;
+    ends.reserve(taken.size());
+    for (CopyEnd& e : taken)
+        ends.append({std::move(e.name), e.size, e.error == 0 ? Status() : errnoStatus(e.error)});
+    return ends;
+}
+
+void ParallelCopy::setPaused(bool paused)
+{
+    d->paused = paused;
+}
+
+void ParallelCopy::abandon()
+{
+    std::unique_lock lock(d->mutex);
+    d->abandoned = true;
+    d->waiting.clear();
+    d->ended.wait(lock, [this] { return d->running == 0; });
+    d->done.clear();
 }
 
 struct DirSearch::Impl

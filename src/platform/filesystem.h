@@ -85,6 +85,49 @@ using ChunkHook = std::function<bool()>;
 Status copyFile(const QString& source, const QString& destination,
                 const ChunkHook& betweenChunks = {});
 
+/// Copies files as copyFile() does, two at a time on threads of its own, while
+/// the caller goes on with the next. The source is opened by start(), on the
+/// caller's thread, so a copy holds the source as it was then. How each copy
+/// ended is collected with takeEnded(), in the caller's thread.
+class ParallelCopy
+{
+public:
+    struct Ended
+    {
+        QString source;
+        qint64 size = 0; // of the source when its copy began
+        Status status;
+    };
+
+    ParallelCopy();
+    /// Abandons what is left, as abandon() does.
+    ~ParallelCopy();
+    ParallelCopy(const ParallelCopy&) = delete;
+    ParallelCopy& operator=(const ParallelCopy&) = delete;
+
+    /// True while a copy can be handed over without a long wait behind others.
+    bool hasRoom() const;
+    /// True while a copy handed over has not ended yet.
+    bool busy() const;
+    /// Opens the source and hands the copy over. A source that cannot be opened
+    /// or a path that leads nowhere fails here, and nothing is started.
+    Status start(const QString& source, const QString& destination);
+    /// Waits up to \a milliseconds for a copy to end.
+    void waitFor(int milliseconds);
+    /// The copies that ended since the last call, in the order they ended.
+    QList<Ended> takeEnded();
+    /// Held copies stop between chunks and go on when released; a pause is
+    /// for a question to the user, never for long.
+    void setPaused(bool paused);
+    /// Copies in progress end at their next chunk and remove what they wrote;
+    /// those not begun are dropped. Returns once nothing is being written.
+    void abandon();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
 /// A directory search with an attribute mask, taken one name at a time.
 ///
 /// The pattern is a path whose last component may hold wildcards ("*", "?",

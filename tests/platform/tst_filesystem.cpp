@@ -159,6 +159,49 @@ private slots:
         QCOMPARE(drives.readFile("R:\\d\\keep.txt"), big);
         QVERIFY(chunks >= 2); // large files give the window a turn between chunks
         QCOMPARE(allNames("R:\\d\\*.*", 55), QStringList{"keep.txt"});
+
+        // Copies made side by side end one by one, each with its source's size;
+        // a source that cannot be opened fails at once.
+        QStringList names{"keep.txt"};
+        {
+            ParallelCopy copies;
+            QVERIFY(!copies.start("C:\\s\\missing", "R:\\d\\a.txt"));
+            QVERIFY(!copies.start("C:\\s\\big.bin", "Q:\\a.txt"));
+            for (int i = 0; i < 20; ++i) {
+                while (!copies.hasRoom())
+                    copies.waitFor(50);
+                names << QStringLiteral("f%1.txt").arg(i, 2, 10, QLatin1Char('0'));
+                drives.writeFile("C:\\s\\" + names.last(), QByteArray(i, 'x'));
+                QVERIFY(copies.start("C:\\s\\" + names.last(), "R:\\d\\" + names.last()));
+            }
+            QVERIFY(copies.start("C:\\s\\big.bin", "R:\\nofolder\\big.bin"));
+            while (copies.busy())
+                copies.waitFor(50);
+            qint64 bytes = 0;
+            QStringList failed;
+            const auto ended = copies.takeEnded();
+            for (const ParallelCopy::Ended& e : ended) {
+                bytes += e.size;
+                if (!e.status)
+                    failed << e.source;
+            }
+            QCOMPARE(ended.size(), 21);
+            QCOMPARE(failed, QStringList{"C:\\s\\big.bin"});
+            QCOMPARE(bytes, 190 + big.size());
+        }
+        names.sort();
+        QCOMPARE(allNames("R:\\d\\*.*", 55), names);
+        QCOMPARE(drives.readFile("R:\\d\\f19.txt"), QByteArray(19, 'x'));
+
+        // Copies held between chunks and then abandoned leave nothing behind.
+        ParallelCopy held;
+        held.setPaused(true);
+        QVERIFY(held.start("C:\\s\\big.bin", "R:\\d\\keep.txt"));
+        QVERIFY(held.start("C:\\s\\big.bin", "R:\\d\\nuovo.bin"));
+        held.abandon();
+        QVERIFY(held.takeEnded().isEmpty() && !held.busy());
+        QCOMPARE(drives.readFile("R:\\d\\keep.txt"), big);
+        QCOMPARE(allNames("R:\\d\\*.*", 55), names);
     }
 
     void markerTextFile()
