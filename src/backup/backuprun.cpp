@@ -816,9 +816,11 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
                 copies.abandon();
                 return PassEnd::RunEnded;
             }
+            // Whatever has ended by the time nothing is busy is settled here.
+            const bool allEnded = !copies.busy();
             if (const auto end = settle())
                 return end;
-            if (all ? !copies.busy() : copies.hasRoom())
+            if (all ? allEnded : copies.hasRoom())
                 return std::nullopt;
             copies.waitFor(50);
         }

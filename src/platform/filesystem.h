@@ -107,7 +107,8 @@ public:
 
     /// True while a copy can be handed over without a long wait behind others.
     bool hasRoom() const;
-    /// True while a copy handed over has not ended yet.
+    /// True while a copy handed over has not ended yet. Once it is false,
+    /// takeEnded() gives the end of every copy.
     bool busy() const;
     /// Opens the source and hands the copy over. A source that cannot be opened
     /// or a path that leads nowhere fails here, and nothing is started.
