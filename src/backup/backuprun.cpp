@@ -37,6 +37,7 @@ const QString kPendingCaption = QStringLiteral("Elenco cartelle ancora da copiar
 // while it is removed.
 const QString kFreshSuffix = QStringLiteral(".archivon-nuovo");
 const QString kRetiredSuffix = QStringLiteral(".archivon-vecchio");
+constexpr qint64 kForgetCachedFrom = 1024 * 1024;
 
 QString withoutDoubleBackslashes(QString path)
 {
@@ -851,7 +852,9 @@ BackupRun::PassEnd BackupRun::CopiaCoppia(int N)
             const auto size = Dimensionefile(source);
             // The old backup's copy of this file is about to go: the memory it
             // holds serves the new one, which is far quicker than fresh memory.
-            forgetCachedContent(destination);
+            // For a small file, opening the old copy costs more than it saves.
+            if (size && *size >= kForgetCachedFrom)
+                forgetCachedContent(destination);
             if (const Status started =
                     copies.start(source, withoutDoubleBackslashes(fresh + tail + name));
                 !started) {

@@ -394,11 +394,14 @@ Status copyFile(const QString& source, const QString& destination, const ChunkHo
 }
 
 // Two copies at a time keep both of a small machine's cores busy creating and
-// writing files; one more waits, so that a copy that ends finds the next one
-// ready. The caller shows the file it hands over, at most a couple ahead.
+// writing files. Small files queue up behind them, a few milliseconds of work
+// at most, so that the caller and the copiers seldom have to wake each other;
+// a large one waits alone, so the file the caller shows is at most a couple
+// ahead of the ones being written.
 namespace {
 constexpr int kCopiers = 2;
-constexpr int kCopiesHeld = kCopiers + 1;
+constexpr std::size_t kMostWaiting = 32;
+constexpr qint64 kMostWaitingBytes = 2 * 1024 * 1024;
 
 struct CopyJob
 {
@@ -421,6 +424,7 @@ struct ParallelCopy::Impl
     std::condition_variable hasWork;
     std::condition_variable ended;
     std::deque<CopyJob> waiting;
+    qint64 waitingBytes = 0;
     QList<CopyEnd> done;
     int running = 0;
     bool quit = false;
@@ -445,6 +449,7 @@ struct ParallelCopy::Impl
                 return;
             CopyJob job = std::move(waiting.front());
             waiting.pop_front();
+            waitingBytes -= qint64(job.source.st.st_size);
             ++running;
             lock.unlock();
             const int error =
@@ -481,7 +486,7 @@ ParallelCopy::~ParallelCopy()
 bool ParallelCopy::hasRoom() const
 {
     const std::lock_guard lock(d->mutex);
-    return d->running + int(d->waiting.size()) < kCopiesHeld;
+    return d->waiting.size() < kMostWaiting && d->waitingBytes < kMostWaitingBytes;
 }
 
 bool ParallelCopy::busy() const
@@ -503,6 +508,7 @@ Status ParallelCopy::start(const QString& source, const QString& destination)
         return errnoStatus(error);
     {
         const std::lock_guard lock(d->mutex);
+        d->waitingBytes += qint64(job.source.st.st_size);
         d->waiting.push_back(std::move(job));
     }
     d->hasWork.notify_one();
@@ -541,6 +547,7 @@ void ParallelCopy::abandon()
     std::unique_lock lock(d->mutex);
     d->abandoned = true;
     d->waiting.clear();
+    d->waitingBytes = 0;
     d->ended.wait(lock, [this] { return d->running == 0; });
     d->done.clear();
 }
