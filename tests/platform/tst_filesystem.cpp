@@ -159,6 +159,14 @@ private slots:
         QCOMPARE(drives.readFile("R:\\d\\keep.txt"), big);
         QVERIFY(chunks >= 2); // large files give the window a turn between chunks
         QCOMPARE(allNames("R:\\d\\*.*", 55), QStringList{"keep.txt"});
+        // The same onto another file system, as from the local disk to a share.
+        QTemporaryDir share(QStringLiteral("/dev/shm/archivon-test-XXXXXX"));
+        if (share.isValid() && QFile::link(share.path(), drives.drivesFolder() + "/s")) {
+            chunks = 0;
+            QVERIFY(copyFile("C:\\s\\big.bin", "S:\\big.bin", [&] { return ++chunks > 0; }));
+            QCOMPARE(drives.readFile("S:\\big.bin"), big);
+            QVERIFY(chunks >= 2);
+        }
 
         // Copies made side by side end one by one, each with its source's size;
         // a source that cannot be opened fails at once.
