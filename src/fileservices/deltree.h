@@ -16,9 +16,9 @@ namespace archivon {
 /// ever touched. Read-only files and folders are made writable first.
 ///
 /// Whatever cannot be removed stays, with the folders above it; the rest
-/// goes. The platform is yielded to once after every entry listed and once
-/// after every entry removed; after each yield \a stopped is asked, and true
-/// ends the removal there, removing nothing more.
+/// goes. Several entries go at once, on threads of their own, while the caller
+/// waits; \a stopped is asked before every entry, and true ends the removal
+/// there, removing nothing more.
 ///
 /// \returns true when the removal has run to its end, false when it was stopped.
 bool DelTree(QString& cartella, const std::function<bool()>& stopped = {});

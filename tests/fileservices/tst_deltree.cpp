@@ -1,20 +1,15 @@
 #include "fileservices/deltree.h"
 #include "platform/drives.h"
+#include "platform/removal.h"
 #include "support/drives.h"
 
 #include <QtTest>
 
+#include <unistd.h>
+
 using namespace archivon;
 
 namespace {
-
-struct YieldCounter : QObject
-{
-    YieldCounter() { post(); }
-    int count = 0;
-    void customEvent(QEvent*) override { ++count, post(); } // one delivery per yield
-    void post() { QCoreApplication::postEvent(this, new QEvent(QEvent::User)); }
-};
 
 int entriesBelow(const QString& hostFolder)
 {
@@ -32,27 +27,58 @@ class TestDelTree : public QObject
     Q_OBJECT
 
 private slots:
+    // Everything below goes, read-only and hidden entries included; links go as links,
+    // and nothing they lead to is touched, nor the mode of a file with another name.
     void removesTheTreeAndNothingElse()
     {
         test::TempDrives drives;
         for (const char* f :
              {"C:\\t\\.cartella\\.dentro\\.x", "C:\\t\\chiusa\\z", "C:\\fuori\\a\\ro"})
             drives.writeFile(f, "x");
+        for (int i = 0; i < 300; ++i)
+            drives.writeFile(QStringLiteral("C:\\t\\c%1\\d%2\\f%3.txt").arg(i % 7).arg(i % 3).arg(i), "x");
         const QString c = drives.root('c'), t = c + "/t", out = c + "/fuori";
         QVERIFY(QFile::link(t + "/x", t + "/pendente") && QFile::link(out, t + "/cartella"));
         QVERIFY(QFile::link(out + "/a/ro", t + "/file") && QFile::link(out, c + "/collegamento"));
         for (const QString& f : {t + "/chiusa/z", t + "/chiusa", out + "/a/ro"})
             QVERIFY(QFile::setPermissions(f, QFile::ReadOwner | QFile::ExeOwner));
-        const int entries = entriesBelow(t), outside = entriesBelow(out);
+        QCOMPARE(::link(QFile::encodeName(out + "/a/ro").constData(),
+                        QFile::encodeName(t + "/duro").constData()),
+                 0);
+        const int outside = entriesBelow(out);
         QVERIFY(platform::setCurrentFolder("C:\\fuori")); // an empty path must not stand for it
 
-        YieldCounter yields;
         for (QString cartella :
              {"C:\\manca", "Q:\\x", "", "\\", "C:\\fuori\\a\\ro", "C:\\t", "C:\\collegamento"})
             QVERIFY(DelTree(cartella));
-        QCOMPARE(yields.count, 2 * entries); // after each entry listed and each entry removed
         QCOMPARE(entriesBelow(c), 1 + outside);
         QVERIFY(!(QFileInfo(out + "/a/ro").permissions() & QFile::WriteOwner));
+    }
+
+    // A folder replaced by a link while the removal runs goes as a link: what it now
+    // leads to keeps its entries and its mode.
+    void folderTurnedIntoALink()
+    {
+        test::TempDrives drives;
+        drives.writeFile("C:\\t\\sub\\a.txt", "a");
+        drives.writeFile("C:\\fuori\\b.txt", "b");
+        const QString t = drives.host("C:\\t"), out = drives.host("C:\\fuori");
+        QVERIFY(QFile::setPermissions(out, QFile::ReadOwner | QFile::ExeOwner));
+        bool swapped = false;
+        platform::BackgroundRemoval::Options options;
+        options.gate = [&] {
+            if (!std::exchange(swapped, true)) {
+                QDir(t + "/sub").removeRecursively();
+                QFile::link(out, t + "/sub");
+            }
+            return true;
+        };
+        platform::BackgroundRemoval removal("C:\\t", options);
+        removal.wait();
+        QVERIFY(swapped && !QFileInfo::exists(t));
+        QCOMPARE(QFileInfo(out).permissions() & QFile::WriteOwner, QFileDevice::Permissions());
+        QCOMPARE(test::treeOf(out), QStringList{"b.txt"});
+        QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void rootKeptAndBackslashDropped_data()
@@ -80,6 +106,7 @@ private slots:
         QCOMPARE(entriesBelow(drives.root('r')), 0);
     }
 
+    // What cannot go stays with the folders above it, and is named; the rest goes.
     void blockedEntryKeepsItsFolders()
     {
         test::TempDrives drives;
@@ -90,10 +117,13 @@ private slots:
             QSKIP("no immutable flag here");
         const auto unblock = qScopeGuard([&] { QProcess::execute("chattr", {"-i", keep}); });
         QFile::setPermissions(t + "/a", QFile::ReadOwner | QFile::ExeOwner);
-        QString cartella = "C:\\t";
-        QVERIFY(DelTree(cartella));
+        platform::BackgroundRemoval removal("C:\\t");
+        removal.wait();
         QCOMPARE(entriesBelow(t), 2);                                   // a and a\tieni
         QVERIFY(QFileInfo(t + "/a").permissions() & QFile::WriteOwner); // opened for the others
+        QCOMPARE(removal.left().size(), 1);
+        QCOMPARE(removal.left().first().path, QStringLiteral("C:\\t\\a\\tieni"));
+        QCOMPARE(removal.left().first().reason, QStringLiteral("accesso negato"));
     }
 };
 
