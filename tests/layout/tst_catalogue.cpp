@@ -67,7 +67,7 @@ const Frame kFrames[] = {
     {"Text_destinazione1", E, 4920, 1440, 4815, 285}, {"Label15", L, 9240, 4320, 495, 255, "Disco"},
     {"Text_destinazione2", E, 4920, 1680, 4815, 285}, {"Lbl_dim_file", A, 120, 4560, 45, 195, "."},
     {"Text_destinazione3", E, 4920, 1920, 4815, 285}, {"Label6", L, 10440, 6720, 375, 315, "di"},
-    {"Text_destinazione4", E, 4920, 2160, 4815, 285}, {"Lbl_tempo", A, 4680, 3960, 75, 195, "."},
+    {"Text_destinazione4", E, 4920, 2160, 4815, 285}, {"Lbl_tempo", A, 120, 6750, 75, 195, "."},
     {"NomePc", E, 120, 3840, 2055, 375, "", "readOnly"}, {"ProgressBar1", G, 240, 5040, 9615, 375},
     {"IndirizzoIp", E, 2400, 3840, 1935, 375, "", "readOnly"}, {"Shape5", R, 120, 4920, 11415, 615},
     {"Command5", B, 9960, 720, 1815, 255, "Esci"}, {"Lbl_file_totali", A, 10800, 6720, 90, 300, ""},
