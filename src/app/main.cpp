@@ -21,14 +21,6 @@ QStringList argumentsOf(int argc, char* argv[])
     return arguments;
 }
 
-// A scheduled run from cron has no display; it shows nothing anyway.
-void allowNoDisplay()
-{
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -41,8 +33,18 @@ int main(int argc, char* argv[])
         std::fputs(command.text.toLocal8Bit().constData(), command.exitCode == 0 ? stdout : stderr);
         return command.exitCode;
     }
-    if (command.action == CommandLine::Action::Backup)
-        allowNoDisplay();
+    // A run with nobody at the screen (cron, a systemd timer) shows no window
+    // and needs no display.
+    if (command.action == CommandLine::Action::Backup) {
+        QCoreApplication app(argc, argv);
+        setUpApplication();
+        platform::ensureDefaultDrives();
+        platform::setCurrentFolder(platform::programFolder());
+        UnattendedRun run(command.user, command.shutdown);
+        run.start();
+        QCoreApplication::exec();
+        return run.exitStatus();
+    }
 
     QApplication app(argc, argv);
     setUpApplication();
@@ -54,20 +56,11 @@ int main(int argc, char* argv[])
     platform::ensureDefaultDrives();
     platform::setCurrentFolder(platform::programFolder());
 
-    int rc = 0;
-    if (command.action == CommandLine::Action::Backup) {
-        UnattendedRun run(command.user, command.shutdown);
-        run.start();
-        QApplication::exec();
-        Forms::unloadAll();
-        rc = run.exitStatus();
-    } else {
-        platform::GuiPrompter prompter;
-        platform::setDefaultPrompter(&prompter);
-        Forms::avvio()->show();
-        rc = QApplication::exec();
-        Forms::unloadAll();
-    }
+    platform::GuiPrompter prompter;
+    platform::setDefaultPrompter(&prompter);
+    Forms::avvio()->show();
+    const int rc = QApplication::exec();
+    Forms::unloadAll();
     platform::setDefaultPrompter(nullptr);
     return rc;
 }

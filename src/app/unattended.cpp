@@ -1,12 +1,11 @@
 #include "app/unattended.h"
 
-#include "app/forms.h"
-#include "backup/backuprun.h"
-#include "backup/runlog.h"
-#include "dialogs/formavvio.h"
-#include "mainwindow/form1.h"
-#include "ui_Form1.h"
-#include "ui_Form_avvio.h"
+#include "backup/engine.h"
+#include "backup/plan.h"
+#include "platform/drives.h"
+#include "platform/filesystem.h"
+#include "platform/identity.h"
+#include "platform/session.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -14,6 +13,17 @@
 #include <cstdio>
 
 namespace archivon {
+
+namespace {
+
+void toStderr(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    std::fprintf(stderr, "archivon: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+} // namespace
 
 int exitStatusFor(const RunEnd& end)
 {
@@ -54,10 +64,7 @@ bool UnattendedPrompter::question(const QString& text, const QString&)
 void UnattendedPrompter::message(const QString& text, platform::BoxIcon, const QString&)
 {
     note(text, QStringLiteral("Messaggio"));
-    QString oneLine = text;
-    oneLine.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    std::fprintf(stderr, "archivon: %s\n", oneLine.toLocal8Bit().constData());
-    std::fflush(stderr);
+    toStderr(text);
 }
 
 std::optional<QString> UnattendedPrompter::input(const QString& prompt, const QString& preset,
@@ -75,58 +82,58 @@ UnattendedRun::UnattendedRun(const QString& user, bool shutdown)
 
 UnattendedRun::~UnattendedRun()
 {
+    m_engine.reset(); // stops a run the event loop left
     platform::setDefaultPrompter(nullptr);
 }
 
 void UnattendedRun::start()
 {
     platform::setDefaultPrompter(&m_prompter);
-
-    // As the wizard does it, unseen: its load step makes BACKUP as on every
-    // start, and the main window's load step reads the user name from it.
-    FormAvvio* wizard = Forms::avvio();
-    wizard->ui()->Richiesta_utente->setText(m_user);
-    m_main = Forms::form1();
-    m_main->show();
-    Forms::unload(wizard);
-
-    m_prompter.setLog(&m_main->runLog());
-    // The main window's record says when the run is over, once it is written.
-    m_main->runLog().onEnded = [this](const RunEnd& end) { runEnded(end); };
-    // Ticked without its warning: nobody is there to read it.
-    if (m_shutdown)
-        m_main->ui()->Check1->setChecked(true);
-    QTimer::singleShot(0, m_main, [this] { startRun(); });
+    m_prompter.setLog(&m_log);
+    QTimer::singleShot(0, this, [this] { begin(); });
 }
 
-void UnattendedRun::startRun()
+void UnattendedRun::begin()
 {
-    m_main->Command3_Click();
-    // The run is over when the start button returns. One that told nobody how
-    // it ended must not leave a scheduled program waiting for ever.
-    if (!m_ended && !Forms::ending() && m_main && !m_main->run().isRunning()) {
-        std::fprintf(stderr, "archivon: la copia è terminata senza un esito noto\n");
-        m_status = 3;
-        endProgram();
+    // What every start does: the program folder's BACKUP, then the backup
+    // folders the main window makes when it opens.
+    (void)platform::makeFolder(
+        platform::joinPath(platform::programFolder(), QStringLiteral("BACKUP")));
+    const BackupPlan plan = defaultPlan(platform::hostName(), m_user);
+    if (const QString problem = makeBackupFolders(plan); !problem.isEmpty())
+        platform::inform(problem);
+    if (const QString problem = checkPlan(plan); !problem.isEmpty()) {
+        platform::inform(problem);
+        m_log.refused(problem);
+        return endProgram(2);
     }
+    (void)platform::ask(confirmationQuestion(plan));
+    m_engine = std::make_unique<BackupEngine>();
+    connect(m_engine.get(), &BackupEngine::reported, this, &UnattendedRun::reported);
+    BackupEngine::Options options;
+    options.shutdownAtEnd = m_shutdown;
+    m_engine->start(plan, options);
 }
 
-void UnattendedRun::endProgram()
+void UnattendedRun::reported(const RunEvent& event)
 {
-    // Once the run has unwound: closing the main window ends the program.
-    QTimer::singleShot(0, qApp, [this] {
-        if (m_main && !Forms::ending())
-            m_main->close();
-        else
-            QCoreApplication::exit();
-    });
+    m_log.report(event);
+    if (event.kind != RunEvent::Kind::RunEnded)
+        return;
+    if (!event.end.message.isEmpty())
+        toStderr(event.end.message);
+    // The record is written before the computer goes down.
+    if (event.end.shutdownRequested) {
+        platform::session().shutdownForced();
+        platform::session().logoffForced();
+    }
+    endProgram(exitStatusFor(event.end));
 }
 
-void UnattendedRun::runEnded(const RunEnd& end)
+void UnattendedRun::endProgram(int status)
 {
-    m_ended = true;
-    m_status = exitStatusFor(end);
-    endProgram();
+    m_status = status;
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(); });
 }
 
 } // namespace archivon

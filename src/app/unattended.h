@@ -1,16 +1,17 @@
 #pragma once
 
-#include "backup/runlistener.h"
+#include "backup/runevent.h"
+#include "backup/runlog.h"
 #include "platform/prompter.h"
 
-#include <QPointer>
+#include <QObject>
 #include <QString>
-#include <QStringList>
+
+#include <memory>
 
 namespace archivon {
 
-class Form1;
-class RunLog;
+class BackupEngine;
 
 /// The exit status of an unattended run: 0 completed, 1 completed with
 /// failures, 2 refused before anything changed, 3 ended early.
@@ -35,33 +36,32 @@ private:
     QList<std::pair<QString, QString>> m_pending; // text, label
 };
 
-/// `archivon --backup --utente NOME [--spegni]`: the main window is loaded as
-/// the start wizard loads it, the run starts as if the user had confirmed it,
-/// and the program ends with the run, its status from how the run ended.
-class UnattendedRun final
+/// `archivon --backup --utente NOME [--spegni]`: the run the start wizard and
+/// the main window would set up, started as if the user had confirmed it, with
+/// no window; the program ends with the run, its status from how the run ended.
+class UnattendedRun final : public QObject
 {
 public:
     UnattendedRun(const QString& user, bool shutdown);
-    ~UnattendedRun();
+    ~UnattendedRun() override;
 
-    /// Installs the prompter, opens the main window and queues the run.
+    /// Installs the prompter and queues the run on the event loop.
     void start();
 
     /// The program's exit status once the event loop has returned.
     int exitStatus() const { return m_status; }
 
-
 private:
-    void startRun();
-    void runEnded(const RunEnd& end);
-    void endProgram();
+    void begin();
+    void reported(const RunEvent& event);
+    void endProgram(int status);
 
     QString m_user;
     bool m_shutdown = false;
-    bool m_ended = false;
     int m_status = 3;
     UnattendedPrompter m_prompter;
-    QPointer<Form1> m_main;
+    RunLog m_log;
+    std::unique_ptr<BackupEngine> m_engine;
 };
 
 } // namespace archivon

@@ -135,29 +135,50 @@ void RunLog::runStarted(const QString& backupRoot)
     write(QStringLiteral("Cartella del computer: ") + backupRoot);
 }
 
-void RunLog::pairStarted(int N, const QString& source, const QString& destination)
+void RunLog::report(const RunEvent& e)
 {
-    write(QStringLiteral("Coppia %1: %2 -> %3").arg(N).arg(source, destination));
+    using Kind = RunEvent::Kind;
+    switch (e.kind) {
+    case Kind::RunStarted:
+        runStarted(e.path);
+        break;
+    case Kind::PairStarted:
+        write(QStringLiteral("Coppia %1: %2 -> %3").arg(e.pair).arg(e.path, e.detail));
+        break;
+    case Kind::PairFinished:
+        write(QStringLiteral("Coppia %1 copiata: %2 file, %3 cartelle, %4 byte in %5 s")
+                  .arg(e.pair)
+                  .arg(e.stats.copied)
+                  .arg(e.stats.folders)
+                  .arg(e.stats.bytes)
+                  .arg(double(e.stats.milliseconds) / 1000.0, 0, 'f', 1));
+        break;
+    case Kind::PairSkipped:
+        write(QStringLiteral("Coppia %1 saltata: %2: %3").arg(e.pair).arg(e.path, oneEntry(e.detail)));
+        break;
+    case Kind::Failure:
+        write(QStringLiteral("Errore: %1: %2").arg(e.path, oneEntry(e.detail)));
+        break;
+    case Kind::PassedOver:
+        write(QStringLiteral("Non copiato: %1: %2").arg(e.path, oneEntry(e.detail)));
+        break;
+    case Kind::RunEnded:
+        if (!e.end.message.isEmpty())
+            note(e.end.message);
+        runEnded(e.end);
+        break;
+    case Kind::Phase:
+    case Kind::Scanned:
+    case Kind::Measured:
+        break;
+    }
 }
 
-void RunLog::pairFinished(int N, qint64 files, qint64 folders, qint64 bytes, qint64 milliseconds)
+void RunLog::refused(const QString& message)
 {
-    write(QStringLiteral("Coppia %1 copiata: %2 file, %3 cartelle, %4 byte in %5 s")
-              .arg(N)
-              .arg(files)
-              .arg(folders)
-              .arg(bytes)
-              .arg(double(milliseconds) / 1000.0, 0, 'f', 1));
-}
-
-void RunLog::pairSkipped(int N, const QString& source, const QString& reason)
-{
-    write(QStringLiteral("Coppia %1 saltata: %2: %3").arg(N).arg(source, oneEntry(reason)));
-}
-
-void RunLog::failure(const QString& path, const QString& reason)
-{
-    write(QStringLiteral("Errore: %1: %2").arg(path, oneEntry(reason)));
+    RunEnd end;
+    end.status = message;
+    runEnded(end);
 }
 
 void RunLog::runEnded(const RunEnd& end)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backup/runlistener.h"
+#include "backup/runevent.h"
 
 #include <QDateTime>
 #include <QString>
@@ -18,7 +18,7 @@ namespace archivon {
 /// Lines are written as the run goes, so a run that is killed, or a computer
 /// that is shut down, leaves its record so far. What cannot be written where it
 /// belongs is said on standard error, never dropped.
-class RunLog final : public RunListener
+class RunLog final
 {
 public:
     /// Logs kept in the state folder, the current one included.
@@ -40,15 +40,16 @@ public:
     /// Called once a run's record is complete, with how the run ended.
     std::function<void(const RunEnd&)> onEnded;
 
-    void runStarted(const QString& backupRoot) override;
-    void pairStarted(int N, const QString& source, const QString& destination) override;
-    void pairFinished(int N, qint64 files, qint64 folders, qint64 bytes,
-                      qint64 milliseconds) override;
-    void pairSkipped(int N, const QString& source, const QString& reason) override;
-    void failure(const QString& path, const QString& reason) override;
-    void runEnded(const RunEnd& end) override;
+    /// Takes one report of the run, in the order the engine made them.
+    void report(const RunEvent& event);
+
+    /// Records the end of a run that never started: refused by the checks, or
+    /// No to the question.
+    void refused(const QString& message);
 
 private:
+    void runStarted(const QString& backupRoot);
+    void runEnded(const RunEnd& end);
     void open();
     void write(const QString& line);
     void rotate() const;

@@ -1,95 +1,115 @@
 #include "fileservices/treescan.h"
 
-#include "platform/filesystem.h"
-#include "platform/yield.h"
-
-#include <set>
 #include <utility>
 
 namespace archivon {
 
 namespace {
 
-using platform::FileId;
+using platform::DirSearch;
 
-bool isDotName(const QString& name)
+QString withSeparator(const QString& path)
 {
-    return name == QLatin1String(".") || name == QLatin1String("..");
+    return path.endsWith(QLatin1Char('\\')) ? path : path + QLatin1Char('\\');
 }
 
-// Appends the subfolders of one folder (given with its trailing backslash) in
-// the order the file system lists them.
-void appendSubfolders(const QString& Percorso, QStringList& cartelle, qint64& n,
-                      std::set<FileId>& seen, ScanObserver& show)
+// True when the folder \a id is \a index or one of its ancestors.
+bool isAncestor(const QList<ScannedFolder>& folders, int index, const platform::FileId& id)
 {
-    platform::DirSearch search(Percorso, platform::Directory);
-    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
-        if (isDotName(name))
-            continue;
-        if (!(search.lastAttributes() & platform::Directory))
-            continue;
-        QString folder = Percorso + name;
-        if (const auto id = platform::fileId(folder); id && !seen.insert(*id).second)
-            continue;
-        folder.replace(QLatin1String("\\\\"), QLatin1String("\\"));
-        cartelle.append(folder);
-        ++n;
-        show.folderFound(n);
+    for (int k = index; k >= 0; k = folders.at(k).parent) {
+        if (folders.at(k).id == id)
+            return true;
     }
-    for (const auto& lost : search.uncarried()) {
-        if (lost.attributes & platform::Directory)
-            show.notListed(Percorso + lost.name, lost.reason);
-    }
+    return false;
 }
 
 } // namespace
 
-qint64 Sottocartelle(QStringList& cartelle, QString& Percorso, ScanObserver* observer)
+TreeScan scanTree(const QStringList& roots, ScanObserver* observer,
+                  const std::function<QString(const QString&)>& leftOut)
 {
     ScanObserver silent;
     ScanObserver& show = observer ? *observer : silent;
-
-    qint64 n = cartelle.size();
-    show.started();
-    qint64 k = 0;
-
-    // The list alone would follow a symlink cycle for ever, so folders are
-    // also remembered by identity: each one is listed once, under the first
-    // path that reached it. A folder whose identity cannot be read is listed
-    // anyway; walking it then finds nothing.
-    std::set<FileId> seen;
-    for (const QString& entry : std::as_const(cartelle)) {
-        if (const auto id = platform::fileId(entry))
-            seen.insert(*id);
+    TreeScan scan;
+    for (const QString& root : roots) {
+        ScannedFolder folder;
+        folder.path = root;
+        if (const auto id = platform::fileId(root))
+            folder.id = *id;
+        scan.folders.append(folder);
     }
+    show.started();
 
-    while (k != n) {
-        Percorso = cartelle.at(k);
-        if (!Percorso.endsWith(QLatin1Char('\\')))
-            Percorso += QLatin1Char('\\');
+    for (qsizetype k = 0; k < scan.folders.size(); ++k) {
+        const QString base = withSeparator(scan.folders.at(k).path);
         // An empty entry names no folder: as a path it would be the current one.
-        if (!cartelle.at(k).isEmpty())
-            appendSubfolders(Percorso, cartelle, n, seen, show);
-        ++k;
-        show.folderVisited(k);
-        platform::yield();
+        if (!scan.folders.at(k).path.isEmpty()) {
+            DirSearch search(base, platform::Directory, true);
+            const bool opened = search.ok();
+            QList<ScannedFile> files;
+            for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
+                const DirSearch::Details& details = search.lastDetails();
+                if (search.lastAttributes() & platform::Archive) {
+                    files.append({name, details.size, details.modifiedNs, details.mode});
+                    scan.bytes += details.size;
+                    continue;
+                }
+                if (!(search.lastAttributes() & platform::Directory))
+                    continue;
+                QString path = base + name;
+                path.replace(QLatin1String("\\\\"), QLatin1String("\\"));
+                if (isAncestor(scan.folders, int(k), details.id)) {
+                    scan.passedOver.append(
+                        {path, QStringLiteral("collegamento a una cartella che lo contiene: "
+                                              "non copiato")});
+                    continue;
+                }
+                if (details.link && leftOut) {
+                    if (const QString reason = leftOut(path); !reason.isEmpty()) {
+                        scan.passedOver.append({path, reason});
+                        continue;
+                    }
+                }
+                ScannedFolder sub;
+                sub.path = path;
+                sub.relative = scan.folders.at(k).relative + QLatin1Char('\\') + name;
+                sub.parent = int(k);
+                sub.id = details.id;
+                scan.folders.append(sub);
+                show.folderFound(scan.folders.size());
+            }
+            ScannedFolder& folder = scan.folders[k];
+            folder.files = std::move(files);
+            scan.files += folder.files.size();
+            if (!search.ok()) {
+                folder.listed = opened;
+                folder.error = search.error();
+            }
+            for (const auto& lost : search.uncarried()) {
+                scan.notCarried.append({base + lost.name, lost.reason});
+                if (lost.attributes & platform::Directory)
+                    show.notListed(base + lost.name, lost.reason);
+            }
+        }
+        scan.visited = k + 1;
+        show.folderVisited(k + 1);
         if (show.stopRequested()) {
-            show.finished();
-            return 0;
+            scan.stopped = true;
+            break;
         }
     }
-
-    // Counted in a pass of its own, so that two searches are never open at once.
-    qint64 NumeroFile = 0;
-    for (const QString& entry : std::as_const(cartelle)) {
-        if (entry.isEmpty())
-            continue;
-        platform::DirSearch files(entry + QLatin1String("\\*.*"), 0);
-        while (!files.next().isEmpty())
-            ++NumeroFile;
-    }
     show.finished();
-    return NumeroFile;
+    return scan;
+}
+
+qint64 Sottocartelle(QStringList& cartelle, QString& Percorso, ScanObserver* observer)
+{
+    const TreeScan scan = scanTree(cartelle, observer);
+    for (qsizetype i = cartelle.size(); i < scan.folders.size(); ++i)
+        cartelle.append(scan.folders.at(i).path);
+    if (scan.visited > 0)
+        Percorso = withSeparator(scan.folders.at(scan.visited - 1).path);
+    return scan.stopped ? 0 : scan.files;
 }
 
 qint64 Sottocartelle(QStringList& cartelle, ScanObserver* observer)

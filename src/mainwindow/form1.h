@@ -1,5 +1,8 @@
 #pragma once
 
+#include "backup/plan.h"
+#include "backup/runevent.h"
+
 #include <QTimer>
 #include <QWidget>
 
@@ -12,8 +15,9 @@ class Form1;
 
 namespace archivon {
 
-class BackupRun;
+class BackupEngine;
 class RunLog;
+class RunView;
 
 /// The main window: the computer, the user name, the four folder pairs and
 /// everything the backup run shows while it works.
@@ -45,10 +49,15 @@ public:
     /// backup folder exists on drive R:.
     void Form_Load();
 
-    /// The backup run behind the start button.
-    BackupRun& run() { return *m_run; }
+    /// The run started by the start button, while it lasts and after; null
+    /// before the first.
+    BackupEngine* engine() const { return m_engine.get(); }
+    /// The pairs of the current or last run, as they were confirmed.
+    const BackupPlan& plan() const { return m_plan; }
     /// The record of every run started here.
     RunLog& runLog() { return *m_log; }
+    /// Maps the run's reports onto the controls.
+    RunView& view() { return *m_view; }
 
     void Command3_Click();
     void Check1_Click();
@@ -72,13 +81,21 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void reported(const RunEvent& event);
+    void setPairsEditable(bool editable);
+    void refuse(const QString& message);
     void Form_Unload();
     void connectCommands();
-    void CreaCartelleBackup();
 
     std::unique_ptr<Ui::Form1> m_ui;
     std::unique_ptr<RunLog> m_log;
-    std::unique_ptr<BackupRun> m_run;
+    std::unique_ptr<RunView> m_view;
+    std::unique_ptr<BackupEngine> m_engine;
+    BackupPlan m_plan;
+    /// From a confirmed start until the window has taken the run's end.
+    bool m_runActive = false;
+    /// Samples the run's progress for the view, twenty times a second.
+    QTimer m_sampler;
 };
 
 } // namespace archivon

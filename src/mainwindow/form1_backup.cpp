@@ -1,22 +1,121 @@
 // The main window's part in a backup: the start button, the time estimate and
-// the shutdown at the end.
+// the shutdown at the end. The run itself goes on in the engine, on a thread
+// of its own; the window asks the questions and shows what it reports.
 
-#include "app/forms.h"
-#include "backup/backuprun.h"
+#include "backup/engine.h"
+#include "backup/runlog.h"
 #include "fileservices/texts.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/runview.h"
 #include "platform/prompter.h"
 #include "platform/session.h"
 #include "ui_Form1.h"
 
+#include <QLineEdit>
+
 namespace archivon {
+
+namespace {
+
+const QString kStop = QStringLiteral("Interrompi");
+
+} // namespace
 
 void Form1::Command3_Click()
 {
-    m_run->Command3_Click();
-    // The window was closed while the run went on: it can go now.
-    if (Forms::ending() && !testAttribute(Qt::WA_DeleteOnClose) && !m_run->isRunning())
-        deleteLater();
+    auto* ui = m_ui.get();
+    if (ui->Command3->text() == kStop) {
+        InPausa = true;
+        // Nothing more is written while the user decides. A run that has
+        // completed, or is ending, has nothing left to stop.
+        if (!m_engine || !m_engine->hold()) {
+            InPausa = false;
+            return;
+        }
+        if (platform::ask(QStringLiteral("Vuoi interrompere la copia?"))) {
+            Interruzione = true;
+            m_engine->stop();
+            m_view->stopConfirmed();
+        } else {
+            InPausa = false;
+            m_engine->release();
+        }
+        return;
+    }
+
+    // A stopped run may still be winding down.
+    if (m_runActive)
+        return;
+
+    InPausa = false;
+    Interruzione = false;
+    SecondiTrascorsi = 0;
+
+    if (ui->Text_sorgente->text() == ui->Text_destinazione->text()) {
+        refuse(kSelfCopyMessage);
+        return;
+    }
+    // The run works on the pairs as they are now, whatever is typed later.
+    BackupPlan plan{ui->NomePc->text(), ui->Nome_utente->text(), {}};
+    const std::array<const QLineEdit*, 4> sources{ui->Text_sorgente1, ui->Text_sorgente2,
+                                                  ui->Text_sorgente3, ui->Text_sorgente4};
+    const std::array<const QLineEdit*, 4> destinations{
+        ui->Text_destinazione1, ui->Text_destinazione2, ui->Text_destinazione3,
+        ui->Text_destinazione4};
+    for (std::size_t i = 0; i < 4; ++i)
+        plan.pairs[i] = {sources[i]->text(), destinations[i]->text()};
+    if (const QString problem = checkPlan(plan); !problem.isEmpty()) {
+        refuse(problem);
+        return;
+    }
+    if (!ui->Text_destinazione->text().endsWith(QLatin1Char('\\')))
+        ui->Text_destinazione->setText(ui->Text_destinazione->text() + QLatin1Char('\\'));
+    if (!platform::ask(confirmationQuestion(plan))) {
+        m_log->refused(QString());
+        return;
+    }
+
+    m_plan = plan;
+    m_runActive = true;
+    m_engine = std::make_unique<BackupEngine>();
+    connect(m_engine.get(), &BackupEngine::reported, this, &Form1::reported);
+    setPairsEditable(false);
+    m_view->begin();
+    m_sampler.start();
+    BackupEngine::Options options;
+    options.shutdownAtEnd = ui->Check1->isChecked();
+    m_engine->start(m_plan, options);
+}
+
+void Form1::refuse(const QString& message)
+{
+    platform::inform(message);
+    m_log->refused(message);
+}
+
+// While a run works on its pairs, the boxes it took them from stay as they were.
+void Form1::setPairsEditable(bool editable)
+{
+    for (QLineEdit* box : {m_ui->Text_sorgente1, m_ui->Text_sorgente2, m_ui->Text_sorgente3,
+                           m_ui->Text_sorgente4, m_ui->Text_destinazione1, m_ui->Text_destinazione2,
+                           m_ui->Text_destinazione3, m_ui->Text_destinazione4})
+        box->setReadOnly(!editable);
+}
+
+void Form1::reported(const RunEvent& event)
+{
+    m_log->report(event);
+    m_view->apply(event);
+    if (event.kind != RunEvent::Kind::RunEnded)
+        return;
+    m_sampler.stop();
+    m_runActive = false;
+    setPairsEditable(true);
+    if (!event.end.message.isEmpty())
+        platform::inform(event.end.message);
+    // The record is written before the computer goes down.
+    if (event.end.shutdownRequested)
+        Spegni_PC();
 }
 
 void Form1::Check1_Click()

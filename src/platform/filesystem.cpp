@@ -26,9 +26,9 @@ namespace archivon::platform {
 
 namespace {
 
-// Chunks of a large copy: small enough that the window can be given a turn
-// between them, large enough that the kernel does the work in few calls.
-constexpr qint64 kCopyChunk = 8 * 1024 * 1024;
+// Chunks of a large copy: a held run writes at most one more of them, and the
+// kernel still does the work in few calls.
+constexpr qint64 kCopyChunk = 1024 * 1024;
 // The buffer of a copy the kernel will not make by itself: small enough to stay
 // in the processor's cache between the read and the write, which a 1 MiB buffer
 // does not, and kept by each thread from one file to the next.
@@ -64,6 +64,16 @@ unsigned attributesFromStat(const struct stat& st, const QString& name)
     else
         attrs |= System;
     return attrs;
+}
+
+DirSearch::Details detailsOf(const struct stat& st)
+{
+    DirSearch::Details details;
+    details.size = qint64(st.st_size);
+    details.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    details.mode = unsigned(st.st_mode & 07777);
+    details.id = {quint64(st.st_dev), quint64(st.st_ino)};
+    return details;
 }
 
 template <typename T>
@@ -227,8 +237,18 @@ bool refused(int error)
            error == EPERM;
 }
 
-// Copies the open source into the open destination; false with errno set on failure.
-bool copyContent(int in, int out, qint64 size, const ChunkHook& hook)
+// How a copy of content ended: 0, or the errno and the side that failed.
+struct CopyError
+{
+    int error = 0;
+    bool reading = false;
+};
+
+CopyError readFailure(int error) { return {error, true}; }
+CopyError writeFailure(int error) { return {error, false}; }
+
+// Copies the open source into the open destination.
+CopyError copyContent(int in, int out, qint64 size, const ChunkHook& hook)
 {
     // Within one file system the kernel copies by itself, and may share the
     // blocks; between two (the local disk and a share) it still moves the
@@ -251,22 +271,32 @@ bool copyContent(int in, int out, qint64 size, const ChunkHook& hook)
                 }
                 if (n < 0 && errno == EINTR)
                     continue;
-                if (n < 0 && !refused(errno))
-                    return false;
+                if (n < 0 && !refused(errno)) {
+                    // The kernel does not say which side failed: a byte read
+                    // by hand does.
+                    const int error = errno;
+                    char probe;
+                    if (::pread(in, &probe, 1, done) < 0)
+                        return readFailure(errno);
+                    return writeFailure(error);
+                }
                 // Refused: the next way on from here. The file shrank under us
                 // (nothing more to read): by hand, which finds where it ends.
                 way = (n < 0 && way == Way::WithinFileSystem) ? Way::Kernel : Way::Buffer;
-                if (::lseek(in, done, SEEK_SET) < 0 || ::lseek(out, done, SEEK_SET) < 0)
-                    return false;
+                if (::lseek(in, done, SEEK_SET) < 0)
+                    return readFailure(errno);
+                if (::lseek(out, done, SEEK_SET) < 0)
+                    return writeFailure(errno);
                 continue;
             }
             if (!buffer)
                 buffer.reset(new char[kBufferSize]);
-            const ssize_t got = ::read(in, buffer.get(), size_t(std::min<qint64>(kBufferSize, chunkEnd - done)));
+            const ssize_t got =
+                ::read(in, buffer.get(), size_t(std::min<qint64>(kBufferSize, chunkEnd - done)));
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
-                return false;
+                return readFailure(errno);
             }
             if (got == 0) { // the source got shorter while we copied
                 size = done;
@@ -277,18 +307,16 @@ bool copyContent(int in, int out, qint64 size, const ChunkHook& hook)
                 if (w < 0) {
                     if (errno == EINTR)
                         continue;
-                    return false;
+                    return writeFailure(errno);
                 }
                 written += w;
             }
             done += got;
         }
-        if (done < size && hook && !hook()) {
-            errno = ECANCELED;
-            return false;
-        }
+        if (done < size && hook && !hook(done))
+            return writeFailure(ECANCELED);
     }
-    return true;
+    return {};
 }
 
 class Fd
@@ -320,6 +348,8 @@ private:
     int m_fd;
 };
 
+const QByteArray kTemporaryPrefix = QByteArrayLiteral(".~archivon-");
+
 } // namespace
 
 void forgetCachedContent(const QString& path)
@@ -330,6 +360,21 @@ void forgetCachedContent(const QString& path)
     const Fd file(::open(host->constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (file.get() >= 0)
         (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED);
+}
+
+bool isCopyTemporary(const QString& name) { return name.startsWith(QLatin1String(kTemporaryPrefix)); }
+
+bool isVanishedReason(const QString& reason) { return reason == reasonFor(ENOENT); }
+
+Status linkFile(const QString& existing, const QString& newName)
+{
+    const auto from = hostBytes(existing);
+    const auto to = hostBytes(newName);
+    if (!from || !to)
+        return Status::failure(driveNotReadyReason());
+    if (::linkat(AT_FDCWD, from->constData(), AT_FDCWD, to->constData(), 0) != 0)
+        return errnoStatus(errno);
+    return {};
 }
 
 namespace {
@@ -354,30 +399,21 @@ int openSource(const QByteArray& path, OpenSource& source)
     return 0;
 }
 
-// Writes the open source to the destination; 0, or the errno of the failure.
-// Touches nothing but the two files, so that it can run on any thread.
-int copyOpenSource(const OpenSource& source, const QByteArray& destination,
-                   const ChunkHook& betweenChunks)
+// Writes the open source to the destination through a temporary file beside
+// it, renamed over it at the end: a failed copy keeps the old file, if any,
+// and leaves nothing behind. Touches nothing but the two files and the
+// temporary one, so that it can run on any thread.
+CopyError copyOpenSource(const OpenSource& source, const QByteArray& destination,
+                         const ChunkHook& betweenChunks)
 {
-    // A new destination is written in place and removed again if the copy
-    // fails. One that exists already is written under a hidden name beside it
-    // and renamed over it at the end, so that a failed copy keeps the old file.
-    // Either way a failed copy never leaves a partial file behind.
-    QByteArray written = destination;
-    Fd out(::open(destination.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    const bool inPlace = out.get() >= 0;
-    if (!inPlace) {
-        if (errno != EEXIST)
-            return errno;
-        const int slash = destination.lastIndexOf('/');
-        written = destination.left(slash + 1) + ".~archivon-" +
-                  destination.mid(slash + 1).left(64) + ".XXXXXX";
-        out = Fd(::mkostemp(written.data(), O_CLOEXEC));
-        if (out.get() < 0)
-            return errno;
-    }
+    const int slash = destination.lastIndexOf('/');
+    QByteArray written = destination.left(slash + 1) + kTemporaryPrefix +
+                         destination.mid(slash + 1).left(64) + ".XXXXXX";
+    Fd out(::mkostemp(written.data(), O_CLOEXEC));
+    if (out.get() < 0)
+        return writeFailure(errno);
 
-    auto fail = [&](int error) {
+    auto fail = [&](CopyError error) {
         if (out.get() >= 0)
             ::close(out.release());
         ::unlink(written.constData());
@@ -385,18 +421,19 @@ int copyOpenSource(const OpenSource& source, const QByteArray& destination,
     };
 
     const struct stat& st = source.st;
-    if (!copyContent(source.fd.get(), out.get(), qint64(st.st_size), betweenChunks))
-        return fail(errno);
+    if (const CopyError error = copyContent(source.fd.get(), out.get(), qint64(st.st_size), betweenChunks);
+        error.error != 0)
+        return fail(error);
     // The content is what counts: a share that keeps no permission bits or
     // times refuses these, and the file is still a good copy.
     (void)::fchmod(out.get(), st.st_mode & 07777);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     (void)::futimens(out.get(), times);
     if (::close(out.release()) != 0)
-        return fail(errno);
-    if (!inPlace && ::rename(written.constData(), destination.constData()) != 0)
-        return fail(errno);
-    return 0;
+        return fail(writeFailure(errno));
+    if (::rename(written.constData(), destination.constData()) != 0)
+        return fail(writeFailure(errno));
+    return {};
 }
 
 } // namespace
@@ -408,10 +445,10 @@ Status copyFile(const QString& source, const QString& destination, const ChunkHo
     if (!src || !dst)
         return Status::failure(driveNotReadyReason());
     OpenSource in;
-    int error = openSource(*src, in);
-    if (error == 0)
-        error = copyOpenSource(in, *dst, betweenChunks);
-    return error == 0 ? Status() : errnoStatus(error);
+    if (const int error = openSource(*src, in); error != 0)
+        return errnoStatus(error);
+    const CopyError copied = copyOpenSource(in, *dst, betweenChunks);
+    return copied.error == 0 ? Status() : errnoStatus(copied.error);
 }
 
 // Two copies at a time keep both of a small machine's cores busy creating and
@@ -429,65 +466,92 @@ struct CopyJob
     OpenSource source;
     QByteArray destination;
     QString name;
+    QString shownAs;
 };
 
 struct CopyEnd
 {
     QString name;
+    QString shownAs;
     qint64 size;
-    int error;
+    CopyError error;
+};
+
+// A copy being written, as inFlight() shows it.
+struct Flight
+{
+    QString name;
+    QString shownAs;
+    qint64 size = 0;
+    std::atomic<qint64> written{0};
+    quint64 serial = 0;
 };
 } // namespace
 
 struct ParallelCopy::Impl
 {
-    std::mutex mutex;
+    Gate gate;
+    mutable std::mutex mutex;
     std::condition_variable hasWork;
     std::condition_variable ended;
     std::deque<CopyJob> waiting;
     qint64 waitingBytes = 0;
     QList<CopyEnd> done;
+    std::vector<std::shared_ptr<Flight>> flying;
+    quint64 serials = 0;
     int running = 0;
     bool quit = false;
     std::atomic<bool> abandoned{false};
-    std::atomic<bool> paused{false};
     std::vector<std::thread> copiers;
 
-    bool betweenChunks() const
-    {
-        while (paused && !abandoned)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return !abandoned;
-    }
+    bool goOn() const { return !abandoned && (!gate || gate()); }
 
     void copier()
     {
-        const ChunkHook hook = [this] { return betweenChunks(); };
         std::unique_lock lock(mutex);
         for (;;) {
             hasWork.wait(lock, [this] { return !waiting.empty() || quit; });
             if (waiting.empty())
                 return;
+            // Nothing new begins while the run is held.
+            lock.unlock();
+            const bool go = goOn();
+            lock.lock();
+            if (waiting.empty())
+                continue; // abandoned meanwhile
             CopyJob job = std::move(waiting.front());
             waiting.pop_front();
             waitingBytes -= qint64(job.source.st.st_size);
             ++running;
-            lock.unlock();
-            const int error =
-                abandoned ? ECANCELED : copyOpenSource(job.source, job.destination, hook);
             const qint64 size = qint64(job.source.st.st_size);
-            job.source.fd = Fd();
-            lock.lock();
+            CopyError error{ECANCELED, false};
+            if (go && !abandoned) {
+                auto flight = std::make_shared<Flight>();
+                flight->name = job.name;
+                flight->shownAs = job.shownAs;
+                flight->size = size;
+                flight->serial = ++serials;
+                flying.push_back(flight);
+                lock.unlock();
+                error = copyOpenSource(job.source, job.destination, [this, &flight](qint64 written) {
+                    flight->written = written;
+                    return goOn();
+                });
+                job.source.fd = Fd();
+                lock.lock();
+                std::erase(flying, flight);
+            }
             --running;
             if (!abandoned)
-                done.append({std::move(job.name), size, error});
+                done.append({std::move(job.name), std::move(job.shownAs), size, error});
             ended.notify_all();
         }
     }
 };
 
-ParallelCopy::ParallelCopy() : d(std::make_unique<Impl>())
+ParallelCopy::ParallelCopy(Gate gate) : d(std::make_unique<Impl>())
 {
+    d->gate = std::move(gate);
     for (int i = 0; i < kCopiers; ++i)
         d->copiers.emplace_back([impl = d.get()] { impl->copier(); });
 }
@@ -516,7 +580,7 @@ bool ParallelCopy::busy() const
     return d->running > 0 || !d->waiting.empty();
 }
 
-Status ParallelCopy::start(const QString& source, const QString& destination)
+Status ParallelCopy::start(const QString& source, const QString& destination, const QString& shownAs)
 {
     const auto src = hostBytes(source);
     const auto dst = hostBytes(destination);
@@ -525,6 +589,7 @@ Status ParallelCopy::start(const QString& source, const QString& destination)
     CopyJob job;
     job.destination = *dst;
     job.name = source;
+    job.shownAs = shownAs.isEmpty() ? destination : shownAs;
     if (const int error = openSource(*src, job.source); error != 0)
         return errnoStatus(error);
     {
@@ -553,14 +618,20 @@ QList<ParallelCopy::Ended> ParallelCopy::takeEnded()
     }
     QList<Ended> ends;
     ends.reserve(taken.size());
-    for (CopyEnd& e : taken)
-        ends.append({std::move(e.name), e.size, e.error == 0 ? Status() : errnoStatus(e.error)});
+    for (CopyEnd& e : taken) {
+        ends.append({std::move(e.name), std::move(e.shownAs), e.size,
+                     e.error.error == 0 ? Status() : errnoStatus(e.error.error), e.error.reading});
+    }
     return ends;
 }
 
-void ParallelCopy::setPaused(bool paused)
+QList<ParallelCopy::InFlight> ParallelCopy::inFlight() const
 {
-    d->paused = paused;
+    QList<InFlight> flights;
+    const std::lock_guard lock(d->mutex);
+    for (const auto& f : d->flying)
+        flights.append({f->name, f->shownAs, f->size, f->written.load(), f->serial});
+    return flights;
 }
 
 void ParallelCopy::abandon()
@@ -586,6 +657,8 @@ struct DirSearch::Impl
     bool singleDone = true;
     unsigned singleAttributes = 0;
     unsigned last = 0;
+    bool wantDetails = false;
+    DirSearch::Details details;
 
     bool accepts(unsigned attrs) const
     {
@@ -593,9 +666,11 @@ struct DirSearch::Impl
     }
 };
 
-DirSearch::DirSearch(const QString& pattern, unsigned mask) : d(std::make_unique<Impl>())
+DirSearch::DirSearch(const QString& pattern, unsigned mask, bool details)
+    : d(std::make_unique<Impl>())
 {
     d->mask = mask;
+    d->wantDetails = details;
     QString folderPart;
     QString namePart;
     const bool trailing = !pattern.isEmpty() && isSeparator(pattern.back());
@@ -623,6 +698,13 @@ DirSearch::DirSearch(const QString& pattern, unsigned mask) : d(std::make_unique
         }
         const auto resolved = resolve(pattern);
         if (d->accepts(*attrs) && resolved && !resolved->components.isEmpty()) {
+            if (details) {
+                const auto host = hostBytes(pattern);
+                struct stat st {};
+                if (host && ::stat(host->constData(), &st) == 0)
+                    d->details = detailsOf(st);
+                d->details.link = host && ::lstat(host->constData(), &st) == 0 && S_ISLNK(st.st_mode);
+            }
             d->single = resolved->components.last();
             d->singleAttributes = *attrs;
             d->singleDone = false;
@@ -691,7 +773,21 @@ QString DirSearch::next()
         if (!d->matchAll && !d->pattern.match(name).hasMatch())
             continue;
         unsigned attrs = 0;
-        if (e->d_type == DT_REG) {
+        if (d->wantDetails) {
+            // A close look at every entry, through symlinks, relative to the open folder.
+            struct stat st {};
+            d->details = {};
+            if (::fstatat(::dirfd(d->dir), raw, &st, 0) == 0) {
+                attrs = attributesFromStat(st, name) & ~unsigned(ReadOnly);
+                d->details = detailsOf(st);
+            } else {
+                attrs = System | (hidden ? unsigned(Hidden) : 0u);
+            }
+            d->details.link = e->d_type == DT_LNK ||
+                              (e->d_type == DT_UNKNOWN &&
+                               ::fstatat(::dirfd(d->dir), raw, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                               S_ISLNK(st.st_mode));
+        } else if (e->d_type == DT_REG) {
             attrs = Archive | (hidden ? unsigned(Hidden) : 0u);
         } else if (e->d_type == DT_DIR) {
             attrs = Directory | (hidden ? unsigned(Hidden) : 0u);
@@ -725,6 +821,8 @@ QString DirSearch::next()
 }
 
 unsigned DirSearch::lastAttributes() const { return d->last; }
+
+const DirSearch::Details& DirSearch::lastDetails() const { return d->details; }
 
 const QList<DirSearch::Uncarried>& DirSearch::uncarried() const { return d->uncarried; }
 

@@ -73,33 +73,63 @@ inline constexpr qint64 kFreeSpaceUnknown = std::numeric_limits<qint64>::max();
 /// kFreeSpaceUnknown.
 Result<qint64> freeSpace(QChar drive);
 
-/// Called between chunks of a copy; return false to abandon the copy.
-using ChunkHook = std::function<bool()>;
+/// Asked before a piece of work begins and between chunks of a copy: it
+/// blocks while the run is held, and says false once the run must end.
+using Gate = std::function<bool()>;
+
+/// Called between chunks of a copy (at most 1 MiB apart) with the bytes
+/// written so far; false abandons the copy.
+using ChunkHook = std::function<bool(qint64 written)>;
 
 /// Copies one whole file (content, permission bits, modification time),
-/// replacing the destination. A copy that fails or is abandoned leaves no
-/// partial file behind and the old destination, if any, untouched. The content
-/// is the source as long as it was when the copy began, however it grows
-/// meanwhile. Permission bits or times the destination cannot keep (some
-/// network shares) do not fail the copy.
-Status copyFile(const QString& source, const QString& destination,
-                const ChunkHook& betweenChunks = {});
+/// replacing the destination. The copy is written under a hidden temporary
+/// name beside the destination (".~archivon-NAME.XXXXXX") and renamed over it
+/// once complete, so a file under its final name is always whole: a copy that
+/// fails or is abandoned removes its temporary file, one whose program is
+/// killed leaves only that. The content is the source as long as it was when
+/// the copy began, however it grows meanwhile. Permission bits or times the
+/// destination cannot keep (some network shares) do not fail the copy.
+Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks = {});
+
+/// True for a name copyFile() gives its temporary files.
+bool isCopyTemporary(const QString& name);
+
+/// Makes a second name for a file (a hard link). Fails where the destination
+/// refuses links (many shares) and across file systems.
+Status linkFile(const QString& existing, const QString& newName);
+
+/// True for the reason a failure gives when the file or folder is not there.
+bool isVanishedReason(const QString& reason);
 
 /// Copies files as copyFile() does, two at a time on threads of its own, while
 /// the caller goes on with the next. The source is opened by start(), on the
 /// caller's thread, so a copy holds the source as it was then. How each copy
 /// ended is collected with takeEnded(), in the caller's thread.
+///
+/// The gate is asked before each copy begins and between its chunks: while it
+/// blocks, nothing new is created and nothing more is written.
 class ParallelCopy
 {
 public:
     struct Ended
     {
         QString source;
+        QString shownAs; // the name the copy has once complete, as the caller shows it
         qint64 size = 0; // of the source when its copy began
         Status status;
+        bool readFailed = false; // the source could not be read, rather than the copy written
+    };
+    /// A copy being written now.
+    struct InFlight
+    {
+        QString source;
+        QString shownAs;
+        qint64 size = 0;
+        qint64 written = 0;
+        quint64 serial = 0; // in the order the copies began
     };
 
-    ParallelCopy();
+    explicit ParallelCopy(Gate gate = {});
     /// Abandons what is left, as abandon() does.
     ~ParallelCopy();
     ParallelCopy(const ParallelCopy&) = delete;
@@ -112,14 +142,13 @@ public:
     bool busy() const;
     /// Opens the source and hands the copy over. A source that cannot be opened
     /// or a path that leads nowhere fails here, and nothing is started.
-    Status start(const QString& source, const QString& destination);
+    Status start(const QString& source, const QString& destination, const QString& shownAs = {});
     /// Waits up to \a milliseconds for a copy to end.
     void waitFor(int milliseconds);
     /// The copies that ended since the last call, in the order they ended.
     QList<Ended> takeEnded();
-    /// Held copies stop between chunks and go on when released; a pause is
-    /// for a question to the user, never for long.
-    void setPaused(bool paused);
+    /// The copies being written at this moment, oldest first.
+    QList<InFlight> inFlight() const;
     /// Copies in progress end at their next chunk and remove what they wrote;
     /// those not begun are dropped. Returns once nothing is being written.
     void abandon();
@@ -138,7 +167,9 @@ private:
 class DirSearch
 {
 public:
-    DirSearch(const QString& pattern, unsigned mask);
+    /// With \a details, every entry returned is looked at closely (size, time,
+    /// identity), which lastDetails() then gives.
+    DirSearch(const QString& pattern, unsigned mask, bool details = false);
     ~DirSearch();
     DirSearch(const DirSearch&) = delete;
     DirSearch& operator=(const DirSearch&) = delete;
@@ -154,6 +185,17 @@ public:
     /// last, as the search saw them (symlinks seen through); read-only is not
     /// looked at. Spares a walk a second look at every entry.
     unsigned lastAttributes() const;
+
+    /// What a search with details saw of the last entry, symlinks seen through.
+    struct Details
+    {
+        qint64 size = 0;
+        qint64 modifiedNs = 0; // nanoseconds since the epoch
+        unsigned mode = 0;     // permission bits
+        FileId id;
+        bool link = false;     // the entry itself is a symlink
+    };
+    const Details& lastDetails() const;
 
     /// An entry the mask accepts whose name a Windows-form path cannot carry:
     /// one holding "\", or bytes not valid in the locale's encoding. next()

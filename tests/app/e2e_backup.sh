@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# A whole backup as a user makes it: the real program under a virtual X
-# server, the wizard, the shutdown tick, the start button and the boxes, by
-# clicks and keys. Then the destination tree, the marker file and the
-# shutdown requests (sent to recording fakes first on PATH) are checked.
+# A backup as a user makes it: the real program under a virtual X server, the
+# wizard, the shutdown tick, the start button and the boxes, by clicks and
+# keys. A first run is stopped; a second one runs to its end, and then the
+# destination tree, the marker file and the shutdown requests (sent to
+# recording fakes first on PATH) are checked.
 set -euo pipefail
 
 source "$(dirname "$0")/../support/e2e.sh"
@@ -13,6 +14,9 @@ mkdir -p "$c/Documenti/Lettere/2026" "$c/Documenti/vuota" \
          "$c/Sys/Windows/Application Data/Identities" "$c/Sys/Windows/Preferiti" \
          "$c/Sys/Windows/Application Data/Microsoft/Address Book"
 echo "lettera" > "$c/Documenti/Lettere/2026/gennaio.txt"
+# Enough files that a run is still copying when the stop is asked for.
+mkdir "$c/Documenti/molti"
+(cd "$c/Documenti/molti" && seq 20000 | split -l 1 -a 5 - f)
 head -c 300000 /dev/urandom > "$c/Documenti/dati.bin"
 echo "nascosto" > "$c/Documenti/.nascosto"
 echo "posta" > "$c/Sys/Windows/Application Data/Identities/posta.dbx"
@@ -50,8 +54,22 @@ eval "$(xdotool getwindowgeometry --shell "$main")"
 # The shutdown tick (design place 2880, 6960 twips) warns once.
 xdotool mousemove $((X + 200)) $((Y + 472)) click 1
 answer_box "shutdown warning"
-# "Avvia Backup" (9960, 120 twips, 1815 wide): the confirmation, answered Yes.
-xdotool mousemove $((X + 724)) $((Y + 16)) click 1
+# "Avvia Backup" (9960, 120 twips, 1815 wide): the confirmation, answered Yes;
+# then the same button, "Interrompi", and Yes to the stop question.
+start_button() { xdotool mousemove $((X + 724)) $((Y + 16)) click 1; }
+start_button
+answer_box "confirmation"
+start_button
+answer_box "stop question"
+for _ in $(seq 100); do
+    grep -qs '^Esito: ' "$work/state/archivon/"*.log && break
+    sleep 0.1
+done
+grep -qs '^Interrotto dall.utente\.$' "$work/state/archivon/"*.log || fail "the stop is not in the log"
+[ ! -e "$work/prog/oldimp.pvx" ] && [ ! -e "$work/requests" ] ||
+    fail "a stopped run wrote the marker or asked for a shutdown"
+
+start_button
 answer_box "confirmation"
 
 marker="$work/prog/oldimp.pvx"
@@ -85,7 +103,7 @@ done
 sed -n 2p "$work/requests" | grep -q '^loginctl terminate-' || fail "no log-off request second" # recorded
 
 # The unreadable folder is listed, and the run claims no success.
-log=$(find "$work/state/archivon" -name 'archivon-*.log' | head -n1)
+log=$(find "$work/state/archivon" -name 'archivon-*.log' | sort | tail -n1)
 [ -n "$log" ] || fail "no run log"
 grep -qF 'C:\Documenti\privata' "$log" || fail "the unreadable folder is not listed: $(cat "$log")"
 grep -q '^archivon: backup completato con 1 errore' "$work/app.log" ||

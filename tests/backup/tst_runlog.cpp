@@ -48,6 +48,15 @@ QString read(const QString& path)
 
 const QString kRoot = QStringLiteral("R:\\BKPQORL\\PC7_ufficio2");
 
+RunEvent report(RunEvent::Kind kind, const QString& path = {}, const QString& detail = {})
+{
+    RunEvent e;
+    e.kind = kind;
+    e.path = path;
+    e.detail = detail;
+    return e;
+}
+
 } // namespace
 
 class TestRunLog : public QObject
@@ -87,9 +96,9 @@ private slots:
         CaughtStderr err;
         RunLog log;
         // A pair pass driven outside a run (tests, the benchmark) leaves no record.
-        log.failure("C:\\stray", "fuori da un backup");
-        log.runStarted(kRoot);
-        log.runEnded(RunEnd{});
+        log.report(report(RunEvent::Kind::Failure, "C:\\stray", "fuori da un backup"));
+        log.report(report(RunEvent::Kind::RunStarted, kRoot));
+        log.report(report(RunEvent::Kind::RunEnded));
         QVERIFY(!read(log.path()).contains("stray"));
         const QStringList left = QDir(dir).entryList({"archivon-*.log"}, QDir::Files, QDir::Name);
         QCOMPARE(left.size(), RunLog::kKept);
@@ -110,13 +119,13 @@ private slots:
 
         CaughtStderr err;
         RunLog log;
-        log.runStarted(kRoot);
-        log.failure("C:\\x", "accesso negato");
-        RunEnd end;
-        end.outcome = RunOutcome::EndedEarly;
-        end.failures = 1;
-        end.stoppedByUser = true;
-        log.runEnded(end);
+        log.report(report(RunEvent::Kind::RunStarted, kRoot));
+        log.report(report(RunEvent::Kind::Failure, "C:\\x", "accesso negato"));
+        RunEvent end = report(RunEvent::Kind::RunEnded);
+        end.end.outcome = RunOutcome::EndedEarly;
+        end.end.failures = 1;
+        end.end.stoppedByUser = true;
+        log.report(end);
         const QString text = err.text();
         for (const QString& expected : {
                  QStringLiteral("archivon: impossibile creare la cartella dei registri"),

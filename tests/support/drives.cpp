@@ -3,10 +3,13 @@
 #include "platform/drives.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstdlib>
+
+#include <sys/mount.h>
 
 namespace archivon::test {
 
@@ -24,6 +27,8 @@ TempDrives::TempDrives()
 
 TempDrives::~TempDrives()
 {
+    for (const QString& point : std::as_const(m_mounts))
+        ::umount(QFile::encodeName(point).constData());
     if (m_hadDrives)
         qputenv("ARCHIVON_DRIVES", m_oldDrives);
     else
@@ -79,6 +84,27 @@ QByteArray TempDrives::readFile(const QString& windowsPath) const
 {
     QFile f(host(windowsPath));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool TempDrives::mountTmpfs(QChar letter, const char* size)
+{
+    const QString point = root(letter);
+    const QByteArray options = QByteArray("size=") + size;
+    if (::mount("tmpfs", QFile::encodeName(point).constData(), "tmpfs", 0, options.constData()))
+        return false;
+    m_mounts << point;
+    return true;
+}
+
+QStringList treeOf(const QString& hostFolder)
+{
+    QStringList entries;
+    QDirIterator it(hostFolder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries << QDir(hostFolder).relativeFilePath(it.next());
+    entries.sort();
+    return entries;
 }
 
 void TempDrives::makeDir(const QString& windowsPath) const { QDir().mkpath(host(windowsPath)); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A temporary drive folder for tests: drives C: and R: are empty folders
@@ -28,6 +29,9 @@ public:
     QString programFolder() const;
     /// Removes a drive, so it is not ready.
     void unmap(QChar letter) const;
+    /// A small tmpfs ("64k") as a drive's folder for the life of the drives;
+    /// false without the right to mount.
+    bool mountTmpfs(QChar letter, const char* size);
 
     /// Writes a file (parents made), returns its host path.
     QString writeFile(const QString& windowsPath, const QByteArray& content) const;
@@ -36,8 +40,12 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QStringList m_mounts;
     QByteArray m_oldDrives;
     bool m_hadDrives = false;
 };
+
+/// Every entry below a host folder, relative, sorted; hidden ones, pipes and sockets too.
+QStringList treeOf(const QString& hostFolder);
 
 } // namespace archivon::test

@@ -1,0 +1,480 @@
+#include "backup/engine.h"
+
+#include "backup/enginerun.h"
+#include "fileservices/queries.h"
+#include "platform/drives.h"
+#include "platform/errors.h"
+#include "platform/textfile.h"
+
+namespace archivon {
+
+using namespace platform;
+
+namespace {
+
+const QString kStopped = QStringLiteral("Interrotto dall'utente!");
+const QString kNoSpace = QStringLiteral("Spazio insufficiente per completare l'operazione!");
+
+// The walk shows its counters, and ends early once the run stops.
+class WalkObserver final : public ScanObserver
+{
+public:
+    WalkObserver(RunState& state, std::function<void(qint64, qint64)> show)
+        : m_state(state), m_show(std::move(show))
+    {
+    }
+    void folderFound(qint64 known) override { m_show(known, -1); }
+    void folderVisited(qint64 visited) override { m_show(-1, visited); }
+    bool stopRequested() override { return !m_state.proceed(); }
+
+private:
+    RunState& m_state;
+    std::function<void(qint64, qint64)> m_show;
+};
+
+QString completionText(int failures, int skipped)
+{
+    QString status;
+    if (failures == 0)
+        status = QStringLiteral("Operazione completata con successo!");
+    else if (failures == 1)
+        status = QStringLiteral("Operazione completata con 1 errore: un elemento non è "
+                                "stato copiato (vedere l'elenco).");
+    else
+        status = QStringLiteral("Operazione completata con %1 errori: alcuni elementi non "
+                                "sono stati copiati (vedere l'elenco).")
+                     .arg(failures);
+    if (skipped == 1)
+        status += QStringLiteral(" Saltata 1 cartella sorgente inesistente.");
+    else if (skipped > 1)
+        status += QStringLiteral(" Saltate %1 cartelle sorgente inesistenti.").arg(skipped);
+    return status;
+}
+
+} // namespace
+
+EngineRun::EngineRun(BackupEngine& owner, const BackupPlan& plan, const BackupEngine::Options& options)
+    : m_owner(owner), m_plan(plan), m_options(options)
+{
+    shutdownAtEnd = options.shutdownAtEnd;
+    for (std::size_t i = 0; i < m_plan.pairs.size(); ++i)
+        m_destinations[i] = canonicalFolder(m_plan.pairs[i].destination);
+}
+
+RunProgress EngineRun::progress() const
+{
+    const std::lock_guard lock(m_progressMutex);
+    RunProgress progress = m_progress;
+    if (m_copies) {
+        for (const ParallelCopy::InFlight& f : m_copies->inFlight())
+            progress.copying.append({f.source, f.shownAs, f.size, f.written, f.serial});
+    }
+    return progress;
+}
+
+void EngineRun::report(RunEvent event)
+{
+    emit m_owner.reported(event);
+}
+
+void EngineRun::phase(int N, Phase phase)
+{
+    RunEvent e;
+    e.kind = RunEvent::Kind::Phase;
+    e.pair = N;
+    e.phase = phase;
+    e.path = m_plan.pairs[N - 1].source;
+    report(e);
+}
+
+void EngineRun::fail(const QString& path, const QString& reason)
+{
+    ++m_failures;
+    RunEvent e;
+    e.kind = RunEvent::Kind::Failure;
+    e.path = path;
+    e.detail = reason;
+    report(e);
+}
+
+void EngineRun::passOver(const QString& path, const QString& reason)
+{
+    RunEvent e;
+    e.kind = RunEvent::Kind::PassedOver;
+    e.path = path;
+    e.detail = reason;
+    report(e);
+}
+
+void EngineRun::skip(int N, const QString& source, const QString& reason)
+{
+    ++m_skipped;
+    RunEvent e;
+    e.kind = RunEvent::Kind::PairSkipped;
+    e.pair = N;
+    e.path = source;
+    e.detail = reason;
+    report(e);
+}
+
+bool EngineRun::destinationLost(int N) const
+{
+    const auto where = resolve(m_plan.pairs[N - 1].destination);
+    return !where || !driveRoot(where->drive);
+}
+
+// A link that leads into a backup would copy the backup into itself.
+QString EngineRun::leadsIntoBackup(const QString& link) const
+{
+    const QString target = canonicalFolder(link);
+    for (const QString& destination : m_destinations) {
+        if (destination.isEmpty())
+            continue;
+        const int slash = destination.lastIndexOf(QLatin1Char('/'));
+        const QString beside = destination.left(slash + 1) + QLatin1Char('.') +
+                               destination.mid(slash + 1) + QStringLiteral(".archivon-");
+        if (target == destination || target.startsWith(destination + QLatin1Char('/')) ||
+            target.startsWith(beside))
+            return QStringLiteral("collegamento a una cartella di backup: non copiato");
+    }
+    return {};
+}
+
+void EngineRun::run()
+{
+    RunEvent started;
+    started.kind = RunEvent::Kind::RunStarted;
+    started.path = m_plan.backupRoot();
+    report(started);
+
+    int last = 1;
+    for (int N = 1; N <= 4; ++N) {
+        if (!state.proceed())
+            return endStopped();
+        settleRemovals();
+        last = N;
+        const BackupPair& pair = m_plan.pairs[N - 1];
+        const auto sourceAttrs = attributes(pair.source);
+        if (!sourceAttrs || !(*sourceAttrs & Directory)) {
+            skip(N, pair.source,
+                 QStringLiteral("cartella sorgente inesistente: coppia saltata, il backup "
+                                "precedente è rimasto"));
+            continue;
+        }
+        // A source that cannot be read is not an empty one: its old backup stays.
+        if (DirSearch probe(joinPath(pair.source, QStringLiteral("*.*")), 0); !probe.ok()) {
+            fail(pair.source, QStringLiteral("impossibile leggere la cartella sorgente (%1): "
+                                             "coppia saltata, il backup precedente è rimasto")
+                                  .arg(probe.error()));
+            continue;
+        }
+
+        updateProgress([N](RunProgress& p) { p = RunProgress{}; p.pair = N; });
+        phase(N, Phase::Scanning);
+        WalkObserver observer(state, [this](qint64 known, qint64 visited) {
+            updateProgress([&](RunProgress& p) {
+                if (known >= 0)
+                    p.foldersKnown = known;
+                if (visited >= 0)
+                    p.foldersVisited = visited;
+            });
+        });
+        const TreeScan scan = scanTree({pair.source}, &observer,
+                                       [this](const QString& link) { return leadsIntoBackup(link); });
+        if (scan.stopped)
+            return endStopped();
+        RunEvent scanned;
+        scanned.kind = RunEvent::Kind::Scanned;
+        scanned.pair = N;
+        for (const ScannedFolder& f : scan.folders)
+            scanned.folders << f.path;
+        scanned.count = scan.files;
+        scanned.bytes = scan.bytes;
+        report(scanned);
+        for (const ScanProblem& p : scan.passedOver)
+            passOver(p.path, p.reason);
+
+        // The room the copy needs; an old copy still going may be what it needs.
+        const qint64 need = scan.bytes;
+        auto free = ShowFreeSpace(pair.destination.left(3));
+        if (!free)
+            return endDestinationLost(N);
+        if (*free < need && removalsPending()) {
+            if (!waitForRemovals(N))
+                return endStopped();
+            free = ShowFreeSpace(pair.destination.left(3));
+            if (!free)
+                return endDestinationLost(N);
+        }
+        RunEvent measured;
+        measured.kind = RunEvent::Kind::Measured;
+        measured.pair = N;
+        measured.bytes = need;
+        measured.count = *free == kFreeSpaceUnknown ? -1 : *free;
+        report(measured);
+        if (*free < need)
+            return endNoSpace();
+
+        RunEvent pairStarted;
+        pairStarted.kind = RunEvent::Kind::PairStarted;
+        pairStarted.pair = N;
+        pairStarted.path = pair.source;
+        pairStarted.detail = pair.destination;
+        report(pairStarted);
+        QElapsedTimer passTime;
+        passTime.start();
+        PairStats stats;
+        switch (fullPass(N, scan, stats)) {
+        case PassEnd::Stopped:
+            return endStopped();
+        case PassEnd::DestinationLost:
+            return endDestinationLost(N);
+        case PassEnd::Finished:
+            break;
+        }
+        stats.milliseconds = passTime.elapsed();
+        RunEvent finished;
+        finished.kind = RunEvent::Kind::PairFinished;
+        finished.pair = N;
+        finished.stats = stats;
+        report(finished);
+    }
+    // The run ends once the old copies it replaced are gone.
+    if (removalsPending() && !waitForRemovals(last))
+        return endStopped();
+    if (!state.complete())
+        return endStopped();
+    complete();
+}
+
+void EngineRun::finish(RunEnd end)
+{
+    state.end();
+    end.failures = m_failures;
+    end.skipped = m_skipped;
+    RunEvent e;
+    e.kind = RunEvent::Kind::RunEnded;
+    e.end = end;
+    report(e);
+}
+
+// A confirmed stop or a closed window: the run ends where it is, with no
+// marker and no shutdown. What an old copy's removal had not done yet is left
+// for the next run.
+void EngineRun::endStopped()
+{
+    state.stop();
+    stopRemovals();
+    RunEnd end;
+    end.outcome = RunOutcome::EndedEarly;
+    end.reason = RunEnd::Reason::Stopped;
+    end.windowClosed = windowClosed;
+    end.stoppedByUser = !windowClosed;
+    end.status = kStopped;
+    finish(end);
+}
+
+void EngineRun::endNoSpace()
+{
+    RunEnd end;
+    end.outcome = m_touched ? RunOutcome::EndedEarly : RunOutcome::Refused;
+    end.reason = RunEnd::Reason::NoSpace;
+    end.status = kNoSpace;
+    end.message = kNoSpace;
+    finish(end);
+}
+
+// The destination drive went away (a network drive disconnected): nothing more
+// can be written, so the run ends and says so.
+void EngineRun::endDestinationLost(int N)
+{
+    stopRemovals();
+    const QString& destination = m_plan.pairs[N - 1].destination;
+    const auto where = resolve(destination);
+    const QString drive = where ? QString(where->drive) : destination.left(1);
+    const QString text = QStringLiteral("L'unità di destinazione %1: non è più disponibile: "
+                                        "backup interrotto!")
+                             .arg(drive);
+    fail(destination, QStringLiteral("unità di destinazione non disponibile"));
+    RunEnd end;
+    end.outcome = m_touched ? RunOutcome::EndedEarly : RunOutcome::Refused;
+    end.reason = RunEnd::Reason::DestinationLost;
+    end.status = text;
+    end.message = text;
+    finish(end);
+}
+
+void EngineRun::complete()
+{
+    settleRemovals();
+    // The marker goes through a temporary file, so a failed write keeps the old one.
+    const QString markerPath = programFolder() + QStringLiteral("\\oldimp.pvx");
+    const Status marker =
+        writeTextFile(markerPath, {m_plan.pairs[0].source, m_plan.pairs[0].destination});
+    if (!marker)
+        fail(markerPath, QStringLiteral("impossibile scrivere il file (%1)").arg(marker.error()));
+    RunEnd end;
+    end.outcome = RunOutcome::Completed;
+    end.reason = RunEnd::Reason::Completed;
+    // Nothing may claim success when something was left behind.
+    end.status = completionText(m_failures, m_skipped);
+    end.markerWritten = marker.ok();
+    end.markerError = marker.ok() ? QString() : marker.error();
+    end.shutdownRequested = shutdownAtEnd;
+    finish(end);
+}
+
+void EngineRun::removeInBackground(const QString& folder)
+{
+    BackgroundRemoval::Options options;
+    options.gate = gate();
+    m_removals.push_back({std::make_unique<BackgroundRemoval>(folder, options)});
+}
+
+bool EngineRun::removalsPending()
+{
+    settleRemovals();
+    return !m_removals.empty();
+}
+
+// What the removal of a copy this run replaced could not remove is a failure
+// of this run; the next runs only list it as still there.
+void EngineRun::settleRemovals()
+{
+    for (auto it = m_removals.begin(); it != m_removals.end();) {
+        if (!it->removal->waitFor(0)) {
+            ++it;
+            continue;
+        }
+        if (!it->removal->stopped()) {
+            for (const BackgroundRemoval::Left& left : it->removal->left())
+                fail(left.path, QStringLiteral("impossibile eliminare dal backup precedente (%1)")
+                                    .arg(left.reason));
+        }
+        it = m_removals.erase(it);
+    }
+}
+
+bool EngineRun::waitForRemovals(int N)
+{
+    phase(N, Phase::Cleaning);
+    m_touched = true;
+    for (const Removal& r : m_removals)
+        r.removal->wait();
+    settleRemovals();
+    return !state.stopRequested();
+}
+
+bool EngineRun::removeNow(int N, const QString& folder, bool leftIsFailure)
+{
+    phase(N, Phase::Cleaning);
+    m_touched = true;
+    BackgroundRemoval::Options options;
+    options.gate = gate();
+    BackgroundRemoval removal(folder, options);
+    removal.wait();
+    if (removal.stopped())
+        return false;
+    for (const BackgroundRemoval::Left& left : removal.left()) {
+        if (leftIsFailure)
+            fail(left.path, QStringLiteral("impossibile eliminare (%1)").arg(left.reason));
+        else
+            passOver(left.path, QStringLiteral("impossibile eliminare (%1): resta da un'esecuzione "
+                                               "precedente")
+                                    .arg(left.reason));
+    }
+    return true;
+}
+
+void EngineRun::stopRemovals()
+{
+    for (const Removal& r : m_removals) {
+        r.removal->stop();
+        r.removal->wait();
+    }
+    m_removals.clear();
+}
+
+BackupEngine::BackupEngine(QObject* parent) : QObject(parent)
+{
+    qRegisterMetaType<RunEvent>();
+}
+
+BackupEngine::~BackupEngine()
+{
+    if (d) {
+        d->state.stop();
+        if (d->thread.joinable())
+            d->thread.join();
+    }
+}
+
+void BackupEngine::start(const BackupPlan& plan, const Options& options)
+{
+    Q_ASSERT(!d);
+    Options taken = options;
+    taken.shutdownAtEnd = taken.shutdownAtEnd || m_shutdownAtEnd;
+    d = std::make_unique<EngineRun>(*this, plan, taken);
+    d->thread = std::thread([run = d.get()] {
+        run->run();
+        const std::lock_guard lock(run->endedMutex);
+        run->ended = true;
+        run->endedChanged.notify_all();
+    });
+}
+
+bool BackupEngine::hold() { return d && d->state.hold(); }
+
+void BackupEngine::release()
+{
+    if (d)
+        d->state.release();
+}
+
+void BackupEngine::stop(bool windowClosed)
+{
+    if (!d)
+        return;
+    if (windowClosed)
+        d->windowClosed = true;
+    d->state.stop();
+}
+
+void BackupEngine::setShutdownAtEnd(bool shutdown)
+{
+    m_shutdownAtEnd = shutdown;
+    if (d)
+        d->shutdownAtEnd = shutdown;
+}
+
+bool BackupEngine::isRunning() const
+{
+    if (!d)
+        return false;
+    const std::lock_guard lock(d->endedMutex);
+    return !d->ended;
+}
+
+bool BackupEngine::wait(int milliseconds)
+{
+    if (!d)
+        return true;
+    {
+        std::unique_lock lock(d->endedMutex);
+        if (milliseconds < 0)
+            d->endedChanged.wait(lock, [this] { return d->ended; });
+        else if (!d->endedChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                           [this] { return d->ended; }))
+            return false;
+    }
+    if (d->thread.joinable())
+        d->thread.join();
+    return true;
+}
+
+RunProgress BackupEngine::progress() const
+{
+    return d ? d->progress() : RunProgress{};
+}
+
+} // namespace archivon

@@ -1,0 +1,219 @@
+#include "backup/plan.h"
+
+#include "fileservices/queries.h"
+#include "platform/drives.h"
+#include "platform/filesystem.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringList>
+
+namespace archivon {
+
+using namespace platform;
+
+namespace {
+
+struct DefaultPair
+{
+    QString source;
+    QString suffix;
+};
+
+const std::array<DefaultPair, 4>& defaultPairs()
+{
+    static const std::array<DefaultPair, 4> pairs{{
+        {QStringLiteral("C:\\Documenti"), QStringLiteral("\\Documenti")},
+        {QStringLiteral("C:\\Sys\\Windows\\Application Data\\Identities"),
+         QStringLiteral("\\Outlook")},
+        {QStringLiteral("C:\\Sys\\Windows\\Preferiti"), QStringLiteral("\\Preferiti")},
+        {QStringLiteral("C:\\Sys\\Windows\\Application Data\\Microsoft\\Address Book"),
+         QStringLiteral("\\Address Book")},
+    }};
+    return pairs;
+}
+
+// Windows refuses these in a folder name. Here "\" and "/" would make nested
+// folders instead, so such a name is never handed to the file system.
+bool hasForbiddenCharacter(const QString& name)
+{
+    static const QString forbidden = QStringLiteral("<>:\"/\\|?*");
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || forbidden.contains(c))
+            return true;
+    }
+    return false;
+}
+
+// A folder that is there after the attempt counts as made: a name with
+// trailing blanks exists already when only its trimmed form was looked for.
+bool ensureFolder(const QString& path)
+{
+    if (makeFolder(path))
+        return true;
+    const auto attrs = attributes(path);
+    return attrs.ok() && (attrs.value() & Directory);
+}
+
+QString notMade(const QStringList& folders, const QString& reason)
+{
+    const QString what = folders.size() == 1
+                             ? QStringLiteral("Impossibile creare la cartella ") + folders.first()
+                             : QStringLiteral("Impossibile creare le cartelle ") +
+                                   folders.join(QStringLiteral(", "));
+    return what + QStringLiteral(".\r\n") + reason;
+}
+
+const QString kDriveHint =
+    QStringLiteral("Verificare che il disco R: sia collegato e che sia possibile scrivervi.");
+
+bool isDrivePath(const QString& path)
+{
+    return path.size() >= 3 && path.at(0).isLetter() && path.at(0).unicode() < 128 &&
+           path.at(1) == QLatin1Char(':') &&
+           (path.at(2) == QLatin1Char('\\') || path.at(2) == QLatin1Char('/'));
+}
+
+} // namespace
+
+QString BackupPlan::backupRoot() const
+{
+    return kSiteFolder + QLatin1Char('\\') + computer + QLatin1Char('_') + user;
+}
+
+BackupPlan defaultPlan(const QString& computer, const QString& user)
+{
+    BackupPlan plan{computer, user, {}};
+    for (std::size_t n = 0; n < plan.pairs.size(); ++n)
+        plan.pairs[n] = {defaultPairs()[n].source, plan.backupRoot() + defaultPairs()[n].suffix};
+    return plan;
+}
+
+QString makeBackupFolders(const BackupPlan& plan)
+{
+    // A step that needs a folder that could not be made is not attempted.
+    if (!CartellaEsistente(kSiteFolder.trimmed()) &&
+        !ensureFolder(QStringLiteral("R:\\") + QStringLiteral("BKPQORL")))
+        return notMade({kSiteFolder}, kDriveHint);
+
+    const QString root = plan.backupRoot();
+    if (hasForbiddenCharacter(plan.computer + QLatin1Char('_') + plan.user)) {
+        return notMade({root}, QStringLiteral("Il nome del computer o il nome utente contiene "
+                                              "caratteri non ammessi nei nomi delle cartelle "
+                                              "(< > : \" / \\ | ? *)."));
+    }
+    if (CartellaEsistente(root.trimmed()))
+        return {};
+    if (!ensureFolder(root))
+        return notMade({root}, kDriveHint);
+    QStringList failed;
+    for (const QString& sub : {QStringLiteral("\\Documenti"), QStringLiteral("\\Preferiti"),
+                               QStringLiteral("\\Outlook"), QStringLiteral("\\Address Book")}) {
+        if (!ensureFolder(root + sub))
+            failed << root + sub;
+    }
+    return failed.isEmpty() ? QString() : notMade(failed, kDriveHint);
+}
+
+QString canonicalFolder(const QString& path)
+{
+    const auto resolved = resolve(path);
+    if (!resolved)
+        return QString();
+    const auto root = driveRoot(resolved->drive);
+    if (!root)
+        return QString();
+    QString existing = QFileInfo(*root).canonicalFilePath();
+    QStringList rest = resolved->components;
+    while (!rest.isEmpty()) {
+        const QString next = existing + QLatin1Char('/') + rest.first();
+        const QString canonical = QFileInfo(next).canonicalFilePath();
+        if (canonical.isEmpty())
+            break;
+        existing = canonical;
+        rest.removeFirst();
+    }
+    for (const QString& c : rest)
+        existing += QLatin1Char('/') + c;
+    return existing;
+}
+
+bool sameOrInside(const QString& a, const QString& b)
+{
+    const QString sa = a.endsWith(QLatin1Char('/')) ? a : a + QLatin1Char('/');
+    const QString sb = b.endsWith(QLatin1Char('/')) ? b : b + QLatin1Char('/');
+    return sa.startsWith(sb) || sb.startsWith(sa);
+}
+
+QString checkPlan(const BackupPlan& plan)
+{
+    std::array<QString, 4> sources;
+    std::array<QString, 4> destinations;
+    for (int N = 1; N <= 4; ++N) {
+        const QString& s = plan.pairs[N - 1].source;
+        const QString& d = plan.pairs[N - 1].destination;
+        if (s.trimmed().isEmpty())
+            return QStringLiteral("Coppia %1: manca la cartella sorgente.").arg(N);
+        if (d.trimmed().isEmpty())
+            return QStringLiteral("Coppia %1: manca la cartella destinazione.").arg(N);
+        if (!isDrivePath(s))
+            return QStringLiteral("Coppia %1: la cartella sorgente \"%2\" non è un percorso "
+                                  "completo con la lettera dell'unità (ad esempio C:\\Documenti).")
+                .arg(N)
+                .arg(s);
+        if (!isDrivePath(d))
+            return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non è un percorso "
+                                  "completo con la lettera dell'unità (ad esempio R:\\BKPQORL).")
+                .arg(N)
+                .arg(d);
+        // "..\PC8_altro" in a user name would lead to another computer's backup.
+        const QStringList parts = d.split(QRegularExpression(QStringLiteral("[\\\\/]")));
+        if (parts.contains(QStringLiteral(".")) || parts.contains(QStringLiteral("..")))
+            return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non può contenere "
+                                  "\".\" o \"..\" tra le sue cartelle.")
+                .arg(N)
+                .arg(d);
+        const auto resolved = resolve(d);
+        if (!resolved || resolved->components.isEmpty())
+            return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non può essere la "
+                                  "radice di un'unità.")
+                .arg(N)
+                .arg(d);
+        if (!driveRoot(resolved->drive))
+            return QStringLiteral("L'unità di destinazione %1: non è disponibile!\r\n"
+                                  "Controllare che sia collegata e riprovare.")
+                .arg(resolved->drive);
+        sources[N - 1] = canonicalFolder(s);
+        destinations[N - 1] = canonicalFolder(d);
+    }
+    // A destination is rewritten: it may hold no source and no other
+    // destination, nor lie inside one. One pass over the texts, so that a "%"
+    // in a typed folder stays as it is.
+    const auto overlap = [&plan](int N, const QString& kind, int M) {
+        return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" coincide con la "
+                              "cartella %3 della coppia %4, la contiene o vi è contenuta.")
+            .arg(QString::number(N), plan.pairs[N - 1].destination, kind, QString::number(M));
+    };
+    for (int N = 1; N <= 4; ++N) {
+        const QString& d = destinations[N - 1];
+        if (d.isEmpty())
+            continue;
+        for (int M = 1; M <= 4; ++M) {
+            const QString& s = sources[M - 1];
+            if (!s.isEmpty() && sameOrInside(s, d))
+                return M == N ? kSelfCopyMessage : overlap(N, QStringLiteral("sorgente"), M);
+            if (M > N && !destinations[M - 1].isEmpty() && sameOrInside(d, destinations[M - 1]))
+                return overlap(N, QStringLiteral("destinazione"), M);
+        }
+    }
+    return QString();
+}
+
+QString confirmationQuestion(const BackupPlan& plan)
+{
+    return QStringLiteral("Sei sicuro di voler avviare la copia?\r\n"
+                          "Quest'operazione sovrascriverà tutti i dati presenti in \r\n") +
+           plan.backupRoot() + QStringLiteral("\r\nL'operazione potrebbe richiedere alcuni minuti");
+}
+
+} // namespace archivon

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace archivon {
+
+/// One numbered source folder and the folder it is backed up into.
+struct BackupPair
+{
+    QString source;
+    QString destination;
+};
+
+/// What a backup run works on, taken once when the user confirms it: the
+/// computer and user it is for, and the four folder pairs.
+struct BackupPlan
+{
+    QString computer;
+    QString user;
+    std::array<BackupPair, 4> pairs;
+
+    /// The per-computer backup folder, "R:\BKPQORL\<computer>_<user>".
+    QString backupRoot() const;
+};
+
+/// The folder that holds every computer's backup folder.
+inline const QString kSiteFolder = QStringLiteral("R:\\BKPQORL");
+
+/// The refusal of a folder copied onto itself.
+inline const QString kSelfCopyMessage =
+    QStringLiteral("Eh no!Non puoi copiare una cartella su se stessa!!!");
+
+/// The four fixed sources, each with the folder of the backup folder it goes to.
+BackupPlan defaultPlan(const QString& computer, const QString& user);
+
+/// Makes the site folder, the backup folder and its four subfolders where they
+/// are missing (nothing when the backup folder exists already). Returns what
+/// to tell the user when something could not be made, or an empty text.
+QString makeBackupFolders(const BackupPlan& plan);
+
+/// Every pair must name two folders with drive letters, the destination on a
+/// ready drive and apart from every source and every other destination, before
+/// anything is deleted. Returns the Italian refusal, or an empty text.
+QString checkPlan(const BackupPlan& plan);
+
+/// The question asked before a run starts.
+QString confirmationQuestion(const BackupPlan& plan);
+
+/// The host folder a path leads to, symlinks resolved as far as it exists, so
+/// that two spellings of one folder compare equal; empty for no path.
+QString canonicalFolder(const QString& path);
+
+/// True when two host folders are the same or one holds the other.
+bool sameOrInside(const QString& a, const QString& b);
+
+} // namespace archivon

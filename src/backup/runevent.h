@@ -1,0 +1,127 @@
+#pragma once
+
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+namespace archivon {
+
+/// How a started backup run ended, for its exit status.
+enum class RunOutcome {
+    /// Refused before anything on the drives changed: a pair that fails the
+    /// checks, a drive not ready, No to the question, no room for the first pair.
+    Refused,
+    /// Every pair was walked; failures may still have been recorded.
+    Completed,
+    /// Ended after something had changed: a stop, the window closed, no room
+    /// or no drive at a later pair.
+    EndedEarly,
+};
+
+/// What a run ended with.
+struct RunEnd
+{
+    enum class Reason { Completed, Refused, Stopped, NoSpace, DestinationLost };
+    RunOutcome outcome = RunOutcome::Refused;
+    Reason reason = Reason::Refused;
+    /// The last status line (or the message that refused the run).
+    QString status;
+    /// What a box tells the user of this end; empty when nothing is told.
+    QString message;
+    int failures = 0;
+    int skipped = 0;
+    bool stoppedByUser = false;
+    bool windowClosed = false;
+    bool markerWritten = false;
+    /// Why the marker could not be written; empty when it was, or was not due.
+    QString markerError;
+    /// Decided when the run completed: the caller asks for it once the record is written.
+    bool shutdownRequested = false;
+};
+
+/// The step a pair is at, as the status line names it.
+enum class Phase {
+    /// "Analisi in corso...": the source is walked and measured.
+    Scanning,
+    /// "Pulizia cartella di destinazione in corso...": the run waits on a removal.
+    Cleaning,
+    /// "Creazione cartella in corso in corso...": the folder the copy goes into is made.
+    Creating,
+    /// The folders of the source are made under it.
+    MakingFolders,
+    /// The files are copied.
+    Copying,
+};
+
+/// What a pair's pass did.
+struct PairStats
+{
+    qint64 copied = 0;
+    qint64 unchanged = 0;
+    qint64 removed = 0;
+    qint64 folders = 0;
+    qint64 bytes = 0; // written
+    qint64 milliseconds = 0;
+};
+
+/// One report of a run, delivered in the order things happened. Reports that
+/// must not be lost are events; how far the copy has got is sampled instead
+/// (RunProgress).
+struct RunEvent
+{
+    enum class Kind {
+        RunStarted,  // path: the backup folder
+        PairSkipped, // pair, path: its source, detail: why (its old backup stays)
+        Phase,       // pair, phase, path: the pair's source
+        Scanned,     // pair, folders (the source first), count: files, bytes: their size
+        Measured,    // pair, bytes: to be written, count: free space (-1 unknown)
+        PairStarted, // pair, path: source, detail: destination
+        Failure,     // path, detail: why it was not done
+        PassedOver,  // path, detail: why it was left out or left there; not a failure
+        PairFinished, // pair, stats
+        RunEnded,    // end
+    };
+    Kind kind = Kind::RunStarted;
+    int pair = 0;
+    Phase phase = Phase::Scanning;
+    QString path;
+    QString detail;
+    QStringList folders;
+    qint64 count = 0;
+    qint64 bytes = 0;
+    PairStats stats;
+    RunEnd end;
+};
+
+/// How far a run has got at one moment; a view samples it as often as it
+/// paints.
+struct RunProgress
+{
+    int pair = 0;
+    /// The walk: folders known so far, and walked.
+    qint64 foldersKnown = 0;
+    qint64 foldersVisited = 0;
+    /// Folders made under the destination (the source's own first).
+    qint64 foldersMade = 0;
+    /// Files whose copy has ended, however it ended, or that needed none.
+    qint64 filesEnded = 0;
+    /// Leading folders of the walk all of whose files have ended.
+    qint64 foldersDone = 0;
+    /// Unchanged files are being passed over, and nothing is being copied.
+    bool passingOver = false;
+    struct Copy
+    {
+        QString source;
+        QString destination;
+        qint64 size = 0;
+        qint64 written = 0;
+        quint64 serial = 0;
+    };
+    /// The copies being written at this moment, oldest first.
+    QList<Copy> copying{};
+};
+
+} // namespace archivon
+
+Q_DECLARE_METATYPE(archivon::RunEvent)

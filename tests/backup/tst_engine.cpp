@@ -1,0 +1,597 @@
+#include "backup/engine.h"
+#include "platform/drives.h"
+#include "support/drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <numeric>
+#include <thread>
+
+using namespace archivon;
+
+namespace {
+
+using Kind = RunEvent::Kind;
+
+// Root without the capabilities that pass over permissions, as a normal user
+// is: for this thread and the threads it starts (the engine's), until destroyed.
+class WithoutPrivileges
+{
+public:
+    WithoutPrivileges()
+    {
+        m_header.version = _LINUX_CAPABILITY_VERSION_3;
+        syscall(SYS_capget, &m_header, m_saved);
+        __user_cap_data_struct data[2] = {m_saved[0], m_saved[1]};
+        for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+            data[CAP_TO_INDEX(cap)].effective &= ~CAP_TO_MASK(cap);
+        syscall(SYS_capset, &m_header, data);
+    }
+    ~WithoutPrivileges() { syscall(SYS_capset, &m_header, m_saved); }
+
+private:
+    __user_cap_header_struct m_header{};
+    __user_cap_data_struct m_saved[2]{};
+};
+
+// One run of the engine, its reports taken as they are made, on its thread.
+struct Run
+{
+    QList<RunEvent> events;
+    RunEnd end;
+
+    QStringList of(Kind kind) const
+    {
+        QStringList lines;
+        for (const RunEvent& e : events) {
+            if (e.kind == kind)
+                lines << e.path + " : " + e.detail;
+        }
+        return lines;
+    }
+    // The steps, one word each: "scan 1", "clean 1", ... "end".
+    QStringList steps() const
+    {
+        static const QStringList phases{"scan", "clean", "create", "folders", "copy"};
+        QStringList steps;
+        for (const RunEvent& e : events) {
+            if (e.kind == Kind::Phase)
+                steps << phases.at(int(e.phase)) + ' ' + QString::number(e.pair);
+            else if (e.kind == Kind::PairStarted || e.kind == Kind::PairFinished)
+                steps << (e.kind == Kind::PairStarted ? "start " : "done ") + QString::number(e.pair);
+        }
+        return steps;
+    }
+};
+
+using Action = std::function<void(BackupEngine&, const RunEvent&)>;
+
+Run runEngine(const BackupPlan& plan, const Action& act = {}, bool shutdown = true,
+              const std::function<void(BackupEngine&)>& meanwhile = {})
+{
+    Run run;
+    std::mutex mutex;
+    BackupEngine engine;
+    QObject::connect(
+        &engine, &BackupEngine::reported, &engine,
+        [&](const RunEvent& e) {
+            {
+                const std::lock_guard lock(mutex);
+                run.events << e;
+            }
+            if (e.kind == Kind::RunEnded)
+                run.end = e.end;
+            if (act)
+                act(engine, e);
+        },
+        Qt::DirectConnection);
+    BackupEngine::Options options;
+    options.fullRewrite = true;
+    options.shutdownAtEnd = shutdown;
+    engine.start(plan, options);
+    if (meanwhile)
+        meanwhile(engine);
+    engine.wait();
+    return run;
+}
+
+// Acts when the run reports the phase \a phase of pair \a N (the \a nth time).
+Action at(Phase phase, int N, std::function<void(BackupEngine&)> act, int nth = 1)
+{
+    auto seen = std::make_shared<int>(0);
+    return [=](BackupEngine& engine, const RunEvent& e) {
+        if (e.kind == Kind::Phase && e.phase == phase && e.pair == N && ++*seen == nth)
+            act(engine);
+    };
+}
+
+} // namespace
+
+class TestEngine : public QObject
+{
+    Q_OBJECT
+
+    std::optional<test::TempDrives> m_drives;
+
+    // Four pairs, C:\s1..s4 to R:\BK\d1..d4, each source with one file.
+    BackupPlan fourPairs()
+    {
+        BackupPlan plan{"PC7", "ufficio2", {}};
+        for (int n = 1; n <= 4; ++n) {
+            m_drives->writeFile(QStringLiteral("C:\\s%1\\f%1.txt").arg(n), QByteArray(n * 10, 'a' + n));
+            plan.pairs[n - 1] = {QStringLiteral("C:\\s%1").arg(n), QStringLiteral("R:\\BK\\d%1").arg(n)};
+        }
+        m_drives->makeDir("R:\\BK");
+        return plan;
+    }
+    QString host(const QString& path) const { return m_drives->host(path); }
+    QStringList tree(const QString& path) const { return test::treeOf(host(path)); }
+    QByteArray read(const QString& path) const { return m_drives->readFile(path); }
+    QStringList hidden() const { return tree("R:\\BK").filter(QRegularExpression("(^|/)\\.")); }
+    bool markerWritten() const { return QFile::exists(m_drives->programFolder() + "/oldimp.pvx"); }
+
+private slots:
+    void init() { m_drives.emplace(); }
+    void cleanup() { m_drives.reset(); }
+
+    // A whole run: a missing source is skipped, what cannot be copied is listed, and
+    // each destination ends as an exact mirror with nothing hidden beside it.
+    void completes()
+    {
+        BackupPlan plan = fourPairs();
+        QDir(host("C:\\s3")).removeRecursively();
+        m_drives->writeFile("R:\\BK\\d3\\vecchio.txt", "old");
+        m_drives->writeFile("R:\\BK\\d1\\via.txt", "old");
+        m_drives->writeFile("R:\\BK\\d1\\Sparita\\x.txt", "old");
+        const QString ro = m_drives->writeFile("C:\\s1\\sola lettura.txt", "ro");
+        QFile f(ro);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        f.setFileTime(QDateTime::fromSecsSinceEpoch(1'200'000'000), QFileDevice::FileModificationTime);
+        ::chmod(QFile::encodeName(ro).constData(), 0444);
+        m_drives->makeDir("C:\\s1\\vuota\\anche vuota");
+        m_drives->writeFile("C:\\s1\\a\\b\\profondo.txt", "deep");
+        m_drives->writeFile("C:\\s1\\.nascosto", "h");
+        m_drives->writeFile("C:\\s1\\.cartella\\dentro.txt", "h");
+        ::mkfifo(QFile::encodeName(host("C:\\s1\\fifo")).constData(), 0644);
+        // Names a Windows path cannot carry: listed as not copied, never renamed or dropped.
+        const QByteArray src = QFile::encodeName(host("C:\\s1"));
+        ::close(::creat((src + "/con\\barra.txt").constData(), 0644));
+        ::mkdir((src + "/cart\xe8lla").constData(), 0755);
+        m_drives->makeDir("C:\\s4\\vuota");
+        QFile::remove(host("C:\\s4\\f4.txt"));
+
+        const auto unnamed = qScopeGuard([&] { // names QDir cannot remove
+            ::unlink(src + "/con\\barra.txt");
+            ::rmdir(src + "/cart\xe8lla");
+        });
+        const Run run = runEngine(plan);
+        QCOMPARE(run.end.reason, RunEnd::Reason::Completed);
+        QCOMPARE(run.end.status, QStringLiteral("Operazione completata con 2 errori: alcuni elementi "
+                                                "non sono stati copiati (vedere l'elenco). Saltata 1 "
+                                                "cartella sorgente inesistente."));
+        QStringList failures = run.of(Kind::Failure);
+        failures.sort();
+        QCOMPARE(failures,
+                 (QStringList{"C:\\s1\\cart\uFFFDlla : il nome contiene caratteri non validi nella "
+                              "codifica del sistema",
+                              "C:\\s1\\con\\barra.txt : il nome contiene \"\\\", che un percorso di "
+                              "Windows non può contenere"}));
+        QCOMPARE(run.of(Kind::PairSkipped).size(), 1);
+        QVERIFY(run.end.shutdownRequested && run.end.markerWritten);
+        QCOMPARE(m_drives->readFile(platform::programFolder() + "\\oldimp.pvx"),
+                 QByteArray("C:\\s1\r\nR:\\BK\\d1\r\n"));
+        QCOMPARE(tree("R:\\BK\\d1"), (QStringList{"a", "a/b", "a/b/profondo.txt", "f1.txt",
+                                                  "sola lettura.txt", "vuota", "vuota/anche vuota"}));
+        const QFileInfo copied(host("R:\\BK\\d1\\sola lettura.txt"));
+        QCOMPARE(copied.lastModified(), QDateTime::fromSecsSinceEpoch(1'200'000'000));
+        QCOMPARE(int(copied.permissions() & QFile::WriteOwner), 0);
+        QCOMPARE(read("R:\\BK\\d3\\vecchio.txt"), QByteArray("old"));
+        QCOMPARE(tree("R:\\BK\\d4"), QStringList{"vuota"});
+        QCOMPARE(hidden(), QStringList());
+        // The steps of a pair, and the run's end once the old copies are gone.
+        QCOMPARE(run.steps().mid(0, 8), (QStringList{"scan 1", "start 1", "clean 1", "create 1",
+                                                     "folders 1", "copy 1", "done 1", "scan 2"}));
+        const auto finished = std::find_if(run.events.begin(), run.events.end(), [](const RunEvent& e) {
+            return e.kind == Kind::PairFinished;
+        });
+        QCOMPARE(finished->stats.copied, 3);
+        QCOMPARE(finished->stats.folders, 5);
+    }
+
+    // A link to a folder is backed up as that folder under its own name, whatever
+    // order the walk meets it in; a cycle and a link into a backup are passed over.
+    void linksToFolders()
+    {
+        BackupPlan plan = fourPairs();
+        m_drives->writeFile("C:\\s1\\z\\vera\\f.txt", "vera");
+        for (const char* link : {"C:\\s1\\a", "C:\\s1\\b"}) // met before z\vera, breadth-first
+            QVERIFY(QFile::link(host("C:\\s1\\z\\vera"), host(link)));
+        QVERIFY(QFile::link(host("C:\\s1\\z"), host("C:\\s1\\z\\giro")));
+        m_drives->makeDir("R:\\BK\\d2");
+        QVERIFY(QFile::link(host("R:\\BK\\d2"), host("C:\\s1\\nel backup")));
+        const Run run = runEngine(plan);
+        QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
+        QCOMPARE(tree("R:\\BK\\d1"), (QStringList{"a", "a/f.txt", "b", "b/f.txt", "f1.txt", "z",
+                                                  "z/vera", "z/vera/f.txt"}));
+        QCOMPARE(run.of(Kind::PassedOver).size(), 2);
+        QVERIFY(run.of(Kind::PassedOver).join('\n').contains("C:\\s1\\nel backup : collegamento"));
+        // The space asked for is that of the tree copied.
+        const auto measured = std::find_if(run.events.begin(), run.events.end(),
+                                           [](const RunEvent& e) { return e.kind == Kind::Measured; });
+        QCOMPARE(measured->bytes, 10 + 3 * 4);
+    }
+
+    // A stop, or the window closed, ends the run wherever it is, the final removal of
+    // the replaced copies included: no marker, no shutdown, pairs done keep their new
+    // mirror, the others their old backup. The next run sorts out what was left.
+    void stops_data()
+    {
+        QTest::addColumn<int>("pair");
+        QTest::addColumn<Phase>("phase");
+        QTest::addColumn<int>("nth");
+        QTest::addColumn<bool>("window");
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<int>("pairsDone");
+        // clang-format off
+        QTest::newRow("while the old copies go at the end") << 4 << Phase::Cleaning << 2 << false << true << 4;
+        QTest::newRow("window closed then") << 4 << Phase::Cleaning << 2 << true << true << 4;
+        QTest::newRow("while pair 2 is walked") << 2 << Phase::Scanning << 1 << false << true << 1;
+        QTest::newRow("as pair 3's copy begins") << 3 << Phase::Copying << 1 << false << true << 2;
+        QTest::newRow("refused") << 1 << Phase::Copying << 1 << false << false << 4;
+        // clang-format on
+    }
+    void stops()
+    {
+        QFETCH(int, pair);
+        QFETCH(Phase, phase);
+        QFETCH(int, nth);
+        QFETCH(bool, window);
+        QFETCH(bool, confirm);
+        QFETCH(int, pairsDone);
+        BackupPlan plan = fourPairs();
+        m_drives->writeFile("C:\\s3\\grande.bin", QByteArray(4 << 20, 'g'));
+        for (int n = 1; n <= 4; ++n)
+            m_drives->writeFile(QStringLiteral("R:\\BK\\d%1\\vecchio0.txt").arg(n), "old");
+        // Enough of an old copy for its removal to outlast the last pair.
+        const QByteArray old = QFile::encodeName(host("R:\\BK\\d4"));
+        for (int i = 1; i < 1000; ++i)
+            ::close(::creat(old + "/vecchio" + QByteArray::number(i), 0644));
+        const Run run = runEngine(plan, at(phase, pair, [&](BackupEngine& engine) {
+                                      QVERIFY(engine.hold());
+                                      confirm ? engine.stop(window) : engine.release();
+                                  }, nth));
+        QCOMPARE(run.end.reason, confirm ? RunEnd::Reason::Stopped : RunEnd::Reason::Completed);
+        QCOMPARE(markerWritten(), !confirm);
+        QCOMPARE(run.end.shutdownRequested, !confirm);
+        QCOMPARE(run.end.windowClosed, window);
+        QCOMPARE(run.end.stoppedByUser, confirm && !window);
+        for (int n = 1; n <= 4; ++n) {
+            const QString d = QStringLiteral("R:\\BK\\d%1").arg(n);
+            QCOMPARE(QFileInfo::exists(host(d + "\\vecchio0.txt")), n > pairsDone);
+            QCOMPARE(QFileInfo::exists(host(d + QStringLiteral("\\f%1.txt").arg(n))), n <= pairsDone);
+        }
+        QVERIFY(!QFileInfo::exists(host("R:\\BK\\d3\\grande.bin")) || pairsDone >= 3);
+        if (!confirm)
+            return;
+        const Run next = runEngine(plan);
+        QCOMPARE(next.end.status, QStringLiteral("Operazione completata con successo!"));
+        QCOMPARE(read("R:\\BK\\d3\\grande.bin").size(), 4 << 20);
+        QCOMPARE(hidden(), QStringList());
+    }
+
+    // While the stop question is open nothing new begins: no entry is made or removed,
+    // and a copy in flight writes at most one more chunk.
+    void heldWritesNothing()
+    {
+        BackupPlan plan = fourPairs();
+        m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(64 << 20, 'g'));
+        for (int i = 0; i < 100; ++i)
+            m_drives->writeFile(QStringLiteral("C:\\s1\\piccoli\\p%1.txt").arg(i), "p");
+        m_drives->writeFile("R:\\BK\\d1\\vecchio.txt", "old");
+        const auto sizes = [&] {
+            QMap<QString, qint64> found;
+            for (const QString& entry : tree("R:\\BK"))
+                found[entry] = QFileInfo(host("R:\\BK") + '/' + entry).size();
+            return found;
+        };
+        QMap<QString, qint64> atHold, later, last;
+        const Run run = runEngine(plan, {}, false, [&](BackupEngine& engine) {
+            for (;;) { // a large copy under way
+                const RunProgress p = engine.progress();
+                if (std::any_of(p.copying.begin(), p.copying.end(),
+                                [](const RunProgress::Copy& c) { return c.written > 0; }))
+                    break;
+                if (!engine.isRunning())
+                    QFAIL("no copy was seen under way");
+            }
+            QVERIFY(engine.hold());
+            atHold = sizes();
+            QThread::msleep(150);
+            later = sizes();
+            QThread::msleep(350);
+            last = sizes();
+            engine.release();
+        });
+        QCOMPARE(later, last);
+        const auto bytes = [](const QMap<QString, qint64>& sizes) {
+            return std::accumulate(sizes.begin(), sizes.end(), qint64(0));
+        };
+        QVERIFY(bytes(later) - bytes(atHold) <= 2 << 20); // a chunk for each copy in flight
+        QCOMPARE(run.end.reason, RunEnd::Reason::Completed);
+        QCOMPARE(read("R:\\BK\\d1\\grande.bin").size(), 64 << 20);
+    }
+
+    // The space test of a pair counts the old copy an earlier pair is still removing:
+    // the run waits for it, with "Pulizia..." shown, and measures again.
+    void spaceOnceTheOldCopyHasGone()
+    {
+        BackupPlan plan = fourPairs();
+        if (!m_drives->mountTmpfs('f', "2m"))
+            QSKIP("mounting a small tmpfs needs root");
+        m_drives->writeFile("C:\\s1\\f1.txt", QByteArray(300 << 10, '1'));
+        m_drives->writeFile("C:\\s2\\f2.txt", QByteArray(1 << 20, '2'));
+        // The old copy of pair 1: its space comes back only once its last name has gone.
+        m_drives->writeFile("F:\\d1\\grande.bin", QByteArray(1400 << 10, 'o'));
+        const QByteArray old = QFile::encodeName(host("F:\\d1"));
+        for (int i = 0; i < 30000; ++i)
+            ::close(::creat(old + "/v" + QByteArray::number(i), 0644));
+        for (const char* name : {"/v1000", "/v20000"}) {
+            ::unlink(old + name);
+            QCOMPARE(::link(old + "/grande.bin", old + name), 0);
+        }
+        plan.pairs[0].destination = "F:\\d1";
+        plan.pairs[1].destination = "F:\\d2";
+        const Run run = runEngine(plan);
+        QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
+        QCOMPARE(read("F:\\d2\\f2.txt").size(), 1 << 20);
+        QVERIFY(run.steps().join(',').contains("done 1,scan 2,clean 2,start 2"));
+    }
+    // What an old copy's removal cannot remove never blocks a later run: it is a
+    // failure of the run that leaves it, then listed as still there, and the next
+    // run's swap takes another name.
+    void leftoversNeverBlock_data()
+    {
+        QTest::addColumn<QString>("blocker");
+        QTest::newRow("immutable file") << "immutable";
+        QTest::newRow("folder of another owner") << "owner";
+    }
+    void leftoversNeverBlock()
+    {
+        QFETCH(QString, blocker);
+        BackupPlan plan = fourPairs();
+        const QString blocked = m_drives->writeFile("R:\\BK\\d1\\vecchia\\bloccato.txt", "old");
+        const QString folder = QFileInfo(blocked).path();
+        std::optional<WithoutPrivileges> asUser;
+        if (blocker == "immutable") {
+            if (QProcess::execute("chattr", {"+i", blocked}) != 0)
+                QSKIP("no immutable flag here");
+        } else {
+            if (::getuid() != 0)
+                QSKIP("needs root to give the folder to another owner");
+            QVERIFY(::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
+            ::chmod(QFile::encodeName(folder).constData(), 0555);
+            asUser.emplace();
+        }
+        const auto unblock = qScopeGuard([&] {
+            asUser.reset();
+            QProcess::execute("chattr", {"-R", "-i", host("R:\\BK")});
+        });
+        const Run first = runEngine(plan);
+        QCOMPARE(first.end.failures, 1);
+        QVERIFY2(first.of(Kind::Failure).first().startsWith(
+                     "R:\\BK\\.d1.archivon-rimosso\\vecchia\\bloccato.txt : impossibile eliminare"),
+                 qPrintable(first.of(Kind::Failure).join('\n')));
+        m_drives->writeFile("C:\\s1\\nuovo.txt", "new");
+        const Run second = runEngine(plan);
+        QCOMPARE(second.end.status, QStringLiteral("Operazione completata con successo!"));
+        QCOMPARE(read("R:\\BK\\d1\\nuovo.txt"), QByteArray("new"));
+        QVERIFY(second.of(Kind::PassedOver).join('\n').contains(
+            "vecchia\\bloccato.txt : impossibile eliminare"));
+        QCOMPARE(hidden(), (QStringList{".d1.archivon-rimosso", ".d1.archivon-rimosso/vecchia",
+                                       ".d1.archivon-rimosso/vecchia/bloccato.txt"}));
+    }
+
+    // Whatever an earlier run left beside a destination, the complete backup is the
+    // one under the pair's name once the run has sorted it out.
+    void recovery_data()
+    {
+        QTest::addColumn<QStringList>("left"); // what is there: name=content
+        QTest::addColumn<QByteArray>("kept");
+        // clang-format off
+        QTest::newRow("old copy, and a partial new one") << QStringList{".d1.archivon-vecchio=old", ".d1.archivon-nuovo=partial"} << QByteArray("old");
+        QTest::newRow("complete new copy, and the old one") << QStringList{".d1.archivon-vecchio=old", ".d1.archivon-nuovo=new", ".d1.archivon-nuovo.completa"} << QByteArray("new");
+        QTest::newRow("backup, and a copy half removed") << QStringList{"d1=old", ".d1.archivon-rimosso=gone", ".d1.archivon-nuovo-2=partial"} << QByteArray("old");
+        // clang-format on
+    }
+    void recovery()
+    {
+        QFETCH(QStringList, left);
+        QFETCH(QByteArray, kept);
+        BackupPlan plan = fourPairs();
+        for (const QString& entry : left) {
+            const QStringList parts = entry.split('=');
+            if (parts.size() == 1)
+                m_drives->writeFile("R:\\BK\\" + parts.first(), {});
+            else
+                m_drives->writeFile("R:\\BK\\" + parts.first() + "\\a.txt", parts.last().toUtf8());
+        }
+        const Run run = runEngine(plan, at(Phase::Creating, 1, [](BackupEngine& e) { e.stop(); }));
+        QCOMPARE(run.end.reason, RunEnd::Reason::Stopped);
+        QCOMPARE(tree("R:\\BK"), (QStringList{"d1", "d1/a.txt"}));
+        QCOMPARE(read("R:\\BK\\d1\\a.txt"), kept);
+    }
+
+    // A file or folder that cannot be read this time keeps its previous copy, byte for
+    // byte; it is a failure that says so.
+    void unreadableKeepsItsPreviousCopy()
+    {
+        BackupPlan plan = fourPairs();
+        m_drives->writeFile("C:\\s1\\segreto.txt", "segreto v1");
+        m_drives->writeFile("C:\\s1\\chiusa\\x.txt", "x v1");
+        m_drives->writeFile("C:\\s1\\chiusa\\dentro\\y.txt", "y v1");
+        QCOMPARE(runEngine(plan).end.failures, 0);
+        m_drives->writeFile("C:\\s1\\segreto.txt", "segreto v2");
+        m_drives->writeFile("C:\\s1\\f1.txt", "f1 v2");
+        ::chmod(QFile::encodeName(host("C:\\s1\\segreto.txt")).constData(), 0);
+        ::chmod(QFile::encodeName(host("C:\\s1\\chiusa")).constData(), 0);
+        const auto reopen = qScopeGuard(
+            [&] { ::chmod(QFile::encodeName(host("C:\\s1\\chiusa")).constData(), 0755); });
+        std::optional<WithoutPrivileges> asUser;
+        if (::getuid() == 0)
+            asUser.emplace();
+        const Run run = runEngine(plan);
+        asUser.reset();
+        QCOMPARE(run.of(Kind::Failure),
+                 (QStringList{"C:\\s1\\segreto.txt : impossibile leggere (accesso negato): non "
+                              "aggiornato, resta la copia precedente",
+                              "C:\\s1\\chiusa : impossibile leggere (accesso negato): non "
+                              "aggiornato, resta la copia precedente"}));
+        QCOMPARE(read("R:\\BK\\d1\\segreto.txt"), QByteArray("segreto v1"));
+        QCOMPARE(read("R:\\BK\\d1\\chiusa\\dentro\\y.txt"), QByteArray("y v1"));
+        QCOMPARE(read("R:\\BK\\d1\\f1.txt"), QByteArray("f1 v2"));
+        QCOMPARE(hidden(), QStringList());
+    }
+
+    // Faults met halfway: the sources are never touched, every destination file is
+    // exact or listed, and success is never claimed over a failure.
+    void faultsMidRun_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("listed"); // empty: a clean success
+        // clang-format off
+        QTest::newRow("files vanish") << "vanish" << "C:\\s1\\v0.txt : file o cartella inesistente";
+        QTest::newRow("a file grows while copied") << "grow" << "";
+        QTest::newRow("drive R: goes away") << "drive" << "R:\\BK\\d2 : unità di destinazione non disponibile";
+        QTest::newRow("the destination fills") << "full" << "F:\\d1 : spazio su disco esaurito";
+        QTest::newRow("the marker cannot be written") << "marker" << "oldimp.pvx : impossibile scrivere";
+        // clang-format on
+    }
+    void faultsMidRun()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, listed);
+        BackupPlan plan = fourPairs();
+        const QByteArray big(32 << 20, 'b');
+        Action act;
+        std::function<void(BackupEngine&)> meanwhile;
+        if (fault == "vanish") {
+            for (int i = 0; i < 3; ++i)
+                m_drives->writeFile(QStringLiteral("C:\\s1\\v%1.txt").arg(i), "v");
+            act = at(Phase::Copying, 1, [&](BackupEngine&) {
+                for (int i = 0; i < 3; ++i)
+                    QFile::remove(host(QStringLiteral("C:\\s1\\v%1.txt").arg(i)));
+            });
+        } else if (fault == "grow") {
+            m_drives->writeFile("C:\\s1\\grande.bin", big);
+            meanwhile = [&](BackupEngine& engine) {
+                const auto copyingIt = [&] {
+                    const RunProgress p = engine.progress();
+                    return std::any_of(p.copying.begin(), p.copying.end(), [](const RunProgress::Copy& c) {
+                        return c.source.endsWith("grande.bin");
+                    });
+                };
+                while (!copyingIt() && engine.isRunning()) {
+                }
+                QVERIFY(engine.hold());
+                QFile f(host("C:\\s1\\grande.bin"));
+                QVERIFY(f.open(QIODevice::Append));
+                f.write(QByteArray(4 << 20, 'n'));
+                engine.release();
+            };
+        } else if (fault == "drive") {
+            m_drives->writeFile("R:\\BK\\d2\\vecchio.txt", "old");
+            act = at(Phase::Copying, 2, [&](BackupEngine&) {
+                QFile::rename(m_drives->root('r'), m_drives->drivesFolder() + "/staccata");
+            });
+        } else if (fault == "full") {
+            if (!m_drives->mountTmpfs('f', "64k"))
+                QSKIP("mounting a small tmpfs needs root");
+            // 40 KiB of source, but every file takes a whole page on the disk.
+            for (int i = 0; i < 40; ++i)
+                m_drives->writeFile(QStringLiteral("C:\\s1\\p%1.txt").arg(i), QByteArray(1024, 'p'));
+            m_drives->writeFile("F:\\d1\\vecchio.txt", "old");
+            plan.pairs[0].destination = "F:\\d1";
+        } else if (fault == "marker") {
+            platform::setProgramFolderForTesting(m_drives->programFolder() + "/mancante");
+        }
+        const Run run = runEngine(plan, act, false, meanwhile);
+        const QString failures = run.of(Kind::Failure).join('\n');
+        if (listed.isEmpty()) {
+            QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
+        } else {
+            QVERIFY2(!run.end.status.contains("successo"), qPrintable(run.end.status));
+            QVERIFY2(failures.contains(listed), qPrintable(failures));
+        }
+        if (fault == "grow") { // as long as it was when its copy began
+            QCOMPARE(read("R:\\BK\\d1\\grande.bin"), big);
+        } else if (fault == "drive") {
+            QCOMPARE(run.end.reason, RunEnd::Reason::DestinationLost);
+            QCOMPARE(run.end.message, QStringLiteral("L'unità di destinazione R: non è più disponibile: "
+                                                     "backup interrotto!"));
+            QCOMPARE(test::treeOf(m_drives->drivesFolder() + "/staccata/BK/d2"), QStringList{"vecchio.txt"});
+            QVERIFY(!QFileInfo::exists(m_drives->drivesFolder() + "/staccata/BK/d3"));
+        } else if (fault == "full") { // the old backup stays, and nothing beside it
+            QCOMPARE(tree("F:\\"), (QStringList{"d1", "d1/vecchio.txt"}));
+        }
+        QCOMPARE(read("C:\\s2\\f2.txt"), QByteArray(20, 'c'));
+    }
+
+    // Before anything is deleted, every pair must name two folders apart from every
+    // other pair's.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("message");
+        const QString self = kSelfCopyMessage;
+        // clang-format off
+        QTest::newRow("empty source") << "" << "R:\\BK\\d2" << "Coppia 2: manca la cartella sorgente.";
+        QTest::newRow("relative destination") << "C:\\s2" << "BK\\d2" << "Coppia 2: la cartella destinazione";
+        QTest::newRow("drive root") << "C:\\s2" << "R:\\" << "Coppia 2: la cartella destinazione \"R:\\\" non può";
+        QTest::newRow("same folder") << "C:\\s2" << "c:/s2/" << self;
+        QTest::newRow("destination inside source") << "C:\\s2" << "C:\\s2\\copia" << self;
+        QTest::newRow("source inside destination") << "C:\\s2\\sub" << "C:\\s2" << self;
+        QTest::newRow("same folder through a link") << "C:\\s2" << "R:\\alias" << self;
+        QTest::newRow("another pair's source") << "C:\\s2" << "C:\\s1"
+            << "Coppia 2: la cartella destinazione \"C:\\s1\" coincide con la cartella sorgente della coppia 1";
+        QTest::newRow("holds another pair's source") << "R:\\BK\\d1\\sub" << "R:\\BK\\d2"
+            << "Coppia 1: la cartella destinazione \"R:\\BK\\d1\" coincide con la cartella sorgente della coppia 2";
+        QTest::newRow("another pair's source spelt through Z:") << "C:\\s2" << "{Z}C:\\s3\\dentro"
+            << "Coppia 2: la cartella destinazione \"Z:";
+        QTest::newRow("holds another pair's destination") << "C:\\s2" << "R:\\BK"
+            << "Coppia 1: la cartella destinazione \"R:\\BK\\d1\" coincide con la cartella destinazione della coppia 2";
+        QTest::newRow("dot-dot climbs to another backup") << "C:\\s2" << "R:\\BK\\d1\\..\\altro"
+            << "Coppia 2: la cartella destinazione \"R:\\BK\\d1\\..\\altro\" non può contenere";
+        QTest::newRow("drive not ready") << "C:\\s2" << "Q:\\d2" << "L'unità di destinazione Q: non è disponibile!";
+        QTest::newRow("fine") << "C:\\s2" << "R:\\BK\\d2" << "";
+        // clang-format on
+    }
+    void refusals()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        QFETCH(QString, message);
+        BackupPlan plan = fourPairs();
+        m_drives->makeDir("C:\\s2\\sub");
+        QFile::link(host("C:\\s2"), host("R:\\alias"));
+        if (destination.startsWith("{Z}")) // the host path of a C: folder, as a Z: path
+            destination = "Z:" + host(destination.mid(3)).replace('/', '\\');
+        plan.pairs[1] = {source, destination};
+        const QString refusal = checkPlan(plan);
+        QVERIFY2(message.isEmpty() ? refusal.isEmpty() : refusal.startsWith(message), qPrintable(refusal));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "tst_engine.moc"

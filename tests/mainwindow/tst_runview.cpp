@@ -1,0 +1,257 @@
+// The main window as a view of a backup run: what it shows of the engine's
+// reports, and a run started, stopped and closed by clicks.
+#include "backup/engine.h"
+#include "mainwindow/form1.h"
+#include "mainwindow/runview.h"
+#include "platform/drives.h"
+#include "support/windowfixture.h"
+#include "ui_Form1.h"
+
+#include <QLineEdit>
+#include <QtTest>
+
+using namespace archivon;
+
+namespace {
+
+using Kind = RunEvent::Kind;
+
+RunEvent report(Kind kind, int pair = 1)
+{
+    RunEvent e;
+    e.kind = kind;
+    e.pair = pair;
+    return e;
+}
+RunEvent phase(Phase p)
+{
+    RunEvent e = report(Kind::Phase);
+    e.phase = p;
+    e.path = "C:\\Documenti";
+    return e;
+}
+RunProgress::Copy copy(const QString& name, qint64 size, qint64 written, quint64 serial)
+{
+    return {"C:\\Documenti\\" + name, "R:\\B\\Documenti\\" + name, size, written, serial};
+}
+
+} // namespace
+
+class TestRunView : public QObject, test::WindowFixture
+{
+    Q_OBJECT
+
+    Form1* m_form = nullptr;
+    Ui::Form1* ui() { return m_form->ui(); }
+    QString status() { return ui()->Label_file_in_copia->text(); }
+    QStringList list()
+    {
+        QStringList rows;
+        for (int i = 0; i < ui()->List1->count(); ++i)
+            rows << ui()->List1->item(i)->text();
+        return rows;
+    }
+    void setPair(int n, const QString& source, const QString& destination)
+    {
+        m_form->findChild<QLineEdit*>(QStringLiteral("Text_sorgente%1").arg(n))->setText(source);
+        m_form->findChild<QLineEdit*>(QStringLiteral("Text_destinazione%1").arg(n))->setText(destination);
+    }
+    // Four small pairs; the first source also holds a large file.
+    void fourPairs()
+    {
+        for (int n = 1; n <= 4; ++n) {
+            m_drives->writeFile(QStringLiteral("C:\\s%1\\f%1.txt").arg(n), "f");
+            setPair(n, QStringLiteral("C:\\s%1").arg(n), QStringLiteral("R:\\BK\\d%1").arg(n));
+        }
+        m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(64 << 20, 'g'));
+        m_drives->makeDir("R:\\BK");
+    }
+    void waitForTheEnd()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(m_form->engine() && !m_form->engine()->isRunning(), 30000);
+        QCoreApplication::processEvents(); // the last reports
+    }
+    bool markerWritten() { return QFile::exists(m_drives->programFolder() + "/oldimp.pvx"); }
+
+private slots:
+    void init()
+    {
+        setUp();
+        m_form = Forms::form1();
+        m_form->show();
+    }
+    void cleanup() { tearDown(); }
+
+    // A recorded run, replayed: the designed texts in their order, the counters of
+    // copies that have ended, and the file named while a large one copies beside
+    // small ones.
+    void replay()
+    {
+        RunView& view = m_form->view();
+        const QString initial = status();
+        QStringList shown{initial};
+        const auto note = [&] {
+            if (shown.isEmpty() || shown.last() != status())
+                shown << status();
+        };
+        const auto apply = [&](const RunEvent& e) { view.apply(e), note(); };
+        const auto sample = [&](RunProgress p) { p.pair = 1, view.sample(p), note(); };
+        view.begin();
+        apply(report(Kind::RunStarted));
+        apply(phase(Phase::Scanning));
+        QCOMPARE(list(), QStringList{"C:\\Documenti"});
+        sample({.foldersKnown = 2, .foldersVisited = 1});
+        QCOMPARE(ui()->Lbl_file_totali->text(), QStringLiteral("2"));
+        RunEvent scanned = report(Kind::Scanned);
+        scanned.folders = QStringList{"C:\\Documenti", "C:\\Documenti\\Lettere"};
+        scanned.count = 4;
+        apply(scanned);
+        RunEvent measured = report(Kind::Measured);
+        measured.bytes = 300000;
+        apply(measured);
+        QCOMPARE(ui()->Lbl_dim_tot->text(), QStringLiteral("Dimensione da copiare : 292,97 Kb"));
+        for (Phase p : {Phase::Cleaning, Phase::Creating, Phase::MakingFolders})
+            apply(phase(p));
+        sample({.foldersMade = 2});
+        QCOMPARE(list(), (QStringList{"C:\\Documenti", "C:\\Documenti\\Lettere"}));
+        apply(phase(Phase::Copying));
+        const qint64 big = 100 << 20;
+        sample({.copying = {copy("a.txt", 10, 0, 1), copy("grande.bin", big, 0, 2)}});
+        sample({.filesEnded = 1, .copying = {copy("grande.bin", big, big / 2, 2), copy("b.txt", 2, 0, 3)}});
+        QCOMPARE(ui()->ProgressBar1->value(), 50.0f);
+        QCOMPARE(ui()->Lbl_dim_file->text(), QStringLiteral("Dimensione file : 100,00 Mb"));
+        sample({.filesEnded = 2, .copying = {copy("grande.bin", big, big - 1, 2), copy("c.txt", 3, 0, 4)}});
+        QCOMPARE(ui()->Lbl_file_copiati->text(), QStringLiteral("2"));
+        QCOMPARE(ui()->Barra_file->value(), 2.0f);
+        sample({.filesEnded = 3, .foldersDone = 1, .copying = {copy("c.txt", 3, 0, 4)}});
+        QCOMPARE(list(), QStringList{"C:\\Documenti\\Lettere"}); // its first folder is done
+        RunEvent failure = report(Kind::Failure);
+        failure.path = "C:\\Documenti\\Lettere\\d.txt";
+        failure.detail = "accesso negato";
+        apply(failure);
+        apply(report(Kind::PairFinished));
+        QCOMPARE(ui()->Barra_totale->value(), ui()->Barra_totale->max());
+        QCOMPARE(ui()->Barra_file->value(), 4.0f); // one step short of full
+        apply(phase(Phase::Cleaning));
+        RunEvent ended = report(Kind::RunEnded);
+        ended.end.reason = RunEnd::Reason::Completed;
+        ended.end.status = "Operazione completata con 1 errore: un elemento non è stato copiato "
+                           "(vedere l'elenco).";
+        apply(ended);
+        const QString copying = "Copia in corso del file C:\\Documenti\\%1 in R:\\B\\Documenti\\%1 ...";
+        QCOMPARE(shown, (QStringList{initial, "Analisi in corso...",
+                                     "Pulizia cartella di destinazione in corso...",
+                                     "Creazione cartella in corso in corso...", copying.arg("a.txt"),
+                                     copying.arg("grande.bin"), copying.arg("c.txt"),
+                                     "Pulizia cartella di destinazione in corso...", ended.end.status}));
+        QCOMPARE(list(), QStringList{"C:\\Documenti\\Lettere\\d.txt : accesso negato"});
+        QCOMPARE(ui()->Label7->text(), QStringLiteral("Elementi non copiati:"));
+        QCOMPARE(ui()->Barra_file->value(), ui()->Barra_file->max());
+        QVERIFY(ui()->TMaxAni1->isHidden() && ui()->Command1->isEnabled());
+        QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+    }
+
+    // A whole run by clicks: the question, the run, the end as the design has it, and
+    // the shutdown decided by the box as it is when the run completes.
+    void runByClicks()
+    {
+        fourPairs();
+        ui()->Check1->setChecked(true);
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        QCOMPARE(m_boxes.shown.last().text,
+                 "Sei sicuro di voler avviare la copia?\r\nQuest'operazione sovrascriverà tutti i "
+                 "dati presenti in \r\nR:\\BKPQORL\\" + ui()->NomePc->text() + "_" +
+                     ui()->Nome_utente->text() + "\r\nL'operazione potrebbe richiedere alcuni minuti");
+        QVERIFY(ui()->Text_sorgente1->isReadOnly());
+        QCOMPARE(ui()->Command3->text(), QStringLiteral("Interrompi"));
+        waitForTheEnd();
+        QCOMPARE(status(), QStringLiteral("Operazione completata con successo!"));
+        QCOMPARE(m_session.requests, (QStringList{"shutdown", "logoff"}));
+        QVERIFY(markerWritten() && !ui()->Text_sorgente1->isReadOnly());
+        QVERIFY(!m_form->Timer_stima.isActive() && ui()->Command1->isEnabled());
+        QCOMPARE(m_drives->readFile("R:\\BK\\d1\\grande.bin").size(), 64 << 20);
+        // Unticked while the next run copies: no request.
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        ui()->Check1->setChecked(false);
+        waitForTheEnd();
+        QCOMPARE(status(), QStringLiteral("Operazione completata con successo!"));
+        QCOMPARE(m_session.requests.size(), 2);
+    }
+
+    // The stop question holds the run; Yes ends it as stopped, with no marker and no
+    // shutdown. Closing the window ends it the same way.
+    void stopAndClose_data()
+    {
+        QTest::addColumn<bool>("close");
+        QTest::newRow("stop confirmed") << false;
+        QTest::newRow("window closed") << true;
+    }
+    void stopAndClose()
+    {
+        QFETCH(bool, close);
+        fourPairs();
+        ui()->Check1->setChecked(true);
+        m_boxes.answerYes();
+        ui()->Command3->click();
+        if (close) {
+            m_form->close();
+            QVERIFY(Forms::ending() && !m_form->engine()->isRunning());
+        } else {
+            m_boxes.answerYes();
+            ui()->Command3->click();
+            QCOMPARE(m_boxes.shown.last().text, QStringLiteral("Vuoi interrompere la copia?"));
+            QCOMPARE(status(), QStringLiteral("Interrotto dall'utente!"));
+            waitForTheEnd();
+            QCOMPARE(status(), QStringLiteral("Interrotto dall'utente!"));
+            QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+        }
+        QVERIFY(!markerWritten() && m_session.requests.isEmpty());
+        QVERIFY(!QFileInfo::exists(m_drives->host("R:\\BK\\d1\\grande.bin")));
+    }
+
+    // Refused before anything is touched: the hidden single-pair boxes, or No.
+    void nothingTouched()
+    {
+        fourPairs();
+        ui()->Text_sorgente->setText("C:\\x\\");
+        ui()->Text_destinazione->setText("C:\\x");
+        ui()->Command3->click();
+        QCOMPARE(m_boxes.texts(), QStringList{kSelfCopyMessage});
+        ui()->Text_destinazione->setText("C:\\y");
+        m_boxes.answerNo();
+        ui()->Command3->click();
+        QVERIFY(!m_form->engine() && !QFileInfo::exists(m_drives->host("R:\\BK\\d1")));
+        QCOMPARE(m_boxes.unexpected, 0);
+    }
+
+    void shutdownWarningOnEveryTick()
+    {
+        for (int tick = 0; tick < 3; ++tick)
+            ui()->Check1->click();
+        QCOMPARE(m_boxes.shown.size(), 2);
+        QCOMPARE(m_boxes.shown.first().text,
+                 QStringLiteral("ATTENZIONE! con sistemi basati su WIN NT (WIN XP, 2000, NT) \r\n"
+                                "il PC potrebbe non spegnersi ma solo disconnettere l'utente!"));
+        QVERIFY(m_session.requests.isEmpty());
+    }
+
+    void estimateTicks()
+    {
+        ui()->Barra_file->setMin(0);
+        ui()->Barra_file->setMax(4);
+        // File bar, seconds before the tick, the text after it: with no ratio yet, no estimate.
+        for (const auto& [bar, seconds, shown] :
+             {std::tuple(0, 0, "1 s"), std::tuple(1, 9, "10 s Tempo rimanente : 30 s"),
+              std::tuple(4, 64, "1 m 5 s Tempo rimanente : 0 s")}) {
+            ui()->Barra_file->setValue(bar);
+            m_form->SecondiTrascorsi = seconds;
+            m_form->Timer_stima_Timer();
+            QCOMPARE(ui()->Lbl_tempo->text(), "Tempo trascorso : " + QString(shown));
+        }
+    }
+};
+
+QTEST_MAIN(TestRunView)
+#include "tst_runview.moc"
