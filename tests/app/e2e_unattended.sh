@@ -94,15 +94,7 @@ grep -q "^archivon: Impossibile creare la cartella R:" "$work/err" ||
 [ "$(md5sum < "$work/prog/oldimp.pvx")" = "$marker" ] || fail "a refused run changed the marker"
 [ "$(find "$d3" | wc -l)" -eq 4 ] || fail "a refused run changed the drives"
 
-# 4. Bad arguments: an Italian message and status 2, before anything happens.
-before=$(logs)
-run_unattended "$d1" --backup --spegni
-expect_status 2 "bad arguments"
-grep -q "con --backup serve --utente NOME" "$work/err" || fail "no Italian message for bad arguments"
-[ "$(logs)" -eq "$before" ] || fail "bad arguments wrote a log"
-[ ! -e "$work/requests" ] || fail "bad arguments asked for a shutdown"
-
-# 5. Killed mid-copy (SIGKILL): the old backup is whole under its name, and the
+# 4. Killed mid-copy (SIGKILL): the old backup is whole under its name, and the
 #    next run leaves an exact mirror with nothing hidden beside it.
 d5="$work/drives5"
 src5="$d5/c/Documenti"

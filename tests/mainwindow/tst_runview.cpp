@@ -3,7 +3,6 @@
 #include "backup/engine.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/runview.h"
-#include "platform/drives.h"
 #include "support/windowfixture.h"
 #include "ui_Form1.h"
 
@@ -16,18 +15,20 @@ namespace {
 
 using Kind = RunEvent::Kind;
 
-RunEvent report(Kind kind, int pair = 1)
+RunEvent report(Kind kind, const QString& path = {}, const QString& detail = {}, qint64 bytes = 0)
 {
     RunEvent e;
     e.kind = kind;
-    e.pair = pair;
+    e.pair = 1;
+    e.path = path;
+    e.detail = detail;
+    e.bytes = bytes;
     return e;
 }
 RunEvent phase(Phase p)
 {
-    RunEvent e = report(Kind::Phase);
+    RunEvent e = report(Kind::Phase, "C:\\Documenti");
     e.phase = p;
-    e.path = "C:\\Documenti";
     return e;
 }
 RunProgress::Copy copy(const QString& name, qint64 size, qint64 written, quint64 serial)
@@ -106,9 +107,7 @@ private slots:
         scanned.folders = QStringList{"C:\\Documenti", "C:\\Documenti\\Lettere"};
         scanned.count = 4;
         apply(scanned);
-        RunEvent measured = report(Kind::Measured);
-        measured.bytes = 300000;
-        apply(measured);
+        apply(report(Kind::Measured, {}, {}, 300000));
         QCOMPARE(ui()->Lbl_dim_tot->text(), QStringLiteral("Dimensione da copiare : 292,97 Kb"));
         for (Phase p : {Phase::Cleaning, Phase::Creating, Phase::MakingFolders})
             apply(phase(p));
@@ -125,10 +124,7 @@ private slots:
         QCOMPARE(ui()->Barra_file->value(), 2.0f);
         sample({.filesEnded = 3, .foldersDone = 1, .copying = {copy("c.txt", 3, 0, 4)}});
         QCOMPARE(list(), QStringList{"C:\\Documenti\\Lettere"}); // its first folder is done
-        RunEvent failure = report(Kind::Failure);
-        failure.path = "C:\\Documenti\\Lettere\\d.txt";
-        failure.detail = "accesso negato";
-        apply(failure);
+        apply(report(Kind::Failure, "C:\\Documenti\\Lettere\\d.txt", "accesso negato"));
         apply(report(Kind::PairFinished));
         QCOMPARE(ui()->Barra_totale->value(), ui()->Barra_totale->max());
         QCOMPARE(ui()->Barra_file->value(), 4.0f); // one step short of full
@@ -152,7 +148,8 @@ private slots:
     }
 
     // A whole run by clicks: the question, the run, the end as the design has it, and
-    // the shutdown decided by the box as it is when the run completes.
+    // the shutdown decided by the box as it is when the run completes. (The run's
+    // own steps: tst_engine.)
     void runByClicks()
     {
         fourPairs();

@@ -17,9 +17,8 @@ TempDrives::TempDrives()
 {
     m_hadDrives = qEnvironmentVariableIsSet("ARCHIVON_DRIVES");
     m_oldDrives = qgetenv("ARCHIVON_DRIVES");
-    QDir(m_dir.path()).mkpath(QStringLiteral("drives/c"));
-    QDir(m_dir.path()).mkpath(QStringLiteral("drives/r"));
-    QDir(m_dir.path()).mkpath(QStringLiteral("program"));
+    for (const char* folder : {"drives/c", "drives/r", "program"})
+        QDir(m_dir.path()).mkpath(QString::fromLatin1(folder));
     qputenv("ARCHIVON_DRIVES", drivesFolder().toLocal8Bit());
     platform::setProgramFolderForTesting(programFolder());
     platform::setCurrentFolder(platform::programFolder());
@@ -36,10 +35,8 @@ TempDrives::~TempDrives()
     platform::setProgramFolderForTesting(QString());
     platform::setCurrentFolder(platform::programFolder());
     // Read-only folders left by a test would stop QTemporaryDir's cleanup.
-    QDir root(m_dir.path());
-    const QString chmodPath = m_dir.path();
-    QByteArray cmd = "chmod -R u+rwX '" + chmodPath.toLocal8Bit() + "' 2>/dev/null";
-    [[maybe_unused]] int rc = std::system(cmd.constData());
+    [[maybe_unused]] int rc =
+        std::system(("chmod -R u+rwX '" + m_dir.path().toLocal8Bit() + "' 2>/dev/null").constData());
 }
 
 QString TempDrives::drivesFolder() const { return m_dir.path() + QStringLiteral("/drives"); }
