@@ -129,6 +129,9 @@ void RunView::phase(int N, Phase phase, const QString& source)
     case Phase::MakingFolders:
         break;
     case Phase::Copying:
+        // Every folder has been made by now, however quickly: all of them join
+        // the list of those still to copy.
+        appendMadeFolders(m_folders.size());
         showAnimation(QStringLiteral("anim.gif"));
         m_ui->List1->show();
         m_form.Timer_stima.start();
@@ -183,13 +186,7 @@ void RunView::sample(const RunProgress& p)
         }
         break;
     case Phase::MakingFolders:
-        // The folders made so far join the list of those still to copy.
-        for (; m_foldersMadeShown < std::min<qint64>(p.foldersMade, m_folders.size());
-             ++m_foldersMadeShown) {
-            m_ui->Barra_totale->setValue(float(m_foldersMadeShown));
-            m_ui->List1->addItem(m_folders.at(m_foldersMadeShown));
-            m_ui->Lbl_file_copiati->setText(QString::number(m_foldersMadeShown));
-        }
+        appendMadeFolders(p.foldersMade);
         break;
     case Phase::Copying: {
         applyCounts(p.filesEnded, p.foldersDone);
@@ -213,6 +210,16 @@ void RunView::sample(const RunProgress& p)
     case Phase::Cleaning:
     case Phase::Creating:
         break;
+    }
+}
+
+// The folders made so far join the list of those still to copy.
+void RunView::appendMadeFolders(qint64 made)
+{
+    for (; m_foldersMadeShown < std::min<qint64>(made, m_folders.size()); ++m_foldersMadeShown) {
+        m_ui->Barra_totale->setValue(float(m_foldersMadeShown));
+        m_ui->List1->addItem(m_folders.at(m_foldersMadeShown));
+        m_ui->Lbl_file_copiati->setText(QString::number(m_foldersMadeShown));
     }
 }
 

@@ -35,6 +35,7 @@ private:
     void showAnimation(const QString& file);
     void phase(int N, Phase phase, const QString& source);
     void scanned(const RunEvent& event);
+    void appendMadeFolders(qint64 made);
     void applyCounts(qint64 filesEnded, qint64 foldersDone);
     void ended(const RunEnd& end);
     void showFailureList();
