@@ -145,6 +145,9 @@ void EngineRun::run()
     RunEvent started;
     started.kind = RunEvent::Kind::RunStarted;
     started.path = m_plan.backupRoot();
+    started.detail = m_options.fullRewrite
+                         ? QStringLiteral("completa, ogni file riscritto")
+                         : QStringLiteral("aggiornamento dei soli file nuovi o cambiati");
     report(started);
 
     int last = 1;
@@ -194,8 +197,13 @@ void EngineRun::run()
         for (const ScanProblem& p : scan.passedOver)
             passOver(p.path, p.reason);
 
-        // The room the copy needs; an old copy still going may be what it needs.
-        const qint64 need = scan.bytes;
+        // The room the copy needs: the whole source built beside the old copy,
+        // or what is new or changed in it. An old copy still going may be
+        // what it needs.
+        BackupSide side;
+        if (!m_options.fullRewrite)
+            side = compareWithBackup(N, scan);
+        const qint64 need = m_options.fullRewrite ? scan.bytes : side.toWrite;
         auto free = ShowFreeSpace(pair.destination.left(3));
         if (!free)
             return endDestinationLost(N);
@@ -224,7 +232,7 @@ void EngineRun::run()
         QElapsedTimer passTime;
         passTime.start();
         PairStats stats;
-        switch (fullPass(N, scan, stats)) {
+        switch (m_options.fullRewrite ? fullPass(N, scan, stats) : updatePass(N, scan, side, stats)) {
         case PassEnd::Stopped:
             return endStopped();
         case PassEnd::DestinationLost:

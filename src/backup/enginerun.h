@@ -10,13 +10,58 @@
 
 #include <QElapsedTimer>
 
+#include <QHash>
+
 #include <atomic>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace archivon {
+
+/// Anything under that name, a link included, whether or not it leads anywhere.
+inline bool exists(const QString& path)
+{
+    return platform::linkAttributes(path).ok();
+}
+
+/// Why a source that could not be read keeps its previous copy.
+inline QString notUpdated(const QString& reason)
+{
+    return QStringLiteral("impossibile leggere (%1): non aggiornato, resta la copia precedente").arg(reason);
+}
+
+/// What the backup under a pair's name holds, folder by folder of the walk of
+/// its source, and what of the source it lacks.
+struct BackupSide
+{
+    struct Entry
+    {
+        unsigned attributes = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        unsigned mode = 0;
+        bool link = false;
+
+        bool isFolder() const { return (attributes & platform::Directory) && !link; }
+    };
+    struct Folder
+    {
+        bool present = false; // a folder under that name
+        QHash<QString, Entry> entries;
+        std::vector<bool> changed; // for each file of the walk: to be copied
+    };
+    std::vector<Folder> folders;
+    /// What a killed run left: its temporary files and the entries it had set
+    /// aside whose place is taken, to be removed...
+    QStringList temporaries;
+    /// ...and entries it had set aside whose place is free, to go back there.
+    QList<QPair<QString, QString>> setAside; // (where it is, where it goes)
+    qint64 toWrite = 0;
+    platform::Keeps keeps;
+};
 
 class EngineRun
 {
@@ -66,7 +111,10 @@ private:
 
     bool destinationLost(int N) const;
     QString leadsIntoBackup(const QString& link) const;
+    std::optional<PassEnd> sortOutLeftovers(int N, bool& restored);
     PassEnd fullPass(int N, const TreeScan& scan, PairStats& stats);
+    PassEnd updatePass(int N, const TreeScan& scan, BackupSide& side, PairStats& stats);
+    BackupSide compareWithBackup(int N, const TreeScan& scan);
 
     platform::Gate gate()
     {

@@ -31,9 +31,6 @@ const QString kCompleteMark = QStringLiteral(".completa");
 // For a small file, opening the old copy costs more than it saves.
 constexpr qint64 kForgetCachedFrom = 1024 * 1024;
 
-// Anything under that name, a link included, whether or not it leads anywhere.
-bool exists(const QString& path) { return linkAttributes(path).ok(); }
-
 struct Beside
 {
     QString target;
@@ -139,13 +136,69 @@ Status carryFolder(const QString& old, const QString& fresh, const Gate& gate)
     return result;
 }
 
-QString notUpdated(const QString& reason)
-{
-    return QStringLiteral("impossibile leggere (%1): non aggiornato, resta la copia precedente")
-        .arg(reason);
-}
-
 } // namespace
+
+// What earlier runs left beside the destination: a copy one never finished,
+// or an old one it had not removed yet. The last complete backup is kept
+// under the pair's name whatever the order of events was; \a restored says
+// that one was put back there.
+std::optional<EngineRun::PassEnd> EngineRun::sortOutLeftovers(int N, bool& restored)
+{
+    const QString D = m_plan.pairs[N - 1].destination;
+    const auto beside = besideOf(D);
+    if (!beside) {
+        fail(D, driveNotReadyReason());
+        return PassEnd::Finished;
+    }
+    Leftovers left = findLeftovers(*beside);
+    if (!exists(beside->target)) {
+        // Cut off in the swap: the new copy if it was recorded complete,
+        // otherwise the old one, which is whole until it is renamed away.
+        QString complete;
+        for (const QString& fresh : std::as_const(left.fresh)) {
+            if (left.marks.contains(fresh + kCompleteMark)) {
+                complete = fresh;
+                break;
+            }
+        }
+        if (complete.isEmpty() && !left.retired.isEmpty())
+            complete = left.retired.first();
+        if (!complete.isEmpty()) {
+            m_touched = true;
+            (void)state.proceed(); // not while held; a stop still lets it go back
+            if (const Status moved = moveEntry(complete, beside->target); !moved) {
+                if (destinationLost(N))
+                    return PassEnd::DestinationLost;
+                fail(D, QStringLiteral("impossibile rimettere al suo posto il backup lasciato "
+                                       "da un'esecuzione interrotta (%1)")
+                            .arg(moved.error()));
+                return PassEnd::Finished;
+            }
+            restored = true;
+            left.fresh.removeAll(complete);
+            left.retired.removeAll(complete);
+        }
+    }
+    QStringList garbage = left.other;
+    // A mark goes before its copy, so that a copy half removed never looks complete.
+    for (const QString& mark : std::as_const(left.marks))
+        (void)deleteFile(mark);
+    garbage += left.fresh;
+    // An old backup is renamed before its removal begins: a copy under that
+    // name is always whole.
+    for (const QString& retired : std::as_const(left.retired)) {
+        const QString trash = beside->freeName(kTrash);
+        if (moveEntry(retired, trash))
+            garbage << trash;
+        else
+            passOver(retired, QStringLiteral("copia precedente non eliminata"));
+    }
+    for (const QString& folder : std::as_const(garbage)) {
+        if (!removeNow(N, folder, false))
+            return PassEnd::Stopped;
+    }
+    return std::nullopt;
+}
 
 EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& stats)
 {
@@ -157,57 +210,10 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
         return PassEnd::Finished;
     }
 
-    // What earlier runs left beside the destination: a copy it never finished,
-    // or an old one it had not removed yet. The last complete backup is kept
-    // under the pair's name whatever the order of events was.
     phase(N, Phase::Cleaning);
-    {
-        Leftovers left = findLeftovers(*beside);
-        if (!exists(beside->target)) {
-            // Cut off in the swap: the new copy if it was recorded complete,
-            // otherwise the old one, which is whole until it is renamed away.
-            QString complete;
-            for (const QString& fresh : std::as_const(left.fresh)) {
-                if (left.marks.contains(fresh + kCompleteMark)) {
-                    complete = fresh;
-                    break;
-                }
-            }
-            if (complete.isEmpty() && !left.retired.isEmpty())
-                complete = left.retired.first();
-            if (!complete.isEmpty()) {
-                m_touched = true;
-                if (const Status moved = moveEntry(complete, beside->target); !moved) {
-                    if (destinationLost(N))
-                        return PassEnd::DestinationLost;
-                    fail(D, QStringLiteral("impossibile rimettere al suo posto il backup lasciato "
-                                           "da un'esecuzione interrotta (%1)")
-                                .arg(moved.error()));
-                    return PassEnd::Finished;
-                }
-                left.fresh.removeAll(complete);
-                left.retired.removeAll(complete);
-            }
-        }
-        QStringList garbage = left.other;
-        // A mark goes before its copy, so that a copy half removed never looks complete.
-        for (const QString& mark : std::as_const(left.marks))
-            (void)deleteFile(mark);
-        garbage += left.fresh;
-        // An old backup is renamed before its removal begins: a copy under
-        // that name is always whole.
-        for (const QString& retired : std::as_const(left.retired)) {
-            const QString trash = beside->freeName(kTrash);
-            if (moveEntry(retired, trash))
-                garbage << trash;
-            else
-                passOver(retired, QStringLiteral("copia precedente non eliminata"));
-        }
-        for (const QString& folder : std::as_const(garbage)) {
-            if (!removeNow(N, folder, false))
-                return PassEnd::Stopped;
-        }
-    }
+    bool restored = false;
+    if (const auto end = sortOutLeftovers(N, restored))
+        return *end;
 
     phase(N, Phase::Creating);
     if (!state.proceed())

@@ -71,7 +71,7 @@ struct PairStats
 struct RunEvent
 {
     enum class Kind {
-        RunStarted,  // path: the backup folder
+        RunStarted,  // path: the backup folder, detail: the kind of copy
         PairSkipped, // pair, path: its source, detail: why (its old backup stays)
         Phase,       // pair, phase, path: the pair's source
         Scanned,     // pair, folders (the source first), count: files, bytes: their size

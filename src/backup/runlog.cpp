@@ -141,17 +141,22 @@ void RunLog::report(const RunEvent& e)
     switch (e.kind) {
     case Kind::RunStarted:
         runStarted(e.path);
+        if (!e.detail.isEmpty())
+            write(QStringLiteral("Tipo di copia: ") + e.detail);
         break;
     case Kind::PairStarted:
         write(QStringLiteral("Coppia %1: %2 -> %3").arg(e.pair).arg(e.path, e.detail));
         break;
     case Kind::PairFinished:
-        write(QStringLiteral("Coppia %1 copiata: %2 file, %3 cartelle, %4 byte in %5 s")
+        write(QStringLiteral("Coppia %1 copiata: %2 file, %3 cartelle, %4 byte in %5 s; "
+                             "file invariati: %6, file eliminati: %7")
                   .arg(e.pair)
                   .arg(e.stats.copied)
                   .arg(e.stats.folders)
                   .arg(e.stats.bytes)
-                  .arg(double(e.stats.milliseconds) / 1000.0, 0, 'f', 1));
+                  .arg(double(e.stats.milliseconds) / 1000.0, 0, 'f', 1)
+                  .arg(e.stats.unchanged)
+                  .arg(e.stats.removed));
         break;
     case Kind::PairSkipped:
         write(QStringLiteral("Coppia %1 saltata: %2: %3").arg(e.pair).arg(e.path, oneEntry(e.detail)));

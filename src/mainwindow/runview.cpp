@@ -196,8 +196,12 @@ void RunView::sample(const RunProgress& p)
                                         [this](const RunProgress::Copy& c) { return c.serial == m_named; });
         const RunProgress::Copy* copy =
             named != p.copying.end() ? &*named : (p.copying.isEmpty() ? nullptr : &p.copying.first());
-        if (!copy)
+        if (!copy) {
+            // Unchanged files are being passed over: nothing is copied.
+            if (p.passingOver)
+                setStatus(QStringLiteral("Analisi in corso..."));
             break;
+        }
         m_named = copy->serial;
         const AutoSizeLabel::DeferFitting quickCaptions;
         setStatus(QStringLiteral("Copia in corso del file ") + copy->source + QStringLiteral(" in ") +

@@ -349,6 +349,7 @@ private:
 };
 
 const QByteArray kTemporaryPrefix = QByteArrayLiteral(".~archivon-");
+const QString kSetAsidePrefix = QStringLiteral(".~archivon~");
 
 } // namespace
 
@@ -375,6 +376,74 @@ Status linkFile(const QString& existing, const QString& newName)
     if (::linkat(AT_FDCWD, from->constData(), AT_FDCWD, to->constData(), 0) != 0)
         return errnoStatus(errno);
     return {};
+}
+
+Result<Keeps> probeKeeps(const QString& folder)
+{
+    const auto host = hostBytes(folder);
+    if (!host)
+        return Result<Keeps>::failure(driveNotReadyReason());
+    QByteArray probe = *host + "/" + kTemporaryPrefix + "sonda.XXXXXX";
+    // An odd second and every digit of the nanoseconds, so that each step tells.
+    constexpr qint64 kSeconds = 1600000001;
+    constexpr qint64 kNanoseconds = 123456789;
+    {
+        const Fd file(::mkostemp(probe.data(), O_CLOEXEC));
+        if (file.get() < 0)
+            return Result<Keeps>::failure(reasonFor(errno));
+        const struct timespec times[2] = {{kSeconds, kNanoseconds}, {kSeconds, kNanoseconds}};
+        (void)::futimens(file.get(), times);
+        (void)::fchmod(file.get(), 0604);
+    }
+    // Read back by name, once closed: what the file system stored, not what a
+    // client may still hold for the open file.
+    struct stat st {};
+    const int statted = ::stat(probe.constData(), &st);
+    const int error = errno;
+    ::unlink(probe.constData());
+    if (statted != 0)
+        return Result<Keeps>::failure(reasonFor(error));
+    Keeps keeps;
+    keeps.modes = (st.st_mode & 07777) == 0604;
+    const qint64 set = kSeconds * 1000000000 + kNanoseconds;
+    const qint64 kept = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    keeps.timeStepNs = 2000000000; // the loosest a comparison may be
+    for (const qint64 step : {1LL, 1000LL, 1000000LL, 10000000LL, 100000000LL, 1000000000LL}) {
+        if (set - set % step == kept) {
+            keeps.timeStepNs = step;
+            break;
+        }
+    }
+    return keeps;
+}
+
+Result<QString> setAside(const QString& path)
+{
+    auto where = resolve(path);
+    if (!where || where->components.isEmpty())
+        return Result<QString>::failure(driveNotReadyReason());
+    const QString name = where->components.takeLast();
+    // The whole name is kept where it fits, so that a run killed meanwhile can
+    // be undone by the next.
+    const QString kept = QFile::encodeName(name).size() <= 200 ? name : QString();
+    for (quint64 attempt = 0;; ++attempt) {
+        const quint64 unique = quint64(QDateTime::currentMSecsSinceEpoch()) * 1000 + quint64(::getpid()) + attempt;
+        const QString aside = joinPath(where->toString(), kSetAsidePrefix + QString::number(unique, 36) +
+                                                              QLatin1Char('~') + kept);
+        const Status moved = moveEntry(path, aside);
+        if (moved)
+            return aside;
+        if (moved.error() != reasonFor(EEXIST) || attempt > 100)
+            return Result<QString>::failure(moved.error());
+    }
+}
+
+std::optional<QString> setAsideFrom(const QString& name)
+{
+    if (!name.startsWith(kSetAsidePrefix))
+        return std::nullopt;
+    const qsizetype tilde = name.indexOf(QLatin1Char('~'), kSetAsidePrefix.size());
+    return tilde < 0 ? QString() : name.mid(tilde + 1);
 }
 
 namespace {

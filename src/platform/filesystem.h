@@ -101,6 +101,26 @@ Status linkFile(const QString& existing, const QString& newName);
 /// True for the reason a failure gives when the file or folder is not there.
 bool isVanishedReason(const QString& reason);
 
+/// What a destination keeps of a file's modification time and permission bits.
+struct Keeps
+{
+    qint64 timeStepNs = 1; // times are kept to this step: 1 ns, 1 s on many shares
+    bool modes = true;
+};
+
+/// Finds out what the file system of \a folder keeps, by writing a hidden probe
+/// file there, setting its time and mode, reading them back and removing it.
+Result<Keeps> probeKeeps(const QString& folder);
+
+/// Renames an entry to a hidden name beside it (".~archivon~XXXXXX~NAME") that
+/// nothing holds, and returns that name: an entry set aside while another of
+/// the same name takes its place.
+Result<QString> setAside(const QString& path);
+
+/// For an entry set aside by setAside(), the name it had (empty for a long
+/// name, which cannot be told); nothing for any other name.
+std::optional<QString> setAsideFrom(const QString& name);
+
 /// Copies files as copyFile() does, two at a time on threads of its own, while
 /// the caller goes on with the next. The source is opened by start(), on the
 /// caller's thread, so a copy holds the source as it was then. How each copy

@@ -94,37 +94,55 @@ grep -q "^archivon: Impossibile creare la cartella R:" "$work/err" ||
 [ "$(md5sum < "$work/prog/oldimp.pvx")" = "$marker" ] || fail "a refused run changed the marker"
 [ "$(find "$d3" | wc -l)" -eq 4 ] || fail "a refused run changed the drives"
 
-# 4. Killed mid-copy (SIGKILL): the old backup is whole under its name, and the
-#    next run leaves an exact mirror with nothing hidden beside it.
-d5="$work/drives5"
-src5="$d5/c/Documenti"
-mkdir -p "$src5"
-for i in $(seq 40); do
-    mkdir -p "$src5/cartella$i"
-    for j in $(seq 50); do head -c 20000 /dev/urandom > "$src5/cartella$i/f$j.bin"; done
-done
-dest5="$d5/r/BKPQORL/${host}_ufficio2/Documenti"
-mkdir -p "$dest5/vecchia" "$work/old5"
-echo "backup precedente" > "$dest5/vecchia/lettera.txt"
-cp -a "$dest5/." "$work/old5/"
-env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen \
-    ARCHIVON_DRIVES="$d5" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
-    XDG_RUNTIME_DIR="$work/runtime" "$work/prog/archivon" --backup --utente ufficio2 \
-    > /dev/null 2>&1 &
-victim=$!
-fresh="$d5/r/BKPQORL/${host}_ufficio2/.Documenti.archivon-nuovo"
-for _ in $(seq 1000); do
-    [ -n "$(find "$fresh" -name 'f*.bin' 2>/dev/null | head -n1)" ] && break
-    sleep 0.01
-done
-kill -KILL "$victim"
-wait "$victim" 2>/dev/null || true
-[ -d "$fresh" ] || fail "the run was not caught mid-copy"
-diff -r "$work/old5" "$dest5" > /dev/null || fail "a killed run changed the old backup"
-run_unattended "$d5" --backup --utente ufficio2
-expect_status 0 "run after a killed one"
-diff -r "$src5" "$dest5" > /dev/null || fail "the run after a killed one did not mirror Documenti"
-leftovers=$(find "$d5/r" -name '.*')
-[ -z "$leftovers" ] || fail "hidden leftovers after the run: $leftovers"
+# 4. Killed mid-update (SIGKILL), on the local disk and on an exFAT image, which
+#    is like a share (no hard links, no modes, whole seconds): every file of the
+#    previous backup is under its name, whole, old or new, and the next run leaves
+#    an exact mirror with nothing hidden beside it.
+killed_update() { # drives-folder
+    local d=$1 src=$1/c/Documenti dest=$1/r/BKPQORL/${host}_ufficio2/Documenti i victim versions
+    mkdir -p "$src" "$d/r"
+    fill() { # content letter
+        for i in $(seq 40); do
+            mkdir -p "$src/cartella$i"
+            head -c 1000000 /dev/zero | tr '\0' "$1" | split -b 20000 - "$src/cartella$i/f"
+        done
+    }
+    fill o
+    run_unattended "$d" --backup --utente ufficio2
+    expect_status 0 "first run on $d"
+    touch "$work/before"
+    sleep 1 # the new versions are a whole second later, as exFAT keeps them
+    fill n
+    env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen \
+        ARCHIVON_DRIVES="$d" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
+        XDG_RUNTIME_DIR="$work/runtime" "$work/prog/archivon" --backup --utente ufficio2 \
+        > /dev/null 2>&1 &
+    victim=$!
+    for _ in $(seq 1000); do
+        [ -n "$(find "$dest" -newer "$work/before" -name 'f*' 2>/dev/null | head -n1)" ] && break
+        sleep 0.01
+    done
+    kill -KILL "$victim"
+    wait "$victim" 2>/dev/null || true
+    # Two versions only, old and new, and every one of the 2000 files.
+    versions=$(find "$dest" -name 'f*' -type f -exec cat {} + | fold -w 20000 | sort | uniq -c | wc -l)
+    [ "$(find "$dest" -name 'f*' -type f | wc -l)" -eq 2000 ] || fail "a killed update lost files on $d"
+    [ "$versions" -eq 2 ] || fail "a killed update left $versions versions (not old and new, whole) on $d"
+    run_unattended "$d" --backup --utente ufficio2
+    expect_status 0 "run after a killed one on $d"
+    diff -r "$src" "$dest" > /dev/null || fail "the run after a killed one did not mirror Documenti on $d"
+    leftovers=$(find "$d/r" -name '.*')
+    [ -z "$leftovers" ] || fail "hidden leftovers after the run: $leftovers"
+}
+killed_update "$work/drives5"
+mkdir -p "$work/drives6/r"
+truncate -s 128M "$work/exfat.img"
+if [ "$(id -u)" -eq 0 ] && mkfs.exfat "$work/exfat.img" > /dev/null &&
+    loop=$(losetup -f --show "$work/exfat.img") && mount.exfat-fuse "$loop" "$work/drives6/r"; then
+    trap 'umount "$work/drives6/r"; losetup -d "$loop"; e2e_cleanup' EXIT
+    killed_update "$work/drives6"
+else
+    echo "SKIP: an exFAT drive needs root, exfat-fuse and exfatprogs" >&2
+fi
 
 echo PASS

@@ -80,7 +80,7 @@ struct Run
 using Action = std::function<void(BackupEngine&, const RunEvent&)>;
 
 Run runEngine(const BackupPlan& plan, const Action& act = {}, bool shutdown = true,
-              const std::function<void(BackupEngine&)>& meanwhile = {})
+              const std::function<void(BackupEngine&)>& meanwhile = {}, bool full = true)
 {
     Run run; // written on the run's thread, read once it has ended
     BackupEngine engine;
@@ -95,7 +95,7 @@ Run runEngine(const BackupPlan& plan, const Action& act = {}, bool shutdown = tr
         },
         Qt::DirectConnection);
     BackupEngine::Options options;
-    options.fullRewrite = true;
+    options.fullRewrite = full;
     options.shutdownAtEnd = shutdown;
     engine.start(plan, options);
     if (meanwhile)
@@ -112,6 +112,26 @@ Action at(Phase phase, int N, std::function<void(BackupEngine&)> act, int nth = 
         if (e.kind == Kind::Phase && e.phase == phase && e.pair == N && ++*seen == nth)
             act(engine);
     };
+}
+
+// What identifies each file's version on disk: its inode and the time of its
+// last change, by path.
+QMap<QString, QPair<quint64, qint64>> versions(const QString& hostFolder)
+{
+    QMap<QString, QPair<quint64, qint64>> found;
+    for (const QString& entry : test::treeOf(hostFolder)) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(hostFolder + '/' + entry).constData(), &st) == 0 && S_ISREG(st.st_mode))
+            found[entry] = {st.st_ino, st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
+    }
+    return found;
+}
+
+void setTime(const QString& path, qint64 seconds)
+{
+    QFile f(path);
+    if (f.open(QIODevice::ReadWrite))
+        f.setFileTime(QDateTime::fromSecsSinceEpoch(seconds), QFileDevice::FileModificationTime);
 }
 
 } // namespace
@@ -426,8 +446,15 @@ private slots:
 
     // A file or folder that cannot be read this time keeps its previous copy, byte for
     // byte; it is a failure that says so.
+    void unreadableKeepsItsPreviousCopy_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("update in place") << false;
+        QTest::newRow("full rewrite") << true;
+    }
     void unreadableKeepsItsPreviousCopy()
     {
+        QFETCH(bool, full);
         BackupPlan plan = fourPairs();
         m_drives->writeFile("C:\\s1\\segreto.txt", "segreto v1");
         m_drives->writeFile("C:\\s1\\chiusa\\x.txt", "x v1");
@@ -440,7 +467,7 @@ private slots:
         std::optional<WithoutPrivileges> asUser;
         if (::getuid() == 0)
             asUser.emplace();
-        const Run run = runEngine(plan);
+        const Run run = runEngine(plan, {}, false, {}, full);
         asUser.reset();
         QCOMPARE(run.of(Kind::Failure),
                  (QStringList{"C:\\s1\\segreto.txt : impossibile leggere (accesso negato): non "
@@ -451,6 +478,160 @@ private slots:
         QCOMPARE(read("R:\\BK\\d1\\chiusa\\dentro\\y.txt"), QByteArray("y v1"));
         QCOMPARE(read("R:\\BK\\d1\\f1.txt"), QByteArray("f1 v2"));
         QCOMPARE(hidden(), QStringList());
+    }
+
+    // The update in place writes only what differs, and a file under its own name is
+    // always whole; what the source no longer holds goes once the pass is complete.
+    // A change that leaves size and time alone is seen by the full rewrite only.
+    void updatesInPlace_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<QStringList>("rewritten");
+        QTest::addColumn<int>("removed");
+        // clang-format off
+        QTest::newRow("nothing changed: nothing written") << "none" << false << QStringList{} << 0;
+        QTest::newRow("one changed file") << "content" << false << QStringList{"tre.txt"} << 0;
+        QTest::newRow("a changed mode") << "mode" << false << QStringList{"tre.txt"} << 0;
+        QTest::newRow("a file became a folder") << "to folder" << false << QStringList{"tre.txt/dentro.txt"} << 0;
+        QTest::newRow("a folder became a file") << "to file" << false << QStringList{"a/b"} << 0;
+        QTest::newRow("what the source lost goes") << "lost" << false << QStringList{} << 2;
+        QTest::newRow("a killed run had set a folder aside") << "aside" << false << QStringList{} << 0;
+        QTest::newRow("same size and time: kept") << "same size" << false << QStringList{} << 0;
+        QTest::newRow("same size and time: --completo") << "same size" << true
+            << QStringList{"a/b/due.txt", "a/uno.txt", "f1.txt", "tre.txt"} << 0;
+        // clang-format on
+    }
+    void updatesInPlace()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, full);
+        QFETCH(QStringList, rewritten);
+        QFETCH(int, removed);
+        BackupPlan plan = fourPairs();
+        m_drives->writeFile("C:\\s1\\a\\uno.txt", "uno");
+        m_drives->writeFile("C:\\s1\\a\\b\\due.txt", "due");
+        m_drives->writeFile("C:\\s1\\tre.txt", "tre v1");
+        for (const char* file : {"a\\uno.txt", "a\\b\\due.txt", "tre.txt", "f1.txt"})
+            setTime(host(QStringLiteral("C:\\s1\\") + file), 1'500'000'000);
+        QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+        const auto before = versions(host("R:\\BK\\d1"));
+        const QString tre = host("C:\\s1\\tre.txt");
+        if (change == "content") {
+            m_drives->writeFile("C:\\s1\\tre.txt", "tre v2");
+        } else if (change == "mode") {
+            ::chmod(QFile::encodeName(tre).constData(), 0600);
+        } else if (change == "to folder") {
+            QFile::remove(tre);
+            m_drives->writeFile("C:\\s1\\tre.txt\\dentro.txt", "dentro");
+        } else if (change == "to file") {
+            QDir(host("C:\\s1\\a\\b")).removeRecursively();
+            m_drives->writeFile("C:\\s1\\a\\b", "b");
+        } else if (change == "lost") {
+            QFile::remove(host("C:\\s1\\a\\uno.txt"));
+            QDir(host("C:\\s1\\a\\b")).removeRecursively();
+        } else if (change == "aside") {
+            QVERIFY(QFile::rename(host("R:\\BK\\d1\\a\\b"), host("R:\\BK\\d1\\a") + "/.~archivon~k1~b"));
+        } else if (change == "same size") {
+            m_drives->writeFile("C:\\s1\\tre.txt", "tre v2");
+            setTime(tre, 1'500'000'000);
+        }
+        const Run run = runEngine(plan, {}, false, {}, full);
+        QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
+        if (change != "same size" || full)
+            QCOMPARE(tree("R:\\BK\\d1"), tree("C:\\s1"));
+        QCOMPARE(read("R:\\BK\\d1\\tre.txt"), change == "same size" && !full ? QByteArray("tre v1")
+                                                                               : read("C:\\s1\\tre.txt"));
+        QCOMPARE(QFileInfo(host("R:\\BK\\d1\\tre.txt")).permissions(), QFileInfo(tre).permissions());
+        const auto after = versions(host("R:\\BK\\d1"));
+        QStringList changed;
+        for (auto it = after.begin(); it != after.end(); ++it) {
+            if (before.value(it.key()) != it.value())
+                changed << it.key();
+        }
+        QCOMPARE(changed, rewritten);
+        QCOMPARE(hidden(), QStringList());
+        if (!full) {
+            const PairStats stats = run.first(Kind::PairFinished).stats;
+            QCOMPARE(stats.removed, removed);
+            QCOMPARE(stats.copied, rewritten.size());
+        }
+    }
+
+    // A stop half way through an update: every file of the previous backup is still
+    // under its name, whole, old or new; what the source lost is still there; nothing
+    // hidden is left. The same on a destination like a share (exFAT: no hard links,
+    // no modes, whole seconds).
+    void updateStops_data()
+    {
+        QTest::addColumn<bool>("exfat");
+        QTest::newRow("local disk") << false;
+        QTest::newRow("exFAT, like a share") << true;
+    }
+    void updateStops()
+    {
+        QFETCH(bool, exfat);
+        BackupPlan plan = fourPairs();
+        if (exfat) {
+            if (!m_drives->mountExfat('f'))
+                QSKIP("mounting an exFAT image needs root, exfat-fuse and exfatprogs");
+            plan.pairs[0].destination = "F:\\d1";
+        }
+        const QString D = plan.pairs[0].destination;
+        const auto name = [](int i) { return QStringLiteral("\\c%1\\f%2.bin").arg(i / 20).arg(i); };
+        for (int i = 0; i < 400; ++i) {
+            m_drives->writeFile("C:\\s1" + name(i), QByteArray(32 << 10, 'o'));
+            setTime(host("C:\\s1" + name(i)), 1'500'000'000);
+        }
+        QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+        m_drives->writeFile(D + "\\perso.txt", "only in the backup");
+        for (int i = 0; i < 400; ++i)
+            m_drives->writeFile("C:\\s1" + name(i), QByteArray(32 << 10, 'n'));
+        const Run run = runEngine(plan, {}, false, [](BackupEngine& engine) {
+            while (engine.progress().filesEnded < 40 && engine.isRunning()) {
+            }
+            if (engine.hold())
+                engine.stop();
+        }, false);
+        QCOMPARE(run.end.reason, RunEnd::Reason::Stopped);
+        int renewed = 0;
+        for (int i = 0; i < 400; ++i) {
+            const QByteArray content = read(D + name(i));
+            QVERIFY2(content == QByteArray(32 << 10, 'o') || content == QByteArray(32 << 10, 'n'),
+                     qPrintable(name(i)));
+            renewed += content.startsWith('n');
+        }
+        QVERIFY2(renewed > 0 && renewed < 400, qPrintable(QString::number(renewed)));
+        QCOMPARE(read(D + "\\perso.txt"), QByteArray("only in the backup"));
+        QCOMPARE(test::treeOf(host(D)).filter(QRegularExpression("(^|/)\\.")), QStringList());
+        const Run next = runEngine(plan, {}, false, {}, false);
+        QCOMPARE(next.end.status, QStringLiteral("Operazione completata con successo!"));
+        QCOMPARE(test::treeOf(host(D)), tree("C:\\s1"));
+        QCOMPARE(next.first(Kind::PairFinished).stats.copied + renewed, 400);
+    }
+
+    // The room asked for is what will be written: a pair that fits only because most
+    // of it is unchanged is not refused; the full rewrite needs room for all of it.
+    void spaceForWhatIsWritten_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("update in place") << false;
+        QTest::newRow("full rewrite") << true;
+    }
+    void spaceForWhatIsWritten()
+    {
+        QFETCH(bool, full);
+        BackupPlan plan = fourPairs();
+        if (!m_drives->mountTmpfs('f', "2m"))
+            QSKIP("mounting a small tmpfs needs root");
+        plan.pairs[0].destination = "F:\\d1";
+        m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(1500 << 10, 'g'));
+        QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+        m_drives->writeFile("C:\\s1\\nuovo.bin", QByteArray(100 << 10, 'n'));
+        const Run run = runEngine(plan, {}, false, {}, full);
+        QCOMPARE(run.end.reason, full ? RunEnd::Reason::NoSpace : RunEnd::Reason::Completed);
+        QCOMPARE(run.first(Kind::Measured).bytes, full ? (1600 << 10) + 10 : 100 << 10);
+        QCOMPARE(QFileInfo::exists(host("F:\\d1\\nuovo.bin")), !full);
     }
 
     // Faults met halfway: the sources are never touched, every destination file is

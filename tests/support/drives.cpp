@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <cstdlib>
 
@@ -28,6 +29,8 @@ TempDrives::~TempDrives()
 {
     for (const QString& point : std::as_const(m_mounts))
         ::umount(QFile::encodeName(point).constData());
+    for (const QString& loop : std::as_const(m_loops))
+        QProcess::execute(QStringLiteral("losetup"), {QStringLiteral("-d"), loop});
     if (m_hadDrives)
         qputenv("ARCHIVON_DRIVES", m_oldDrives);
     else
@@ -88,6 +91,34 @@ bool TempDrives::mountTmpfs(QChar letter, const char* size)
     const QString point = root(letter);
     const QByteArray options = QByteArray("size=") + size;
     if (::mount("tmpfs", QFile::encodeName(point).constData(), "tmpfs", 0, options.constData()))
+        return false;
+    m_mounts << point;
+    return true;
+}
+
+bool TempDrives::mountExfat(QChar letter)
+{
+    // Runs a tool quietly; its standard output, or nothing when it failed.
+    const auto run = [](const QString& program, const QStringList& arguments) -> std::optional<QString> {
+        QProcess p;
+        p.start(program, arguments);
+        if (!p.waitForFinished() || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+            return std::nullopt;
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    };
+    const QString image = m_dir.path() + QStringLiteral("/exfat-") + letter + QStringLiteral(".img");
+    QFile file(image);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(64 << 20))
+        return false;
+    file.close();
+    if (!run(QStringLiteral("mkfs.exfat"), {image}))
+        return false;
+    const auto loop = run(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), image});
+    if (!loop)
+        return false;
+    m_loops << *loop;
+    const QString point = root(letter);
+    if (!run(QStringLiteral("mount.exfat-fuse"), {*loop, point}))
         return false;
     m_mounts << point;
     return true;

@@ -32,6 +32,10 @@ public:
     /// A small tmpfs ("64k") as a drive's folder for the life of the drives;
     /// false without the right to mount.
     bool mountTmpfs(QChar letter, const char* size);
+    /// A 64 MiB exFAT image, through exfat-fuse on a loop device, as a drive's
+    /// folder: like a share, it refuses hard links, keeps no modes and keeps
+    /// whole seconds. False without the tools or the right to mount.
+    bool mountExfat(QChar letter);
 
     /// Writes a file (parents made), returns its host path.
     QString writeFile(const QString& windowsPath, const QByteArray& content) const;
@@ -41,6 +45,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QStringList m_mounts;
+    QStringList m_loops;
     QByteArray m_oldDrives;
     bool m_hadDrives = false;
 };
