@@ -18,7 +18,7 @@ QString version()
 QString helpText()
 {
     return QStringLiteral(
-        "Uso: archivon [--backup --utente NOME [--spegni]]\n"
+        "Uso: archivon [--backup --utente NOME [--spegni] [--completo]]\n"
         "\n"
         "Archivon copia le cartelle dell'utente nella cartella del computer sul disco\n"
         "di rete R:. Senza opzioni si apre la finestra iniziale.\n"
@@ -29,6 +29,9 @@ QString helpText()
         "                    vanno nel registro e sullo standard error\n"
         "  --utente NOME     nome dell'utente o della postazione (con --backup)\n"
         "  --spegni          spegne il computer alla fine della copia (con --backup)\n"
+        "  --completo        riscrive ogni cartella per intero invece di copiare solo\n"
+        "                    i file nuovi o cambiati (con --backup); per ogni copia:\n"
+        "                    CopiaCompleta=true in $XDG_CONFIG_HOME/archivon/archivon.conf\n"
         "  -h, --help        mostra questo aiuto ed esce\n"
         "  -v, --version     mostra la versione ed esce\n"
         "\n"
@@ -69,10 +72,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption backup(QStringLiteral("backup"));
     const QCommandLineOption user(QStringLiteral("utente"), QString(), QStringLiteral("NOME"));
     const QCommandLineOption shutdown(QStringLiteral("spegni"));
+    const QCommandLineOption full(QStringLiteral("completo"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(
         QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({backup, user, shutdown, help, versionOption});
+    parser.addOptions({backup, user, shutdown, full, help, versionOption});
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty()) {
@@ -98,8 +102,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
 
     CommandLine c;
     if (!parser.isSet(backup)) {
-        if (parser.isSet(user) || parser.isSet(shutdown))
-            return badArguments(QStringLiteral("--utente e --spegni valgono solo con --backup."));
+        if (parser.isSet(user) || parser.isSet(shutdown) || parser.isSet(full))
+            return badArguments(
+                QStringLiteral("--utente, --spegni e --completo valgono solo con --backup."));
         return c;
     }
     if (!parser.isSet(user))
@@ -107,6 +112,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     c.action = CommandLine::Action::Backup;
     c.user = parser.value(user);
     c.shutdown = parser.isSet(shutdown);
+    c.fullRewrite = parser.isSet(full);
     return c;
 }
 

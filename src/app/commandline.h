@@ -11,7 +11,8 @@ struct CommandLine
     enum class Action {
         /// No arguments: the start wizard.
         Wizard,
-        /// --backup --utente NOME [--spegni]: a run with nobody at the screen.
+        /// --backup --utente NOME [--spegni] [--completo]: a run with nobody
+        /// at the screen.
         Backup,
         /// --help, --version, or arguments in error: print and leave with exitCode.
         Leave,
@@ -19,6 +20,8 @@ struct CommandLine
     Action action = Action::Wizard;
     QString user;
     bool shutdown = false;
+    /// --completo: every pair rewritten whole instead of brought up to date.
+    bool fullRewrite = false;
     /// For Leave: what to print, on standard output (exitCode 0) or error (2).
     QString text;
     int exitCode = 0;

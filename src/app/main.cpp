@@ -40,7 +40,7 @@ int main(int argc, char* argv[])
         setUpApplication();
         platform::ensureDefaultDrives();
         platform::setCurrentFolder(platform::programFolder());
-        UnattendedRun run(command.user, command.shutdown);
+        UnattendedRun run(command.user, command.shutdown, command.fullRewrite);
         run.start();
         QCoreApplication::exec();
         return run.exitStatus();

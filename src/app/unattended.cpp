@@ -75,8 +75,8 @@ std::optional<QString> UnattendedPrompter::input(const QString& prompt, const QS
     return preset;
 }
 
-UnattendedRun::UnattendedRun(const QString& user, bool shutdown)
-    : m_user(user), m_shutdown(shutdown)
+UnattendedRun::UnattendedRun(const QString& user, bool shutdown, bool fullRewrite)
+    : m_user(user), m_shutdown(shutdown), m_fullRewrite(fullRewrite)
 {
 }
 
@@ -112,6 +112,7 @@ void UnattendedRun::begin()
     connect(m_engine.get(), &BackupEngine::reported, this, &UnattendedRun::reported);
     BackupEngine::Options options;
     options.shutdownAtEnd = m_shutdown;
+    options.fullRewrite = m_fullRewrite || fullRewriteConfigured();
     m_engine->start(plan, options);
 }
 

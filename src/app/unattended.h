@@ -42,7 +42,7 @@ private:
 class UnattendedRun final : public QObject
 {
 public:
-    UnattendedRun(const QString& user, bool shutdown);
+    UnattendedRun(const QString& user, bool shutdown, bool fullRewrite);
     ~UnattendedRun() override;
 
     /// Installs the prompter and queues the run on the event loop.
@@ -58,6 +58,7 @@ private:
 
     QString m_user;
     bool m_shutdown = false;
+    bool m_fullRewrite = false;
     int m_status = 3;
     UnattendedPrompter m_prompter;
     RunLog m_log;

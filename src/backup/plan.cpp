@@ -4,8 +4,10 @@
 #include "platform/drives.h"
 #include "platform/filesystem.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStringList>
 
 namespace archivon {
@@ -214,6 +216,16 @@ QString confirmationQuestion(const BackupPlan& plan)
     return QStringLiteral("Sei sicuro di voler avviare la copia?\r\n"
                           "Quest'operazione sovrascriverà tutti i dati presenti in \r\n") +
            plan.backupRoot() + QStringLiteral("\r\nL'operazione potrebbe richiedere alcuni minuti");
+}
+
+bool fullRewriteConfigured()
+{
+    // The XDG rule: an unset or relative XDG_CONFIG_HOME means ~/.config.
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    const QSettings settings(base + QStringLiteral("/archivon/archivon.conf"), QSettings::IniFormat);
+    return settings.value(QStringLiteral("CopiaCompleta"), false).toBool();
 }
 
 } // namespace archivon

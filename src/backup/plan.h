@@ -48,6 +48,10 @@ QString checkPlan(const BackupPlan& plan);
 /// The question asked before a run starts.
 QString confirmationQuestion(const BackupPlan& plan);
 
+/// True when the user's settings ask for every run to rewrite each pair whole:
+/// CopiaCompleta=true in $XDG_CONFIG_HOME/archivon/archivon.conf.
+bool fullRewriteConfigured();
+
 /// The host folder a path leads to, symlinks resolved as far as it exists, so
 /// that two spellings of one folder compare equal; empty for no path.
 QString canonicalFolder(const QString& path);

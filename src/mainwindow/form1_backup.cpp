@@ -84,6 +84,7 @@ void Form1::Command3_Click()
     m_sampler.start();
     BackupEngine::Options options;
     options.shutdownAtEnd = ui->Check1->isChecked();
+    options.fullRewrite = fullRewriteConfigured();
     m_engine->start(m_plan, options);
 }
 
