@@ -19,7 +19,7 @@ run_unattended() {
     status=0
     env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen \
         ARCHIVON_DRIVES="$drives" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
-        XDG_RUNTIME_DIR="$work/runtime" \
+        XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" \
         timeout 60 "$work/prog/archivon" "$@" > "$work/out" 2> "$work/err" || status=$?
     [ "$status" -ne 124 ] || fail "the unattended run did not end (a box waiting?)"
 }
@@ -53,6 +53,7 @@ diff -r "$d1/c/Documenti" "$root/Documenti" > /dev/null || fail "Documenti not m
 log=$(latest_log)
 [ -n "$log" ] || fail "no log in the state folder"
 log_has "$log" "Esito: completato senza errori" "clean run"
+log_has "$log" "Tipo di copia: aggiornamento" "clean run"
 log_has "$log" "Coppia 1 copiata: 2 file, " "clean run"
 log_has "$log" " 200008 byte in " "clean run"
 log_has "$log" "Coppia 2 saltata: C:\\Sys\\Windows\\Application Data\\Identities" "clean run"
@@ -65,8 +66,11 @@ grep -qx "systemctl poweroff --ignore-inhibitors" "$work/requests" || # recorded
     fail "--spegni did not ask for a shutdown"
 [ -f "$work/prog/oldimp.pvx" ] || fail "no marker after a clean run"
 
-# 2. A name the program cannot carry is a failure: completed with failures.
+# 2. A name the program cannot carry is a failure: completed with failures. The
+#    settings ask for a full rewrite.
 rm -f "$work/requests"
+mkdir -p "$work/config/archivon"
+printf '[General]\nCopiaCompleta=true\n' > "$work/config/archivon/archivon.conf"
 touch "$d1/c/Documenti/Lettere/a\\b.txt"
 run_unattended "$d1" --backup --utente ufficio2
 expect_status 1 "run with a failure"
@@ -74,6 +78,8 @@ log=$(latest_log)
 log_has "$log" "Esito: completato con 1 errore" "run with a failure"
 log_has "$log" "Errore: C:\\Documenti\\Lettere\\" "run with a failure"
 log_has "$log" "Spegnimento richiesto: no" "run with a failure"
+log_has "$log" "Tipo di copia: completa" "run with a failure"
+rm "$work/config/archivon/archivon.conf"
 summary_is "completato con 1 errore" "run with a failure"
 [ ! -e "$work/requests" ] || fail "a shutdown was asked for without --spegni"
 [ "$(logs)" -eq 2 ] || fail "expected one log per run"
