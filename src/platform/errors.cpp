@@ -28,6 +28,8 @@ QString reasonFor(int error)
         return QStringLiteral("il percorso è una cartella");
     case EIO:
         return QStringLiteral("errore di lettura o scrittura sul disco");
+    case EFBIG:
+        return QStringLiteral("file troppo grande per la destinazione");
     case ENAMETOOLONG:
         return QStringLiteral("nome troppo lungo");
     case EBUSY:

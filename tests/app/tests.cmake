@@ -2,15 +2,13 @@
 find_program(ARCHIVON_XVFB Xvfb)
 find_program(ARCHIVON_XDOTOOL xdotool)
 if(ARCHIVON_XVFB AND ARCHIVON_XDOTOOL)
-  add_test(NAME e2e_wizard
-           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_wizard.sh $<TARGET_FILE:archivon>)
   add_test(NAME e2e_backup
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_backup.sh $<TARGET_FILE:archivon>)
-  set_tests_properties(e2e_wizard e2e_backup PROPERTIES
+  set_tests_properties(e2e_backup PROPERTIES
     ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8"
     TIMEOUT 120)
 else()
-  message(STATUS "Xvfb or xdotool missing: the end-to-end wizard test is not registered")
+  message(STATUS "Xvfb or xdotool missing: the test of the window by clicks is not registered")
 endif()
 
 # Unattended runs need no X server: they run offscreen, as under cron.

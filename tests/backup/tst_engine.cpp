@@ -8,8 +8,10 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -165,8 +167,15 @@ private slots:
 
     // A whole run: a missing source is skipped, what cannot be copied is listed, and
     // each destination ends as an exact mirror with nothing hidden beside it.
+    void completes_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("update in place") << false;
+        QTest::newRow("full rewrite") << true;
+    }
     void completes()
     {
+        QFETCH(bool, full);
         BackupPlan plan = fourPairs();
         QDir(host("C:\\s3")).removeRecursively();
         m_drives->writeFile("R:\\BK\\d3\\vecchio.txt", "old");
@@ -193,7 +202,7 @@ private slots:
             ::unlink(src + "/con\\barra.txt");
             ::rmdir(src + "/cart\xe8lla");
         });
-        const Run run = runEngine(plan);
+        const Run run = runEngine(plan, {}, true, {}, full);
         QCOMPARE(run.end.reason, RunEnd::Reason::Completed);
         QCOMPARE(run.end.status, QStringLiteral("Operazione completata con 2 errori: alcuni elementi "
                                                 "non sono stati copiati (vedere l'elenco). Saltata 1 "
@@ -217,10 +226,12 @@ private slots:
         QCOMPARE(read("R:\\BK\\d3\\vecchio.txt"), QByteArray("old"));
         QCOMPARE(tree("R:\\BK\\d4"), QStringList{"vuota"});
         QCOMPARE(hidden(), QStringList());
-        // The steps of a pair, and the run's end once the old copies are gone.
-        QVERIFY(run.steps().startsWith("scan 1,start 1,clean 1,create 1,folders 1,copy 1,done 1,scan 2"));
-        QCOMPARE(run.first(Kind::PairFinished).stats.copied, 3);
-        QCOMPARE(run.first(Kind::PairFinished).stats.folders, 5);
+        // The steps of a pair: the update removes what the source lost at its end.
+        QVERIFY2(run.steps().startsWith(full ? "scan 1,start 1,clean 1,create 1,folders 1,copy 1,done 1,scan 2"
+                                             : "scan 1,start 1,clean 1,create 1,folders 1,copy 1,clean 1,done 1"),
+                 qPrintable(run.steps()));
+        const PairStats stats = run.first(Kind::PairFinished).stats;
+        QCOMPARE(QList<qint64>({stats.copied, stats.folders, stats.removed}), QList<qint64>({3, 5, full ? 0 : 2}));
     }
 
     // A link to a folder is backed up as that folder under its own name, whatever
@@ -344,31 +355,6 @@ private slots:
         QCOMPARE(read("R:\\BK\\d1\\grande.bin").size(), 64 << 20);
     }
 
-    // The space test of a pair counts the old copy an earlier pair is still removing:
-    // the run waits for it, with "Pulizia..." shown, and measures again.
-    void spaceOnceTheOldCopyHasGone()
-    {
-        BackupPlan plan = fourPairs();
-        if (!m_drives->mountTmpfs('f', "2m"))
-            QSKIP("mounting a small tmpfs needs root");
-        m_drives->writeFile("C:\\s1\\f1.txt", QByteArray(300 << 10, '1'));
-        m_drives->writeFile("C:\\s2\\f2.txt", QByteArray(1 << 20, '2'));
-        // The old copy of pair 1: its space comes back only once its last name has gone.
-        m_drives->writeFile("F:\\d1\\grande.bin", QByteArray(1400 << 10, 'o'));
-        const QByteArray old = QFile::encodeName(host("F:\\d1"));
-        for (int i = 0; i < 30000; ++i)
-            ::close(::creat(old + "/v" + QByteArray::number(i), 0644));
-        for (const char* name : {"/v1000", "/v20000"}) {
-            ::unlink(old + name);
-            QCOMPARE(::link(old + "/grande.bin", old + name), 0);
-        }
-        plan.pairs[0].destination = "F:\\d1";
-        plan.pairs[1].destination = "F:\\d2";
-        const Run run = runEngine(plan);
-        QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
-        QCOMPARE(read("F:\\d2\\f2.txt").size(), 1 << 20);
-        QVERIFY(run.steps().contains("done 1,scan 2,clean 2,start 2"));
-    }
     // What an old copy's removal cannot remove never blocks a later run: it is a
     // failure of the run that leaves it, then listed as still there, and the next
     // run's swap takes another name.
@@ -383,6 +369,7 @@ private slots:
         QFETCH(QString, blocker);
         BackupPlan plan = fourPairs();
         const QString blocked = m_drives->writeFile("R:\\BK\\d1\\vecchia\\bloccato.txt", "old");
+        m_drives->writeFile("R:\\BK\\d1\\altro.txt", "old"); // goes, beside what cannot
         const QString folder = QFileInfo(blocked).path();
         std::optional<WithoutPrivileges> asUser;
         if (blocker == "immutable") {
@@ -611,23 +598,46 @@ private slots:
     }
 
     // The room asked for is what will be written: a pair that fits only because most
-    // of it is unchanged is not refused; the full rewrite needs room for all of it.
-    void spaceForWhatIsWritten_data()
+    // of it is unchanged is not refused; the full rewrite needs room for all of it, and
+    // counts the old copy an earlier pair is still removing: the run waits for it, with
+    // "Pulizia..." shown, and measures again.
+    void space_data()
     {
-        QTest::addColumn<bool>("full");
-        QTest::newRow("update in place") << false;
-        QTest::newRow("full rewrite") << true;
+        QTest::addColumn<QString>("room");
+        QTest::newRow("update in place, mostly unchanged") << "update";
+        QTest::newRow("full rewrite: no room") << "full";
+        QTest::newRow("full rewrite once the old copy has gone") << "old copy";
     }
-    void spaceForWhatIsWritten()
+    void space()
     {
-        QFETCH(bool, full);
+        QFETCH(QString, room);
         BackupPlan plan = fourPairs();
         if (!m_drives->mountTmpfs('f', "2m"))
             QSKIP("mounting a small tmpfs needs root");
         plan.pairs[0].destination = "F:\\d1";
+        plan.pairs[1].destination = "F:\\d2";
+        if (room == "old copy") {
+            m_drives->writeFile("C:\\s1\\f1.txt", QByteArray(300 << 10, '1'));
+            m_drives->writeFile("C:\\s2\\f2.txt", QByteArray(1 << 20, '2'));
+            // Pair 1's old copy: its space comes back only once its last name has gone.
+            m_drives->writeFile("F:\\d1\\grande.bin", QByteArray(1400 << 10, 'o'));
+            const QByteArray old = QFile::encodeName(host("F:\\d1"));
+            for (int i = 0; i < 30000; ++i)
+                ::close(::creat(old + "/v" + QByteArray::number(i), 0644));
+            for (const char* name : {"/v1000", "/v20000"}) {
+                ::unlink(old + name);
+                QCOMPARE(::link(old + "/grande.bin", old + name), 0);
+            }
+            const Run run = runEngine(plan);
+            QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
+            QCOMPARE(read("F:\\d2\\f2.txt").size(), 1 << 20);
+            QVERIFY(run.steps().contains("done 1,scan 2,clean 2,start 2"));
+            return;
+        }
         m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(1500 << 10, 'g'));
         QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
         m_drives->writeFile("C:\\s1\\nuovo.bin", QByteArray(100 << 10, 'n'));
+        const bool full = room == "full";
         const Run run = runEngine(plan, {}, false, {}, full);
         QCOMPARE(run.end.reason, full ? RunEnd::Reason::NoSpace : RunEnd::Reason::Completed);
         QCOMPARE(run.first(Kind::Measured).bytes, full ? (1600 << 10) + 10 : 100 << 10);
@@ -645,6 +655,7 @@ private slots:
         QTest::newRow("a file grows while copied") << "grow" << "";
         QTest::newRow("drive R: goes away") << "drive" << "R:\\BK\\d2 : unità di destinazione non disponibile";
         QTest::newRow("the destination fills") << "full" << "F:\\d1 : spazio su disco esaurito";
+        QTest::newRow("a new file's copy fails part way") << "too big" << "C:\\s1\\grande.bin : file troppo grande";
         QTest::newRow("the marker cannot be written") << "marker" << "oldimp.pvx : impossibile scrivere";
         // clang-format on
     }
@@ -693,10 +704,19 @@ private slots:
                 m_drives->writeFile(QStringLiteral("C:\\s1\\p%1.txt").arg(i), QByteArray(1024, 'p'));
             m_drives->writeFile("F:\\d1\\vecchio.txt", "old");
             plan.pairs[0].destination = "F:\\d1";
+        } else if (fault == "too big") {
+            m_drives->writeFile("C:\\s1\\grande.bin", big);
         } else if (fault == "marker") {
             platform::setProgramFolderForTesting(m_drives->programFolder() + "/mancante");
         }
+        rlimit unlimited{}, limited{1 << 20, RLIM_INFINITY};
+        getrlimit(RLIMIT_FSIZE, &unlimited);
+        if (fault == "too big") { // a real failure past 1 MiB: EFBIG, not a full disk
+            ::signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &limited);
+        }
         const Run run = runEngine(plan, act, false, meanwhile);
+        setrlimit(RLIMIT_FSIZE, &unlimited);
         const QString failures = run.of(Kind::Failure).join('\n');
         if (listed.isEmpty()) {
             QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
@@ -712,6 +732,8 @@ private slots:
                                                      "backup interrotto!"));
             QCOMPARE(test::treeOf(m_drives->drivesFolder() + "/staccata/BK/d2"), QStringList{"vecchio.txt"});
             QVERIFY(!QFileInfo::exists(m_drives->drivesFolder() + "/staccata/BK/d3"));
+        } else if (fault == "too big") { // nothing under its name
+            QCOMPARE(tree("R:\\BK\\d1"), QStringList{"f1.txt"});
         } else if (fault == "full") { // the old backup stays, and nothing beside it
             QCOMPARE(tree("F:\\"), (QStringList{"d1", "d1/vecchio.txt"}));
         }

@@ -104,26 +104,6 @@ private slots:
         QCOMPARE(QFileInfo(folder).isDir(), folderKept);
         QCOMPARE(entriesBelow(drives.root('r')), 0);
     }
-
-    // What cannot go stays with the folders above it, and is named; the rest goes.
-    void blockedEntryKeepsItsFolders()
-    {
-        test::TempDrives drives;
-        const QString t = drives.host("C:\\t"), keep = t + "/a/tieni";
-        for (const char* f : {"C:\\t\\a\\tieni", "C:\\t\\a\\altro", "C:\\t\\b\\x", "C:\\t\\y"})
-            drives.writeFile(f, "x");
-        if (QProcess::execute("chattr", {"+i", keep}) != 0) // then not even root can delete it
-            QSKIP("no immutable flag here");
-        const auto unblock = qScopeGuard([&] { QProcess::execute("chattr", {"-i", keep}); });
-        QFile::setPermissions(t + "/a", QFile::ReadOwner | QFile::ExeOwner);
-        platform::BackgroundRemoval removal("C:\\t");
-        removal.wait();
-        QCOMPARE(entriesBelow(t), 2);                                   // a and a\tieni
-        QVERIFY(QFileInfo(t + "/a").permissions() & QFile::WriteOwner); // opened for the others
-        QCOMPARE(removal.left().size(), 1);
-        QCOMPARE(removal.left().first().path, QStringLiteral("C:\\t\\a\\tieni"));
-        QCOMPARE(removal.left().first().reason, QStringLiteral("accesso negato"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestDelTree)

@@ -1,5 +1,5 @@
 // The main window's small commands: the folder choice through the picker, the destination's
-// trailing backslash and the resize. (Closing it with others open: tst_forms.)
+// trailing backslash. (Closing it with others open: tst_forms.)
 #include "dialogs/form2.h"
 #include "mainwindow/form1.h"
 #include "platform/drives.h"
@@ -71,17 +71,6 @@ private slots:
             QCOMPARE(box->text(), QString(text).endsWith('\\') ? text : QString(text) + '\\');
         }
         QCOMPARE(changed.count(), 5); // each append changes the text once more, no further
-    }
-
-    // Everything scales but the status bar: it keeps its height, docked across the bottom.
-    void resize()
-    {
-        Form1* main = Forms::form1();
-        main->show();
-        QVERIFY(QTest::qWaitForWindowExposed(main));
-        main->resize(1191, 867);
-        QCOMPARE(main->ui()->Command3->geometry(), QRect(996, 12, 181, 25));
-        QCOMPARE(main->ui()->StatusBar1->geometry(), QRect(0, 839, 1191, 28));
     }
 };
 

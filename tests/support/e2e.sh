@@ -49,7 +49,7 @@ e2e_start() { # exe [screen] [progdir]
     [ -s "$work/display" ] || fail "Xvfb did not start"
     export DISPLAY=":$(head -n1 "$work/display")"
     PATH="$work/fakebin:$PATH" ARCHIVON_DRIVES="$work/drives" QT_QPA_PLATFORM=xcb \
-        ${E2E_WRAP:-} "$exe" > "$work/app.log" 2>&1 &
+        "$exe" > "$work/app.log" 2>&1 &
     app=$!
 }
 
