@@ -2,26 +2,19 @@
 # A backup as a user makes it: the real program under a virtual X server, the
 # wizard, the shutdown tick, the start button and the boxes, by clicks and
 # keys. A first run is stopped; a second one runs to its end, and then the
-# destination tree, the marker file and the shutdown requests (sent to
-# recording fakes first on PATH) are checked.
+# mirror, the marker file and the shutdown requests (sent to recording fakes
+# first on PATH) are checked.
 set -euo pipefail
 
 source "$(dirname "$0")/../support/e2e.sh"
 
-# The four sources, one of them with a deeper tree, a hidden file and an empty folder.
+# Documenti with a hidden file, an empty folder, and enough files that a run is
+# still copying when the stop is asked for; the other three sources missing.
 c="$work/drives/c"
-mkdir -p "$c/Documenti/Lettere/2026" "$c/Documenti/vuota" \
-         "$c/Sys/Windows/Application Data/Identities" "$c/Sys/Windows/Preferiti" \
-         "$c/Sys/Windows/Application Data/Microsoft/Address Book"
+mkdir -p "$c/Documenti/Lettere/2026" "$c/Documenti/vuota" "$c/Documenti/molti"
 echo "lettera" > "$c/Documenti/Lettere/2026/gennaio.txt"
-# Enough files that a run is still copying when the stop is asked for.
-mkdir "$c/Documenti/molti"
 (cd "$c/Documenti/molti" && seq 20000 | split -l 1 -a 5 - f)
-head -c 300000 /dev/urandom > "$c/Documenti/dati.bin"
 echo "nascosto" > "$c/Documenti/.nascosto"
-echo "posta" > "$c/Sys/Windows/Application Data/Identities/posta.dbx"
-echo "[InternetShortcut]" > "$c/Sys/Windows/Preferiti/sito.url"
-echo "rubrica" > "$c/Sys/Windows/Application Data/Microsoft/Address Book/rubrica.wab"
 e2e_start "${1:?usage: e2e_backup.sh path/to/archivon}"
 
 # Answers the next message box with a key: Return is OK, or Yes.
@@ -72,15 +65,9 @@ done
 [ -f "$marker" ] || fail "no marker file after the backup"
 
 root="$work/drives/r/BKPQORL/$(uname -n)_ufficio2"
-compare() { # source destination
-    diff -r -x '.*' "$1" "$2" > /dev/null || fail "$2 does not mirror $1"
-    [ -z "$(find "$2" -name '.*')" ] || fail "hidden entries were copied into $2"
-}
-compare "$c/Documenti" "$root/Documenti"
-compare "$c/Sys/Windows/Application Data/Identities" "$root/Outlook"
-compare "$c/Sys/Windows/Preferiti" "$root/Preferiti"
-compare "$c/Sys/Windows/Application Data/Microsoft/Address Book" "$root/Address Book"
-[ -d "$root/Documenti/vuota" ] || fail "the empty folder was not mirrored"
+diff -r -x '.*' "$c/Documenti" "$root/Documenti" > /dev/null || fail "Documenti is not mirrored"
+[ -d "$root/Documenti/vuota" ] && [ -z "$(find "$root" -name '.*')" ] ||
+    fail "the empty folder is missing, or hidden entries were copied"
 
 expected=$(printf 'C:\\Documenti\r\nR:\\BKPQORL\\%s_ufficio2\\Documenti\r\n' "$(uname -n)")
 [ "$(cat "$marker")" = "$expected" ] || fail "marker file: $(od -c "$marker" | head -n5)"

@@ -12,15 +12,15 @@ cp "$exe" "$(dirname "$exe")"/anim*.gif "$work/prog/"
 host=$(uname -n)
 mkdir -m 700 "$work/runtime"
 
+archivon() { # drives command...: in a subshell, which it becomes: no display, state in $work
+    exec env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen \
+        ARCHIVON_DRIVES="$1" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
+        XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" "${@:2}"
+}
 # run_unattended DRIVES ARG...: sets $status; output in $work/out, $work/err.
 run_unattended() {
-    local drives=$1
-    shift
     status=0
-    env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen \
-        ARCHIVON_DRIVES="$drives" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
-        XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" \
-        timeout 60 "$work/prog/archivon" "$@" > "$work/out" 2> "$work/err" || status=$?
+    (archivon "$1" timeout 60 "$work/prog/archivon" "${@:2}") > "$work/out" 2> "$work/err" || status=$?
     [ "$status" -ne 124 ] || fail "the unattended run did not end (a box waiting?)"
 }
 show() { sed 's/^/  /' "$@" >&2; }
@@ -116,19 +116,17 @@ killed_update() { # drives-folder
     fill o
     run_unattended "$d" --backup --utente ufficio2
     expect_status 0 "first run on $d"
-    touch "$work/before"
     sleep 1 # the new versions are a whole second later, as exFAT keeps them
     fill n
-    env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen \
-        ARCHIVON_DRIVES="$d" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
-        XDG_RUNTIME_DIR="$work/runtime" "$work/prog/archivon" --backup --utente ufficio2 \
-        > /dev/null 2>&1 &
+    # Killed as the first new version is renamed into place.
+    coproc WATCH { exec stdbuf -oL inotifywait -m -r -e moved_to --format x "$dest" 2>&1; }
+    read -r -u "${WATCH[0]}" _ # "Setting up watches."
+    read -r -u "${WATCH[0]}" _ # "Watches established."
+    archivon "$d" "$work/prog/archivon" --backup --utente ufficio2 > /dev/null 2>&1 &
     victim=$!
-    for _ in $(seq 1000); do
-        [ -n "$(find "$dest" -newer "$work/before" -name 'f*' 2>/dev/null | head -n1)" ] && break
-        sleep 0.01
-    done
+    read -r -t 60 -u "${WATCH[0]}" _ || fail "no new version was renamed into place on $d"
     kill -KILL "$victim"
+    kill "$WATCH_PID"
     wait "$victim" 2>/dev/null || true
     # Two versions only, old and new, and every one of the 2000 files.
     versions=$(find "$dest" -name 'f*' -type f -exec cat {} + | fold -w 20000 | sort | uniq -c | wc -l)

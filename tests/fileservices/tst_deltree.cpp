@@ -79,31 +79,6 @@ private slots:
         QCOMPARE(QFileInfo(out).permissions() & QFile::WriteOwner, QFileDevice::Permissions());
         QCOMPARE(test::treeOf(out), QStringList{"b.txt"});
     }
-
-    void rootKeptAndBackslashDropped_data()
-    {
-        QTest::addColumn<QString>("given");
-        QTest::addColumn<bool>("folderKept");
-        QTest::addColumn<QString>("after");
-        QTest::newRow("folder") << "R:\\t" << false << "R:\\t";
-        QTest::newRow("trailing backslash") << "R:\\t\\" << false << "R:\\t";
-        QTest::newRow("root") << "R:\\" << true << "R:";
-        QTest::newRow("designator") << "R:" << true << "R:";
-        QTest::newRow("root through a dot") << "R:\\t\\.." << true << "R:\\t\\..";
-    }
-    void rootKeptAndBackslashDropped()
-    {
-        QFETCH(QString, given);
-        QFETCH(bool, folderKept);
-        QFETCH(QString, after);
-        test::TempDrives drives;
-        drives.writeFile("R:\\t\\a\\b.txt", "b");
-        const QString folder = drives.host(platform::resolve(given)->toString());
-        QVERIFY(DelTree(given));
-        QCOMPARE(given, after);
-        QCOMPARE(QFileInfo(folder).isDir(), folderKept);
-        QCOMPARE(entriesBelow(drives.root('r')), 0);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestDelTree)

@@ -56,18 +56,6 @@ private slots:
         QCOMPARE(seen.found, QList<qint64>({2, 3, 4}));
         QCOMPARE(seen.log, QStringList({"started", "1", "2", "3", "4", "finished"}));
     }
-
-    // A missing folder, a drive that is not ready or an empty entry adds nothing.
-    // (Links to folders and cycles: tst_engine linksToFolders.)
-    void missingFolders()
-    {
-        test::TempDrives drives;
-        drives.writeFile("C:\\prog\\sub\\f.txt", "x");
-        QVERIFY(platform::setCurrentFolder("C:\\prog")); // an empty entry must not stand for it
-        QStringList list{"C:\\manca", "Q:\\x", QString()};
-        QCOMPARE(Sottocartelle(list), 0);
-        QCOMPARE(list.size(), 3);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestTreeScan)

@@ -1,4 +1,4 @@
-// The four windows as created: frames, texts, tab order, and the main window readable.
+// The four windows as created: frames, tab order, and the main window readable.
 #include "dialogs/form2.h"
 #include "dialogs/form3.h"
 #include "dialogs/formavvio.h"
@@ -20,36 +20,20 @@ namespace {
 
 const auto px = [](int twips) { return qRound(twips / 15.0); };
 
-// Each window as designed: its size in twips, frame, icon, first focus, the
-// focusable controls in tab order, and every designed text ("name=text").
-struct Frame { const char *form, *title; int w, h; bool frameless, fixedSize, icon; QStringList tabOrder, texts; };
+// Each window as designed: its size in twips, frame, icon, and the focusable
+// controls in tab order, the first taking the focus. (Texts and places are the
+// .ui files' own.)
+struct Frame { const char *form, *title; int w, h; bool frameless, fixedSize, icon; QStringList tabOrder; };
 // clang-format off
 const Frame kFrames[] = {
 {"Form_avvio", "Form4", 4590, 4110, true, true, false,
- {"Option1", "Option2", "Command1", "Command2", "Richiesta_utente", "Combo1"},
- {"Option1=Backup da PC a Server", "Option2=Restore da Server a PC", "Command1=E&sci",
-  "Command2=A&vanti -->", "Richiesta_utente=", "Combo1=Sito PRIMARIO",
-  "Label1=Qui sotto è possibile specificare il Nome Utente utilizzatore del PC oppure la locazione dello "
-  "stesso per facilitare il ripristino dei dati di Backup. Quello che scrivete qui sotto farà parte del "
-  "NOME della cartella di Backup che verrà creata nel disco VALSORE.    P.S: Non inserendo nulla il "
-  "programma funzionerà lo stesso!"}},
-{"Form2", "Seleziona la cartella", 5520, 3840, false, true, false,
- {"Cmd_ok", "Drive1", "Dir1", "Command1", "Command2"},
- {"Cmd_ok=OK", "Command1=NUOVA CARTELLA", "Command2=ANNULLA", "lbl_percorso=."}},
-{"Form3", "Archivon.  Informazioni", 5460, 3840, false, true, true, {"Command1"},
- {"Command1=OK", "Label2=un programma di Polvex", "Label1=ARCHIVON v1.1",
-  "Label5=ATTENZIONE! Per assicurarsi che il programma spenga il PC al termine, chiudere tutte le "
-  "applicazioni in esecuzione!"}},
+ {"Option1", "Option2", "Command1", "Command2", "Richiesta_utente", "Combo1"}},
+{"Form2", "Seleziona la cartella", 5520, 3840, false, true, false, {"Cmd_ok", "Drive1", "Dir1", "Command1", "Command2"}},
+{"Form3", "Archivon.  Informazioni", 5460, 3840, false, true, true, {"Command1"}},
 {"Form1", "QORL - Backup & Restore v. 1.0", 11910, 8670, false, false, true,
  {"Command3", "Check1", "Text_sorgente1", "Text_sorgente2", "Text_sorgente3", "Text_sorgente4",
   "Text_destinazione1", "Text_destinazione2", "Text_destinazione3", "Text_destinazione4", "NomePc",
-  "IndirizzoIp", "Command5", "Nome_utente", "Lettera_disco"},
- {"Command3=Avvia Backup", "Command5=Esci", "Check1=Spegni il PC al termine dell'operazione",
-  "Label15=Disco", "Lbl_dim_file=.", "Label6=di", "Lbl_tempo=.", "Lettera_disco=R",
-  "Label13=Cartelle destinazione di Backup", "Label14=Nome UTENTE o locazione scelto.",
-  "Label8=Numero cartelle da copiare", "Label12=Cartelle sorgenti di Backup", "Label9=Numero file da copiare",
-  "Label11=Indirizzo IP Computer", "Label10=Nome del Computer", "Label3=% file corrente",
-  "Lbl_dim_tot=.", "Lbl_file_da_copiare=0", "Label4=% cartelle", "Label5=% totale", "Lbl_n_cartelle=0"}}};
+  "IndirizzoIp", "Command5", "Nome_utente", "Lettera_disco"}}};
 // clang-format on
 
 // The contrast ratio of two colours as WCAG defines it, 1 to 21.
@@ -76,8 +60,8 @@ class TestCatalogue : public QObject, test::WindowFixture
                                            std::make_unique<Form3>(), std::make_unique<Form1>()};
 
 private slots:
-    // The frames, their designed texts, the focusable controls in tab order, and no
-    // default button; a screen reader can name every control it reaches.
+    // The frames, the focusable controls in tab order, and no default button; a
+    // screen reader can name every control it reaches.
     void windows()
     {
         for (int form = 0; form < 4; ++form) {
@@ -90,13 +74,6 @@ private slots:
             w->resize(px(f.w) / 2, px(f.h) / 2); // never below the design, where controls would overlap
             QCOMPARE(w->size(), QSize(px(f.w), px(f.h)));
             QCOMPARE(!w->windowIcon().isNull(), f.icon);
-            for (const QString& entry : f.texts) {
-                const QString name = entry.section('=', 0, 0);
-                QWidget* c = w->findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
-                QVERIFY2(c, qPrintable(name));
-                const char* property = c->inherits("QComboBox") ? "currentText" : "text";
-                QCOMPARE(name + '=' + c->property(property).toString(), entry);
-            }
             QStringList chain;
             for (QWidget* c = w->nextInFocusChain(); c != w; c = c->nextInFocusChain()) {
                 if (c->parentWidget() == w && (c->focusPolicy() & Qt::TabFocus) && !c->isHidden())

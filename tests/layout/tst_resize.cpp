@@ -88,15 +88,6 @@ private slots:
         QCOMPARE(d.command3->geometry(), QRect(664, 8, 121, 17));
         QCOMPARE(size->geometry(), fitted);
     }
-
-    void percentages() // whole, truncated
-    {
-        DesignWindow d;
-        for (auto [twips, pc] : {std::pair(17865, 150), {12000, 100}, {11909, 99}, {17800, 149}}) {
-            QCOMPARE(WidthPercent(&d, twips), pc);
-            QCOMPARE(HeightPercent(&d, twips * 8670 / 11910), float(pc));
-        }
-    }
 };
 
 QTEST_MAIN(TestResize)

@@ -1,5 +1,4 @@
-// Progress bar, status bar panels, self-sizing label.
-#include "layout/autosizelabel.h"
+// Progress bar and status bar panels. (The self-sizing labels: tst_resize, tst_catalogue.)
 #include "layout/progressbar.h"
 #include "layout/statusbar.h"
 
@@ -48,21 +47,6 @@ private slots:
         QCOMPARE(bar->panelGeometry(2), QRect(694, 0, 96, bar->height()));
         window.resize(150, 100);
         QCOMPARE(bar->panelGeometry(0).width(), 96); // never below 1440 twips
-    }
-
-    void autoSizeLabel() // right-aligned, as the copied-files counter: grows left, no drift
-    {
-        QWidget window;
-        auto* label = new AutoSizeLabel(&window);
-        label->setAlignment(Qt::AlignRight | Qt::AlignTop);
-        label->setGeometry(200, 50, 6, 20);
-        for (const char* text : {"1.234.567 byte", "7", "", "12 di 40"}) {
-            *text ? label->setText(text) : label->setFont(QFont(label->font().family(), 24));
-            QCOMPARE(label->geometry(), QRect(QPoint(206 - label->width(), 50), label->sizeHint()));
-        }
-        label->setGeometry(300, 80, 10, 20); // placed anew from outside: anchored there
-        label->setText("1.234.567 byte");
-        QCOMPARE(label->geometry(), QRect(QPoint(310 - label->width(), 80), label->sizeHint()));
     }
 };
 

@@ -31,15 +31,12 @@ for cmd in systemctl loginctl; do # recording fakes, first on PATH
     chmod +x "$work/fakebin/$cmd"
 done
 
-# Starts Xvfb (it picks a free display) and the program from PROGDIR, which
-# defaults to a copy in $work/prog, so that the marker lands there.
-e2e_start() { # exe [screen] [progdir]
-    local exe screen=${2:-1024x768x24} progdir=${3:-$work/prog}
-    exe=$(readlink -f "$1")
-    if [ "$progdir" = "$work/prog" ]; then
-        cp "$exe" "$(dirname "$exe")"/anim*.gif "$work/prog/"
-        exe="$work/prog/archivon"
-    fi
+# Starts Xvfb (it picks a free display) and a copy of the program in
+# $work/prog, so that the marker lands there.
+e2e_start() { # exe [screen]
+    local screen=${2:-1024x768x24} exe
+    cp "$1" "$(dirname "$1")"/anim*.gif "$work/prog/"
+    exe="$work/prog/archivon"
     Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3> "$work/display" 2> "$work/xvfb.log" &
     xvfb=$!
     for _ in $(seq 100); do
