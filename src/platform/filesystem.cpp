@@ -496,12 +496,14 @@ CopyError copyOpenSource(const OpenSource& source, const QByteArray& destination
     // The content is what counts: a share that keeps no permission bits or
     // times refuses these, and the file is still a good copy.
     (void)::fchmod(out.get(), st.st_mode & 07777);
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    (void)::futimens(out.get(), times);
     if (::close(out.release()) != 0)
         return fail(writeFailure(errno));
     if (::rename(written.constData(), destination.constData()) != 0)
         return fail(writeFailure(errno));
+    // The times go on under the final name: a Samba share stamps a file
+    // renamed right after it was written with the time of the rename.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    (void)::utimensat(AT_FDCWD, destination.constData(), times, AT_SYMLINK_NOFOLLOW);
     return {};
 }
 
