@@ -480,6 +480,7 @@ private slots:
         QTest::newRow("a folder became a file") << "to file" << false << QStringList{"a/b"} << 0;
         QTest::newRow("what the source lost goes") << "lost" << false << QStringList{} << 2;
         QTest::newRow("a killed run had set a folder aside") << "aside" << false << QStringList{} << 0;
+        QTest::newRow("another size, same time") << "size" << false << QStringList{"tre.txt"} << 0;
         QTest::newRow("same size and time: kept") << "same size" << false << QStringList{} << 0;
         QTest::newRow("same size and time: --completo") << "same size" << true
             << QStringList{"a/b/due.txt", "a/uno.txt", "f1.txt", "tre.txt"} << 0;
@@ -515,6 +516,9 @@ private slots:
             QDir(host("C:\\s1\\a\\b")).removeRecursively();
         } else if (change == "aside") {
             QVERIFY(QFile::rename(host("R:\\BK\\d1\\a\\b"), host("R:\\BK\\d1\\a") + "/.~archivon~k1~b"));
+        } else if (change == "size") { // saved twice in one second, onto a whole-second share
+            m_drives->writeFile("C:\\s1\\tre.txt", "tre, v2");
+            setTime(tre, 1'500'000'000);
         } else if (change == "same size") {
             m_drives->writeFile("C:\\s1\\tre.txt", "tre v2");
             setTime(tre, 1'500'000'000);

@@ -32,6 +32,10 @@ QString recordARun(RunLog& log)
     e.kind = RunEvent::Kind::RunStarted;
     e.path = kRoot;
     log.report(e);
+    e.kind = RunEvent::Kind::PairFinished;
+    e.pair = 1;
+    e.stats = {.copied = 2, .unchanged = 7, .removed = 3, .folders = 1, .bytes = 40, .milliseconds = 1500};
+    log.report(e);
     e.kind = RunEvent::Kind::Failure;
     e.path = "C:\\x";
     e.detail = "accesso negato";
@@ -94,6 +98,8 @@ private slots:
                  QStringLiteral("archivon: impossibile creare la cartella dei registri"),
                  QStringLiteral("archivon: impossibile copiare il registro in "
                                 "R:\\BKPQORL\\PC7_ufficio2\\archivon.log"),
+                 QStringLiteral("archivon: Coppia 1 copiata: 2 file, 1 cartelle, 40 byte in 1.5 s; file "
+                                "invariati: 7, file eliminati: 3\n"),
                  QStringLiteral("archivon: Errore: C:\\x: accesso negato\n"),
                  QStringLiteral("archivon: Interrotto dall'utente.\n"),
                  QStringLiteral("archivon: backup terminato prima della fine (errori: 1, coppie "
