@@ -63,6 +63,38 @@ struct BackupSide
     platform::Keeps keeps;
 };
 
+/// The leading folders of the walk whose files have all been handed over and
+/// whose copies have all ended: how far "% cartelle" and the list go.
+class FoldersDone
+{
+public:
+    explicit FoldersDone(qsizetype folders) : m_pending(folders, 0), m_listed(folders, false) {}
+    void handed(qsizetype folder) { ++m_pending[folder]; }
+    /// A copy of a file of \a folder ended; returns the leading folders done.
+    qsizetype ended(qsizetype folder)
+    {
+        --m_pending[folder];
+        return advance();
+    }
+    /// Every file of \a folder has been handed over; returns the leading folders done.
+    qsizetype listed(qsizetype folder)
+    {
+        m_listed[folder] = true;
+        return advance();
+    }
+
+private:
+    qsizetype advance()
+    {
+        while (m_leading < qsizetype(m_listed.size()) && m_listed[m_leading] && m_pending[m_leading] == 0)
+            ++m_leading;
+        return m_leading;
+    }
+    std::vector<qint64> m_pending;
+    std::vector<bool> m_listed;
+    qsizetype m_leading = 0;
+};
+
 class EngineRun
 {
 public:

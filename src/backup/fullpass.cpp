@@ -286,18 +286,13 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
         QString fresh;
     };
     QHash<QString, Handed> handed; // by source
-    std::vector<qint64> pending(scan.folders.size(), 0);
-    std::vector<bool> listed(scan.folders.size(), false);
-    qsizetype leading = 0;
-    const auto advance = [&] {
-        while (leading < scan.folders.size() && listed[leading] && pending[leading] == 0)
-            ++leading;
-        updateProgress([&](RunProgress& p) { p.foldersDone = leading; });
-    };
+    FoldersDone done(scan.folders.size());
     const auto countEnded = [&](int folder) {
-        --pending[folder];
-        updateProgress([](RunProgress& p) { ++p.filesEnded; });
-        advance();
+        const qsizetype leading = done.ended(folder);
+        updateProgress([leading](RunProgress& p) {
+            ++p.filesEnded;
+            p.foldersDone = leading;
+        });
     };
     // A source that could not be read keeps its previous copy; one that
     // vanished is not brought back.
@@ -366,7 +361,7 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
             // it holds serves the new one, which is far quicker than fresh memory.
             if (file.size >= kForgetCachedFrom)
                 forgetCachedContent(shown);
-            ++pending[j];
+            done.handed(j);
             handed.insert(source, {int(j), to});
             if (const Status started = copies.start(source, to, shown); !started) {
                 handed.remove(source);
@@ -381,8 +376,8 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
         }
         if (!folder.error.isEmpty())
             carries.append({folder.path, shownFolder, freshFolder, folder.error, true});
-        listed[j] = true;
-        advance();
+        const qsizetype leading = done.listed(j);
+        updateProgress([leading](RunProgress& p) { p.foldersDone = leading; });
     }
     if (const auto end = waitForCopies(true))
         return *end;

@@ -208,18 +208,13 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
         bool hadCopy;
     };
     QHash<QString, Handed> handed; // by source
-    std::vector<qint64> pending(scan.folders.size(), 0);
-    std::vector<bool> listed(scan.folders.size(), false);
-    qsizetype leading = 0;
-    const auto advance = [&] {
-        while (leading < scan.folders.size() && listed[leading] && pending[leading] == 0)
-            ++leading;
-        updateProgress([&](RunProgress& p) { p.foldersDone = leading; });
-    };
+    FoldersDone done(scan.folders.size());
     const auto countEnded = [&](int folder) {
-        --pending[folder];
-        updateProgress([](RunProgress& p) { ++p.filesEnded; });
-        advance();
+        const qsizetype leading = done.ended(folder);
+        updateProgress([leading](RunProgress& p) {
+            ++p.filesEnded;
+            p.foldersDone = leading;
+        });
     };
     // A source that could not be read leaves its backup untouched.
     const auto readFailed = [&](const QString& source, bool hadCopy, const QString& reason) {
@@ -308,7 +303,7 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
                 }
                 aside = *moved;
             }
-            ++pending[j];
+            done.handed(j);
             handed.insert(source, {int(j), destination, aside, hadCopy});
             if (const Status started = copies.start(source, destination, destination); !started) {
                 const Handed h = handed.take(source);
@@ -322,8 +317,8 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
         }
         if (folder.listed && !folder.error.isEmpty())
             readFailed(folder.path, true, folder.error);
-        listed[j] = true;
-        advance();
+        const qsizetype leading = done.listed(j);
+        updateProgress([leading](RunProgress& p) { p.foldersDone = leading; });
     }
     if (const auto end = waitForCopies(true))
         return *end;
