@@ -1,5 +1,6 @@
 #include "platform/drives.h"
 #include "platform/filesystem.h"
+#include "platform/removal.h"
 #include "platform/textfile.h"
 #include "support/drives.h"
 
@@ -153,6 +154,31 @@ private slots:
         QVERIFY(!writeTextFile("R:\\nofolder\\oldimp.pvx", {"x"}));
         QVERIFY(!writeTextFile("Q:\\oldimp.pvx", {"x"}));
         QCOMPARE(allNames("R:\\*.*", 55), QStringList{"oldimp.pvx"});
+    }
+
+    // A folder replaced by a link while the removal runs goes as a link: what it now
+    // leads to keeps its entries and its mode.
+    void removalOfAFolderTurnedIntoALink()
+    {
+        test::TempDrives drives;
+        drives.writeFile("C:\\t\\sub\\a.txt", "a");
+        drives.writeFile("C:\\fuori\\b.txt", "b");
+        const QString t = drives.host("C:\\t"), out = drives.host("C:\\fuori");
+        QVERIFY(QFile::setPermissions(out, QFile::ReadOwner | QFile::ExeOwner));
+        bool swapped = false;
+        BackgroundRemoval::Options options;
+        options.gate = [&] {
+            if (!std::exchange(swapped, true)) {
+                QDir(t + "/sub").removeRecursively();
+                QFile::link(out, t + "/sub");
+            }
+            return true;
+        };
+        BackgroundRemoval removal("C:\\t", options);
+        removal.wait();
+        QVERIFY(swapped && !QFileInfo::exists(t));
+        QCOMPARE(QFileInfo(out).permissions() & QFile::WriteOwner, QFileDevice::Permissions());
+        QCOMPARE(test::treeOf(out), QStringList{"b.txt"});
     }
 };
 

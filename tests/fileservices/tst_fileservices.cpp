@@ -1,0 +1,210 @@
+// The window's file services: sizes and times as text, the questions about files and
+// drives, the folder scan, the block copy and the tree removal.
+#include "fileservices/blockcopy.h"
+#include "fileservices/deltree.h"
+#include "fileservices/queries.h"
+#include "fileservices/texts.h"
+#include "fileservices/treescan.h"
+#include "platform/drives.h"
+#include "support/drives.h"
+
+#include <QLocale>
+#include <QtTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <numeric>
+
+using namespace archivon;
+
+namespace {
+
+struct Bar final : QObject, ProgressTarget
+{
+    Bar() { post(); }
+    QList<float> values;
+    float lo = 5, hi = 6; // the copy must set its own range
+    int yields = 0;
+    float min() const override { return lo; }
+    float max() const override { return hi; }
+    float value() const override { return values.value(values.size() - 1, lo); }
+    void setMin(float v) override { lo = v; }
+    void setMax(float v) override { hi = v; }
+    bool setValue(float v) override { return v >= lo && v <= hi && (values << v, true); }
+    void customEvent(QEvent*) override { ++yields, post(); } // one delivery per yield
+    void post() { QCoreApplication::postEvent(this, new QEvent(QEvent::User)); }
+};
+
+struct Recorder : ScanObserver
+{
+    QStringList log, found;
+    void started() override { log << "started"; }
+    void folderFound(qint64 n) override { found << QString::number(n); }
+    void folderVisited(qint64 k) override { log << QString::number(k); }
+    void finished() override { log << "finished"; }
+};
+
+int entriesBelow(const QString& hostFolder) { return int(test::treeOf(hostFolder).size()); }
+
+} // namespace
+
+class TestFileServices : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy)); }
+
+    void sizes_data()
+    {
+        QTest::addColumn<double>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0") << 0.0 << "0,00 byte";
+        QTest::newRow("1023") << 1023.0 << "1.023,00 byte";
+        QTest::newRow("1023.999 rounds up, stays in tier") << 1023.999 << "1.024,00 byte";
+        QTest::newRow("1024") << 1024.0 << "1,00 Kb";
+        QTest::newRow("half away from zero") << 1024.0 * 1.125 << "1,13 Kb";
+        QTest::newRow("1048575") << 1048575.0 << "1.024,00 Kb";
+        QTest::newRow("1048576") << 1048576.0 << "1,00 Mb";
+        QTest::newRow("past 32 bits") << 3.0e12 << "2.861.022,95 Mb";
+    }
+    void sizes()
+    {
+        QFETCH(double, bytes);
+        QTEST(Scrividimensione(bytes), "text");
+    }
+
+    // An empty text: no duration can be written.
+    void durations_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0") << 0.0 << "0 s";
+        QTest::newRow("59") << 59.0 << "59 s";
+        QTest::newRow("58.5 to even") << 58.5 << "58 s";
+        QTest::newRow("59.5 to even") << 59.5 << "1 m 0 s";
+        QTest::newRow("3599") << 3599.0 << "59 m 59 s";
+        QTest::newRow("3600") << 3600.0 << "1 h 0 s";
+        QTest::newRow("3725") << 3725.0 << "1 h 2 m 5 s";
+        QTest::newRow("7205") << 7205.0 << "2 h 5 s";
+        QTest::newRow("90000 no days") << 90000.0 << "25 h 0 s";
+        QTest::newRow("largest") << 2147483647.0 << "596523 h 14 m 7 s";
+        QTest::newRow("negative") << -1.0 << "";
+        QTest::newRow("beyond 32 bits") << 2147483648.0 << "";
+        QTest::newRow("nan") << std::nan("") << "";
+    }
+    void durations()
+    {
+        QFETCH(double, seconds);
+        QTEST(Tempo(seconds).valueOr(QString()), "text");
+    }
+
+    // Hidden entries exist, a file counts as a folder; a drive gone is false, and has
+    // no free space to tell (a private tmpfs: nobody else changes it meanwhile).
+    void queries()
+    {
+        test::TempDrives drives;
+        const QByteArray r = QFile::encodeName(drives.root('r'));
+        if (::mount("tmpfs", r.constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("mounting a tmpfs needs root");
+        drives.writeFile("R:\\BK\\.nascosto", QByteArray(4097, 'x'));
+        QVERIFY(FileEsistente("R:\\BK\\.nascosto") && !FileEsistente("R:\\BK"));
+        QVERIFY(CartellaEsistente("R:\\BK") && CartellaEsistente("R:\\BK\\.nascosto"));
+        QVERIFY(!CartellaEsistente(QString()) && !CartellaEsistente("R:\\Altro") && !CartellaEsistente("Q:\\BK"));
+        QCOMPARE(*Dimensionefile("R:\\BK\\.nascosto"), qint64(4097));
+        QCOMPARE(*ShowFreeSpace("R:\\"), *ShowFreeSpace("R:\\BK\\.nascosto"));
+        QVERIFY(!ShowFreeSpace("BK"));
+        ::umount(r.constData());
+        drives.unmap('r');
+        QVERIFY(!ShowFreeSpace("R:\\") && !CartellaEsistente("R:\\"));
+    }
+
+    // Breadth-first, whatever the root's trailing backslashes; hidden and system entries
+    // neither listed nor counted.
+    void scan_data()
+    {
+        QTest::addColumn<QString>("source");
+        for (const char* source : {"C:\\src", "C:\\src\\\\", "R:\\", "R:"})
+            QTest::newRow(source) << QString(source);
+    }
+    void scan()
+    {
+        QFETCH(QString, source);
+        const QString base = QString(source).remove(QRegularExpression(R"(\\+$)"));
+        test::TempDrives drives;
+        for (const char* f : {"\\uno.txt", "\\A\\C\\due.txt", "\\B\\.nascosto", "\\.cartella\\x"})
+            drives.writeFile(base + f, "x");
+        QCOMPARE(::mkfifo(QFile::encodeName(drives.host(base + "\\coda")).constData(), 0644), 0);
+        QStringList list{source};
+        QString Percorso = "ignored";
+        Recorder seen;
+        QCOMPARE(Sottocartelle(list, Percorso, &seen), 2);
+        std::sort(list.begin() + 1, list.begin() + 3); // A and B in the file system's order
+        QCOMPARE(list, QStringList({source, base + "\\A", base + "\\B", base + "\\A\\C"}));
+        QCOMPARE(Percorso, base + "\\A\\C\\");
+        QCOMPARE(seen.found.join(',') + ' ' + seen.log.join(','), QString("2,3,4 started,1,2,3,4,finished"));
+    }
+
+    // An exact copy whatever was there; one yield per new percentage, no more.
+    void blockCopy_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QByteArray>("before"); // null: no destination yet
+        QTest::addColumn<QList<float>>("values");
+        QList<float> thirds = {0, 41, 82, 100}, all(101);
+        std::iota(all.begin(), all.end(), 0);
+        QTest::newRow("2500 bytes") << 2500 << QByteArray() << thirds;
+        QTest::newRow("empty") << 0 << QByteArray() << QList<float>{0};
+        QTest::newRow("onto a longer file") << 2500 << QByteArray(9000, 'x') << thirds;
+        QTest::newRow("past 16 MiB") << (16 << 20) + 3 << QByteArray() << all;
+    }
+    void blockCopy()
+    {
+        QFETCH(int, size);
+        QFETCH(QByteArray, before);
+        QFETCH(QList<float>, values);
+        test::TempDrives drives;
+        // 13 does not divide a block, so a block out of place shows.
+        const auto source = QByteArray("abcdefghijklm").repeated(size / 13 + 1).left(size);
+        drives.writeFile("C:\\a.bin", source);
+        if (!before.isNull())
+            drives.writeFile("R:\\a.bin", before);
+        Bar bar;
+        QVERIFY(CopiaFile("C:\\a.bin", "R:\\a.bin", bar).ok() && drives.readFile("R:\\a.bin") == source);
+        QVERIFY(bar.lo == 0 && bar.hi == 100);
+        bar.values.erase(std::unique(bar.values.begin(), bar.values.end()), bar.values.end());
+        QCOMPARE(bar.values, values);
+        QCOMPARE(bar.yields, values.size() - 1);
+        QVERIFY(CopiaFile("C:\\a.bin", "C:\\a.bin", bar).ok() && drives.readFile("C:\\a.bin") == source);
+        QVERIFY(CopiaFile("C:\\manca.bin", "R:\\a.bin", bar).error().contains("C:\\manca.bin"));
+        QVERIFY(CopiaFile("C:\\a.bin", "S:\\x.bin", bar).error().contains("S:\\x.bin"));
+    }
+
+    // Everything below goes, read-only and hidden entries included; links go as links,
+    // and nothing they lead to is touched, nor the mode of a file with another name.
+    void delTree()
+    {
+        test::TempDrives drives;
+        for (const char* f : {"C:\\t\\.cartella\\.dentro\\.x", "C:\\t\\chiusa\\z", "C:\\fuori\\a\\ro"})
+            drives.writeFile(f, "x");
+        for (int i = 0; i < 300; ++i)
+            drives.writeFile(QStringLiteral("C:\\t\\c%1\\d%2\\f%3.txt").arg(i % 7).arg(i % 3).arg(i), "x");
+        const QString c = drives.root('c'), t = c + "/t", out = c + "/fuori";
+        QVERIFY(QFile::link(t + "/x", t + "/pendente") && QFile::link(out, t + "/cartella"));
+        QVERIFY(QFile::link(out + "/a/ro", t + "/file") && QFile::link(out, c + "/collegamento"));
+        for (const QString& f : {t + "/chiusa/z", t + "/chiusa", out + "/a/ro"})
+            QVERIFY(QFile::setPermissions(f, QFile::ReadOwner | QFile::ExeOwner));
+        QCOMPARE(::link(QFile::encodeName(out + "/a/ro").constData(), QFile::encodeName(t + "/duro").constData()), 0);
+        const int outside = entriesBelow(out);
+        QVERIFY(platform::setCurrentFolder("C:\\fuori")); // an empty path must not stand for it
+        for (QString cartella : {"C:\\manca", "Q:\\x", "", "\\", "C:\\fuori\\a\\ro", "C:\\t", "C:\\collegamento"})
+            QVERIFY(DelTree(cartella));
+        QCOMPARE(entriesBelow(c), 1 + outside);
+        QVERIFY(!(QFileInfo(out + "/a/ro").permissions() & QFile::WriteOwner));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileServices)
+#include "tst_fileservices.moc"
