@@ -16,4 +16,4 @@ add_test(NAME e2e_unattended
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_unattended.sh $<TARGET_FILE:archivon>)
 set_tests_properties(e2e_unattended PROPERTIES
   ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8" TIMEOUT 300)
-target_compile_definitions(tst_commandline PRIVATE ARCHIVON_TEST_VERSION="${PROJECT_VERSION}")
+target_compile_definitions(tst_app PRIVATE ARCHIVON_TEST_VERSION="${PROJECT_VERSION}")
