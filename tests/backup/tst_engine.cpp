@@ -1,4 +1,5 @@
 #include "backup/engine.h"
+#include "backup/runlog.h"
 #include "platform/drives.h"
 #include "support/drives.h"
 
@@ -6,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -16,6 +18,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <numeric>
 
 using namespace archivon;
@@ -137,6 +140,44 @@ void setTime(const QString& path, qint64 seconds)
         f.setFileTime(QDateTime::fromSecsSinceEpoch(seconds), QFileDevice::FileModificationTime);
 }
 
+const QString kRoot = QStringLiteral("R:\\BKPQORL\\PC7_ufficio2");
+
+// A run whose record goes to \a log: a failure, and an end stopped by the user.
+// Returns what reached standard error meanwhile.
+QString recordARun(RunLog& log)
+{
+    QTemporaryFile caught;
+    caught.open();
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    ::dup2(caught.handle(), 2);
+    RunEvent e;
+    e.kind = RunEvent::Kind::Failure;
+    e.path = "C:\\fuori";
+    log.report(e); // outside a run: no record
+    e.kind = RunEvent::Kind::RunStarted;
+    e.path = kRoot;
+    log.report(e);
+    e.kind = RunEvent::Kind::PairFinished;
+    e.pair = 1;
+    e.stats = {.copied = 2, .unchanged = 7, .removed = 3, .folders = 1, .bytes = 40, .milliseconds = 1500};
+    log.report(e);
+    e.kind = RunEvent::Kind::Failure;
+    e.path = "C:\\x";
+    e.detail = "accesso negato";
+    log.report(e);
+    e.kind = RunEvent::Kind::RunEnded;
+    e.end.outcome = RunOutcome::EndedEarly;
+    e.end.failures = 1;
+    e.end.stoppedByUser = true;
+    log.report(e);
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    caught.seek(0);
+    return QString::fromLocal8Bit(caught.readAll());
+}
+
 } // namespace
 
 class TestEngine : public QObject
@@ -161,6 +202,12 @@ class TestEngine : public QObject
     QByteArray read(const QString& path) const { return m_drives->readFile(path); }
     QStringList hidden() const { return tree("R:\\BK").filter(QRegularExpression("(^|/)\\.")); }
     bool markerWritten() const { return QFile::exists(m_drives->programFolder() + "/oldimp.pvx"); }
+    static void bothPasses()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("update in place") << false;
+        QTest::newRow("full rewrite") << true;
+    }
 
 private slots:
     void init() { m_drives.emplace(); }
@@ -168,12 +215,7 @@ private slots:
 
     // A whole run: a missing source is skipped, what cannot be copied is listed, and
     // each destination ends as an exact mirror with nothing hidden beside it.
-    void completes_data()
-    {
-        QTest::addColumn<bool>("full");
-        QTest::newRow("update in place") << false;
-        QTest::newRow("full rewrite") << true;
-    }
+    void completes_data() { bothPasses(); }
     void completes()
     {
         QFETCH(bool, full);
@@ -429,12 +471,7 @@ private slots:
 
     // A file or folder that cannot be read this time keeps its previous copy, byte for
     // byte; it is a failure that says so.
-    void unreadableKeepsItsPreviousCopy_data()
-    {
-        QTest::addColumn<bool>("full");
-        QTest::newRow("update in place") << false;
-        QTest::newRow("full rewrite") << true;
-    }
+    void unreadableKeepsItsPreviousCopy_data() { bothPasses(); }
     void unreadableKeepsItsPreviousCopy()
     {
         QFETCH(bool, full);
@@ -761,6 +798,53 @@ private slots:
         plan.pairs[1] = {source, destination};
         const QString refusal = checkPlan(plan);
         QVERIFY2(message.isEmpty() ? refusal.isEmpty() : refusal.startsWith(message), qPrintable(refusal));
+    }
+
+    // The run's record (what it holds of a real run: e2e_unattended). Only this program's
+    // logs are counted, and the oldest go first.
+    void logKeepsTheLastThirty()
+    {
+        QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        m_drives->makeDir(kRoot);
+        const QString dir = state.path() + "/archivon";
+        QVERIFY(QDir().mkpath(dir));
+        for (int i = 0; i < 35; ++i)
+            QFile(dir + QStringLiteral("/archivon-20200101-0000%1-000.log").arg(i, 2, 10, QLatin1Char('0')))
+                .open(QIODevice::WriteOnly);
+        QFile(dir + "/note.txt").open(QIODevice::WriteOnly);
+        RunLog log;
+        recordARun(log);
+        QFile record(log.path());
+        QVERIFY(record.open(QIODevice::ReadOnly) && !record.readAll().contains("fuori"));
+        const QStringList left = QDir(dir).entryList({"archivon-*.log"}, QDir::Files, QDir::Name);
+        QCOMPARE(left.size(), RunLog::kKept);
+        QCOMPARE(left.first(), QStringLiteral("archivon-20200101-000006-000.log"));
+        QCOMPARE(dir + "/" + left.last(), log.path());
+        QVERIFY(QFile::exists(dir + "/note.txt"));
+    }
+
+    // A record that can be written nowhere still reaches standard error whole.
+    void logNothingSilentlyLost()
+    {
+        // A file where the state folder should be: no one can make the folder, not even root.
+        QTemporaryFile blocker;
+        QVERIFY(blocker.open());
+        qputenv("XDG_STATE_HOME", QFile::encodeName(blocker.fileName()));
+        RunLog log;
+        const QString text = recordARun(log);
+        for (const QString& expected : {
+                 QStringLiteral("archivon: impossibile creare la cartella dei registri"),
+                 QStringLiteral("archivon: impossibile copiare il registro in "
+                                "R:\\BKPQORL\\PC7_ufficio2\\archivon.log"),
+                 QStringLiteral("archivon: Coppia 1 copiata: 2 file, 1 cartelle, 40 byte in 1.5 s; file "
+                                "invariati: 7, file eliminati: 3\n"),
+                 QStringLiteral("archivon: Errore: C:\\x: accesso negato\n"),
+                 QStringLiteral("archivon: Interrotto dall'utente.\n"),
+                 QStringLiteral("archivon: backup terminato prima della fine (errori: 1, coppie "
+                                "saltate: 0); registro: non scritto\n"),
+             })
+            QVERIFY2(text.contains(expected), qPrintable(expected + " in:\n" + text));
     }
 };
 
