@@ -26,16 +26,16 @@ struct RunEnd
     RunOutcome outcome = RunOutcome::Refused;
     Reason reason = Reason::Refused;
     /// The last status line (or the message that refused the run).
-    QString status;
+    QString status{};
     /// What a box tells the user of this end; empty when nothing is told.
-    QString message;
+    QString message{};
     int failures = 0;
     int skipped = 0;
     bool stoppedByUser = false;
     bool windowClosed = false;
     bool markerWritten = false;
     /// Why the marker could not be written; empty when it was, or was not due.
-    QString markerError;
+    QString markerError{};
     /// Decided when the run completed: the caller asks for it once the record is written.
     bool shutdownRequested = false;
 };
@@ -85,13 +85,13 @@ struct RunEvent
     Kind kind = Kind::RunStarted;
     int pair = 0;
     Phase phase = Phase::Scanning;
-    QString path;
-    QString detail;
-    QStringList folders;
+    QString path{};
+    QString detail{};
+    QStringList folders{};
     qint64 count = 0;
     qint64 bytes = 0;
-    PairStats stats;
-    RunEnd end;
+    PairStats stats{};
+    RunEnd end{};
 };
 
 /// How far a run has got at one moment; a view samples it as often as it

@@ -151,26 +151,15 @@ QString recordARun(RunLog& log)
     std::fflush(stderr);
     const int saved = ::dup(2);
     ::dup2(caught.handle(), 2);
-    RunEvent e;
-    e.kind = RunEvent::Kind::Failure;
-    e.path = "C:\\fuori";
-    log.report(e); // outside a run: no record
-    e.kind = RunEvent::Kind::RunStarted;
-    e.path = kRoot;
-    log.report(e);
-    e.kind = RunEvent::Kind::PairFinished;
-    e.pair = 1;
-    e.stats = {.copied = 2, .unchanged = 7, .removed = 3, .folders = 1, .bytes = 40, .milliseconds = 1500};
-    log.report(e);
-    e.kind = RunEvent::Kind::Failure;
-    e.path = "C:\\x";
-    e.detail = "accesso negato";
-    log.report(e);
-    e.kind = RunEvent::Kind::RunEnded;
-    e.end.outcome = RunOutcome::EndedEarly;
-    e.end.failures = 1;
-    e.end.stoppedByUser = true;
-    log.report(e);
+    const RunEnd end{.outcome = RunOutcome::EndedEarly, .failures = 1, .stoppedByUser = true};
+    for (const RunEvent& e : {RunEvent{.kind = Kind::Failure, .path = "C:\\fuori"}, // outside a run: no record
+                              RunEvent{.kind = Kind::RunStarted, .path = kRoot},
+                              RunEvent{.kind = Kind::PairFinished, .pair = 1,
+                                       .stats = {.copied = 2, .unchanged = 7, .removed = 3, .folders = 1,
+                                                 .bytes = 40, .milliseconds = 1500}},
+                              RunEvent{.kind = Kind::Failure, .path = "C:\\x", .detail = "accesso negato"},
+                              RunEvent{.kind = Kind::RunEnded, .end = end}})
+        log.report(e);
     std::fflush(stderr);
     ::dup2(saved, 2);
     ::close(saved);

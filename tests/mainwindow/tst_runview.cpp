@@ -15,22 +15,7 @@ namespace {
 
 using Kind = RunEvent::Kind;
 
-RunEvent report(Kind kind, const QString& path = {}, const QString& detail = {}, qint64 bytes = 0)
-{
-    RunEvent e;
-    e.kind = kind;
-    e.pair = 1;
-    e.path = path;
-    e.detail = detail;
-    e.bytes = bytes;
-    return e;
-}
-RunEvent phase(Phase p)
-{
-    RunEvent e = report(Kind::Phase, "C:\\Documenti");
-    e.phase = p;
-    return e;
-}
+RunEvent phase(Phase p) { return {.kind = Kind::Phase, .pair = 1, .phase = p, .path = "C:\\Documenti"}; }
 RunProgress::Copy copy(const QString& name, qint64 size, qint64 written, quint64 serial)
 {
     return {"C:\\Documenti\\" + name, "R:\\B\\Documenti\\" + name, size, written, serial};
@@ -98,16 +83,13 @@ private slots:
         const auto apply = [&](const RunEvent& e) { view.apply(e), note(); };
         const auto sample = [&](RunProgress p) { p.pair = 1, view.sample(p), note(); };
         view.begin();
-        apply(report(Kind::RunStarted));
+        apply({.kind = Kind::RunStarted, .pair = 1});
         apply(phase(Phase::Scanning));
         QCOMPARE(list(), QStringList{"C:\\Documenti"});
         sample({.foldersKnown = 2, .foldersVisited = 1});
         QCOMPARE(ui()->Lbl_file_totali->text(), QStringLiteral("2"));
-        RunEvent scanned = report(Kind::Scanned);
-        scanned.folders = QStringList{"C:\\Documenti", "C:\\Documenti\\Lettere"};
-        scanned.count = 4;
-        apply(scanned);
-        apply(report(Kind::Measured, {}, {}, 300000));
+        apply({.kind = Kind::Scanned, .pair = 1, .folders = {"C:\\Documenti", "C:\\Documenti\\Lettere"}, .count = 4});
+        apply({.kind = Kind::Measured, .pair = 1, .bytes = 300000});
         QCOMPARE(ui()->Lbl_dim_tot->text(), QStringLiteral("Dimensione da copiare : 292,97 Kb"));
         for (Phase p : {Phase::Cleaning, Phase::Creating, Phase::MakingFolders})
             apply(phase(p));
@@ -124,22 +106,19 @@ private slots:
         sample({.filesEnded = 3, .passingOver = true}); // unchanged files, nothing copied
         sample({.filesEnded = 3, .foldersDone = 1, .copying = {copy("c.txt", 3, 0, 4)}});
         QCOMPARE(list(), QStringList{"C:\\Documenti\\Lettere"}); // its first folder is done
-        apply(report(Kind::Failure, "C:\\Documenti\\Lettere\\d.txt", "accesso negato"));
-        apply(report(Kind::PairFinished));
+        apply({.kind = Kind::Failure, .pair = 1, .path = "C:\\Documenti\\Lettere\\d.txt", .detail = "accesso negato"});
+        apply({.kind = Kind::PairFinished, .pair = 1});
         QCOMPARE(ui()->Barra_totale->value(), ui()->Barra_totale->max());
         QCOMPARE(ui()->Barra_file->value(), 4.0f); // one step short of full
         apply(phase(Phase::Cleaning));
-        RunEvent ended = report(Kind::RunEnded);
-        ended.end.reason = RunEnd::Reason::Completed;
-        ended.end.status = "Operazione completata con 1 errore: un elemento non è stato copiato "
-                           "(vedere l'elenco).";
-        apply(ended);
+        const QString end = "Operazione completata con 1 errore: un elemento non è stato copiato (vedere l'elenco).";
+        apply({.kind = Kind::RunEnded, .end = {.reason = RunEnd::Reason::Completed, .status = end}});
         const QString copying = "Copia in corso del file C:\\Documenti\\%1 in R:\\B\\Documenti\\%1 ...";
         QCOMPARE(shown, (QStringList{initial, "Analisi in corso...",
                                      "Pulizia cartella di destinazione in corso...",
                                      "Creazione cartella in corso in corso...", copying.arg("a.txt"),
                                      copying.arg("grande.bin"), "Analisi in corso...", copying.arg("c.txt"),
-                                     "Pulizia cartella di destinazione in corso...", ended.end.status}));
+                                     "Pulizia cartella di destinazione in corso...", end}));
         QCOMPARE(list(), QStringList{"C:\\Documenti\\Lettere\\d.txt : accesso negato"});
         QCOMPARE(ui()->Label7->text(), QStringLiteral("Elementi non copiati:"));
         QCOMPARE(ui()->Barra_file->value(), ui()->Barra_file->max());
