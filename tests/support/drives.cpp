@@ -16,8 +16,6 @@ namespace archivon::test {
 
 TempDrives::TempDrives()
 {
-    m_hadDrives = qEnvironmentVariableIsSet("ARCHIVON_DRIVES");
-    m_oldDrives = qgetenv("ARCHIVON_DRIVES");
     for (const char* folder : {"drives/c", "drives/r", "program"})
         QDir(m_dir.path()).mkpath(QString::fromLatin1(folder));
     qputenv("ARCHIVON_DRIVES", drivesFolder().toLocal8Bit());
@@ -31,10 +29,7 @@ TempDrives::~TempDrives()
         ::umount(QFile::encodeName(point).constData());
     for (const QString& loop : std::as_const(m_loops))
         QProcess::execute(QStringLiteral("losetup"), {QStringLiteral("-d"), loop});
-    if (m_hadDrives)
-        qputenv("ARCHIVON_DRIVES", m_oldDrives);
-    else
-        qunsetenv("ARCHIVON_DRIVES");
+    qunsetenv("ARCHIVON_DRIVES");
     platform::setProgramFolderForTesting(QString());
     platform::setCurrentFolder(platform::programFolder());
     // Read-only folders left by a test would stop QTemporaryDir's cleanup.
@@ -98,27 +93,16 @@ bool TempDrives::mountTmpfs(QChar letter, const char* size)
 
 bool TempDrives::mountExfat(QChar letter)
 {
-    // Runs a tool quietly; its standard output, or nothing when it failed.
-    const auto run = [](const QString& program, const QStringList& arguments) -> std::optional<QString> {
-        QProcess p;
-        p.start(program, arguments);
-        if (!p.waitForFinished() || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-            return std::nullopt;
-        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-    };
     const QString image = m_dir.path() + QStringLiteral("/exfat-") + letter + QStringLiteral(".img");
-    QFile file(image);
-    if (!file.open(QIODevice::WriteOnly) || !file.resize(64 << 20))
-        return false;
-    file.close();
-    if (!run(QStringLiteral("mkfs.exfat"), {image}))
-        return false;
-    const auto loop = run(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), image});
-    if (!loop)
-        return false;
-    m_loops << *loop;
     const QString point = root(letter);
-    if (!run(QStringLiteral("mount.exfat-fuse"), {*loop, point}))
+    QProcess sh; // the loop device is printed before the mount, to be released with the drives
+    sh.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral(
+        "truncate -s 64M \"$1\" && mkfs.exfat \"$1\" > /dev/null && loop=$(losetup -f --show \"$1\") && "
+        "echo \"$loop\" && mount.exfat-fuse \"$loop\" \"$2\" > /dev/null 2>&1"), QStringLiteral("sh"), image, point});
+    sh.waitForFinished();
+    if (const QString loop = QString::fromLocal8Bit(sh.readAllStandardOutput()).trimmed(); !loop.isEmpty())
+        m_loops << loop;
+    if (sh.exitStatus() != QProcess::NormalExit || sh.exitCode() != 0)
         return false;
     m_mounts << point;
     return true;

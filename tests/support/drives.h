@@ -18,7 +18,6 @@ public:
     TempDrives(const TempDrives&) = delete;
     TempDrives& operator=(const TempDrives&) = delete;
 
-    bool isValid() const { return m_dir.isValid(); }
     /// The folder ARCHIVON_DRIVES names.
     QString drivesFolder() const;
     /// Host folder of a drive root (created on demand as a plain folder).
@@ -46,8 +45,6 @@ private:
     QTemporaryDir m_dir;
     QStringList m_mounts;
     QStringList m_loops;
-    QByteArray m_oldDrives;
-    bool m_hadDrives = false;
 };
 
 /// Every entry below a host folder, relative, sorted; hidden ones, pipes and sockets too.
