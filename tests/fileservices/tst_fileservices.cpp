@@ -1,6 +1,5 @@
 // The window's file services: sizes and times as text, the questions about files and
-// drives, the folder scan, the block copy and the tree removal.
-#include "fileservices/blockcopy.h"
+// drives, the folder scan and the tree removal. (The block copy, CopiaFile, has no caller.)
 #include "fileservices/deltree.h"
 #include "fileservices/queries.h"
 #include "fileservices/texts.h"
@@ -15,27 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <numeric>
 
 using namespace archivon;
 
 namespace {
-
-struct Bar final : QObject, ProgressTarget
-{
-    Bar() { post(); }
-    QList<float> values;
-    float lo = 5, hi = 6; // the copy must set its own range
-    int yields = 0;
-    float min() const override { return lo; }
-    float max() const override { return hi; }
-    float value() const override { return values.value(values.size() - 1, lo); }
-    void setMin(float v) override { lo = v; }
-    void setMax(float v) override { hi = v; }
-    bool setValue(float v) override { return v >= lo && v <= hi && (values << v, true); }
-    void customEvent(QEvent*) override { ++yields, post(); } // one delivery per yield
-    void post() { QCoreApplication::postEvent(this, new QEvent(QEvent::User)); }
-};
 
 struct Recorder : ScanObserver
 {
@@ -145,41 +127,6 @@ private slots:
         QCOMPARE(list, QStringList({source, base + "\\A", base + "\\B", base + "\\A\\C"}));
         QCOMPARE(Percorso, base + "\\A\\C\\");
         QCOMPARE(seen.found.join(',') + ' ' + seen.log.join(','), QString("2,3,4 started,1,2,3,4,finished"));
-    }
-
-    // An exact copy whatever was there; one yield per new percentage, no more.
-    void blockCopy_data()
-    {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<QByteArray>("before"); // null: no destination yet
-        QTest::addColumn<QList<float>>("values");
-        QList<float> thirds = {0, 41, 82, 100}, all(101);
-        std::iota(all.begin(), all.end(), 0);
-        QTest::newRow("2500 bytes") << 2500 << QByteArray() << thirds;
-        QTest::newRow("empty") << 0 << QByteArray() << QList<float>{0};
-        QTest::newRow("onto a longer file") << 2500 << QByteArray(9000, 'x') << thirds;
-        QTest::newRow("past 16 MiB") << (16 << 20) + 3 << QByteArray() << all;
-    }
-    void blockCopy()
-    {
-        QFETCH(int, size);
-        QFETCH(QByteArray, before);
-        QFETCH(QList<float>, values);
-        test::TempDrives drives;
-        // 13 does not divide a block, so a block out of place shows.
-        const auto source = QByteArray("abcdefghijklm").repeated(size / 13 + 1).left(size);
-        drives.writeFile("C:\\a.bin", source);
-        if (!before.isNull())
-            drives.writeFile("R:\\a.bin", before);
-        Bar bar;
-        QVERIFY(CopiaFile("C:\\a.bin", "R:\\a.bin", bar).ok() && drives.readFile("R:\\a.bin") == source);
-        QVERIFY(bar.lo == 0 && bar.hi == 100);
-        bar.values.erase(std::unique(bar.values.begin(), bar.values.end()), bar.values.end());
-        QCOMPARE(bar.values, values);
-        QCOMPARE(bar.yields, values.size() - 1);
-        QVERIFY(CopiaFile("C:\\a.bin", "C:\\a.bin", bar).ok() && drives.readFile("C:\\a.bin") == source);
-        QVERIFY(CopiaFile("C:\\manca.bin", "R:\\a.bin", bar).error().contains("C:\\manca.bin"));
-        QVERIFY(CopiaFile("C:\\a.bin", "S:\\x.bin", bar).error().contains("S:\\x.bin"));
     }
 
     // Everything below goes, read-only and hidden entries included; links go as links,
