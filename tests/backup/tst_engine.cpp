@@ -27,25 +27,21 @@ namespace {
 
 using Kind = RunEvent::Kind;
 
-// Root without the capabilities that pass over permissions, as a normal user
-// is: for this thread and the threads it starts (the engine's), until destroyed.
-class WithoutPrivileges
+// Root without the capabilities that pass over permissions, as a normal user is: for
+// this thread and the threads it starts (the engine's), until destroyed.
+struct WithoutPrivileges
 {
-public:
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2]{};
     WithoutPrivileges()
     {
-        m_header.version = _LINUX_CAPABILITY_VERSION_3;
-        syscall(SYS_capget, &m_header, m_saved);
-        __user_cap_data_struct data[2] = {m_saved[0], m_saved[1]};
+        syscall(SYS_capget, &header, saved);
+        __user_cap_data_struct data[2] = {saved[0], saved[1]};
         for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
             data[CAP_TO_INDEX(cap)].effective &= ~CAP_TO_MASK(cap);
-        syscall(SYS_capset, &m_header, data);
+        syscall(SYS_capset, &header, data);
     }
-    ~WithoutPrivileges() { syscall(SYS_capset, &m_header, m_saved); }
-
-private:
-    __user_cap_header_struct m_header{};
-    __user_cap_data_struct m_saved[2]{};
+    ~WithoutPrivileges() { syscall(SYS_capset, &header, saved); }
 };
 
 // One run of the engine, its reports taken as they are made, on its thread.

@@ -28,8 +28,6 @@ struct Recorder : ScanObserver
     void finished() override { log << "finished"; }
 };
 
-int entriesBelow(const QString& hostFolder) { return int(test::treeOf(hostFolder).size()); }
-
 } // namespace
 
 class TestFileServices : public QObject
@@ -144,11 +142,11 @@ private slots:
         for (const QString& f : {t + "/chiusa/z", t + "/chiusa", out + "/a/ro"})
             QVERIFY(QFile::setPermissions(f, QFile::ReadOwner | QFile::ExeOwner));
         QCOMPARE(::link(QFile::encodeName(out + "/a/ro").constData(), QFile::encodeName(t + "/duro").constData()), 0);
-        const int outside = entriesBelow(out);
+        const auto outside = test::treeOf(out).size();
         QVERIFY(platform::setCurrentFolder("C:\\fuori")); // an empty path must not stand for it
         for (QString cartella : {"C:\\manca", "Q:\\x", "", "\\", "C:\\fuori\\a\\ro", "C:\\t", "C:\\collegamento"})
             QVERIFY(DelTree(cartella));
-        QCOMPARE(entriesBelow(c), 1 + outside);
+        QCOMPARE(test::treeOf(c).size(), 1 + outside);
         QVERIFY(!(QFileInfo(out + "/a/ro").permissions() & QFile::WriteOwner));
     }
 };

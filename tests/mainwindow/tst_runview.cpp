@@ -69,8 +69,8 @@ private slots:
     void cleanup() { tearDown(); }
 
     // A recorded run, replayed: the designed texts in their order, the counters of
-    // copies that have ended, and the file named while a large one copies beside
-    // small ones.
+    // copies that have ended, the file named while a large one copies beside small
+    // ones, and the time left as the estimate's ticks tell it.
     void replay()
     {
         RunView& view = m_form->view();
@@ -82,6 +82,11 @@ private slots:
         };
         const auto apply = [&](const RunEvent& e) { view.apply(e), note(); };
         const auto sample = [&](RunProgress p) { p.pair = 1, view.sample(p), note(); };
+        const auto tick = [&](int seconds) { // the estimate: none with no ratio yet
+            m_form->SecondiTrascorsi = seconds;
+            m_form->Timer_stima_Timer();
+            return ui()->Lbl_tempo->text().remove("Tempo trascorso : ");
+        };
         view.begin();
         apply({.kind = Kind::RunStarted, .pair = 1});
         apply(phase(Phase::Scanning));
@@ -93,6 +98,7 @@ private slots:
         QCOMPARE(ui()->Lbl_dim_tot->text(), QStringLiteral("Dimensione da copiare : 292,97 Kb"));
         for (Phase p : {Phase::Cleaning, Phase::Creating, Phase::MakingFolders})
             apply(phase(p));
+        QCOMPARE(tick(0), "1 s");
         apply(phase(Phase::Copying)); // the folders made too quickly to be sampled are listed
         QCOMPARE(list(), (QStringList{"C:\\Documenti", "C:\\Documenti\\Lettere"}));
         const qint64 big = 100 << 20;
@@ -103,6 +109,7 @@ private slots:
         sample({.filesEnded = 2, .copying = {copy("grande.bin", big, big - 1, 2), copy("c.txt", 3, 0, 4)}});
         QCOMPARE(ui()->Lbl_file_copiati->text(), QStringLiteral("2"));
         QCOMPARE(ui()->Barra_file->value(), 2.0f);
+        QCOMPARE(tick(9), "10 s Tempo rimanente : 15 s");
         sample({.filesEnded = 3, .passingOver = true}); // unchanged files, nothing copied
         sample({.filesEnded = 3, .foldersDone = 1, .copying = {copy("c.txt", 3, 0, 4)}});
         QCOMPARE(list(), QStringList{"C:\\Documenti\\Lettere"}); // its first folder is done
@@ -122,6 +129,7 @@ private slots:
         QCOMPARE(list(), QStringList{"C:\\Documenti\\Lettere\\d.txt : accesso negato"});
         QCOMPARE(ui()->Label7->text(), QStringLiteral("Elementi non copiati:"));
         QCOMPARE(ui()->Barra_file->value(), ui()->Barra_file->max());
+        QCOMPARE(tick(64), "1 m 5 s Tempo rimanente : 0 s");
         QVERIFY(ui()->TMaxAni1->isHidden() && ui()->Command1->isEnabled());
         QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
     }
@@ -195,21 +203,6 @@ private slots:
                  QStringLiteral("ATTENZIONE! con sistemi basati su WIN NT (WIN XP, 2000, NT) \r\n"
                                 "il PC potrebbe non spegnersi ma solo disconnettere l'utente!"));
         QVERIFY(m_session.requests.isEmpty());
-    }
-
-    void estimateTicks()
-    {
-        ui()->Barra_file->setMin(0);
-        ui()->Barra_file->setMax(4);
-        // File bar, seconds before the tick, the text after it: with no ratio yet, no estimate.
-        for (const auto& [bar, seconds, shown] :
-             {std::tuple(0, 0, "1 s"), std::tuple(1, 9, "10 s Tempo rimanente : 30 s"),
-              std::tuple(4, 64, "1 m 5 s Tempo rimanente : 0 s")}) {
-            ui()->Barra_file->setValue(bar);
-            m_form->SecondiTrascorsi = seconds;
-            m_form->Timer_stima_Timer();
-            QCOMPARE(ui()->Lbl_tempo->text(), "Tempo trascorso : " + QString(shown));
-        }
     }
 };
 

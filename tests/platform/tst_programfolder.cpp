@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -47,8 +46,6 @@ private slots:
         QFETCH(QString, animation);
         if (::getuid() != 0)
             QSKIP("needs root to lay out folders for another user");
-        if (asNobody && QStandardPaths::findExecutable("setpriv").isEmpty())
-            QSKIP("setpriv is missing");
 
         QTemporaryDir base(QDir::tempPath() + "/archivon-folders-XXXXXX");
         QVERIFY(base.isValid());
