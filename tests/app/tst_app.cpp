@@ -139,8 +139,7 @@ private slots:
     // --backup without --utente, are checked on real runs by e2e_unattended.)
     void exitStatusOfAnEarlyEnd()
     {
-        RunEnd end;
-        end.outcome = RunOutcome::EndedEarly;
+        RunEnd end{.outcome = RunOutcome::EndedEarly};
         QCOMPARE(exitStatusFor(end), 3);
         end.failures = 3;
         QCOMPARE(exitStatusFor(end), 3);

@@ -1,5 +1,5 @@
 # Shared by the script tests that start the real program under a virtual X
-# server. Source it, then: e2e_start EXE [SCREEN], e2e_wizard [NAME].
+# server. Source it, then: e2e_start EXE [SCREEN], e2e_wizard NAME.
 # Shutdown and log-off go to recording fakes first on PATH: nothing here may
 # reach the real commands.
 set -euo pipefail
@@ -50,8 +50,8 @@ e2e_start() { # exe [screen]
     app=$!
 }
 
-# Backup, the user name typed if given, Alt+V; sets $main to the main window.
-e2e_wizard() { # [name]
+# Backup, the user name typed, Alt+V; sets $main to the main window.
+e2e_wizard() { # name
     local wizard
     wizard=$(timeout 20 xdotool search --sync --onlyvisible --name '^Form4$' | head -n1) ||
         fail "the start wizard did not appear"
@@ -59,11 +59,9 @@ e2e_wizard() { # [name]
     # Option1 "Backup da PC a Server", then the user name box (design places, in pixels).
     xdotool mousemove $((X + 60)) $((Y + 36)) click 1
     sleep 0.3
-    if [ -n "${1:-}" ]; then
-        xdotool mousemove $((X + 148)) $((Y + 212)) click 1
-        sleep 0.3
-        xdotool type --delay 30 "$1"
-    fi
+    xdotool mousemove $((X + 148)) $((Y + 212)) click 1
+    sleep 0.3
+    xdotool type --delay 30 "$1"
     xdotool key alt+v
     main=$(timeout 20 xdotool search --sync --onlyvisible --name 'QORL - Backup & Restore v. 1.0' | head -n1) ||
         fail "the main window did not appear"
