@@ -123,6 +123,34 @@ bool EngineRun::destinationLost(int N) const
     return !where || !driveRoot(where->drive);
 }
 
+void EngineRun::fileEnded(FoldersDone& done, qsizetype folder)
+{
+    const qsizetype leading = done.ended(folder);
+    updateProgress([leading](RunProgress& p) {
+        ++p.filesEnded;
+        p.foldersDone = leading;
+    });
+}
+
+std::optional<EngineRun::PassEnd>
+EngineRun::waitForCopies(ParallelCopy& copies, bool all,
+                         const std::function<std::optional<PassEnd>()>& settle)
+{
+    for (;;) {
+        if (state.stopRequested()) {
+            copies.abandon();
+            return PassEnd::Stopped;
+        }
+        // Whatever has ended by the time nothing is busy is settled here.
+        const bool allEnded = !copies.busy();
+        if (const auto end = settle())
+            return end;
+        if (all ? allEnded : copies.hasRoom())
+            return std::nullopt;
+        copies.waitFor(50);
+    }
+}
+
 // A link that leads into a backup would copy the backup into itself.
 QString EngineRun::leadsIntoBackup(const QString& link) const
 {

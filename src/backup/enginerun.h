@@ -145,6 +145,12 @@ private:
     QString leadsIntoBackup(const QString& link) const;
     std::optional<PassEnd> sortOutLeftovers(int N, bool& restored);
     PassEnd fullPass(int N, const TreeScan& scan, PairStats& stats);
+    /// A file's copy ended, however it ended: one more file, and maybe more folders, done.
+    void fileEnded(FoldersDone& done, qsizetype folder);
+    /// Settles the copies that end, with \a settle, until there is room for one more
+    /// (with \a all: until every one has ended). A stop abandons them.
+    std::optional<PassEnd> waitForCopies(platform::ParallelCopy& copies, bool all,
+                                         const std::function<std::optional<PassEnd>()>& settle);
     PassEnd updatePass(int N, const TreeScan& scan, BackupSide& side, PairStats& stats);
     BackupSide compareWithBackup(int N, const TreeScan& scan);
 

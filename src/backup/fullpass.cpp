@@ -287,13 +287,6 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
     };
     QHash<QString, Handed> handed; // by source
     FoldersDone done(scan.folders.size());
-    const auto countEnded = [&](int folder) {
-        const qsizetype leading = done.ended(folder);
-        updateProgress([leading](RunProgress& p) {
-            ++p.filesEnded;
-            p.foldersDone = leading;
-        });
-    };
     // A source that could not be read keeps its previous copy; one that
     // vanished is not brought back.
     const auto readFailed = [&](const QString& source, const QString& old, const QString& to,
@@ -323,24 +316,9 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
                 copies.abandon();
                 return *writeEnd == PassEnd::Finished ? endFull() : *writeEnd;
             }
-            countEnded(h.folder);
+            fileEnded(done, h.folder);
         }
         return std::nullopt;
-    };
-    const auto waitForCopies = [&](bool all) -> std::optional<PassEnd> {
-        for (;;) {
-            if (state.stopRequested()) {
-                copies.abandon();
-                return PassEnd::Stopped;
-            }
-            // Whatever has ended by the time nothing is busy is settled here.
-            const bool allEnded = !copies.busy();
-            if (const auto end = settle())
-                return end;
-            if (all ? allEnded : copies.hasRoom())
-                return std::nullopt;
-            copies.waitFor(50);
-        }
     };
 
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
@@ -348,7 +326,7 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
         const QString shownFolder = D + folder.relative;
         const QString freshFolder = fresh + folder.relative;
         for (const ScannedFile& file : folder.files) {
-            if (const auto end = waitForCopies(false))
+            if (const auto end = waitForCopies(copies, false, settle))
                 return *end;
             if (!state.proceed()) {
                 copies.abandon();
@@ -371,7 +349,7 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
                 }
                 // Nothing was written: the source could not be opened.
                 readFailed(source, shown, to, started.error());
-                countEnded(int(j));
+                fileEnded(done, j);
             }
         }
         if (!folder.error.isEmpty())
@@ -379,7 +357,7 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
         const qsizetype leading = done.listed(j);
         updateProgress([leading](RunProgress& p) { p.foldersDone = leading; });
     }
-    if (const auto end = waitForCopies(true))
+    if (const auto end = waitForCopies(copies, true, settle))
         return *end;
 
     for (const Carry& c : carries) {

@@ -209,13 +209,6 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
     };
     QHash<QString, Handed> handed; // by source
     FoldersDone done(scan.folders.size());
-    const auto countEnded = [&](int folder) {
-        const qsizetype leading = done.ended(folder);
-        updateProgress([leading](RunProgress& p) {
-            ++p.filesEnded;
-            p.foldersDone = leading;
-        });
-    };
     // A source that could not be read leaves its backup untouched.
     const auto readFailed = [&](const QString& source, bool hadCopy, const QString& reason) {
         fail(source, hadCopy && !isVanishedReason(reason) ? notUpdated(reason) : reason);
@@ -250,21 +243,9 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
                 else if (writeFailed(e.source, e.status.error()))
                     return *writeEnd;
             }
-            countEnded(h.folder);
+            fileEnded(done, h.folder);
         }
         return std::nullopt;
-    };
-    const auto waitForCopies = [&](bool all) -> std::optional<PassEnd> {
-        for (;;) {
-            if (state.stopRequested())
-                return PassEnd::Stopped;
-            const bool allEnded = !copies.busy();
-            if (const auto end = settle())
-                return end;
-            if (all ? allEnded : copies.hasRoom())
-                return std::nullopt;
-            copies.waitFor(50);
-        }
     };
 
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
@@ -282,7 +263,7 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
                 });
                 continue;
             }
-            if (const auto end = waitForCopies(false))
+            if (const auto end = waitForCopies(copies, false, settle))
                 return *end;
             if (!state.proceed())
                 return PassEnd::Stopped;
@@ -312,7 +293,7 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
                 if (destinationLost(N))
                     return PassEnd::DestinationLost;
                 readFailed(source, hadCopy, started.error());
-                countEnded(int(j));
+                fileEnded(done, j);
             }
         }
         if (folder.listed && !folder.error.isEmpty())
@@ -320,7 +301,7 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
         const qsizetype leading = done.listed(j);
         updateProgress([leading](RunProgress& p) { p.foldersDone = leading; });
     }
-    if (const auto end = waitForCopies(true))
+    if (const auto end = waitForCopies(copies, true, settle))
         return *end;
     updateProgress([](RunProgress& p) { p.passingOver = false; });
 
