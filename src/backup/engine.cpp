@@ -106,6 +106,14 @@ void EngineRun::passOver(const QString& path, const QString& reason)
     report(e);
 }
 
+void EngineRun::notice(const QString& text)
+{
+    RunEvent e;
+    e.kind = RunEvent::Kind::Notice;
+    e.detail = text;
+    report(e);
+}
+
 void EngineRun::skip(int N, const QString& source, const QString& reason)
 {
     ++m_skipped;
@@ -168,15 +176,79 @@ QString EngineRun::leadsIntoBackup(const QString& link) const
     return {};
 }
 
+// One run of a computer's backup at a time: the evening timer and someone at
+// the computer may start one together.
+bool EngineRun::takeLock()
+{
+    const QString root = m_plan.backupRoot();
+    // The window and the unattended run make the backup folder first; a plan
+    // of other folders may not have it yet.
+    if (!exists(root)) {
+        if (!exists(kSiteFolder))
+            (void)makeFolder(kSiteFolder);
+        (void)makeFolder(root);
+    }
+    const RunLock::Outcome taken =
+        m_lock.acquire(root, m_plan.computer, m_plan.user, QDateTime::currentDateTime());
+    if (taken.result == RunLock::Result::Taken) {
+        m_tookOver = taken.other;
+        return true;
+    }
+    RunEnd end;
+    end.outcome = RunOutcome::Refused;
+    if (taken.result == RunLock::Result::Held) {
+        end.reason = RunEnd::Reason::Locked;
+        end.message = lockedMessage(taken.other.value_or(LockOwner{}));
+    } else {
+        end.reason = RunEnd::Reason::Refused;
+        end.message = QStringLiteral("Impossibile riservare la cartella %1 per il backup (%2): "
+                                     "backup non avviato.")
+                          .arg(root, taken.error);
+    }
+    end.status = end.message;
+    finish(end);
+    return false;
+}
+
+std::optional<LockOwner> EngineRun::lockedByAnother(const QString& destination) const
+{
+    auto where = resolve(destination);
+    if (!where)
+        return std::nullopt;
+    while (!where->components.isEmpty()) {
+        const QString folder = where->toString();
+        if (const auto owner = readRunLock(folder); owner && owner->token != m_lock.token() &&
+                                                     judgeRunLock(*owner, QDateTime::currentMSecsSinceEpoch() * 1000000) ==
+                                                         LockState::Live)
+            return owner;
+        where->components.removeLast();
+    }
+    return std::nullopt;
+}
+
 void EngineRun::run()
 {
+    if (!takeLock())
+        return;
     RunEvent started;
     started.kind = RunEvent::Kind::RunStarted;
     started.path = m_plan.backupRoot();
+    started.folders = {m_plan.computer, m_plan.user};
     started.detail = m_options.fullRewrite
                          ? QStringLiteral("completa, ogni file riscritto")
                          : QStringLiteral("aggiornamento dei soli file nuovi o cambiati");
     report(started);
+    if (m_tookOver) {
+        const LockOwner& was = *m_tookOver;
+        notice(QStringLiteral("un'esecuzione precedente (computer %1, processo %2, avviata il %3) "
+                              "era terminata senza liberare la cartella: il suo blocco è stato "
+                              "rimosso")
+                   .arg(was.host.isEmpty() ? QStringLiteral("?") : was.host)
+                   .arg(was.pid)
+                   .arg(was.started.isValid()
+                            ? was.started.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"))
+                            : QStringLiteral("?")));
+    }
 
     int last = 1;
     for (int N = 1; N <= 4; ++N) {
@@ -190,6 +262,13 @@ void EngineRun::run()
             skip(N, pair.source,
                  QStringLiteral("cartella sorgente inesistente: coppia saltata, il backup "
                                 "precedente è rimasto"));
+            continue;
+        }
+        // A folder another run of a backup is writing into is left to it.
+        if (const auto other = lockedByAnother(pair.destination)) {
+            fail(pair.destination, QStringLiteral("cartella in uso da un altro backup in corso "
+                                                  "(computer %1): coppia saltata")
+                                       .arg(other->host));
             continue;
         }
         // A source that cannot be read is not an empty one: its old backup stays.
@@ -286,6 +365,7 @@ void EngineRun::run()
 void EngineRun::finish(RunEnd end)
 {
     state.end();
+    m_lock.release();
     end.failures = m_failures;
     end.skipped = m_skipped;
     RunEvent e;

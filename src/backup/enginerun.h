@@ -3,6 +3,7 @@
 // The inside of a backup run, shared by the engine and its passes.
 
 #include "backup/engine.h"
+#include "backup/runlock.h"
 #include "backup/runstate.h"
 #include "fileservices/treescan.h"
 #include "platform/filesystem.h"
@@ -123,8 +124,13 @@ private:
     void fail(const QString& path, const QString& reason);
     void passOver(const QString& path, const QString& reason);
     void skip(int N, const QString& source, const QString& reason);
+    void notice(const QString& text);
 
     // The ends of a run.
+    /// Takes the lock of the computer's backup folder; false when the run ends there.
+    bool takeLock();
+    /// Another run's live lock on a folder that holds \a destination, if any.
+    std::optional<LockOwner> lockedByAnother(const QString& destination) const;
     void endStopped();
     void endNoSpace();
     void endDestinationLost(int N);
@@ -162,6 +168,8 @@ private:
     BackupEngine& m_owner;
     const BackupPlan m_plan;
     const BackupEngine::Options m_options;
+    RunLock m_lock;
+    std::optional<LockOwner> m_tookOver; // a stale lock this run took over
     /// Something on the drives was changed by this run.
     bool m_touched = false;
     int m_failures = 0;

@@ -22,7 +22,8 @@ enum class RunOutcome {
 /// What a run ended with.
 struct RunEnd
 {
-    enum class Reason { Completed, Refused, Stopped, NoSpace, DestinationLost };
+    /// Locked: another run of the same computer's backup holds its lock.
+    enum class Reason { Completed, Refused, Stopped, NoSpace, DestinationLost, Locked };
     RunOutcome outcome = RunOutcome::Refused;
     Reason reason = Reason::Refused;
     /// The last status line (or the message that refused the run).
@@ -71,7 +72,8 @@ struct PairStats
 struct RunEvent
 {
     enum class Kind {
-        RunStarted,  // path: the backup folder, detail: the kind of copy
+        RunStarted,  // path: the backup folder, detail: the kind of copy,
+                     // folders: the computer and the user
         PairSkipped, // pair, path: its source, detail: why (its old backup stays)
         Phase,       // pair, phase, path: the pair's source
         Scanned,     // pair, folders (the source first), count: files, bytes: their size
@@ -80,6 +82,7 @@ struct RunEvent
         Failure,     // path, detail: why it was not done
         PassedOver,  // path, detail: why it was left out or left there; not a failure
         PairFinished, // pair, stats
+        Notice,      // detail: something the record tells, neither a failure nor a step
         RunEnded,    // end
     };
     Kind kind = Kind::RunStarted;

@@ -2,6 +2,7 @@
 
 #include "platform/drives.h"
 #include "platform/errors.h"
+#include "platform/textfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,11 +19,6 @@ namespace {
 const QString kPrefix = QStringLiteral("archivon-");
 const QString kSuffix = QStringLiteral(".log");
 
-QString now()
-{
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
-
 // Box texts break lines with CR LF; in the record they go on indented lines.
 QString oneEntry(const QString& text)
 {
@@ -36,6 +32,28 @@ void toStderr(const QString& text)
 {
     std::fprintf(stderr, "archivon: %s\n", text.toLocal8Bit().constData());
     std::fflush(stderr);
+}
+
+// The record's times: local, with their offset, so that another machine reads them right.
+QString isoTime(const QDateTime& t)
+{
+    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+QString outcomeCode(const RunEnd& end)
+{
+    if (end.reason == RunEnd::Reason::Locked)
+        return QStringLiteral("bloccato");
+    switch (end.outcome) {
+    case RunOutcome::Refused:
+        return QStringLiteral("rifiutato");
+    case RunOutcome::EndedEarly:
+        return end.reason == RunEnd::Reason::Stopped ? QStringLiteral("interrotto")
+                                                     : QStringLiteral("terminato");
+    case RunOutcome::Completed:
+        break;
+    }
+    return end.failures == 0 ? QStringLiteral("completato") : QStringLiteral("con-errori");
 }
 
 QString outcomeText(const RunEnd& end)
@@ -87,7 +105,8 @@ void RunLog::open()
     const QString version = QCoreApplication::applicationVersion();
     write(QStringLiteral("Archivon%1: registro del backup")
               .arg(version.isEmpty() ? QString() : QLatin1Char(' ') + version));
-    write(QStringLiteral("Inizio: ") + now());
+    m_started = QDateTime::currentDateTime();
+    write(QStringLiteral("Inizio: ") + m_started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     for (const QString& entry : std::exchange(m_pending, {}))
         write(entry);
     rotate();
@@ -128,11 +147,21 @@ void RunLog::note(const QString& text, const QString& label)
         m_pending << entry;
 }
 
-void RunLog::runStarted(const QString& backupRoot)
+void RunLog::runStarted(const RunEvent& e)
 {
     open();
-    m_backupRoot = backupRoot;
-    write(QStringLiteral("Cartella del computer: ") + backupRoot);
+    m_backupRoot = e.path;
+    m_bytesWritten = 0;
+    // The copy on R: is the previous run's record until this one ends.
+    m_lastClean = {};
+    if (const auto previous = platform::readSmallFile(platform::joinPath(m_backupRoot, kCopyName),
+                                                     64 * 1024 * 1024))
+        m_lastClean = parseRunRecord(QString::fromUtf8(*previous)).lastClean;
+    if (e.folders.size() == 2) {
+        write(QStringLiteral("Computer: ") + e.folders.at(0));
+        write(QStringLiteral("Utente: ") + e.folders.at(1));
+    }
+    write(QStringLiteral("Cartella del computer: ") + m_backupRoot);
 }
 
 void RunLog::report(const RunEvent& e)
@@ -140,7 +169,7 @@ void RunLog::report(const RunEvent& e)
     using Kind = RunEvent::Kind;
     switch (e.kind) {
     case Kind::RunStarted:
-        runStarted(e.path);
+        runStarted(e);
         if (!e.detail.isEmpty())
             write(QStringLiteral("Tipo di copia: ") + e.detail);
         break;
@@ -148,6 +177,7 @@ void RunLog::report(const RunEvent& e)
         write(QStringLiteral("Coppia %1: %2 -> %3").arg(e.pair).arg(e.path, e.detail));
         break;
     case Kind::PairFinished:
+        m_bytesWritten += e.stats.bytes;
         write(QStringLiteral("Coppia %1 copiata: %2 file, %3 cartelle, %4 byte in %5 s; "
                              "file invariati: %6, file eliminati: %7")
                   .arg(e.pair)
@@ -166,6 +196,9 @@ void RunLog::report(const RunEvent& e)
         break;
     case Kind::PassedOver:
         write(QStringLiteral("Non copiato: %1: %2").arg(e.path, oneEntry(e.detail)));
+        break;
+    case Kind::Notice:
+        write(QStringLiteral("Nota: ") + oneEntry(e.detail));
         break;
     case Kind::RunEnded:
         if (!e.end.message.isEmpty())
@@ -192,6 +225,8 @@ void RunLog::runEnded(const RunEnd& end)
     if (!m_open) {
         open();
         m_backupRoot.clear();
+        m_lastClean = {};
+        m_bytesWritten = 0;
     }
     if (end.stoppedByUser)
         write(QStringLiteral("Interrotto dall'utente."));
@@ -212,7 +247,20 @@ void RunLog::runEnded(const RunEnd& end)
               .arg(outcome)
               .arg(end.failures)
               .arg(end.skipped));
-    write(QStringLiteral("Fine: ") + now());
+    // One line that says it all, for whoever reads the records of every computer.
+    const QString code = outcomeCode(end);
+    const QDateTime ended = QDateTime::currentDateTime();
+    if (code == QLatin1String("completato"))
+        m_lastClean = m_started;
+    write(QStringLiteral("Riepilogo: esito=%1; errori=%2; coppie-saltate=%3; inizio=%4; fine=%5; "
+                         "ultimo-senza-errori=%6; byte-scritti=%7")
+              .arg(code)
+              .arg(end.failures)
+              .arg(end.skipped)
+              .arg(isoTime(m_started), isoTime(ended),
+                   m_lastClean.isValid() ? isoTime(m_lastClean) : QString())
+              .arg(m_bytesWritten));
+    write(QStringLiteral("Fine: ") + ended.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     m_open = false;
 
     QString copyError;
@@ -233,6 +281,89 @@ void RunLog::runEnded(const RunEnd& end)
                  .arg(m_fileFailed ? QStringLiteral("non scritto") : m_path));
     if (onEnded)
         onEnded(end);
+}
+
+RunRecord parseRunRecord(const QString& text)
+{
+    RunRecord r;
+    const QString localFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    QString olderOutcome;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString line = lines.at(i);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (i == 0) {
+            if (!line.startsWith(QLatin1String("Archivon")) || !line.contains(QLatin1String("registro del backup")))
+                return r;
+            r.parsed = true;
+            continue;
+        }
+        const qsizetype colon = line.indexOf(QStringLiteral(": "));
+        if (colon < 0 || line.startsWith(QLatin1Char(' ')))
+            continue;
+        const QString key = line.left(colon);
+        const QString value = line.mid(colon + 2);
+        if (key == QLatin1String("Computer"))
+            r.computer = value;
+        else if (key == QLatin1String("Utente"))
+            r.user = value;
+        else if (key == QLatin1String("Cartella del computer"))
+            r.backupRoot = value;
+        else if (key == QLatin1String("Inizio") && !r.started.isValid())
+            r.started = QDateTime::fromString(value, localFormat);
+        else if (key == QLatin1String("Fine"))
+            r.ended = QDateTime::fromString(value, localFormat);
+        else if (key == QLatin1String("Stato"))
+            r.status = value;
+        else if (key == QLatin1String("Esito"))
+            olderOutcome = value;
+        else if (key == QLatin1String("Riepilogo")) {
+            r.summarised = true;
+            for (const QString& field : value.split(QStringLiteral("; "))) {
+                const qsizetype eq = field.indexOf(QLatin1Char('='));
+                const QString name = field.left(eq);
+                const QString v = eq < 0 ? QString() : field.mid(eq + 1);
+                if (name == QLatin1String("esito"))
+                    r.outcome = v;
+                else if (name == QLatin1String("errori"))
+                    r.failures = v.toInt();
+                else if (name == QLatin1String("coppie-saltate"))
+                    r.skipped = v.toInt();
+                else if (name == QLatin1String("inizio") && !v.isEmpty())
+                    r.started = QDateTime::fromString(v, Qt::ISODate);
+                else if (name == QLatin1String("fine") && !v.isEmpty())
+                    r.ended = QDateTime::fromString(v, Qt::ISODate);
+                else if (name == QLatin1String("ultimo-senza-errori") && !v.isEmpty())
+                    r.lastClean = QDateTime::fromString(v, Qt::ISODate);
+                else if (name == QLatin1String("byte-scritti"))
+                    r.bytesWritten = v.toLongLong();
+            }
+        }
+    }
+    if (!r.summarised && !olderOutcome.isEmpty()) {
+        // "Esito: completato con 2 errori; errori: 2; coppie saltate: 0"
+        const QStringList parts = olderOutcome.split(QStringLiteral("; "));
+        const QString said = parts.value(0);
+        for (const QString& part : parts) {
+            if (part.startsWith(QLatin1String("errori: ")))
+                r.failures = part.mid(8).toInt();
+            else if (part.startsWith(QLatin1String("coppie saltate: ")))
+                r.skipped = part.mid(16).toInt();
+        }
+        if (said == QLatin1String("completato senza errori"))
+            r.outcome = QStringLiteral("completato");
+        else if (said.startsWith(QLatin1String("completato con")))
+            r.outcome = QStringLiteral("con-errori");
+        else if (said.startsWith(QLatin1String("terminato")))
+            r.outcome = r.status == QLatin1String("Interrotto dall'utente!") ? QStringLiteral("interrotto")
+                                                                           : QStringLiteral("terminato");
+        else if (said.startsWith(QLatin1String("rifiutato")))
+            r.outcome = QStringLiteral("rifiutato");
+        if (r.outcome == QLatin1String("completato"))
+            r.lastClean = r.started;
+    }
+    return r;
 }
 
 bool RunLog::copyToBackupFolder(QString& error) const

@@ -10,6 +10,38 @@
 
 namespace archivon {
 
+/// What a run's record says of its run, read back: by the next run, which
+/// carries the last run without failures over, and by the overview of every
+/// computer. Records of older versions, which lack the summary line, parse
+/// too, from their start and outcome lines.
+struct RunRecord
+{
+    /// A record of this program at all.
+    bool parsed = false;
+    /// The summary line was there (older records lack it).
+    bool summarised = false;
+    QString computer; // empty in older records
+    QString user;
+    QString backupRoot;
+    QDateTime started;
+    QDateTime ended; // invalid when the run never ended (killed, or still going)
+    /// "completato", "con-errori", "interrotto" (stopped, or the window
+    /// closed), "terminato" (ended early: no room, or the drive lost),
+    /// "rifiutato", "bloccato" (another run held the lock); empty when the
+    /// record has no outcome.
+    QString outcome;
+    int failures = -1;
+    int skipped = -1;
+    /// The start of the last run of this computer that completed without
+    /// failures, as far as the records tell; invalid when unknown.
+    QDateTime lastClean;
+    qint64 bytesWritten = -1;
+    QString status;
+};
+
+/// Reads a record written by RunLog, of this version or an older one.
+RunRecord parseRunRecord(const QString& text);
+
 /// The record of every backup run: one text file per run in the state folder
 /// ($XDG_STATE_HOME/archivon, normally ~/.local/state/archivon), of which the
 /// last kKept are kept, a copy of the latest at the top of the computer's
@@ -48,7 +80,7 @@ public:
     void refused(const QString& message);
 
 private:
-    void runStarted(const QString& backupRoot);
+    void runStarted(const RunEvent& event);
     void runEnded(const RunEnd& end);
     void open();
     void write(const QString& line);
@@ -59,6 +91,9 @@ private:
     bool m_fileFailed = false;
     QString m_path;
     QString m_backupRoot;
+    QDateTime m_started;
+    QDateTime m_lastClean; // carried over from the record on R:
+    qint64 m_bytesWritten = 0;
     QStringList m_lines;   // the whole record of the current run
     QStringList m_pending; // notes made before a run started
 };

@@ -61,6 +61,7 @@ void RunView::apply(const RunEvent& e)
     switch (e.kind) {
     case Kind::RunStarted:
     case Kind::PairStarted:
+    case Kind::Notice:
         break;
     case Kind::Phase:
         phase(e.pair, e.phase, e.path);
@@ -277,6 +278,10 @@ void RunView::ended(const RunEnd& end)
         backToIdle();
         break;
     case RunEnd::Reason::Refused:
+        backToIdle();
+        break;
+    case RunEnd::Reason::Locked:
+        setStatus(end.status);
         backToIdle();
         break;
     }

@@ -3,7 +3,14 @@
 #include "platform/drives.h"
 #include "platform/errors.h"
 
+#include <QFile>
 #include <QSaveFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace archivon::platform {
 
@@ -53,6 +60,57 @@ Status writeTextFile(const QString& path, const QStringList& lines)
     if (!file.commit())
         return Status::failure(file.errorString());
     return {};
+}
+
+Result<QByteArray> readSmallFile(const QString& path, qint64 limit)
+{
+    const auto host = toHost(path);
+    if (!host)
+        return Result<QByteArray>::failure(driveNotReadyReason());
+    QFile file(*host);
+    if (!file.open(QIODevice::ReadOnly))
+        return Result<QByteArray>::failure(file.errorString());
+    QByteArray content = file.read(limit + 1);
+    if (content.size() > limit)
+        return Result<QByteArray>::failure(QStringLiteral("file troppo grande"));
+    return content;
+}
+
+Status writeInPlace(const QString& path, const QByteArray& content)
+{
+    const auto host = toHost(path);
+    if (!host)
+        return Status::failure(driveNotReadyReason());
+    const QByteArray name = QFile::encodeName(*host);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return Status::failure(reasonFor(errno));
+    qsizetype done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.constData() + done, size_t(content.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = errno;
+            ::close(fd);
+            return Status::failure(reasonFor(error));
+        }
+        done += n;
+    }
+    if (::close(fd) != 0)
+        return Status::failure(reasonFor(errno));
+    return {};
+}
+
+Result<qint64> modifiedNs(const QString& path)
+{
+    const auto host = toHost(path);
+    if (!host)
+        return Result<qint64>::failure(driveNotReadyReason());
+    struct stat st {};
+    if (::stat(QFile::encodeName(*host).constData(), &st) != 0)
+        return Result<qint64>::failure(reasonFor(errno));
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 } // namespace archivon::platform

@@ -10,6 +10,17 @@ namespace archivon::platform {
 /// and a rename: a failed write leaves the old file in place.
 Status writeTextFile(const QString& path, const QStringList& lines);
 
+/// Reads a small file whole; a file longer than \a limit bytes fails.
+Result<QByteArray> readSmallFile(const QString& path, qint64 limit = 64 * 1024);
+
+/// Writes a small file in place: made when missing, emptied and written when
+/// not. Its modification time is then the time of the machine that holds it
+/// (a share's server), which is what it is written for.
+Status writeInPlace(const QString& path, const QByteArray& content);
+
+/// Modification time of a file or folder, in nanoseconds since the epoch.
+Result<qint64> modifiedNs(const QString& path);
+
 /// Windows-1252 bytes of a text; characters it cannot hold become "?".
 QByteArray toWindows1252(const QString& text);
 

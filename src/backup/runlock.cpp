@@ -1,0 +1,293 @@
+#include "backup/runlock.h"
+
+#include "platform/drives.h"
+#include "platform/filesystem.h"
+#include "platform/identity.h"
+#include "platform/textfile.h"
+
+#include <QLocale>
+#include <QUuid>
+
+namespace archivon {
+
+using namespace platform;
+
+namespace {
+
+const QString kOwnerFile = QStringLiteral("proprietario");
+const QString kBeatFile = QStringLiteral("battito");
+// Beside the lock: a stale lock being taken over, and this run's lock on its
+// way out, so that a lock without its owner file is only ever one being made.
+const QString kAsidePrefix = QStringLiteral(".archivon-blocco.");
+// The share's clock, read from a file this run writes and removes at once.
+const QString kClockPrefix = QStringLiteral(".archivon-ora-");
+
+constexpr qint64 kSecondNs = 1000000000;
+
+bool present(const QString& path)
+{
+    return linkAttributes(path).ok();
+}
+
+QByteArray ownerText(const LockOwner& o)
+{
+    QStringList lines{QStringLiteral("computer=") + o.computer,
+                      QStringLiteral("utente=") + o.user,
+                      QStringLiteral("host=") + o.host,
+                      QStringLiteral("boot=") + o.bootId,
+                      QStringLiteral("pid=%1").arg(o.pid),
+                      QStringLiteral("avvio-processo=%1").arg(o.processStart),
+                      QStringLiteral("inizio=") + o.started.toString(Qt::ISODate),
+                      QStringLiteral("token=") + o.token};
+    return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+}
+
+std::optional<LockOwner> readOwner(const QString& lock)
+{
+    const auto folderTime = modifiedNs(lock);
+    if (!folderTime)
+        return std::nullopt; // no lock at all
+    LockOwner o;
+    o.heartbeatNs = *folderTime;
+    const auto text = readSmallFile(joinPath(lock, kOwnerFile));
+    if (!text) {
+        o.unnamed = true;
+        return o;
+    }
+    for (const QString& line : QString::fromUtf8(*text).split(QLatin1Char('\n'))) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq < 0)
+            continue;
+        const QString key = line.left(eq);
+        const QString value = line.mid(eq + 1);
+        if (key == QLatin1String("computer"))
+            o.computer = value;
+        else if (key == QLatin1String("utente"))
+            o.user = value;
+        else if (key == QLatin1String("host"))
+            o.host = value;
+        else if (key == QLatin1String("boot"))
+            o.bootId = value;
+        else if (key == QLatin1String("pid"))
+            o.pid = value.toLongLong();
+        else if (key == QLatin1String("avvio-processo"))
+            o.processStart = value.toULongLong();
+        else if (key == QLatin1String("inizio"))
+            o.started = QDateTime::fromString(value, Qt::ISODate);
+        else if (key == QLatin1String("token"))
+            o.token = value;
+    }
+    o.unnamed = o.token.isEmpty();
+    if (const auto owned = modifiedNs(joinPath(lock, kOwnerFile)))
+        o.heartbeatNs = std::max(o.heartbeatNs, *owned);
+    if (const auto beat = modifiedNs(joinPath(lock, kBeatFile)))
+        o.heartbeatNs = std::max(o.heartbeatNs, *beat);
+    return o;
+}
+
+// The files of a lock folder, then the folder; only what a lock holds.
+void removeLockFolder(const QString& folder)
+{
+    DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System);
+    QStringList names;
+    for (QString name = search.next(); !name.isEmpty(); name = search.next())
+        names << name;
+    for (const QString& name : std::as_const(names))
+        (void)deleteFile(joinPath(folder, name));
+    (void)removeFolder(folder);
+}
+
+// The share's own time now, from a file written there; nothing when it cannot be had.
+std::optional<qint64> shareNow(const QString& root, const QString& token)
+{
+    const QString probe = joinPath(root, kClockPrefix + token);
+    if (!writeInPlace(probe, QByteArray()))
+        return std::nullopt;
+    const auto time = modifiedNs(probe);
+    (void)deleteFile(probe);
+    if (!time)
+        return std::nullopt;
+    return *time;
+}
+
+// What earlier takers and killed runs left beside the lock, once this run holds it.
+void sortOutBesideLock(const QString& root, const QString& token)
+{
+    DirSearch search(joinPath(root, QStringLiteral(".archivon-*")), Hidden | System | Directory);
+    QStringList names;
+    for (QString name = search.next(); !name.isEmpty(); name = search.next())
+        names << name;
+    for (const QString& name : std::as_const(names)) {
+        const QString path = joinPath(root, name);
+        if (name.startsWith(kClockPrefix) && !name.endsWith(token))
+            (void)deleteFile(path);
+        else if (name.startsWith(kAsidePrefix))
+            removeLockFolder(path);
+    }
+}
+
+} // namespace
+
+QString runLockPath(const QString& backupRoot)
+{
+    return joinPath(backupRoot, RunLock::kName);
+}
+
+std::optional<LockOwner> readRunLock(const QString& backupRoot)
+{
+    return readOwner(runLockPath(backupRoot));
+}
+
+LockState judgeRunLock(const LockOwner& owner, qint64 nowNs)
+{
+    if (!owner.unnamed && owner.host == hostName()) {
+        if (owner.bootId != bootId())
+            return LockState::Stale;
+        if (owner.pid <= 0 || processStart(owner.pid) != owner.processStart)
+            return LockState::Stale;
+        return LockState::Live;
+    }
+    // Another machine's, or one whose maker never said who it is: only its
+    // heartbeat can tell.
+    return nowNs - owner.heartbeatNs > qint64(RunLock::kStaleAfterSeconds) * kSecondNs
+               ? LockState::Stale
+               : LockState::Live;
+}
+
+QString lockedMessage(const LockOwner& owner)
+{
+    QString since;
+    if (owner.started.isValid()) {
+        const QDateTime local = owner.started.toLocalTime();
+        since = QStringLiteral(" dal %1 alle %2")
+                    .arg(local.toString(QStringLiteral("dd/MM/yyyy")),
+                         local.toString(QStringLiteral("HH:mm:ss")));
+    }
+    QString who;
+    if (!owner.host.isEmpty())
+        who = QStringLiteral(" (avviato sul computer %1)").arg(owner.host);
+    return QStringLiteral("Un altro backup di questo computer è in corso%1%2.\r\n"
+                          "Il backup non è stato avviato: riprovare al termine di quello in corso.")
+        .arg(since, who);
+}
+
+RunLock::~RunLock()
+{
+    release();
+}
+
+RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& computer,
+                                  const QString& user, const QDateTime& started)
+{
+    Outcome outcome;
+    const QString lock = runLockPath(backupRoot);
+    const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    LockOwner me;
+    me.computer = computer;
+    me.user = user;
+    me.host = hostName();
+    me.bootId = bootId();
+    me.pid = processId();
+    me.processStart = processStart(me.pid);
+    me.started = started.toOffsetFromUtc(started.offsetFromUtc());
+    me.token = token;
+
+    // A few rounds: each one that finds the lock gone, or takes a stale one
+    // aside, tries to make it again.
+    for (int round = 0; round < 5; ++round) {
+        if (const Status made = makeFolder(lock); made) {
+            if (const Status written = writeInPlace(joinPath(lock, kOwnerFile), ownerText(me));
+                !written) {
+                removeLockFolder(lock);
+                outcome.result = Result::Failed;
+                outcome.error = written.error();
+                return outcome;
+            }
+            m_root = backupRoot;
+            m_token = token;
+            beat();
+            sortOutBesideLock(backupRoot, token);
+            m_releasing = false;
+            m_beats = std::thread([this] { beatUntilReleased(); });
+            outcome.result = Result::Taken;
+            return outcome;
+        } else if (!present(lock)) {
+            if (round > 0)
+                continue; // taken aside by another run meanwhile
+            outcome.result = Result::Failed;
+            outcome.error = made.error();
+            return outcome;
+        }
+        const auto found = readOwner(lock);
+        if (!found)
+            continue;
+        const auto now = shareNow(backupRoot, token);
+        if (!now || judgeRunLock(*found, *now) == LockState::Live) {
+            outcome.result = Result::Held;
+            outcome.other = found;
+            return outcome;
+        }
+        // Stale: only one run can rename it away. If what was renamed is not
+        // the lock judged stale, another run made it meanwhile: it goes back.
+        const QString aside = joinPath(backupRoot, kAsidePrefix + QStringLiteral("scaduto-") + token);
+        if (!moveEntry(lock, aside))
+            continue;
+        const auto taken = readOwner(aside);
+        if (!taken || taken->token != found->token) {
+            (void)moveEntry(aside, lock);
+            continue;
+        }
+        removeLockFolder(aside);
+        outcome.other = found;
+    }
+    // Never reached in practice: every round found the lock made anew by another run.
+    outcome.result = Result::Held;
+    if (const auto found = readOwner(lock))
+        outcome.other = found;
+    return outcome;
+}
+
+void RunLock::beat()
+{
+    if (m_token.isEmpty())
+        return;
+    ++m_beatCount;
+    (void)writeInPlace(joinPath(runLockPath(m_root), kBeatFile),
+                       QStringLiteral("%1 %2\n")
+                           .arg(m_beatCount)
+                           .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
+                           .toUtf8());
+}
+
+void RunLock::beatUntilReleased()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_released.wait_for(lock, std::chrono::seconds(kHeartbeatSeconds),
+                                [this] { return m_releasing; }))
+        beat();
+}
+
+void RunLock::release()
+{
+    if (m_token.isEmpty())
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_releasing = true;
+    }
+    m_released.notify_all();
+    if (m_beats.joinable())
+        m_beats.join();
+    // Only this run's own lock goes, and through a rename, so that no run
+    // ever finds it half removed.
+    const QString lock = runLockPath(m_root);
+    const auto found = readOwner(lock);
+    if (found && found->token == m_token) {
+        const QString leaving = joinPath(m_root, kAsidePrefix + QStringLiteral("fine-") + m_token);
+        if (moveEntry(lock, leaving))
+            removeLockFolder(leaving);
+    }
+    m_token.clear();
+}
+
+} // namespace archivon
