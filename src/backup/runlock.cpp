@@ -192,9 +192,9 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
     me.started = started.toOffsetFromUtc(started.offsetFromUtc());
     me.token = token;
 
-    // A few rounds: each one that finds the lock gone, or takes a stale one
-    // aside, tries to make it again.
-    for (int round = 0; round < 5; ++round) {
+    // A few rounds: each one that finds the lock gone, or another run taking a
+    // stale one over, tries to make it again.
+    for (int round = 0; round < 12; ++round) {
         if (const Status made = makeFolder(lock); made) {
             if (const Status written = writeInPlace(joinPath(lock, kOwnerFile), ownerText(me));
                 !written) {
@@ -213,7 +213,7 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
             return outcome;
         } else if (!present(lock)) {
             if (round > 0)
-                continue; // taken aside by another run meanwhile
+                continue; // removed by its holder or a taker meanwhile
             outcome.result = Result::Failed;
             outcome.error = made.error();
             return outcome;
@@ -227,20 +227,34 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
             outcome.other = found;
             return outcome;
         }
-        // Stale: only one run can rename it away. If what was renamed is not
-        // the lock judged stale, another run made it meanwhile: it goes back.
-        const QString aside = joinPath(backupRoot, kAsidePrefix + QStringLiteral("scaduto-") + token);
-        if (!moveEntry(lock, aside))
-            continue;
-        const auto taken = readOwner(aside);
-        if (!taken || taken->token != found->token) {
-            (void)moveEntry(aside, lock);
+        // Stale. Of the runs that find it so, the one that makes the claim on
+        // that very lock (a folder named by its token: mkdir lets only one)
+        // removes it; the others wait for the lock to be made anew.
+        const QString claim = joinPath(backupRoot, kAsidePrefix + QStringLiteral("presa-") +
+                                                       (found->unnamed ? QStringLiteral("anonimo") : found->token));
+        if (!makeFolder(claim)) {
+            const auto claimed = modifiedNs(claim);
+            if (claimed && *now - *claimed > qint64(kStaleAfterSeconds) * kSecondNs)
+                (void)removeFolder(claim); // its maker was killed while taking over
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(250));
             continue;
         }
-        removeLockFolder(aside);
-        outcome.other = found;
+        const QString aside = joinPath(backupRoot, kAsidePrefix + QStringLiteral("scaduto-") + token);
+        if (moveEntry(lock, aside)) {
+            // What was renamed is the lock judged stale unless its holder let it go
+            // and another run made a new one in between: that one goes back.
+            const auto taken = readOwner(aside);
+            if (taken && taken->token == found->token) {
+                removeLockFolder(aside);
+                outcome.other = found;
+            } else {
+                (void)moveEntry(aside, lock);
+            }
+        }
+        (void)removeFolder(claim);
     }
-    // Never reached in practice: every round found the lock made anew by another run.
+    // Another run has been taking it over all this time.
     outcome.result = Result::Held;
     if (const auto found = readOwner(lock))
         outcome.other = found;

@@ -48,8 +48,9 @@ QString outcomeCode(const RunEnd& end)
     case RunOutcome::Refused:
         return QStringLiteral("rifiutato");
     case RunOutcome::EndedEarly:
-        return end.reason == RunEnd::Reason::Stopped ? QStringLiteral("interrotto")
-                                                     : QStringLiteral("terminato");
+        return end.reason == RunEnd::Reason::Stopped || end.stoppedByUser || end.windowClosed
+                   ? QStringLiteral("interrotto")
+                   : QStringLiteral("terminato");
     case RunOutcome::Completed:
         break;
     }

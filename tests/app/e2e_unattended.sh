@@ -57,6 +57,8 @@ log_has "$log" " 200008 byte in " "clean run"
 log_has "$log" "Coppia 2 saltata: C:\\Sys\\Windows\\Application Data\\Identities" "clean run"
 log_has "$log" "Spegnimento richiesto: sì" "clean run"
 log_has "$log" "File oldimp.pvx scritto." "clean run"
+grep -Eq "^Riepilogo: esito=completato; errori=0; coppie-saltate=1; inizio=([^;]+); .*ultimo-senza-errori=\1; " "$log" ||
+    { show "$log"; fail "the summary line of a clean run does not name it the last without failures"; }
 log_has "$log" "Domanda: Sei sicuro di voler avviare la copia?" "clean run"
 cmp -s "$log" "$root/archivon.log" || fail "the copy on R: differs from the log"
 summary_is "completato senza errori" "clean run"
@@ -97,6 +99,33 @@ grep -q "^archivon: Impossibile creare la cartella R:" "$work/err" ||
     { show "$work/err"; fail "the message of the refused run is not on standard error"; }
 [ "$(md5sum < "$work/prog/oldimp.pvx")" = "$marker" ] || fail "a refused run changed the marker"
 [ "$(find "$d3" | wc -l)" -eq 4 ] || fail "a refused run changed the drives"
+
+# 3b. Another run holds the computer's backup folder: refused before anything is
+#     written, even with --spegni: no record on R:, no marker, no shutdown. Once
+#     its process is gone, the next run takes the lock over and says so.
+sleep 120 & holder=$!
+lock="$root/.archivon-blocco"
+mkdir "$lock"
+printf 'host=%s\nboot=%s\npid=%s\navvio-processo=%s\ninizio=2026-12-07T19:30:05\ntoken=t\n' "$host" \
+    "$(cat /proc/sys/kernel/random/boot_id)" "$holder" "$(cut -d' ' -f22 "/proc/$holder/stat")" > "$lock/proprietario"
+record=$(md5sum < "$root/archivon.log")
+rm -f "$work/requests"
+run_unattended "$d1" --backup --utente ufficio2 --spegni
+expect_status 2 "run while another holds the lock"
+grep -q "^archivon: Un altro backup di questo computer è in corso dal 07/12/2026 alle 19:30:05" "$work/err" ||
+    { show "$work/err"; fail "the refusal for the lock is not on standard error"; }
+log=$(latest_log)
+log_has "$log" "Messaggio: Un altro backup di questo computer è in corso" "locked run"
+log_has "$log" "Riepilogo: esito=bloccato;" "locked run"
+[ "$(md5sum < "$root/archivon.log")" = "$record" ] || fail "a refused run wrote its record on R:"
+[ "$(md5sum < "$work/prog/oldimp.pvx")" = "$marker" ] || fail "a refused run changed the marker"
+[ ! -e "$work/requests" ] || fail "a refused run asked for a shutdown"
+kill "$holder"
+wait "$holder" 2>/dev/null || true
+run_unattended "$d1" --backup --utente ufficio2
+expect_status 1 "run after the holder died" # the name it cannot carry, as before
+log_has "$root/archivon.log" "Nota: un'esecuzione precedente (computer $host, processo $holder" "lock taken over"
+[ ! -e "$lock" ] || fail "the lock stayed after the run"
 
 # 4. Killed mid-update (SIGKILL): every file of the previous backup is under its
 #    name, whole, old or new, and the next run leaves an exact mirror with nothing

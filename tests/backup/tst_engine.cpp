@@ -1,6 +1,8 @@
 #include "backup/engine.h"
+#include "backup/runlock.h"
 #include "backup/runlog.h"
 #include "platform/drives.h"
+#include "platform/identity.h"
 #include "support/drives.h"
 
 #include <QDir>
@@ -16,6 +18,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -444,6 +447,107 @@ private slots:
         QCOMPARE(read("R:\\BK\\d1\\a.txt"), kept);
     }
 
+    // One run of a computer's backup at a time. A lock another run holds refuses the
+    // run before anything is written; a stale one is taken over, and the record says so.
+    void lock_data()
+    {
+        QTest::addColumn<QString>("holder");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("another run, going on") << "engine" << false;
+        QTest::newRow("a live process of this machine") << "live" << false;
+        QTest::newRow("a dead process of this machine") << "dead" << true;
+        QTest::newRow("this machine, another boot") << "boot" << true;
+        QTest::newRow("another machine, beating") << "other" << false;
+        QTest::newRow("another machine, silent for 11 minutes") << "other silent" << true;
+        QTest::newRow("a lock half made a moment ago") << "unnamed" << false;
+    }
+    void lock()
+    {
+        QFETCH(QString, holder);
+        QFETCH(bool, taken);
+        const BackupPlan plan = fourPairs();
+        const QString lock = kRoot + "\\" + RunLock::kName;
+        if (holder != "engine")
+            m_drives->makeDir(lock);
+        QProcess gone;
+        gone.start("true");
+        gone.waitForFinished();
+        const qint64 pid = holder == "dead" ? gone.processId() : ::getpid();
+        const QString owner = QStringLiteral("host=%1\nboot=%2\npid=%3\navvio-processo=%4\n"
+                                             "inizio=2026-12-07T19:30:05\ntoken=t1\n")
+                                  .arg(holder.startsWith("other") ? "ALTRO" : platform::hostName(),
+                                       holder == "boot" ? "un-altro-avvio" : platform::bootId())
+                                  .arg(pid)
+                                  .arg(platform::processStart(::getpid()));
+        if (holder != "unnamed" && holder != "engine")
+            m_drives->writeFile(lock + "\\proprietario", owner.toUtf8());
+        if (holder == "other silent") {
+            const timeval old[2] = {{QDateTime::currentSecsSinceEpoch() - 11 * 60, 0},
+                                    {QDateTime::currentSecsSinceEpoch() - 11 * 60, 0}};
+            for (const QString& entry : {lock, lock + "\\proprietario"})
+                QCOMPARE(::utimes(QFile::encodeName(host(entry)).constData(), old), 0);
+        }
+        Run second;
+        const Run first = runEngine(plan, at(Phase::Copying, 2, [&](BackupEngine&) {
+            if (holder == "engine")
+                second = runEngine(plan);
+        }));
+        const Run& judged = holder == "engine" ? second : first;
+        if (!taken) {
+            QCOMPARE(judged.end.reason, RunEnd::Reason::Locked);
+            QCOMPARE(judged.end.outcome, RunOutcome::Refused);
+            QVERIFY2(judged.end.message.startsWith(holder == "unnamed"
+                                                       ? "Un altro backup di questo computer è in corso."
+                                                       : "Un altro backup di questo computer è in corso dal "),
+                     qPrintable(judged.end.message));
+            if (holder == "live" || holder == "other")
+                QVERIFY(judged.end.message.contains("dal 07/12/2026 alle 19:30:05"));
+            QCOMPARE(judged.events.size(), 1); // nothing but its end
+            QVERIFY(!judged.end.shutdownRequested);
+        }
+        if (holder == "engine" || taken) { // the run that held it was not disturbed
+            QCOMPARE(first.end.reason, RunEnd::Reason::Completed);
+            QCOMPARE(first.end.failures, 0);
+        } else {
+            QVERIFY(!QFileInfo::exists(host("R:\\BK\\d1")));
+        }
+        QCOMPARE(first.of(Kind::Notice).size(), taken ? 1 : 0);
+        // The lock goes with the run that made it, and nothing is left beside it;
+        // one that refused a run stays as it was.
+        const QStringList hiddenLeft = tree(kRoot).filter(QRegularExpression("^\\."));
+        if (taken || holder == "engine")
+            QCOMPARE(hiddenLeft, QStringList{});
+        else
+            QCOMPARE(hiddenLeft.filter(QRegularExpression("^\\.archivon-blocco($|/proprietario$)")), hiddenLeft);
+    }
+
+    // Runs that find the same stale lock at once: one takes it, the others are refused.
+    void lockRace()
+    {
+        const QString root = "R:\\BKPQORL\\PC7_ufficio2";
+        for (int round = 0; round < 20; ++round) {
+            m_drives->writeFile(root + "\\" + RunLock::kName + "\\proprietario",
+                                QStringLiteral("host=%1\nboot=un-altro-avvio\npid=1\ntoken=t%2\n")
+                                    .arg(platform::hostName())
+                                    .arg(round)
+                                    .toUtf8());
+            std::array<RunLock, 3> locks;
+            std::array<RunLock::Result, 3> results{};
+            std::vector<std::thread> racers;
+            for (std::size_t i = 0; i < locks.size(); ++i)
+                racers.emplace_back([&, i] {
+                    results[i] = locks[i].acquire(root, "PC7", "ufficio2", QDateTime::currentDateTime()).result;
+                });
+            for (std::thread& t : racers)
+                t.join();
+            QCOMPARE(std::count(results.begin(), results.end(), RunLock::Result::Taken), 1);
+            QCOMPARE(std::count(results.begin(), results.end(), RunLock::Result::Held), 2);
+            for (RunLock& l : locks)
+                l.release();
+            QCOMPARE(tree(root), QStringList{});
+        }
+    }
+
     // A file or folder that cannot be read this time keeps its previous copy, byte for
     // byte; it is a failure that says so.
     void unreadableKeepsItsPreviousCopy_data() { bothPasses(); }
@@ -793,6 +897,40 @@ private slots:
         QCOMPARE(left.first(), QStringLiteral("archivon-20200101-000006-000.log"));
         QCOMPARE(dir + "/" + left.last(), log.path());
         QVERIFY(QFile::exists(dir + "/note.txt"));
+    }
+
+    // The record's summary line: the outcome in fixed words, and the last run of this
+    // computer without failures, carried over from the previous record on R:.
+    void logSummary_data()
+    {
+        QTest::addColumn<QString>("previous"); // the record on R: before the run
+        QTest::addColumn<QString>("lastClean");
+        QTest::newRow("no record yet") << "" << "";
+        QTest::newRow("a clean run before") << "Riepilogo: esito=completato; errori=0; inizio=2026-12-04T19:30:00+01:00; ultimo-senza-errori=2026-12-04T19:30:00+01:00" << "2026-12-04T19:30:00+01:00";
+        QTest::newRow("failures before, a clean run earlier") << "Riepilogo: esito=con-errori; errori=2; inizio=2026-12-04T19:30:00+01:00; ultimo-senza-errori=2026-12-01T19:30:00+01:00" << "2026-12-01T19:30:00+01:00";
+        QTest::newRow("an older version's clean record") << "Inizio: 2026-12-03 19:30:00\nEsito: completato senza errori; errori: 0; coppie saltate: 0" << "2026-12-03T19:30:00";
+        QTest::newRow("an older version's stopped record") << "Inizio: 2026-12-03 19:30:00\nEsito: terminato prima della fine; errori: 0; coppie saltate: 0" << "";
+    }
+    void logSummary()
+    {
+        QFETCH(QString, previous);
+        QFETCH(QString, lastClean);
+        QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        if (!previous.isEmpty())
+            m_drives->writeFile(kRoot + "\\archivon.log", ("Archivon 1.0: registro del backup\n" + previous + "\n").toUtf8());
+        else
+            m_drives->makeDir(kRoot);
+        RunLog log;
+        recordARun(log);
+        const RunRecord record = parseRunRecord(QString::fromUtf8(read(kRoot + "\\archivon.log")));
+        QVERIFY(record.summarised);
+        QCOMPARE(record.outcome, "interrotto");
+        QCOMPARE(record.failures, 1);
+        QCOMPARE(record.bytesWritten, 40);
+        QVERIFY(record.started.isValid() && record.ended >= record.started);
+        const QDateTime expected = QDateTime::fromString(lastClean, Qt::ISODate);
+        QCOMPARE(record.lastClean, expected);
     }
 
     // A record that can be written nowhere still reaches standard error whole.
