@@ -128,6 +128,11 @@ void sortOutBesideLock(const QString& root, const QString& token)
 
 } // namespace
 
+bool isRunLockName(const QString& name)
+{
+    return name.startsWith(RunLock::kName) || name.startsWith(kClockPrefix);
+}
+
 QString runLockPath(const QString& backupRoot)
 {
     return joinPath(backupRoot, RunLock::kName);

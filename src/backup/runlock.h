@@ -87,6 +87,10 @@ private:
     quint64 m_beatCount = 0;
 };
 
+/// True for the names the lock and its takers use beside it: no run ever
+/// takes them for a leftover or an extra.
+bool isRunLockName(const QString& name);
+
 /// The path of the lock of a computer's backup folder.
 QString runLockPath(const QString& backupRoot);
 

@@ -62,7 +62,9 @@ BackupSide EngineRun::compareWithBackup(int N, const TreeScan& scan)
             DirSearch search(prefix, Hidden | System | Directory, true);
             QStringList asideNames;
             for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
-                if (isCopyTemporary(name)) {
+                if (isRunLockName(name)) {
+                    continue; // a backup folder's own lock, where a pair is backed up into it
+                } else if (isCopyTemporary(name)) {
                     side.temporaries << prefix + name;
                 } else if (setAsideFrom(name)) {
                     asideNames << name;

@@ -6,7 +6,7 @@ if(ARCHIVON_XVFB AND ARCHIVON_XDOTOOL)
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_backup.sh $<TARGET_FILE:archivon>)
   set_tests_properties(e2e_backup PROPERTIES
     ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8"
-    TIMEOUT 120)
+    TIMEOUT 300)
 else()
   message(STATUS "Xvfb or xdotool missing: the test of the window by clicks is not registered")
 endif()
@@ -17,3 +17,9 @@ add_test(NAME e2e_unattended
 set_tests_properties(e2e_unattended PROPERTIES
   ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8" TIMEOUT 300)
 target_compile_definitions(tst_app PRIVATE ARCHIVON_TEST_VERSION="${PROJECT_VERSION}")
+
+# Onto a real Samba share mounted twice: skipped where Samba or FUSE is missing.
+add_test(NAME e2e_share
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_share.sh $<TARGET_FILE:archivon>)
+set_tests_properties(e2e_share PROPERTIES
+  ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8" TIMEOUT 300 SKIP_RETURN_CODE 77)

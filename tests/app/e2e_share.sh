@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Unattended runs of the real program onto a real Samba share on this machine,
+# mounted twice with smbnetfs, as two clients reach one server: a run that
+# starts while another holds the computer's backup folder is refused, through
+# the other mount too, and neither fails because of the other. Skipped (77)
+# where Samba, smbnetfs or /dev/fuse is missing.
+set -euo pipefail
+
+here=$(dirname "$0")
+source "$here/../support/e2e.sh"
+source "$here/../support/share.sh"
+missing=$(share_missing)
+if [ -n "$missing" ]; then
+    echo "SKIP: no Samba share can be made here: $missing"
+    exit 77
+fi
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: mounting the share needs root"; exit 77; }
+exe=$(readlink -f "${1:?usage: e2e_share.sh path/to/archivon}")
+cp "$exe" "$(dirname "$exe")"/anim*.gif "$work/prog/"
+host=$(uname -n)
+trap 'share_stop; e2e_cleanup' EXIT
+
+share_start "$work/srv"
+first=$SHARE_FOLDER
+share_mount "$work/mnt2" "$work/home2"
+second=$SHARE_FOLDER
+src="$work/c/Documenti"
+for i in $(seq 30); do
+    mkdir -p "$src/cartella$i"
+    for j in $(seq 10); do head -c 4096 /dev/urandom > "$src/cartella$i/f$j.dat"; done
+done
+for n in 1 2; do
+    mkdir -p "$work/d$n"
+    ln -s "$work/c" "$work/d$n/c"
+done
+ln -s "$first" "$work/d1/r"
+ln -s "$second" "$work/d2/r"
+
+unattended() { # n out: a run through mount n
+    env -u DISPLAY PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen ARCHIVON_DRIVES="$work/d$1" \
+        XDG_STATE_HOME="$work/state$1" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
+        timeout 120 "$work/prog/archivon" --backup --utente ufficio2 > /dev/null 2> "$2"
+}
+root="BKPQORL/${host}_ufficio2"
+
+# One run holds the folder; a run through the other mount meanwhile is refused.
+status1=0
+unattended 1 "$work/err1" & run1=$!
+for _ in $(seq 300); do
+    [ -d "$second/$root/.archivon-blocco" ] && break
+    sleep 0.05
+done
+[ -d "$second/$root/.archivon-blocco" ] || fail "the first run's lock is not seen through the second mount"
+status2=0
+unattended 2 "$work/err2" || status2=$?
+wait "$run1" || status1=$?
+[ "$status2" -eq 2 ] || { cat "$work/err2" >&2; fail "the second run gave $status2, not 2 (refused)"; }
+grep -q "^archivon: Un altro backup di questo computer è in corso dal " "$work/err2" ||
+    { cat "$work/err2" >&2; fail "the refusal does not say that another backup is running"; }
+[ "$status1" -eq 0 ] || { cat "$work/err1" >&2; fail "the first run gave $status1, not 0"; }
+diff -r "$src" "$first/$root/Documenti" > /dev/null || fail "Documenti not mirrored on the share"
+
+# Two runs started together through the two mounts: never both at work, and
+# neither fails because of the other.
+for round in 1 2 3; do
+    for j in $(seq 5); do head -c 4096 /dev/urandom > "$src/cartella$round/f$j.dat"; done
+    status1=0 status2=0
+    unattended 1 "$work/err1" & run1=$!
+    unattended 2 "$work/err2" & run2=$!
+    wait "$run1" || status1=$?
+    wait "$run2" || status2=$?
+    case "$status1 $status2" in
+        "0 0" | "0 2" | "2 0") ;;
+        *) cat "$work/err1" "$work/err2" >&2; fail "runs started together gave $status1 and $status2" ;;
+    esac
+    diff -r "$src" "$first/$root/Documenti" > /dev/null || fail "Documenti not mirrored after round $round"
+done
+left=$(find "$first/BKPQORL" -name '.*')
+[ -z "$left" ] || fail "hidden entries left on the share: $left"
+echo PASS
