@@ -460,13 +460,17 @@ private slots:
         QTest::newRow("another machine, beating") << "other" << false;
         QTest::newRow("another machine, silent for 11 minutes") << "other silent" << true;
         QTest::newRow("a lock half made a moment ago") << "unnamed" << false;
+        QTest::newRow("the destinations' folder held by another run") << "inside" << true;
     }
     void lock()
     {
         QFETCH(QString, holder);
         QFETCH(bool, taken);
         const BackupPlan plan = fourPairs();
-        const QString lock = kRoot + "\\" + RunLock::kName;
+        // "inside": the lock is on the folder that holds the four destinations.
+        const QString lock = (holder == "inside" ? "R:\\BK" : kRoot) + "\\" + RunLock::kName;
+        if (holder == "inside")
+            m_drives->writeFile("R:\\BK\\.d1.archivon-nuovo\\a.txt", "left by that run");
         if (holder != "engine")
             m_drives->makeDir(lock);
         QProcess gone;
@@ -493,6 +497,13 @@ private slots:
                 second = runEngine(plan);
         }));
         const Run& judged = holder == "engine" ? second : first;
+        if (holder == "inside") { // each pair is left to that run, leftovers and all
+            QCOMPARE(first.end.failures, 4);
+            QVERIFY(first.of(Kind::Failure).first().endsWith("cartella in uso da un altro backup in corso (computer " +
+                                                             platform::hostName() + "): coppia saltata"));
+            QCOMPARE(read("R:\\BK\\.d1.archivon-nuovo\\a.txt"), "left by that run");
+            return;
+        }
         if (!taken) {
             QCOMPARE(judged.end.reason, RunEnd::Reason::Locked);
             QCOMPARE(judged.end.outcome, RunOutcome::Refused);
