@@ -1,12 +1,15 @@
 #include "backup/runlock.h"
 
 #include "platform/drives.h"
+#include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "platform/identity.h"
 #include "platform/textfile.h"
 
 #include <QLocale>
 #include <QUuid>
+
+#include <cerrno>
 
 namespace archivon {
 
@@ -23,11 +26,6 @@ const QString kAsidePrefix = QStringLiteral(".archivon-blocco.");
 const QString kClockPrefix = QStringLiteral(".archivon-ora-");
 
 constexpr qint64 kSecondNs = 1000000000;
-
-bool present(const QString& path)
-{
-    return linkAttributes(path).ok();
-}
 
 QByteArray ownerText(const LockOwner& o)
 {
@@ -216,16 +214,14 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
             m_beats = std::thread([this] { beatUntilReleased(); });
             outcome.result = Result::Taken;
             return outcome;
-        } else if (!present(lock)) {
-            if (round > 0)
-                continue; // removed by its holder or a taker meanwhile
+        } else if (made.error() != reasonFor(EEXIST)) {
             outcome.result = Result::Failed;
             outcome.error = made.error();
             return outcome;
         }
         const auto found = readOwner(lock);
         if (!found)
-            continue;
+            continue; // removed by its holder or a taker meanwhile
         const auto now = shareNow(backupRoot, token);
         if (!now || judgeRunLock(*found, *now) == LockState::Live) {
             outcome.result = Result::Held;
