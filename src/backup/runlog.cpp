@@ -153,6 +153,7 @@ void RunLog::runStarted(const RunEvent& e)
     open();
     m_backupRoot = e.path;
     m_bytesWritten = 0;
+    m_bytesKept = 0;
     // The copy on R: is the previous run's record until this one ends.
     m_lastClean = {};
     if (const auto previous = platform::readSmallFile(platform::joinPath(m_backupRoot, kCopyName),
@@ -177,8 +178,12 @@ void RunLog::report(const RunEvent& e)
     case Kind::PairStarted:
         write(QStringLiteral("Coppia %1: %2 -> %3").arg(e.pair).arg(e.path, e.detail));
         break;
+    case Kind::Scanned:
+        m_bytesScanned = e.bytes;
+        break;
     case Kind::PairFinished:
         m_bytesWritten += e.stats.bytes;
+        m_bytesKept += m_bytesScanned;
         write(QStringLiteral("Coppia %1 copiata: %2 file, %3 cartelle, %4 byte in %5 s; "
                              "file invariati: %6, file eliminati: %7")
                   .arg(e.pair)
@@ -207,7 +212,6 @@ void RunLog::report(const RunEvent& e)
         runEnded(e.end);
         break;
     case Kind::Phase:
-    case Kind::Scanned:
     case Kind::Measured:
         break;
     }
@@ -228,6 +232,7 @@ void RunLog::runEnded(const RunEnd& end)
         m_backupRoot.clear();
         m_lastClean = {};
         m_bytesWritten = 0;
+        m_bytesKept = 0;
     }
     if (end.stoppedByUser)
         write(QStringLiteral("Interrotto dall'utente."));
@@ -254,13 +259,14 @@ void RunLog::runEnded(const RunEnd& end)
     if (code == QLatin1String("completato"))
         m_lastClean = m_started;
     write(QStringLiteral("Riepilogo: esito=%1; errori=%2; coppie-saltate=%3; inizio=%4; fine=%5; "
-                         "ultimo-senza-errori=%6; byte-scritti=%7")
+                         "ultimo-senza-errori=%6; byte-scritti=%7; byte-tenuti=%8")
               .arg(code)
               .arg(end.failures)
               .arg(end.skipped)
               .arg(isoTime(m_started), isoTime(ended),
                    m_lastClean.isValid() ? isoTime(m_lastClean) : QString())
-              .arg(m_bytesWritten));
+              .arg(m_bytesWritten)
+              .arg(m_bytesKept));
     write(QStringLiteral("Fine: ") + ended.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     m_open = false;
 
@@ -339,6 +345,8 @@ RunRecord parseRunRecord(const QString& text)
                     r.lastClean = QDateTime::fromString(v, Qt::ISODate);
                 else if (name == QLatin1String("byte-scritti"))
                     r.bytesWritten = v.toLongLong();
+                else if (name == QLatin1String("byte-tenuti"))
+                    r.bytesKept = v.toLongLong();
             }
         }
     }

@@ -36,6 +36,9 @@ struct RunRecord
     /// failures, as far as the records tell; invalid when unknown.
     QDateTime lastClean;
     qint64 bytesWritten = -1;
+    /// What the backups of the pairs this run copied hold once it ended (their
+    /// sources as walked); -1 in older records.
+    qint64 bytesKept = -1;
     QString status;
 };
 
@@ -94,6 +97,8 @@ private:
     QDateTime m_started;
     QDateTime m_lastClean; // carried over from the record on R:
     qint64 m_bytesWritten = 0;
+    qint64 m_bytesKept = 0;
+    qint64 m_bytesScanned = 0; // of the pair being copied
     QStringList m_lines;   // the whole record of the current run
     QStringList m_pending; // notes made before a run started
 };
