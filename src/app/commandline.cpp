@@ -19,6 +19,7 @@ QString helpText()
 {
     return QStringLiteral(
         "Uso: archivon [--backup --utente NOME [--spegni] [--completo]]\n"
+        "       archivon --stato [--giorni N] [--attesi FILE] [--csv]\n"
         "\n"
         "Archivon copia le cartelle dell'utente nella cartella del computer sul disco\n"
         "di rete R:. Senza opzioni si apre la finestra iniziale.\n"
@@ -32,6 +33,14 @@ QString helpText()
         "  --completo        riscrive ogni cartella per intero invece di copiare solo\n"
         "                    i file nuovi o cambiati (con --backup); per ogni copia:\n"
         "                    CopiaCompleta=true in $XDG_CONFIG_HOME/archivon/archivon.conf\n"
+        "  --stato           elenca l'ultimo backup di ogni computer in R:\\BKPQORL, dal\n"
+        "                    registro di ciascuno, senza scrivere nulla; prima chi\n"
+        "                    aspetta da più tempo un backup senza errori\n"
+        "  --giorni N        segnala chi non ha un backup senza errori da più di N\n"
+        "                    giorni lavorativi, da lunedì a venerdì (con --stato; 2)\n"
+        "  --attesi FILE     le cartelle dei computer attese, una per riga: una\n"
+        "                    assente è segnalata (con --stato)\n"
+        "  --csv             elenco in CSV, separato da \";\" (con --stato)\n"
         "  -h, --help        mostra questo aiuto ed esce\n"
         "  -v, --version     mostra la versione ed esce\n"
         "\n"
@@ -44,6 +53,11 @@ QString helpText()
         "  2  copia rifiutata prima di cambiare qualcosa (anche perché è in corso un\n"
         "     altro backup dello stesso computer), o argomenti errati\n"
         "  3  copia terminata in anticipo dopo aver cambiato qualcosa\n"
+        "\n"
+        "Stato d'uscita con --stato:\n"
+        "  0  nessun computer da segnalare\n"
+        "  1  qualche computer segnalato\n"
+        "  2  R: o R:\\BKPQORL non si possono leggere, o argomenti errati\n"
         "\n"
         "Registri: $XDG_STATE_HOME/archivon/ (normalmente ~/.local/state/archivon/),\n"
         "gli ultimi 30; l'ultimo anche in R:\\BKPQORL\\<computer>_<utente>\\archivon.log\n");
@@ -78,7 +92,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(
         QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({backup, user, shutdown, full, help, versionOption});
+    const QCommandLineOption overview(QStringLiteral("stato"));
+    const QCommandLineOption days(QStringLiteral("giorni"), QString(), QStringLiteral("N"));
+    const QCommandLineOption expected(QStringLiteral("attesi"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption csv(QStringLiteral("csv"));
+    parser.addOptions({backup, user, shutdown, full, overview, days, expected, csv, help, versionOption});
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty()) {
@@ -87,9 +105,14 @@ CommandLine parseCommandLine(const QStringList& arguments)
                 QStringLiteral("opzione sconosciuta: %1%2")
                     .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
         }
-        if (arguments.size() > 1 && arguments.last().startsWith(QStringLiteral("-")) &&
-            arguments.last().endsWith(QStringLiteral("utente")))
-            return badArguments(QStringLiteral("manca il nome dopo --utente."));
+        const QList<std::pair<QString, QString>> valued{{QStringLiteral("utente"), QStringLiteral("il nome")},
+                                                        {QStringLiteral("giorni"), QStringLiteral("il numero")},
+                                                        {QStringLiteral("attesi"), QStringLiteral("il file")}};
+        for (const auto& [option, what] : valued) {
+            if (arguments.size() > 1 && arguments.last().startsWith(QLatin1Char('-')) &&
+                arguments.last().endsWith(option))
+                return badArguments(QStringLiteral("manca %1 dopo --%2.").arg(what, option));
+        }
         return badArguments(QStringLiteral("argomenti non validi."));
     }
     if (parser.isSet(help))
@@ -103,6 +126,23 @@ CommandLine parseCommandLine(const QStringList& arguments)
         return badArguments(QStringLiteral("--utente è dato più di una volta."));
 
     CommandLine c;
+    const bool overviewOptions = parser.isSet(days) || parser.isSet(expected) || parser.isSet(csv);
+    if (parser.isSet(overview)) {
+        if (parser.isSet(backup) || parser.isSet(user) || parser.isSet(shutdown) || parser.isSet(full))
+            return badArguments(QStringLiteral("--stato non va con --backup, --utente, --spegni e --completo."));
+        c.action = CommandLine::Action::Overview;
+        if (parser.isSet(days)) {
+            bool number = false;
+            c.days = parser.value(days).toInt(&number);
+            if (!number || c.days < 0)
+                return badArguments(QStringLiteral("--giorni vuole un numero intero di giorni, 0 o più."));
+        }
+        c.expectedFile = parser.value(expected);
+        c.csv = parser.isSet(csv);
+        return c;
+    }
+    if (overviewOptions)
+        return badArguments(QStringLiteral("--giorni, --attesi e --csv valgono solo con --stato."));
     if (!parser.isSet(backup)) {
         if (parser.isSet(user) || parser.isSet(shutdown) || parser.isSet(full))
             return badArguments(

@@ -14,6 +14,9 @@ struct CommandLine
         /// --backup --utente NOME [--spegni] [--completo]: a run with nobody
         /// at the screen.
         Backup,
+        /// --stato [--giorni N] [--attesi FILE] [--csv]: the last backup of
+        /// every computer on R:, read without writing anything.
+        Overview,
         /// --help, --version, or arguments in error: print and leave with exitCode.
         Leave,
     };
@@ -22,6 +25,11 @@ struct CommandLine
     bool shutdown = false;
     /// --completo: every pair rewritten whole instead of brought up to date.
     bool fullRewrite = false;
+    /// --giorni: working days without a run free of failures before a computer is marked.
+    int days = 2;
+    /// --attesi: a file naming the computer folders expected, one a line.
+    QString expectedFile;
+    bool csv = false;
     /// For Leave: what to print, on standard output (exitCode 0) or error (2).
     QString text;
     int exitCode = 0;

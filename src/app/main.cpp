@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "app/commandline.h"
 #include "app/forms.h"
+#include "app/overviewcommand.h"
 #include "app/unattended.h"
 #include "dialogs/formavvio.h"
 #include "layout/windowstyle.h"
@@ -32,6 +33,12 @@ int main(int argc, char* argv[])
     if (command.action == CommandLine::Action::Leave) {
         std::fputs(command.text.toLocal8Bit().constData(), command.exitCode == 0 ? stdout : stderr);
         return command.exitCode;
+    }
+    // Reads R: only: not even the default drive folder is made.
+    if (command.action == CommandLine::Action::Overview) {
+        QCoreApplication app(argc, argv);
+        setUpApplication();
+        return showOverview(command);
     }
     // A run with nobody at the screen (cron, a systemd timer) shows no window
     // and needs no display.
