@@ -80,6 +80,8 @@ QString warningFor(const ComputerState& c)
     switch (c.last) {
     case Last::WithFailures:
         return QStringLiteral("completa, ma sempre con errori");
+    case Last::Completed:
+        return QStringLiteral("nessun backup recente");
     case Last::Absent:
         return QStringLiteral("nessuna cartella: mai eseguito");
     case Last::NoRecord:

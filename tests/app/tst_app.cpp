@@ -1,9 +1,13 @@
-// The program as a whole: its command line, and its end: with its last window, and at once
+// The program as a whole: its command line, the overview of every computer's last backup,
+// and its end: with its last window, and at once
 // with the main window whatever else is open. (Each window once, loaded before it shows:
 // what every window test relies on.)
 #include "app/application.h"
 #include "app/commandline.h"
 #include "app/unattended.h"
+#include "backup/overview.h"
+#include "backup/runlock.h"
+#include "platform/identity.h"
 #include "dialogs/form2.h"
 #include "dialogs/form3.h"
 #include "dialogs/formavvio.h"
@@ -16,6 +20,46 @@
 #include <QtTest>
 
 using namespace archivon;
+
+namespace {
+
+// The overview's clock: Wednesday 9 December 2026, 08:00.
+const QDateTime kNow(QDate(2026, 12, 9), QTime(8, 0));
+
+QString december(int day)
+{
+    const QDateTime t(QDate(2026, 12, day), QTime(19, 30));
+    return day == 0 ? QString() : t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+// "computer|user|outcome|failures|start day|last clean day|written|kept" as the record
+// on R: says it; any other text is the record as it is.
+QString recordText(const QString& folder, const QString& spec)
+{
+    const QStringList f = spec.split('|');
+    if (f.size() != 8)
+        return spec;
+    return QStringLiteral("Archivon 1.0: registro del backup\nInizio: 2026-12-%1 19:30:00\nComputer: %2\n"
+                          "Utente: %3\nCartella del computer: R:\\BKPQORL\\%4\nRiepilogo: esito=%5; errori=%6; "
+                          "coppie-saltate=0; inizio=%7; fine=%7; ultimo-senza-errori=%8; byte-scritti=%9; "
+                          "byte-tenuti=%10\nFine: 2026-12-%1 19:40:00\n")
+        .arg(f[4], f[0], f[1], folder, f[2], f[3], december(f[4].toInt()), december(f[5].toInt()), f[6])
+        .arg(f[7]);
+}
+
+// Every entry under a host folder with its size and times: what "left as it was" compares.
+QStringList snapshot(const QString& folder)
+{
+    QStringList entries;
+    for (const QString& name : test::treeOf(folder)) {
+        const QFileInfo i(folder + '/' + name);
+        entries << QStringLiteral("%1 %2 %3 %4").arg(name).arg(i.size()).arg(
+                       i.lastModified().toMSecsSinceEpoch()).arg(i.metadataChangeTime().toMSecsSinceEpoch());
+    }
+    return entries;
+}
+
+} // namespace
 
 class TestApp : public QObject, test::WindowFixture
 {
@@ -117,6 +161,19 @@ private slots:
             << "opzione sconosciuta: --spengi";
         QTest::newRow("stray word") << QStringList{"backup"} << leave << "" << "" << 2
                                     << "argomento non previsto: backup";
+        const int overview = int(CommandLine::Action::Overview);
+        QTest::newRow("overview") << QStringList{"--stato"} << overview << "" << "2  " << 0 << "";
+        QTest::newRow("overview, every option")
+            << QStringList{"--csv", "--stato", "--giorni", "0", "--attesi=pc.txt"} << overview << ""
+            << "0 pc.txt csv" << 0 << "";
+        QTest::newRow("days not a number") << QStringList{"--stato", "--giorni", "2x"} << leave << ""
+                                           << "" << 2 << "--giorni vuole un numero";
+        QTest::newRow("expected without its file") << QStringList{"--stato", "--attesi"} << leave << ""
+                                                   << "" << 2 << "manca il file dopo --attesi";
+        QTest::newRow("csv alone") << QStringList{"--csv"} << leave << "" << "" << 2
+                                   << "valgono solo con --stato";
+        QTest::newRow("overview and backup") << QStringList{"--stato", "--backup", "--utente", "u"}
+                                             << leave << "" << "" << 2 << "--stato non va con --backup";
     }
     void parse()
     {
@@ -129,10 +186,123 @@ private slots:
         const CommandLine c = parseCommandLine(QStringList{"archivon"} + arguments);
         QCOMPARE(int(c.action), action);
         QCOMPARE(c.user, user);
+        if (c.action == CommandLine::Action::Overview) {
+            QCOMPARE(QStringLiteral("%1 %2 %3").arg(c.days).arg(c.expectedFile, c.csv ? "csv" : ""), flags);
+            return;
+        }
         QCOMPARE(c.shutdown, flags.contains("spegni"));
         QCOMPARE(c.fullRewrite, flags.contains("completo"));
         QCOMPARE(c.exitCode, exitCode);
         QVERIFY2(c.text.contains(text), qPrintable(c.text));
+    }
+
+    // One computer folder as the overview finds it: its line and the exit status, and
+    // R: left exactly as it was.
+    void overview_data()
+    {
+        QTest::addColumn<QString>("folder");   // made under R:\BKPQORL; empty: none
+        QTest::addColumn<QString>("record");   // its archivon.log (see recordText); "{}": a folder
+        QTest::addColumn<QString>("lock");     // "live", "stale" or none
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("line");     // as CSV, without the header
+        QTest::addColumn<int>("status");
+        // clang-format off
+        QTest::newRow("completed, names holding _, versions") << "PC_1_a_b" << "PC_1|a_b|completato|0|8|8|2048|1048576" << ""
+            << QStringList{"pc_1_A_B"}
+            << "PC_1_a_b;PC_1;a_b;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;2048;1048576;2;2026-12-01 19:30:05;" << 0;
+        QTest::newRow("always the same failures") << "PC2_b" << "PC2|b|con-errori|3|8|3|10|20" << "" << QStringList{}
+            << "PC2_b;PC2;b;2026-12-08 19:30:00;con 3 errori;3;2026-12-03 19:30:00;4;10;20;0;;completa, ma sempre con errori" << 1;
+        QTest::newRow("stopped, clean two working days ago") << "PC3_c" << "PC3|c|interrotto|0|8|7|5|6" << "" << QStringList{}
+            << "PC3_c;PC3;c;2026-12-08 19:30:00;interrotto dall'utente;0;2026-12-07 19:30:00;2;5;6;0;;" << 0;
+        QTest::newRow("refused, never clean") << "PC4_d" << "PC4|d|rifiutato|0|8|0|0|0" << "" << QStringList{}
+            << "PC4_d;PC4;d;2026-12-08 19:30:00;rifiutato;0;;;0;0;0;;backup non completato" << 1;
+        QTest::newRow("in progress") << "PC5_e" << "PC5|e|completato|0|7|7|1|2" << "live" << QStringList{}
+            << "PC5_e;PC5;e;2026-12-08 19:30:00;in corso;;2026-12-07 19:30:00;2;;;0;;" << 0;
+        QTest::newRow("interrupted, clean last week") << "PC6_f" << "PC6|f|completato|0|1|1|1|2" << "stale" << QStringList{}
+            << "PC6_f;PC6;f;2026-12-08 19:30:00;interrotto (blocco scaduto);;2026-12-01 19:30:00;6;;;0;;backup non completato" << 1;
+        QTest::newRow("unreadable") << "PC7_g" << "{}" << "" << QStringList{}
+            << "PC7_g;;;;registro illeggibile: *;;;;;;0;;registro da controllare" << 1;
+        QTest::newRow("not a record") << "PC8_h" << "ciao\n" << "" << QStringList{}
+            << "PC8_h;;;;registro non riconosciuto;;;;;;0;;registro da controllare" << 1;
+        QTest::newRow("older version, clean three working days ago") << "PC9_i"
+            << "Archivon 0.9: registro del backup\r\nInizio: 2026-12-04 19:30:05\r\nStato: Operazione completata\r\n"
+               "Esito: completato senza errori; errori: 0; coppie saltate: 1\r\nFine: 2026-12-04 19:40:00\r\n" << "" << QStringList{}
+            << "PC9_i;;;2026-12-04 19:30:05;completato;0;2026-12-04 19:30:05;3;;;0;;nessun backup recente" << 1;
+        QTest::newRow("no record") << "PC10_j" << "" << "" << QStringList{}
+            << "PC10_j;;;;nessun registro;;;;;;0;;nessun backup registrato" << 1;
+        QTest::newRow("expected, absent") << "" << "" << "" << QStringList{"PC11_k"}
+            << "PC11_k;;;;cartella assente;;;;;;0;;nessuna cartella: mai eseguito" << 1;
+        QTest::newRow("no site folder") << "-" << "" << "" << QStringList{"PC11_k"}
+            << "La cartella R:\\BKPQORL non esiste" << 2;
+        QTest::newRow("R: not ready") << "-R" << "" << "" << QStringList{} << "L'unità R: non è disponibile." << 2;
+        // clang-format on
+    }
+    void overview()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, record);
+        QFETCH(QString, lock);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, line);
+        QFETCH(int, status);
+        const QString root = "R:\\BKPQORL\\" + folder;
+        if (!folder.startsWith('-'))
+            m_drives->makeDir("R:\\BKPQORL");
+        if (!folder.isEmpty() && !folder.startsWith('-'))
+            m_drives->makeDir(root);
+        if (record == "{}")
+            m_drives->makeDir(root + "\\archivon.log");
+        else if (!record.isEmpty())
+            m_drives->writeFile(root + "\\archivon.log", recordText(folder, record).toUtf8());
+        RunLock held;
+        if (lock == "live")
+            QCOMPARE(held.acquire(root, "PC5", "e", QDateTime::fromString(december(8), Qt::ISODate)).result,
+                     RunLock::Result::Taken);
+        if (lock == "stale") // this machine's, from an earlier boot
+            m_drives->writeFile(root + "\\.archivon-blocco\\proprietario",
+                                ("host=" + platform::hostName() + "\nboot=prima\npid=1\ninizio=" + december(8) +
+                                 "\ntoken=t\n").toUtf8());
+        if (folder == "PC_1_a_b") {
+            for (const char* name : {"2026-12-02 19.30.05", "2026-12-01 19.30.05", "appunti"})
+                m_drives->makeDir(root + "\\Versioni precedenti\\" + name);
+        }
+        if (folder == "-R")
+            m_drives->unmap('R');
+        const QStringList before = snapshot(m_drives->drivesFolder());
+
+        const SiteOverview o = readSiteOverview("R:\\BKPQORL", expected, 2, kNow);
+        QCOMPARE(snapshot(m_drives->drivesFolder()), before);
+        QCOMPARE(o.exitStatus(), status);
+        const QStringList lines = o.csv().split('\n', Qt::SkipEmptyParts).mid(1);
+        QCOMPARE(lines.size(), status == 2 ? 0 : 1);
+        if (status == 2) {
+            QVERIFY2(o.error.startsWith(line) && o.table().startsWith(o.error), qPrintable(o.error));
+        } else {
+            QVERIFY(o.table().contains(line.section(';', 4, 4).remove('*')));
+            const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+                QRegularExpression::escape(line).replace("\\*", "[^;]+")));
+            QVERIFY2(pattern.match(lines.first()).hasMatch(), qPrintable(lines.first()));
+        }
+    }
+
+    // The most overdue first, never-run ones before all; the terminal's columns line up.
+    void overviewOrderAndColumns()
+    {
+        m_drives->writeFile("R:\\BKPQORL\\PC1_a\\archivon.log",
+                            recordText("PC1_a", "PC1|a|completato|0|8|8|1|1").toUtf8());
+        m_drives->writeFile("R:\\BKPQORL\\UN-NOME-LUNGO_b\\archivon.log",
+                            recordText("UN-NOME-LUNGO_b", "UN-NOME-LUNGO|b|con-errori|1|8|2|1|1").toUtf8());
+        const SiteOverview o = readSiteOverview("R:\\BKPQORL", {"PC0_z"}, 2, kNow);
+        QStringList order;
+        for (const ComputerState& c : o.computers)
+            order << c.folder;
+        QCOMPARE(order, (QStringList{"PC0_z", "UN-NOME-LUNGO_b", "PC1_a"}));
+        const QStringList table = o.table().split('\n');
+        const qsizetype column = table.at(2).indexOf("Esito");
+        QCOMPARE(table.at(3).indexOf("cartella assente"), column);
+        QCOMPARE(table.at(4).indexOf("con 1 errore"), column);
+        QCOMPARE(table.at(5).indexOf("completato"), column);
+        QVERIFY(table.at(3).startsWith('!') && !table.at(5).startsWith('!'));
     }
 
     // A run that ends early is status 3, failures or not. (Statuses 0, 1 and 2, and a
