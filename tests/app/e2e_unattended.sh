@@ -84,6 +84,25 @@ summary_is "completato con 1 errore" "run with a failure"
 [ ! -e "$work/requests" ] || fail "a shutdown was asked for without --spegni"
 [ "$(find "$work/state/archivon" -name 'archivon-*.log' | wc -l)" -eq 2 ] || fail "expected one log per run"
 
+# 2b. A second user's run, then the overview of both: read, nothing written, and no
+#     default drive folder made where none is mapped.
+run_unattended "$d1" --backup --utente ufficio3
+expect_status 1 "the second user's run"
+state() { { find "$d1" "$work/data" -printf '%p %s %T@ %C@\n' 2>/dev/null || true; } | sort; }
+before=$(state)
+run_unattended "$d1" --stato --csv
+expect_status 1 "the overview" # ufficio3 has never run without failures
+[ "$(state)" = "$before" ] || fail "--stato changed the drives"
+sed -n 2,3p "$work/out" > "$work/lines"
+printf '%s\n' "${host}_ufficio3;$host;ufficio3;*;con 1 errore;1;;;200013;200013;0;;completa, ma sempre con errori" \
+    "${host}_ufficio2;$host;ufficio2;*;con 1 errore;1;*;0;200013;200013;0;;" > "$work/expected"
+paste -d '\n' "$work/expected" "$work/lines" | while read -r want && read -r got; do
+    [[ "$got" == $want ]] || { show "$work/out"; fail "the overview's line \"$got\" is not \"$want\""; }
+done
+run_unattended "" --stato
+expect_status 2 "the overview with no drive folder"
+[ "$(state)" = "$before" ] || fail "--stato with no drive folder made one"
+
 # 3. Drive R: not ready: refused before anything changed; the messages a box
 #    would have shown are in the log and on standard error.
 d3="$work/drives3"
