@@ -292,10 +292,11 @@ QString SiteOverview::table() const
         for (qsizetype i = 0; i < row.size(); ++i)
             widths[i] = std::max(widths[i], row.at(i).size());
     }
-    QString text = QStringLiteral("Backup in %1 al %2: %3 cartelle, %4 da controllare (nessun backup "
-                                  "senza errori da più di %5 giorni lavorativi, o mai).\n\n")
-                       .arg(site, at.toString(QStringLiteral("dd/MM/yyyy HH:mm")))
-                       .arg(computers.size())
+    QString text = QStringLiteral("Backup in %1 al %2: %3, %4 da controllare (nessun backup senza errori "
+                                  "da più di %5 giorni lavorativi, o mai).\n\n")
+                       .arg(site, at.toString(QStringLiteral("dd/MM/yyyy HH:mm")),
+                            computers.size() == 1 ? QStringLiteral("1 cartella")
+                                                  : QStringLiteral("%1 cartelle").arg(computers.size()))
                        .arg(marked)
                        .arg(days);
     for (const QStringList& row : std::as_const(rows)) {

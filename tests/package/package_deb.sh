@@ -29,7 +29,8 @@ for f in bin/archivon share/archivon/anim.gif share/archivon/anim2.gif \
          share/icons/hicolor/scalable/apps/archivon.svg share/man/man1/archivon.1.gz \
          share/doc/archivon/copyright share/doc/archivon/examples/archivon-backup.service \
          share/doc/archivon/examples/archivon-backup.timer \
-         share/doc/archivon/examples/archivon-backup-completo.timer; do
+         share/doc/archivon/examples/archivon-backup-completo.timer \
+         share/doc/archivon/examples/archivon-stato.service share/doc/archivon/examples/archivon-stato.timer; do
     [ -s "$usr/$f" ] || fail "the package lacks /usr/$f"
 done
 for size in 16 22 24 32 48 64 128 256; do
