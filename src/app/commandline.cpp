@@ -96,7 +96,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption days(QStringLiteral("giorni"), QString(), QStringLiteral("N"));
     const QCommandLineOption expected(QStringLiteral("attesi"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"));
-    parser.addOptions({backup, user, shutdown, full, overview, days, expected, csv, help, versionOption});
+    parser.addOptions(
+        {backup, user, shutdown, full, overview, days, expected, csv, help, versionOption});
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty()) {
@@ -105,9 +106,10 @@ CommandLine parseCommandLine(const QStringList& arguments)
                 QStringLiteral("opzione sconosciuta: %1%2")
                     .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
         }
-        const QList<std::pair<QString, QString>> valued{{QStringLiteral("utente"), QStringLiteral("il nome")},
-                                                        {QStringLiteral("giorni"), QStringLiteral("il numero")},
-                                                        {QStringLiteral("attesi"), QStringLiteral("il file")}};
+        const QList<std::pair<QString, QString>> valued{
+            {QStringLiteral("utente"), QStringLiteral("il nome")},
+            {QStringLiteral("giorni"), QStringLiteral("il numero")},
+            {QStringLiteral("attesi"), QStringLiteral("il file")}};
         for (const auto& [option, what] : valued) {
             if (arguments.size() > 1 && arguments.last().startsWith(QLatin1Char('-')) &&
                 arguments.last().endsWith(option))
@@ -128,14 +130,17 @@ CommandLine parseCommandLine(const QStringList& arguments)
     CommandLine c;
     const bool overviewOptions = parser.isSet(days) || parser.isSet(expected) || parser.isSet(csv);
     if (parser.isSet(overview)) {
-        if (parser.isSet(backup) || parser.isSet(user) || parser.isSet(shutdown) || parser.isSet(full))
-            return badArguments(QStringLiteral("--stato non va con --backup, --utente, --spegni e --completo."));
+        if (parser.isSet(backup) || parser.isSet(user) || parser.isSet(shutdown) ||
+            parser.isSet(full))
+            return badArguments(
+                QStringLiteral("--stato non va con --backup, --utente, --spegni e --completo."));
         c.action = CommandLine::Action::Overview;
         if (parser.isSet(days)) {
             bool number = false;
             c.days = parser.value(days).toInt(&number);
             if (!number || c.days < 0)
-                return badArguments(QStringLiteral("--giorni vuole un numero intero di giorni, 0 o più."));
+                return badArguments(
+                    QStringLiteral("--giorni vuole un numero intero di giorni, 0 o più."));
         }
         c.expectedFile = parser.value(expected);
         c.csv = parser.isSet(csv);

@@ -23,9 +23,12 @@ const QString kVersionFormat = QStringLiteral("yyyy-MM-dd HH.mm.ss");
 Last lastFromOutcome(const QString& code)
 {
     static const QList<std::pair<QString, Last>> codes{
-        {QStringLiteral("completato"), Last::Completed},  {QStringLiteral("con-errori"), Last::WithFailures},
-        {QStringLiteral("interrotto"), Last::Stopped},    {QStringLiteral("terminato"), Last::EndedEarly},
-        {QStringLiteral("rifiutato"), Last::Refused},     {QStringLiteral("bloccato"), Last::Locked}};
+        {QStringLiteral("completato"), Last::Completed},
+        {QStringLiteral("con-errori"), Last::WithFailures},
+        {QStringLiteral("interrotto"), Last::Stopped},
+        {QStringLiteral("terminato"), Last::EndedEarly},
+        {QStringLiteral("rifiutato"), Last::Refused},
+        {QStringLiteral("bloccato"), Last::Locked}};
     for (const auto& [text, last] : codes) {
         if (code == text)
             return last;
@@ -103,7 +106,8 @@ ComputerState readComputer(const QString& site, const QString& folder, const QDa
     // A lock says more than the record, which is the run before it.
     if (const auto lock = readRunLock(root)) {
         const qint64 nowNs = now.toMSecsSinceEpoch() * 1000000;
-        c.last = judgeRunLock(*lock, nowNs) == LockState::Live ? Last::InProgress : Last::Interrupted;
+        c.last =
+            judgeRunLock(*lock, nowNs) == LockState::Live ? Last::InProgress : Last::Interrupted;
         c.failures = -1;
         c.bytesWritten = c.bytesKept = -1;
         c.problem.clear();
@@ -130,8 +134,8 @@ QString sizeText(qint64 bytes)
         ++unit;
     }
     const QLocale italian(QLocale::Italian, QLocale::Italy);
-    return (unit == 0 ? italian.toString(bytes) : italian.toString(value, 'f', 1)) + QLatin1Char(' ') +
-           QLatin1String(units[unit]);
+    return (unit == 0 ? italian.toString(bytes) : italian.toString(value, 'f', 1)) +
+           QLatin1Char(' ') + QLatin1String(units[unit]);
 }
 
 QString outcomeText(const ComputerState& c)
@@ -140,7 +144,8 @@ QString outcomeText(const ComputerState& c)
     case Last::Completed:
         return QStringLiteral("completato");
     case Last::WithFailures:
-        return c.failures == 1 ? QStringLiteral("con 1 errore") : QStringLiteral("con %1 errori").arg(c.failures);
+        return c.failures == 1 ? QStringLiteral("con 1 errore")
+                               : QStringLiteral("con %1 errori").arg(c.failures);
     case Last::Stopped:
         return QStringLiteral("interrotto dall'utente");
     case Last::EndedEarly:
@@ -174,9 +179,11 @@ QString timeText(const QDateTime& t, const QString& format)
 
 QString csvField(QString text)
 {
-    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
+    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')))
         return text;
-    return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+    return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+           QLatin1Char('"');
 }
 
 } // namespace
@@ -211,11 +218,14 @@ SiteOverview readSiteOverview(const QString& site, const QStringList& expected, 
         if (!search.ok()) {
             const auto drive = resolve(site);
             if (!drive || !driveRoot(drive->drive))
-                o.error = QStringLiteral("L'unità %1: non è disponibile.").arg(drive ? drive->drive : QLatin1Char('R'));
+                o.error = QStringLiteral("L'unità %1: non è disponibile.")
+                              .arg(drive ? drive->drive : QLatin1Char('R'));
             else if (const auto there = attributes(site); !there)
-                o.error = QStringLiteral("La cartella %1 non esiste (%2).").arg(site, there.error());
+                o.error =
+                    QStringLiteral("La cartella %1 non esiste (%2).").arg(site, there.error());
             else
-                o.error = QStringLiteral("Impossibile leggere la cartella %1: %2.").arg(site, search.error());
+                o.error = QStringLiteral("Impossibile leggere la cartella %1: %2.")
+                              .arg(site, search.error());
             return o;
         }
     }
@@ -235,15 +245,16 @@ SiteOverview readSiteOverview(const QString& site, const QStringList& expected, 
         if (c.workingDays < 0 || c.workingDays > days)
             c.warning = warningFor(c);
     }
-    std::stable_sort(o.computers.begin(), o.computers.end(), [](const ComputerState& a, const ComputerState& b) {
-        const int da = a.workingDays < 0 ? INT_MAX : a.workingDays;
-        const int db = b.workingDays < 0 ? INT_MAX : b.workingDays;
-        if (da != db)
-            return da > db;
-        if (a.warning.isEmpty() != b.warning.isEmpty())
-            return !a.warning.isEmpty();
-        return a.folder.compare(b.folder, Qt::CaseInsensitive) < 0;
-    });
+    std::stable_sort(o.computers.begin(), o.computers.end(),
+                     [](const ComputerState& a, const ComputerState& b) {
+                         const int da = a.workingDays < 0 ? INT_MAX : a.workingDays;
+                         const int db = b.workingDays < 0 ? INT_MAX : b.workingDays;
+                         if (da != db)
+                             return da > db;
+                         if (a.warning.isEmpty() != b.warning.isEmpty())
+                             return !a.warning.isEmpty();
+                         return a.folder.compare(b.folder, Qt::CaseInsensitive) < 0;
+                     });
     return o;
 }
 
@@ -265,45 +276,50 @@ QString SiteOverview::table() const
     if (!error.isEmpty())
         return error + QLatin1Char('\n');
     const QString shortTime = QStringLiteral("dd/MM/yy HH:mm");
-    QList<QStringList> rows{{QString(), QStringLiteral("Computer, utente"), QStringLiteral("Ultimo backup"),
-                             QStringLiteral("Esito"), QStringLiteral("Senza errori"), QStringLiteral("Giorni"),
-                             QStringLiteral("Scritti"), QStringLiteral("Nel backup"), QStringLiteral("Versioni"),
-                             QStringLiteral("Da controllare")}};
+    QList<QStringList> rows{{QString(), QStringLiteral("Computer, utente"),
+                             QStringLiteral("Ultimo backup"), QStringLiteral("Esito"),
+                             QStringLiteral("Senza errori"), QStringLiteral("Giorni"),
+                             QStringLiteral("Scritti"), QStringLiteral("Nel backup"),
+                             QStringLiteral("Versioni"), QStringLiteral("Da controllare")}};
     int marked = 0;
     for (const ComputerState& c : computers) {
         marked += c.warning.isEmpty() ? 0 : 1;
         const QString who = c.computer.isEmpty() ? QStringLiteral("cartella ") + c.folder
                                                  : c.computer + QStringLiteral(", ") + c.user;
-        rows << QStringList{c.warning.isEmpty() ? QString() : QStringLiteral("!"),
-                            who,
-                            timeText(c.started, shortTime),
-                            outcomeText(c),
-                            timeText(c.lastClean, shortTime),
-                            c.workingDays < 0 ? QStringLiteral("?") : QString::number(c.workingDays),
-                            sizeText(c.bytesWritten),
-                            sizeText(c.bytesKept),
-                            c.versions == 0 ? QString()
-                                            : QStringLiteral("%1 dal %2").arg(c.versions).arg(
-                                                  c.oldestVersion.toString(QStringLiteral("dd/MM/yy"))),
-                            c.warning};
+        rows << QStringList{
+            c.warning.isEmpty() ? QString() : QStringLiteral("!"),
+            who,
+            timeText(c.started, shortTime),
+            outcomeText(c),
+            timeText(c.lastClean, shortTime),
+            c.workingDays < 0 ? QStringLiteral("?") : QString::number(c.workingDays),
+            sizeText(c.bytesWritten),
+            sizeText(c.bytesKept),
+            c.versions == 0 ? QString()
+                            : QStringLiteral("%1 dal %2")
+                                  .arg(c.versions)
+                                  .arg(c.oldestVersion.toString(QStringLiteral("dd/MM/yy"))),
+            c.warning};
     }
     QList<qsizetype> widths(rows.first().size(), 0);
     for (const QStringList& row : std::as_const(rows)) {
         for (qsizetype i = 0; i < row.size(); ++i)
             widths[i] = std::max(widths[i], row.at(i).size());
     }
-    QString text = QStringLiteral("Backup in %1 al %2: %3, %4 da controllare (nessun backup senza errori "
-                                  "da più di %5 giorni lavorativi, o mai).\n\n")
-                       .arg(site, at.toString(QStringLiteral("dd/MM/yyyy HH:mm")),
-                            computers.size() == 1 ? QStringLiteral("1 cartella")
-                                                  : QStringLiteral("%1 cartelle").arg(computers.size()))
-                       .arg(marked)
-                       .arg(days);
+    QString text =
+        QStringLiteral("Backup in %1 al %2: %3, %4 da controllare (nessun backup senza errori "
+                       "da più di %5 giorni lavorativi, o mai).\n\n")
+            .arg(site, at.toString(QStringLiteral("dd/MM/yyyy HH:mm")),
+                 computers.size() == 1 ? QStringLiteral("1 cartella")
+                                       : QStringLiteral("%1 cartelle").arg(computers.size()))
+            .arg(marked)
+            .arg(days);
     for (const QStringList& row : std::as_const(rows)) {
         QString line;
         for (qsizetype i = 0; i < row.size(); ++i) {
             const bool number = i == 5 || i == 6 || i == 7;
-            line += number ? row.at(i).rightJustified(widths.at(i)) : row.at(i).leftJustified(widths.at(i));
+            line += number ? row.at(i).rightJustified(widths.at(i))
+                           : row.at(i).leftJustified(widths.at(i));
             line += QStringLiteral("  ");
         }
         while (line.endsWith(QLatin1Char(' ')))
@@ -316,9 +332,10 @@ QString SiteOverview::table() const
 QString SiteOverview::csv() const
 {
     const QString isoTime = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-    QString text = QStringLiteral("cartella;computer;utente;ultimo-backup;esito;errori;ultimo-senza-errori;"
-                                  "giorni-lavorativi;byte-scritti;byte-tenuti;versioni;versione-piu-vecchia;"
-                                  "da-controllare\n");
+    QString text =
+        QStringLiteral("cartella;computer;utente;ultimo-backup;esito;errori;ultimo-senza-errori;"
+                       "giorni-lavorativi;byte-scritti;byte-tenuti;versioni;versione-piu-vecchia;"
+                       "da-controllare\n");
     const auto number = [](qint64 n) { return n < 0 ? QString() : QString::number(n); };
     for (const ComputerState& c : computers) {
         const QStringList fields{c.folder,

@@ -14,17 +14,17 @@ struct ComputerState
     enum class Last {
         Completed,
         WithFailures,
-        Stopped,      // by the user, or the window closed
-        EndedEarly,   // no room, the drive lost
+        Stopped,    // by the user, or the window closed
+        EndedEarly, // no room, the drive lost
         Refused,
-        Locked,       // refused: another run held the lock
-        InProgress,   // a live lock
-        Interrupted,  // a stale lock: a run that never ended
-        NoOutcome,    // a record that stops before its end
+        Locked,      // refused: another run held the lock
+        InProgress,  // a live lock
+        Interrupted, // a stale lock: a run that never ended
+        NoOutcome,   // a record that stops before its end
         Unreadable,
         Unrecognised, // not a record of this program
         NoRecord,
-        Absent,       // expected, and no folder at all
+        Absent, // expected, and no folder at all
     };
     QString folder;
     QString computer; // from the record (or the lock); empty when unknown
