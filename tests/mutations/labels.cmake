@@ -9,6 +9,7 @@
 #   scan    what a walk or a folder search lists and passes over
 #   texts   sizes, times, status lines and refusals as the user reads them
 #   log     the run's record
+#   overview  the last backup of every computer (--stato)
 #   paths   drive paths and their mapping
 #   windows, app, package: the rest
 function(archivon_test_labels name)
@@ -25,7 +26,7 @@ archivon_test_labels(tst_layout        windows)
 archivon_test_labels(tst_form1         windows texts paths)
 archivon_test_labels(tst_runview       windows texts state update copy)
 archivon_test_labels(tst_dialogs       windows scan paths)
-archivon_test_labels(tst_app           app windows)
+archivon_test_labels(tst_app           app windows overview log)
 archivon_test_labels(e2e_backup        app windows state update copy scan log paths)
-archivon_test_labels(e2e_unattended    app update swap copy scan log paths)
+archivon_test_labels(e2e_unattended    app update swap copy scan log paths overview)
 archivon_test_labels(package_deb       package)
