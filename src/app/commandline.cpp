@@ -19,7 +19,7 @@ QString helpText()
 {
     return QStringLiteral(
         "Uso: archivon [--backup --utente NOME [--spegni] [--completo]]\n"
-        "       archivon --stato [--giorni N] [--attesi FILE] [--csv]\n"
+        "     archivon --stato [--giorni N] [--attesi FILE] [--csv]\n"
         "\n"
         "Archivon copia le cartelle dell'utente nella cartella del computer sul disco\n"
         "di rete R:. Senza opzioni si apre la finestra iniziale.\n"
