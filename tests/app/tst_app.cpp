@@ -34,11 +34,11 @@ QString december(int day)
 
 // "computer|user|outcome|failures|start day|last clean day|written|kept" as the record
 // on R: says it; any other text is the record as it is.
-QString recordText(const QString& folder, const QString& spec)
+QString recordText(const QString& folder, const QString& summary)
 {
-    const QStringList f = spec.split('|');
+    const QStringList f = summary.split('|');
     if (f.size() != 8)
-        return spec;
+        return summary;
     return QStringLiteral("Archivon 1.0: registro del backup\nInizio: 2026-12-%1 19:30:00\nComputer: %2\n"
                           "Utente: %3\nCartella del computer: R:\\BKPQORL\\%4\nRiepilogo: esito=%5; errori=%6; "
                           "coppie-saltate=0; inizio=%7; fine=%7; ultimo-senza-errori=%8; byte-scritti=%9; "
