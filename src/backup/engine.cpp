@@ -54,9 +54,16 @@ QString completionText(int failures, int skipped)
 } // namespace
 
 EngineRun::EngineRun(BackupEngine& owner, const BackupPlan& plan, const BackupEngine::Options& options)
-    : m_owner(owner), m_plan(plan), m_options(options)
+    : m_owner(owner), m_plan(plan), m_typedFirstPair(plan.pairs[0]), m_options(options)
 {
     shutdownAtEnd = options.shutdownAtEnd;
+    // "R:\BK\d1\" names the folder "R:\BK\d1": every text built from it is
+    // joined to what follows with one separator.
+    for (BackupPair& pair : m_plan.pairs) {
+        while (pair.destination.size() > 3 &&
+               (pair.destination.endsWith(QLatin1Char('\\')) || pair.destination.endsWith(QLatin1Char('/'))))
+            pair.destination.chop(1);
+    }
     for (std::size_t i = 0; i < m_plan.pairs.size(); ++i)
         m_destinations[i] = canonicalFolder(m_plan.pairs[i].destination);
 }
@@ -87,9 +94,9 @@ void EngineRun::phase(int N, Phase phase)
     report(e);
 }
 
-void EngineRun::fail(const QString& path, const QString& reason)
+void EngineRun::fail(const QString& path, const QString& reason, qint64 count)
 {
-    ++m_failures;
+    m_failures += int(std::max<qint64>(count, 1));
     RunEvent e;
     e.kind = RunEvent::Kind::Failure;
     e.path = path;
@@ -259,9 +266,17 @@ void EngineRun::run()
         const BackupPair& pair = m_plan.pairs[N - 1];
         const auto sourceAttrs = attributes(pair.source);
         if (!sourceAttrs || !(*sourceAttrs & Directory)) {
-            skip(N, pair.source,
-                 QStringLiteral("cartella sorgente inesistente: coppia saltata, il backup "
-                                "precedente è rimasto"));
+            const auto where = resolve(pair.source);
+            if (where && !driveRoot(where->drive)) {
+                m_sourceDriveMissing = where->drive;
+                skip(N, pair.source, QStringLiteral("l'unità %1: non è disponibile: coppia saltata, il "
+                                                    "backup precedente è rimasto")
+                                         .arg(where->drive));
+            } else {
+                skip(N, pair.source,
+                     QStringLiteral("cartella sorgente inesistente: coppia saltata, il backup "
+                                    "precedente è rimasto"));
+            }
             continue;
         }
         // A folder another run of a backup is writing into is left to it.
@@ -306,10 +321,13 @@ void EngineRun::run()
 
         // The room the copy needs: the whole source built beside the old copy,
         // or what is new or changed in it. An old copy still going may be
-        // what it needs.
+        // what it needs. The stop question holds the comparison and the
+        // measurement too, so that no end comes while it is open.
         BackupSide side;
         if (!m_options.fullRewrite)
             side = compareWithBackup(N, scan);
+        if (!state.proceed())
+            return endStopped();
         const qint64 need = m_options.fullRewrite ? scan.bytes : side.toWrite;
         auto free = ShowFreeSpace(pair.destination.left(3));
         if (!free)
@@ -348,6 +366,7 @@ void EngineRun::run()
             break;
         }
         stats.milliseconds = passTime.elapsed();
+        ++m_pairsDone;
         RunEvent finished;
         finished.kind = RunEvent::Kind::PairFinished;
         finished.pair = N;
@@ -423,15 +442,27 @@ void EngineRun::endDestinationLost(int N)
 void EngineRun::complete()
 {
     settleRemovals();
-    // The marker goes through a temporary file, so a failed write keeps the old one.
-    const QString markerPath = programFolder() + QStringLiteral("\\oldimp.pvx");
-    const Status marker =
-        writeTextFile(markerPath, {m_plan.pairs[0].source, m_plan.pairs[0].destination});
-    if (!marker)
-        fail(markerPath, QStringLiteral("impossibile scrivere il file (%1)").arg(marker.error()));
     RunEnd end;
     end.outcome = RunOutcome::Completed;
     end.reason = RunEnd::Reason::Completed;
+    if (m_pairsDone == 0) {
+        // Nothing was backed up: a failure, and no marker of a completed backup.
+        const QString why =
+            m_sourceDriveMissing.isNull()
+                ? QStringLiteral("nessuna cartella sorgente è stata copiata")
+                : QStringLiteral("l'unità %1: non è disponibile, nessuna cartella è stata copiata")
+                      .arg(m_sourceDriveMissing);
+        fail(m_plan.backupRoot(), QStringLiteral("backup non eseguito: ") + why);
+        end.status = QStringLiteral("Backup non eseguito: %1 (vedere l'elenco).").arg(why);
+        end.shutdownRequested = shutdownAtEnd;
+        return finish(end);
+    }
+    // The marker goes through a temporary file, so a failed write keeps the old one.
+    const QString markerPath = programFolder() + QStringLiteral("\\oldimp.pvx");
+    const Status marker =
+        writeTextFile(markerPath, {m_typedFirstPair.source, m_typedFirstPair.destination});
+    if (!marker)
+        fail(markerPath, QStringLiteral("impossibile scrivere il file (%1)").arg(marker.error()));
     // Nothing may claim success when something was left behind.
     end.status = completionText(m_failures, m_skipped);
     end.markerWritten = marker.ok();

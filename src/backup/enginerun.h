@@ -61,6 +61,9 @@ struct BackupSide
     /// ...and entries it had set aside whose place is free, to go back there.
     QList<QPair<QString, QString>> setAside; // (where it is, where it goes)
     qint64 toWrite = 0;
+    /// Files to be copied, and those of them that have a copy in the backup.
+    qint64 changedFiles = 0;
+    qint64 changedWithCopy = 0;
     platform::Keeps keeps;
 };
 
@@ -121,7 +124,8 @@ private:
     // Reports.
     void report(RunEvent event);
     void phase(int N, Phase phase);
-    void fail(const QString& path, const QString& reason);
+    /// A failure, counting as \a count of them (the files a full disk left out).
+    void fail(const QString& path, const QString& reason, qint64 count = 1);
     void passOver(const QString& path, const QString& reason);
     void skip(int N, const QString& source, const QString& reason);
     void notice(const QString& text);
@@ -166,10 +170,17 @@ private:
     }
 
     BackupEngine& m_owner;
-    const BackupPlan m_plan;
+    /// The pairs as confirmed, each destination without a final separator.
+    BackupPlan m_plan;
+    /// The first pair as typed, for the marker.
+    const BackupPair m_typedFirstPair;
     const BackupEngine::Options m_options;
     RunLock m_lock;
     std::optional<LockOwner> m_tookOver; // a stale lock this run took over
+    /// Pairs whose pass ran to its end.
+    int m_pairsDone = 0;
+    /// A source drive found not ready, or a null letter.
+    QChar m_sourceDriveMissing;
     /// Something on the drives was changed by this run.
     bool m_touched = false;
     int m_failures = 0;

@@ -233,8 +233,14 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
 
     // A full destination: the new copy goes at once, and the old backup stays.
     const auto endFull = [&]() {
-        fail(D, QStringLiteral("spazio su disco esaurito: backup non completato, è rimasto quello "
-                               "precedente"));
+        QString text = scan.files > 0 ? QStringLiteral("spazio su disco esaurito: nessuno dei %1 file "
+                                                       "della coppia è stato copiato")
+                                            .arg(scan.files)
+                                      : QStringLiteral("spazio su disco esaurito: copia non completata");
+        // An empty folder under the pair's name is no previous backup.
+        if (!DirSearch(joinPath(D, QStringLiteral("*.*")), Hidden | System | Directory).next().isEmpty())
+            text += QStringLiteral(", resta il backup precedente");
+        fail(D, text, scan.files);
         (void)deleteFile(mark);
         return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
     };

@@ -33,6 +33,23 @@ bool unchanged(const ScannedFile& file, const BackupSide::Entry& entry, const Ke
     return !keeps.modes || entry.mode == file.mode;
 }
 
+// What a full destination left out of the pair, and what of it the previous
+// backup still holds.
+QString diskFullText(qint64 left, qint64 files, qint64 keptOld)
+{
+    QString text = QStringLiteral("spazio su disco esaurito");
+    if (left <= 0)
+        return text;
+    text += left == 1 ? QStringLiteral(": 1 dei %2 file della coppia non è stato copiato").arg(files)
+                      : QStringLiteral(": %1 dei %2 file della coppia non sono stati copiati").arg(left).arg(files);
+    if (keptOld >= left)
+        text += left == 1 ? QStringLiteral(", resta la sua copia del backup precedente")
+                          : QStringLiteral(", di ognuno resta la copia del backup precedente");
+    else if (keptOld > 0)
+        text += QStringLiteral(", di %1 resta la copia del backup precedente").arg(keptOld);
+    return text;
+}
+
 QString lastName(const QString& relative)
 {
     return relative.mid(relative.lastIndexOf(QLatin1Char('\\')) + 1);
@@ -50,7 +67,8 @@ BackupSide EngineRun::compareWithBackup(int N, const TreeScan& scan)
     // What the backup keeps of times and modes, asked of its own file system.
     if (auto keeps = probeKeeps(side.folders[0].present ? D : joinPath(D, QStringLiteral(".."))))
         side.keeps = *keeps;
-    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+    // Held while the stop question is open; after a stop the caller ends the run.
+    for (qsizetype j = 0; j < scan.folders.size() && state.proceed(); ++j) {
         const ScannedFolder& folder = scan.folders.at(j);
         BackupSide::Folder& there = side.folders[j];
         if (j > 0) {
@@ -86,8 +104,11 @@ BackupSide EngineRun::compareWithBackup(int N, const TreeScan& scan)
             const ScannedFile& file = folder.files.at(i);
             const auto entry = there.entries.constFind(file.name);
             there.changed[i] = entry == there.entries.constEnd() || !unchanged(file, *entry, side.keeps);
-            if (there.changed[i])
+            if (there.changed[i]) {
                 side.toWrite += file.size;
+                ++side.changedFiles;
+                side.changedWithCopy += entry != there.entries.constEnd();
+            }
         }
     }
     return side;
@@ -109,8 +130,11 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
         if (moveEntry(aside, place))
             restored = true;
     }
-    if (restored) // what is under the pair's name now is not what was compared
+    if (restored) { // what is under the pair's name now is not what was compared
         side = compareWithBackup(N, scan);
+        if (state.stopRequested())
+            return PassEnd::Stopped;
+    }
     // Its temporary files, and what it set aside whose place is taken, go.
     for (const QString& left : std::as_const(side.temporaries)) {
         if (!state.proceed())
@@ -126,6 +150,17 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
         }
     }
 
+    struct Handed
+    {
+        int folder;
+        QString destination;
+        QString aside; // a folder in the file's place, until the file is there
+        bool hadCopy;
+    };
+    QHash<QString, Handed> handed; // by source
+    ParallelCopy copies(gate());
+    qint64 replaced = 0; // files copied over their previous copy
+
     // True when nothing more can be written: the drive is gone, or full.
     std::optional<PassEnd> writeEnd;
     const auto writeFailed = [&](const QString& path, const QString& reason) {
@@ -134,13 +169,28 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
             return true;
         }
         if (isDiskFullReason(reason)) {
-            fail(D, QStringLiteral("spazio su disco esaurito: backup aggiornato solo in parte, il "
-                                   "resto è quello precedente"));
             writeEnd = PassEnd::Finished;
             return true;
         }
         fail(path, reason);
         return false;
+    };
+    std::function<void(const ParallelCopy::Ended&)> settleOne;
+    // A full destination ends the pass once the copies handed over have ended,
+    // so that what was not copied is counted exactly. The files not copied keep
+    // their previous copy where the backup had one.
+    const auto ended = [&]() -> PassEnd {
+        if (*writeEnd != PassEnd::Finished)
+            return *writeEnd;
+        while (copies.busy())
+            copies.waitFor(50);
+        for (const ParallelCopy::Ended& e : copies.takeEnded())
+            settleOne(e);
+        if (state.stopRequested())
+            return PassEnd::Stopped;
+        const qint64 left = side.changedFiles - stats.copied;
+        fail(D, diskFullText(left, scan.files, side.changedWithCopy - replaced), left);
+        return PassEnd::Finished;
     };
 
     phase(N, Phase::Creating);
@@ -180,7 +230,7 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
             if (!moved) {
                 usable[i] = false;
                 if (writeFailed(path, moved.error()))
-                    return *writeEnd;
+                    return ended();
                 continue;
             }
             aside = *moved;
@@ -190,7 +240,7 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
             if (!aside.isEmpty())
                 (void)moveEntry(aside, path);
             if (writeFailed(path, made.error()))
-                return *writeEnd;
+                return ended();
             continue;
         }
         if (!aside.isEmpty())
@@ -202,21 +252,12 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
     for (const ScanProblem& p : scan.notCarried)
         fail(p.path, p.reason);
 
-    struct Handed
-    {
-        int folder;
-        QString destination;
-        QString aside; // a folder in the file's place, until the file is there
-        bool hadCopy;
-    };
-    QHash<QString, Handed> handed; // by source
     FoldersDone done(scan.folders.size());
     // A source that could not be read leaves its backup untouched.
     const auto readFailed = [&](const QString& source, bool hadCopy, const QString& reason) {
         fail(source, hadCopy && !isVanishedReason(reason) ? notUpdated(reason) : reason);
     };
 
-    ParallelCopy copies(gate());
     showCopies(&copies);
     // Whatever happens, an entry set aside goes back unless its new one is there.
     const auto putBack = qScopeGuard([&] {
@@ -227,26 +268,34 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
                 (void)moveEntry(h.aside, h.destination);
         }
     });
-    const auto settle = [&]() -> std::optional<PassEnd> {
-        for (const ParallelCopy::Ended& e : copies.takeEnded()) {
-            const Handed h = handed.take(e.source);
-            if (e.status) {
-                ++stats.copied;
-                stats.bytes += e.size;
-                if (!h.aside.isEmpty())
-                    removeInBackground(h.aside);
-            } else {
-                if (!h.aside.isEmpty())
-                    (void)moveEntry(h.aside, h.destination);
-                if (state.stopRequested())
-                    return PassEnd::Stopped;
+    // Once the pass is ending, a copy that fails is one of those counted as not copied.
+    settleOne = [&](const ParallelCopy::Ended& e) {
+        const Handed h = handed.take(e.source);
+        if (e.status) {
+            ++stats.copied;
+            stats.bytes += e.size;
+            replaced += h.hadCopy;
+            if (!h.aside.isEmpty())
+                removeInBackground(h.aside);
+        } else {
+            if (!h.aside.isEmpty())
+                (void)moveEntry(h.aside, h.destination);
+            if (!writeEnd && !state.stopRequested()) {
                 if (e.readFailed)
                     readFailed(e.source, h.hadCopy, e.status.error());
-                else if (writeFailed(e.source, e.status.error()))
-                    return *writeEnd;
+                else
+                    (void)writeFailed(e.source, e.status.error());
             }
-            fileEnded(done, h.folder);
         }
+        fileEnded(done, h.folder);
+    };
+    const auto settle = [&]() -> std::optional<PassEnd> {
+        for (const ParallelCopy::Ended& e : copies.takeEnded())
+            settleOne(e);
+        if (state.stopRequested())
+            return PassEnd::Stopped;
+        if (writeEnd)
+            return ended();
         return std::nullopt;
     };
 
@@ -280,7 +329,7 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
                 const auto moved = setAside(destination);
                 if (!moved) {
                     if (writeFailed(destination, moved.error()))
-                        return *writeEnd;
+                        return ended();
                     updateProgress([](RunProgress& p) { ++p.filesEnded; });
                     continue;
                 }
@@ -342,7 +391,7 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
             } else if (const Status deleted = deleteFile(path); deleted) {
                 ++stats.removed;
             } else if (writeFailed(path, deleted.error())) {
-                return *writeEnd;
+                return ended();
             }
         }
     }

@@ -327,11 +327,13 @@ private slots:
 
     // While the stop question is open nothing new begins: no entry is made or removed,
     // and a copy in flight writes at most one more chunk; No lets the run go on to its end. A file that grows meanwhile is
-    // copied as long as it was when its copy began.
+    // copied as long as it was when its copy began. A destination typed with its final
+    // backslash names its files as without it; the marker keeps it as typed.
     void heldWritesNothing()
     {
         BackupPlan plan = fourPairs();
-        m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(64 << 20, 'g'));
+        plan.pairs[0].destination += '\\'; // named as without it
+        m_drives->writeFile("C:\\s1\\sotto\\grande.bin", QByteArray(64 << 20, 'g'));
         for (int i = 0; i < 100; ++i)
             m_drives->writeFile(QStringLiteral("C:\\s1\\piccoli\\p%1.txt").arg(i), "p");
         m_drives->writeFile("R:\\BK\\d1\\vecchio.txt", "old");
@@ -342,10 +344,12 @@ private slots:
             return found;
         };
         QMap<QString, qint64> atHold, later, last;
+        QString shownAs;
         const Run run = runEngine(plan, {}, false, [&](BackupEngine& engine) {
             for (;;) { // the large copy under way
                 const RunProgress p = engine.progress();
-                if (std::any_of(p.copying.begin(), p.copying.end(), [](const RunProgress::Copy& c) {
+                if (std::any_of(p.copying.begin(), p.copying.end(), [&](const RunProgress::Copy& c) {
+                        shownAs = c.destination;
                         return c.written > 0 && c.source.endsWith("grande.bin");
                     }))
                     break;
@@ -354,7 +358,7 @@ private slots:
             }
             QVERIFY(engine.hold());
             atHold = sizes();
-            QFile grows(host("C:\\s1\\grande.bin")); // copied as long as it was when its copy began
+            QFile grows(host("C:\\s1\\sotto\\grande.bin")); // copied as long as it was when its copy began
             QVERIFY(grows.open(QIODevice::Append) && grows.write(QByteArray(4 << 20, 'n')) > 0);
             QThread::msleep(150);
             later = sizes();
@@ -368,7 +372,9 @@ private slots:
         };
         QVERIFY(bytes(later) - bytes(atHold) <= 2 << 20); // a chunk for each copy in flight
         QCOMPARE(run.end.reason, RunEnd::Reason::Completed);
-        QCOMPARE(read("R:\\BK\\d1\\grande.bin"), QByteArray(64 << 20, 'g'));
+        QCOMPARE(shownAs, QStringLiteral("R:\\BK\\d1\\sotto\\grande.bin"));
+        QCOMPARE(read("R:\\BK\\d1\\sotto\\grande.bin"), QByteArray(64 << 20, 'g'));
+        QCOMPARE(m_drives->readFile(platform::programFolder() + "\\oldimp.pvx"), QByteArray("C:\\s1\r\nR:\\BK\\d1\\\r\n"));
     }
 
     // What an old copy's removal cannot remove never blocks a later run: it is a
@@ -772,7 +778,9 @@ private slots:
     }
 
     // Faults met halfway: the sources are never touched, every destination file is
-    // exact or listed, and success is never claimed over a failure.
+    // exact or listed, and success is never claimed over a failure. A full destination
+    // counts each file it left out ({n}); a run that backed up no pair is a failure,
+    // writes no marker and still shuts down.
     void faultsMidRun_data()
     {
         QTest::addColumn<QString>("fault");
@@ -780,7 +788,11 @@ private slots:
         // clang-format off
         QTest::newRow("files vanish") << "vanish" << "C:\\s1\\v0.txt : file o cartella inesistente";
         QTest::newRow("drive R: goes away") << "drive" << "R:\\BK\\d2 : unità di destinazione non disponibile";
-        QTest::newRow("the destination fills") << "full" << "F:\\d1 : spazio su disco esaurito";
+        QTest::newRow("the destination fills") << "full" << "F:\\d1 : spazio su disco esaurito: nessuno dei 40 file della coppia è stato copiato, resta il backup precedente";
+        QTest::newRow("it fills in a first update") << "full update" << "F:\\d1 : spazio su disco esaurito: {n} dei 40 file della coppia non sono stati copiati";
+        QTest::newRow("it fills in an update") << "full update again" << "F:\\d1 : spazio su disco esaurito: {n} dei 40 file della coppia non sono stati copiati, di ognuno resta la copia del backup precedente";
+        QTest::newRow("no source there") << "no source" << "R:\\BKPQORL\\PC7_ufficio2 : backup non eseguito: nessuna cartella sorgente è stata copiata";
+        QTest::newRow("drive C: not ready") << "no C" << "R:\\BKPQORL\\PC7_ufficio2 : backup non eseguito: l'unità C: non è disponibile, nessuna cartella è stata copiata";
         QTest::newRow("a new file's copy fails part way") << "too big" << "C:\\s1\\grande.bin : file troppo grande";
         QTest::newRow("the marker cannot be written") << "marker" << "oldimp.pvx : impossibile scrivere";
         // clang-format on
@@ -803,14 +815,34 @@ private slots:
             act = at(Phase::Copying, 2, [&](BackupEngine&) {
                 QFile::rename(m_drives->root('r'), m_drives->drivesFolder() + "/staccata");
             });
-        } else if (fault == "full") {
-            if (!m_drives->mountTmpfs('f', "64k"))
+        } else if (fault.startsWith("full")) {
+            if (!m_drives->mountTmpfs('f', fault == "full update again" ? "256k" : "64k"))
                 QSKIP("mounting a small tmpfs needs root");
             // 40 KiB of source, but every file takes a whole page on the disk.
-            for (int i = 0; i < 40; ++i)
-                m_drives->writeFile(QStringLiteral("C:\\s1\\p%1.txt").arg(i), QByteArray(1024, 'p'));
-            m_drives->writeFile("F:\\d1\\vecchio.txt", "old");
+            const auto sources = [&](int size) {
+                for (int i = 0; i < 40; ++i)
+                    m_drives->writeFile(QStringLiteral("C:\\s1\\p%1.txt").arg(i), QByteArray(size, 'p'));
+            };
+            sources(1024);
+            QFile::remove(host("C:\\s1\\f1.txt"));
             plan.pairs[0].destination = "F:\\d1";
+            if (fault == "full")
+                m_drives->writeFile("F:\\d1\\vecchio.txt", "old");
+            else if (fault == "full update again") { // every file changed, on a disk filled meanwhile
+                QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+                sources(1000);
+                act = at(Phase::Copying, 1, [&](BackupEngine&) {
+                    QFile filler(host("F:\\pieno"));
+                    filler.open(QIODevice::WriteOnly);
+                    while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+                    }
+                });
+            }
+        } else if (fault == "no source") {
+            for (BackupPair& pair : plan.pairs)
+                pair.source += "\\manca";
+        } else if (fault == "no C") {
+            QVERIFY(QFile::rename(m_drives->root('c'), m_drives->drivesFolder() + "/via"));
         } else if (fault == "too big") {
             m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(4 << 20, 'b'));
         } else if (fault == "marker") {
@@ -822,8 +854,14 @@ private slots:
             ::signal(SIGXFSZ, SIG_IGN);
             setrlimit(RLIMIT_FSIZE, &limited);
         }
-        const Run run = runEngine(plan, act, false);
+        const bool nothing = fault.startsWith("no ");
+        const Run run = runEngine(plan, act, nothing, {}, !fault.startsWith("full update"));
         setrlimit(RLIMIT_FSIZE, &unlimited);
+        QFile::rename(m_drives->drivesFolder() + "/via", m_drives->drivesFolder() + "/c");
+        int left = 0; // files of a full destination's pair not there as they are now
+        for (int i = 0; fault.startsWith("full") && i < 40; ++i)
+            left += read(QStringLiteral("F:\\d1\\p%1.txt").arg(i)) != read(QStringLiteral("C:\\s1\\p%1.txt").arg(i));
+        listed.replace("{n}", QString::number(left));
         const QString failures = run.of(Kind::Failure).join('\n');
         QVERIFY2(!run.end.status.contains("successo"), qPrintable(run.end.status));
         QVERIFY2(failures.contains(listed), qPrintable(failures));
@@ -835,8 +873,22 @@ private slots:
             QVERIFY(!QFileInfo::exists(m_drives->drivesFolder() + "/staccata/BK/d3"));
         } else if (fault == "too big") { // nothing under its name
             QCOMPARE(tree("R:\\BK\\d1"), QStringList{"f1.txt"});
-        } else if (fault == "full") { // the old backup stays, and nothing beside it
-            QCOMPARE(tree("F:\\"), (QStringList{"d1", "d1/vecchio.txt"}));
+        } else if (fault.startsWith("full")) { // a full rewrite's old backup stays, and nothing beside it
+            QVERIFY2(fault != "full update" || (left > 1 && left < 40), qPrintable(QString::number(left)));
+            QCOMPARE(run.end.failures, left);
+            QCOMPARE(run.of(Kind::Failure).last(), listed);
+            QCOMPARE(run.end.status, QStringLiteral("Operazione completata con %1 errori: alcuni elementi non "
+                                                    "sono stati copiati (vedere l'elenco).").arg(left));
+            if (fault == "full")
+                QCOMPARE(tree("F:\\"), (QStringList{"d1", "d1/vecchio.txt"}));
+        } else if (nothing) {
+            QCOMPARE(run.end.status, "Backup non eseguito: " + listed.section(": backup non eseguito: ", 1) +
+                                         " (vedere l'elenco).");
+            QVERIFY(run.end.outcome == RunOutcome::Completed && run.end.shutdownRequested);
+            QVERIFY(!run.end.markerWritten && !QFile::exists(m_drives->programFolder() + "/oldimp.pvx"));
+            QCOMPARE(run.of(Kind::PairSkipped).size(), 4);
+            QVERIFY(run.of(Kind::PairSkipped).first().contains(fault == "no C" ? "l'unità C: non è disponibile: coppia"
+                                                                               : "cartella sorgente inesistente"));
         }
         QCOMPARE(read("C:\\s2\\f2.txt"), QByteArray(20, 'c'));
     }
