@@ -3,6 +3,9 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace archivon::platform {
 
 namespace {
@@ -22,6 +25,18 @@ void runBriefly(const QString& program, const QStringList& arguments)
         process.waitForFinished(3000);
 }
 
+// A timer's run has no USER: the system names the user the program runs as.
+// An empty name would ask loginctl for no one in particular.
+QString userName()
+{
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty()) {
+        if (const passwd* entry = ::getpwuid(::geteuid()))
+            user = QString::fromLocal8Bit(entry->pw_name);
+    }
+    return user;
+}
+
 } // namespace
 
 void SystemSessionControl::shutdownForced()
@@ -35,9 +50,8 @@ void SystemSessionControl::logoffForced()
     const QString id = qEnvironmentVariable("XDG_SESSION_ID");
     if (!id.isEmpty())
         runBriefly(QStringLiteral("loginctl"), {QStringLiteral("terminate-session"), id});
-    else
-        runBriefly(QStringLiteral("loginctl"),
-                   {QStringLiteral("terminate-user"), qEnvironmentVariable("USER")});
+    else if (const QString user = userName(); !user.isEmpty())
+        runBriefly(QStringLiteral("loginctl"), {QStringLiteral("terminate-user"), user});
 }
 
 SessionControl& session()

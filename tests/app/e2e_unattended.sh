@@ -12,8 +12,9 @@ cp "$exe" "$(dirname "$exe")"/anim*.gif "$work/prog/"
 host=$(uname -n)
 mkdir -m 700 "$work/runtime"
 
-archivon() { # drives command...: in a subshell, which it becomes: no display, state in $work
-    exec env -u DISPLAY -u WAYLAND_DISPLAY PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen \
+archivon() { # drives command...: in a subshell, which it becomes: no display, no USER (as a
+    # timer's run), state in $work
+    exec env -u DISPLAY -u WAYLAND_DISPLAY -u USER -u XDG_SESSION_ID PATH="$work/fakebin:$PATH" QT_QPA_PLATFORM=offscreen \
         ARCHIVON_DRIVES="$1" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
         XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" "${@:2}"
 }
@@ -64,6 +65,8 @@ cmp -s "$log" "$root/archivon.log" || fail "the copy on R: differs from the log"
 summary_is "completato senza errori" "clean run"
 grep -qx "systemctl poweroff --ignore-inhibitors" "$work/requests" || # recorded
     fail "--spegni did not ask for a shutdown"
+grep -qx "loginctl terminate-user $(id -un)" "$work/requests" || # recorded
+    fail "the log-off does not name the user: $(cat "$work/requests")"
 [ -f "$work/prog/oldimp.pvx" ] || fail "no marker after a clean run"
 
 # 2. A name the program cannot carry is a failure: completed with failures. The
