@@ -45,6 +45,12 @@ void AnimatedPicture::start()
     m_movie->start();
 }
 
+void AnimatedPicture::stop()
+{
+    if (m_movie)
+        m_movie->setPaused(true);
+}
+
 bool AnimatedPicture::isPlaying() const
 {
     return m_movie && m_movie->state() == QMovie::Running;

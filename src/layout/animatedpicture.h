@@ -24,6 +24,9 @@ public:
     /// Plays the file from its first frame, replacing what played before.
     void start();
 
+    /// Holds the animation on the frame it shows.
+    void stop();
+
     /// True while an animation is playing.
     bool isPlaying() const;
 

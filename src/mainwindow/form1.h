@@ -82,6 +82,8 @@ protected:
 
 private:
     void reported(const RunEvent& event);
+    /// The box of a run's end, and the shutdown it asks for.
+    void tellEnd(const RunEnd& end);
     void setPairsEditable(bool editable);
     void refuse(const QString& message);
     void Form_Unload();
@@ -94,6 +96,9 @@ private:
     BackupPlan m_plan;
     /// From a confirmed start until the window has taken the run's end.
     bool m_runActive = false;
+    /// While the stop question is open, and the end that came meanwhile.
+    bool m_asking = false;
+    std::optional<RunEnd> m_endWhileAsked;
     /// Samples the run's progress for the view, twenty times a second.
     QTimer m_sampler;
 };

@@ -32,7 +32,17 @@ void Form1::Command3_Click()
             InPausa = false;
             return;
         }
-        if (platform::ask(QStringLiteral("Vuoi interrompere la copia?"))) {
+        m_asking = true;
+        const bool yes = platform::ask(QStringLiteral("Vuoi interrompere la copia?"));
+        m_asking = false;
+        // The run ended while the question was open: its end is what the
+        // window shows, and an answer given after it changes nothing.
+        if (m_endWhileAsked) {
+            InPausa = false;
+            tellEnd(*std::exchange(m_endWhileAsked, std::nullopt));
+            return;
+        }
+        if (yes) {
             Interruzione = true;
             m_engine->stop();
             m_view->stopConfirmed();
@@ -112,10 +122,22 @@ void Form1::reported(const RunEvent& event)
     m_sampler.stop();
     m_runActive = false;
     setPairsEditable(true);
-    if (!event.end.message.isEmpty())
-        platform::inform(event.end.message);
+    // An end's box never opens over the stop question: the question closes
+    // first, and the box follows once it has.
+    if (m_asking) {
+        m_endWhileAsked = event.end;
+        platform::prompter().closeQuestion();
+        return;
+    }
+    tellEnd(event.end);
+}
+
+void Form1::tellEnd(const RunEnd& end)
+{
+    if (!end.message.isEmpty())
+        platform::inform(end.message);
     // The record is written before the computer goes down.
-    if (event.end.shutdownRequested)
+    if (end.shutdownRequested)
         Spegni_PC();
 }
 

@@ -38,11 +38,8 @@ void RunView::begin()
     m_notCopied.clear();
     m_skipped.clear();
     // The list and its caption go back to the folders still to copy.
-    if (m_listShowsFailures) {
-        m_ui->List1->clear();
-        m_ui->Label7->setText(kPendingCaption);
-        m_listShowsFailures = false;
-    }
+    m_ui->List1->clear();
+    m_ui->Label7->setText(kPendingCaption);
     m_ui->Command1->setEnabled(false);
     m_ui->Command2->setEnabled(false);
     m_ui->Command3->setText(QStringLiteral("Interrompi"));
@@ -247,44 +244,30 @@ void RunView::applyCounts(qint64 filesEnded, qint64 foldersDone)
     }
 }
 
+// However the run ended, the window says so and shows nothing of it as still
+// going: no walk or copy animated, no folder listed as still to come.
 void RunView::ended(const RunEnd& end)
 {
     m_running = false;
     m_form.unsetCursor();
     m_form.Timer_stima.stop();
-    switch (end.reason) {
-    case RunEnd::Reason::Completed:
+    if (!end.status.isEmpty())
+        setStatus(end.status);
+    m_ui->List1->clear();
+    m_ui->List1->hide();
+    m_ui->Label7->hide();
+    m_ui->TMaxAni1->stop();
+    if (end.reason == RunEnd::Reason::Completed) {
         m_ui->Barra_totale->setValue(m_ui->Barra_totale->max());
         m_ui->Barra_file->setValue(m_ui->Barra_file->max());
-        setStatus(end.status);
-        m_ui->Label7->hide();
-        m_ui->List1->hide();
-        showFailureList();
         m_ui->TMaxAni1->hide();
-        backToIdle();
-        break;
-    case RunEnd::Reason::Stopped:
-        setStatus(end.status);
-        showFailureList();
-        m_ui->Command3->setText(kStart);
-        break;
-    case RunEnd::Reason::NoSpace:
-        showFailureList();
-        backToIdle();
-        break;
-    case RunEnd::Reason::DestinationLost:
-        setStatus(end.status);
-        showFailureList();
-        backToIdle();
-        break;
-    case RunEnd::Reason::Refused:
-        backToIdle();
-        break;
-    case RunEnd::Reason::Locked:
-        setStatus(end.status);
-        backToIdle();
-        break;
     }
+    showFailureList();
+    // A stopped run leaves the folder buttons off until one completes.
+    if (end.reason == RunEnd::Reason::Stopped)
+        m_ui->Command3->setText(kStart);
+    else
+        backToIdle();
 }
 
 void RunView::backToIdle()
@@ -302,8 +285,6 @@ void RunView::showFailureList()
     if (m_notCopied.isEmpty() && m_skipped.isEmpty())
         return;
     m_ui->Label7->setText(QStringLiteral("Elementi non copiati:"));
-    m_ui->List1->clear();
-    m_listShowsFailures = true;
     m_ui->List1->addItems(m_notCopied);
     m_ui->List1->addItems(m_skipped);
     m_ui->Label7->show();

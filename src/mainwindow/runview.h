@@ -53,7 +53,6 @@ private:
     qint64 m_foldersDoneShown = 0;
     /// The copy the status line names, while it goes on.
     quint64 m_named = 0;
-    bool m_listShowsFailures = false;
     QStringList m_notCopied; // failures and what was passed over, with their reasons
     QStringList m_skipped;
 };

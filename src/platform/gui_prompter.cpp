@@ -50,8 +50,16 @@ bool GuiPrompter::question(const QString& text, const QString& title)
     QPushButton* no = box.addButton(QStringLiteral("No"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
     box.setEscapeButton(no);
+    QMessageBox* outer = std::exchange(m_question, &box);
     box.exec();
+    m_question = outer;
     return box.clickedButton() == yes;
+}
+
+void GuiPrompter::closeQuestion()
+{
+    if (m_question)
+        m_question->reject();
 }
 
 void GuiPrompter::message(const QString& text, BoxIcon icon, const QString& title)

@@ -2,6 +2,8 @@
 
 #include "platform/prompter.h"
 
+class QMessageBox;
+
 namespace archivon::platform {
 
 /// The program's own boxes: Qt message and input boxes with Italian buttons.
@@ -13,6 +15,10 @@ public:
     void message(const QString& text, BoxIcon icon, const QString& title) override;
     std::optional<QString> input(const QString& prompt, const QString& preset,
                                  const QString& title) override;
+    void closeQuestion() override;
+
+private:
+    QMessageBox* m_question = nullptr; // the innermost question open
 };
 
 } // namespace archivon::platform

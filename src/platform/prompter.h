@@ -27,6 +27,9 @@ public:
     /// Input box with OK/Annulla; nothing when cancelled.
     virtual std::optional<QString> input(const QString& prompt, const QString& preset,
                                          const QString& title) = 0;
+    /// Closes the question open now, if any, as answered No: what it asked
+    /// about has ended meanwhile.
+    virtual void closeQuestion() {}
 };
 
 Prompter& prompter();
@@ -69,9 +72,12 @@ public:
     void message(const QString& text, BoxIcon icon, const QString& title) override;
     std::optional<QString> input(const QString& prompt, const QString& preset,
                                  const QString& title) override;
+    /// Only counted: the scripted answer stands, as a click made just before.
+    void closeQuestion() override { ++closedQuestions; }
 
     QList<Shown> shown;
     int unexpected = 0;
+    int closedQuestions = 0;
     /// Texts of every box shown, in order.
     QStringList texts() const;
 

@@ -71,9 +71,27 @@ private slots:
 
     // A recorded run, replayed: the designed texts in their order, the counters of
     // copies that have ended, the file named while a large one copies beside small
-    // ones, and the time left as the estimate's ticks tell it.
+    // ones, and the time left as the estimate's ticks tell it. However it ends (after
+    // the next pair's walk has begun, unless it completed), the status line says so, the
+    // list shows what was not copied and nothing as still to come, nothing is animated.
+    void replay_data()
+    {
+        QTest::addColumn<RunEnd::Reason>("reason");
+        QTest::addColumn<QString>("said");
+        // clang-format off
+        QTest::newRow("completed, with a failure") << RunEnd::Reason::Completed
+            << "Operazione completata con 1 errore: un elemento non è stato copiato (vedere l'elenco).";
+        QTest::newRow("stopped") << RunEnd::Reason::Stopped << "Interrotto dall'utente!";
+        QTest::newRow("no space") << RunEnd::Reason::NoSpace << "Spazio insufficiente per completare l'operazione!";
+        QTest::newRow("drive lost") << RunEnd::Reason::DestinationLost
+            << "L'unità di destinazione R: non è più disponibile: backup interrotto!";
+        // clang-format on
+    }
     void replay()
     {
+        QFETCH(RunEnd::Reason, reason);
+        QFETCH(QString, said);
+        const bool completed = reason == RunEnd::Reason::Completed;
         RunView& view = m_form->view();
         const QString initial = status();
         QStringList shown{initial};
@@ -120,22 +138,26 @@ private slots:
         apply({.kind = Kind::PairFinished, .pair = 1});
         QCOMPARE(ui()->Barra_totale->value(), ui()->Barra_totale->max());
         QCOMPARE(ui()->Barra_file->value(), 4.0f); // one step short of full
-        apply(phase(Phase::Cleaning));
-        const QString end = "Operazione completata con 1 errore: un elemento non è stato copiato "
-                            "(vedere l'elenco).";
-        apply({.kind = Kind::RunEnded, .end = {.reason = RunEnd::Reason::Completed, .status = end}});
+        apply(completed ? phase(Phase::Cleaning)
+                        : RunEvent{.kind = Kind::Phase, .pair = 2, .phase = Phase::Scanning, .path = "C:\\s2"});
+        QVERIFY(ui()->TMaxAni1->isPlaying());
+        apply({.kind = Kind::RunEnded, .end = {.reason = reason, .status = said}});
         const QString copying = "Copia in corso del file C:\\Documenti\\%1 in R:\\B\\Documenti\\%1 ...";
         QCOMPARE(shown, (QStringList{initial, "Analisi in corso...",
                                      "Pulizia cartella di destinazione in corso...",
                                      "Creazione cartella in corso in corso...", copying.arg("a.txt"),
                                      copying.arg("grande.bin"), "Analisi in corso...", copying.arg("c.txt"),
-                                     "Pulizia cartella di destinazione in corso...", end}));
+                                     completed ? "Pulizia cartella di destinazione in corso..." : "Analisi in corso...",
+                                     said}));
         QCOMPARE(list(), QStringList{"C:\\Documenti\\Lettere\\d.txt : accesso negato"});
         QCOMPARE(ui()->Label7->text(), QStringLiteral("Elementi non copiati:"));
-        QCOMPARE(ui()->Barra_file->value(), ui()->Barra_file->max());
-        QCOMPARE(tick(64), "1 m 5 s Tempo rimanente : 0 s");
-        QVERIFY(ui()->TMaxAni1->isHidden() && ui()->Command1->isEnabled());
+        QVERIFY(ui()->List1->isVisible() && ui()->Label7->isVisible() && !ui()->TMaxAni1->isPlaying());
         QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
+        if (completed) {
+            QCOMPARE(ui()->Barra_file->value(), ui()->Barra_file->max());
+            QCOMPARE(tick(64), "1 m 5 s Tempo rimanente : 0 s");
+            QVERIFY(ui()->TMaxAni1->isHidden() && ui()->Command1->isEnabled());
+        }
     }
 
     // The shutdown is decided by the box as it is when the run completes: unticked
@@ -159,23 +181,35 @@ private slots:
     }
 
     // The stop question holds the run; Yes ends it as stopped, with no marker and no
-    // shutdown. Closing the window ends it the same way.
+    // shutdown. Closing the window ends it the same way. An end that comes while the
+    // question is open closes it, and its box follows; a Yes given then changes nothing.
     void stopAndClose_data()
     {
-        QTest::addColumn<bool>("close");
-        QTest::newRow("stop confirmed") << false;
-        QTest::newRow("window closed") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("stop confirmed") << "stop";
+        QTest::newRow("window closed") << "close";
+        QTest::newRow("an end during the question") << "end";
     }
     void stopAndClose()
     {
-        QFETCH(bool, close);
+        QFETCH(QString, how);
         fourPairs();
         ui()->Check1->setChecked(true);
         m_boxes.answerYes();
         ui()->Command3->click();
-        if (close) {
+        if (how == "close") {
             m_form->close();
             QVERIFY(Forms::ending() && !m_form->engine()->isRunning());
+        } else if (how == "end") {
+            const QString lost = "L'unità di destinazione R: non è più disponibile: backup interrotto!";
+            m_boxes.whileOpen([&] {
+                emit m_form->engine()->reported(
+                    {.kind = Kind::RunEnded, .end = {.reason = RunEnd::Reason::DestinationLost, .status = lost, .message = lost}});
+            });
+            m_boxes.answerYes();
+            ui()->Command3->click();
+            QCOMPARE(m_boxes.texts().mid(1), (QStringList{"Vuoi interrompere la copia?", lost}));
+            QVERIFY(m_boxes.closedQuestions == 1 && status() == lost && !m_form->InPausa);
         } else {
             m_boxes.answerYes();
             ui()->Command3->click();
