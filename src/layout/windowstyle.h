@@ -25,19 +25,15 @@ void pressButtonsOnEnter(QWidget* window);
 void centreOnScreen(QWidget* window);
 
 /// Builds a window from its design: the program's pictures and font, the
-/// controls, the designed size held fixed unless the window may be resized,
-/// centred, and Enter pressing the focused button. A resizable window may
-/// grow but not shrink below its design size, where its controls would overlap.
+/// controls, the designed size held fixed, centred, and Enter pressing the
+/// focused button.
 template <typename Ui>
-void setUpWindow(QWidget* window, Ui& ui, bool resizable = false)
+void setUpWindow(QWidget* window, Ui& ui)
 {
     loadResources();
     window->setFont(windowFont());
     ui.setupUi(window);
-    if (resizable)
-        window->setMinimumSize(window->size());
-    else
-        window->setFixedSize(window->size());
+    window->setFixedSize(window->size());
     centreOnScreen(window);
     pressButtonsOnEnter(window);
 }

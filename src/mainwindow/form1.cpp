@@ -22,12 +22,14 @@ namespace archivon {
 Form1::Form1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
+                          Qt::WindowCloseButtonHint),
       Timer_stima(this), m_ui(std::make_unique<Ui::Form1>()), m_log(std::make_unique<RunLog>())
 {
     m_view = std::make_unique<RunView>(*this);
-    // Resizable: the controls follow the window in proportion.
-    setUpWindow(this, *m_ui, true);
+    // A fixed frame. No maximise button: window managers offer none for a
+    // window whose size is fixed, and one that maximised it anyway would
+    // break the frame.
+    setUpWindow(this, *m_ui);
 
     // The time of a run sits in the free strip under the bars, where it hides
     // nothing: the user name stays readable during a run and after it. Its
