@@ -100,6 +100,15 @@ void UnattendedRun::begin()
     (void)platform::makeFolder(
         platform::joinPath(platform::programFolder(), QStringLiteral("BACKUP")));
     const BackupPlan plan = defaultPlan(platform::hostName(), m_user);
+    if (const QString refusal = localDriveRefusal(); !refusal.isEmpty()) {
+        platform::inform(refusal);
+        m_log.refused(refusal);
+        return endProgram(2);
+    }
+    if (const QString warning = placeholderWarning(); !warning.isEmpty()) {
+        m_log.note(warning, QStringLiteral("Avviso"));
+        toStderr(warning);
+    }
     if (const QString problem = makeBackupFolders(plan); !problem.isEmpty())
         platform::inform(problem);
     if (const QString problem = checkPlan(plan); !problem.isEmpty()) {

@@ -147,8 +147,31 @@ bool sameOrInside(const QString& a, const QString& b)
     return sa.startsWith(sb) || sb.startsWith(sa);
 }
 
+QString placeholderWarning()
+{
+    if (!isPlaceholderDrive(QLatin1Char('R')))
+        return {};
+    return QStringLiteral("Attenzione: l'unità R: non è il server ma la cartella %1 di questo "
+                          "computer. Indicare la cartella del server con R= nella sezione [Unita] "
+                          "di %2.")
+        .arg(*driveRoot(QLatin1Char('R')), configFile());
+}
+
+QString localDriveRefusal()
+{
+    const auto configured = configuredDrive(QLatin1Char('R'));
+    if (!configured || !sameFileSystem(QLatin1Char('R'), QLatin1Char('C')))
+        return {};
+    return QStringLiteral("L'unità R: impostata in %1 (%2) si trova sullo stesso disco dell'unità "
+                          "C:: la cartella del server non è collegata.\r\nIl backup non viene "
+                          "eseguito e su R: non viene scritto nulla.")
+        .arg(configFile(), *configured);
+}
+
 QString checkPlan(const BackupPlan& plan)
 {
+    if (const QString refusal = localDriveRefusal(); !refusal.isEmpty())
+        return refusal;
     std::array<QString, 4> sources;
     std::array<QString, 4> destinations;
     for (int N = 1; N <= 4; ++N) {
@@ -220,11 +243,7 @@ QString confirmationQuestion(const BackupPlan& plan)
 
 bool fullRewriteConfigured()
 {
-    // The XDG rule: an unset or relative XDG_CONFIG_HOME means ~/.config.
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    const QSettings settings(base + QStringLiteral("/archivon/archivon.conf"), QSettings::IniFormat);
+    const QSettings settings(configFile(), QSettings::IniFormat);
     return settings.value(QStringLiteral("CopiaCompleta"), false).toBool();
 }
 

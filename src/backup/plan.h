@@ -40,6 +40,16 @@ BackupPlan defaultPlan(const QString& computer, const QString& user);
 /// to tell the user when something could not be made, or an empty text.
 QString makeBackupFolders(const BackupPlan& plan);
 
+/// What the window's status line, the log and an unattended run say while
+/// drive R: is the placeholder folder the first start made, where a backup
+/// stays on this computer; empty otherwise. A warning, not a refusal.
+QString placeholderWarning();
+
+/// The refusal of an R: set in the settings that lies on drive C:'s file
+/// system, as a share that is not mounted leaves its empty mount point; empty
+/// otherwise. Made before anything is written on R:.
+QString localDriveRefusal();
+
 /// Every pair must name two folders with drive letters, the destination on a
 /// ready drive and apart from every source and every other destination, before
 /// anything is deleted. Returns the Italian refusal, or an empty text.

@@ -80,9 +80,14 @@ void Form1::Form_Load()
         destinations[n]->setText(defaults.pairs[n].destination);
 
     // A folder that cannot be made is reported once and the window stays
-    // usable: the pairs are filled in already.
-    if (const QString problem = makeBackupFolders(defaults); !problem.isEmpty())
+    // usable: the pairs are filled in already. An R: on this computer's own
+    // disk gets nothing, and the start will be refused.
+    if (const QString refusal = localDriveRefusal(); !refusal.isEmpty())
+        platform::inform(refusal);
+    else if (const QString problem = makeBackupFolders(defaults); !problem.isEmpty())
         platform::inform(problem);
+    if (const QString warning = placeholderWarning(); !warning.isEmpty())
+        m_ui->Label_file_in_copia->setText(warning);
 }
 
 void Form1::Command5_Click()

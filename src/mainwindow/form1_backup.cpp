@@ -85,6 +85,8 @@ void Form1::Command3_Click()
         return;
     }
 
+    if (const QString warning = placeholderWarning(); !warning.isEmpty())
+        m_log->note(warning, QStringLiteral("Avviso"));
     m_plan = plan;
     m_runActive = true;
     m_engine = std::make_unique<BackupEngine>();

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSettings>
 #include <QStandardPaths>
 
 #include <sys/stat.h>
@@ -11,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace archivon::platform {
 
@@ -70,6 +73,77 @@ QString drivesFolder()
     return folder;
 }
 
+QString configFile()
+{
+    // The XDG rule: an unset or relative XDG_CONFIG_HOME means ~/.config.
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/archivon/archivon.conf");
+}
+
+std::optional<QString> configuredDrive(QChar letter)
+{
+    // Asked for every path, from every thread of a run: read once while the
+    // environment says the same.
+    static std::mutex mutex;
+    static std::optional<QByteArray> lastKey;
+    static QHash<QChar, QString> drives;
+    if (const char* env = std::getenv("ARCHIVON_DRIVES"); env && *env)
+        return std::nullopt;
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    const QByteArray key = QByteArray(config ? config : "") + '\0' + (home ? home : "");
+    const std::lock_guard lock(mutex);
+    if (key != lastKey) {
+        lastKey = key;
+        drives.clear();
+        QSettings settings(configFile(), QSettings::IniFormat);
+        settings.beginGroup(QStringLiteral("Unita"));
+        for (const QString& key : settings.childKeys()) {
+            const QString name = key.endsWith(QLatin1Char(':')) ? key.chopped(1) : key;
+            if (name.size() == 1 && name.at(0).isLetter() && name.at(0).unicode() < 128)
+                drives.insert(name.at(0).toUpper(), settings.value(key).toString());
+        }
+    }
+    const auto found = drives.constFind(letter.toUpper());
+    return found == drives.constEnd() ? std::nullopt : std::optional<QString>(*found);
+}
+
+namespace {
+
+std::optional<dev_t> deviceOf(const QString& hostPath)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(hostPath).constData(), &st) != 0)
+        return std::nullopt;
+    return st.st_dev;
+}
+
+} // namespace
+
+bool isPlaceholderDrive(QChar letter)
+{
+    if (!qEnvironmentVariable("ARCHIVON_DRIVES").isEmpty() || configuredDrive(letter))
+        return false;
+    const auto root = driveRoot(letter);
+    if (!root || QFileInfo(*root).isSymLink())
+        return false;
+    // A share mounted on the folder is on a file system of its own.
+    const auto device = deviceOf(*root);
+    return device && device == deviceOf(drivesFolder());
+}
+
+bool sameFileSystem(QChar a, QChar b)
+{
+    const auto rootA = driveRoot(a);
+    const auto rootB = driveRoot(b);
+    if (!rootA || !rootB)
+        return false;
+    const auto device = deviceOf(*rootA);
+    return device && device == deviceOf(*rootB);
+}
+
 void ensureDefaultDrives()
 {
     if (!qEnvironmentVariable("ARCHIVON_DRIVES").isEmpty())
@@ -87,6 +161,13 @@ std::optional<QString> driveRoot(QChar letter)
     const QChar lower = letter.toLower();
     if (lower < QLatin1Char('a') || lower > QLatin1Char('z'))
         return std::nullopt;
+    if (const auto configured = configuredDrive(letter)) {
+        struct stat st {};
+        if (QDir::isRelativePath(*configured) ||
+            ::stat(QFile::encodeName(*configured).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return std::nullopt;
+        return QDir::cleanPath(*configured);
+    }
     // One stat in the usual case: the entry is named by the lower-case letter.
     const QString prefix = drivesFolder() + QLatin1Char('/');
     for (int variant = 0; variant < 4; ++variant) {

@@ -21,6 +21,21 @@ QString drivesFolder();
 /// is unset and the folder does not exist yet. Called once at start.
 void ensureDefaultDrives();
 
+/// The user's settings, $XDG_CONFIG_HOME/archivon/archivon.conf (host path).
+QString configFile();
+
+/// The folder the settings set for a drive (section [Unita], "R=/mnt/server"),
+/// or nothing: none is set, or ARCHIVON_DRIVES maps the drives alone.
+std::optional<QString> configuredDrive(QChar letter);
+
+/// True while a drive is the plain folder that the first start made in the
+/// default drive folder, on this computer's own disk: nothing set in the
+/// settings, and no link or mount in its place.
+bool isPlaceholderDrive(QChar letter);
+
+/// True when two ready drives lie on one file system.
+bool sameFileSystem(QChar a, QChar b);
+
 /// Letters of the drives that are mapped and ready, upper case, sorted; Z included.
 QList<QChar> readyDrives();
 

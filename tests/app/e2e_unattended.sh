@@ -70,10 +70,10 @@ grep -qx "loginctl terminate-user $(id -un)" "$work/requests" || # recorded
 [ -f "$work/prog/oldimp.pvx" ] || fail "no marker after a clean run"
 
 # 2. A name the program cannot carry is a failure: completed with failures. The
-#    settings ask for a full rewrite.
+#    settings ask for a full rewrite, and name an R: that ARCHIVON_DRIVES overrides.
 rm -f "$work/requests"
-mkdir -p "$work/config/archivon"
-printf '[General]\nCopiaCompleta=true\n' > "$work/config/archivon/archivon.conf"
+mkdir -p "$work/config/archivon" "$work/server"
+printf '[General]\nCopiaCompleta=true\n[Unita]\nR=%s\n' "$work/server" > "$work/config/archivon/archivon.conf"
 touch "$d1/c/Documenti/Lettere/a\\b.txt"
 run_unattended "$d1" --backup --utente ufficio2
 expect_status 1 "run with a failure"
@@ -84,6 +84,7 @@ log_has "$log" "Spegnimento richiesto: no" "run with a failure"
 log_has "$log" "Tipo di copia: completa" "run with a failure"
 rm "$work/config/archivon/archivon.conf"
 summary_is "completato con 1 errore" "run with a failure"
+[ -z "$(ls -A "$work/server")" ] || fail "the run wrote to the R: of the settings, not of ARCHIVON_DRIVES"
 [ ! -e "$work/requests" ] || fail "a shutdown was asked for without --spegni"
 [ "$(find "$work/state/archivon" -name 'archivon-*.log' | wc -l)" -eq 2 ] || fail "expected one log per run"
 
@@ -148,6 +149,35 @@ run_unattended "$d1" --backup --utente ufficio2
 expect_status 1 "run after the holder died" # the name it cannot carry, as before
 log_has "$root/archivon.log" "Nota: un'esecuzione precedente (computer $host, processo $holder" "lock taken over"
 [ ! -e "$lock" ] || fail "the lock stayed after the run"
+
+# 3c. Drive C: not ready: no pair backed up is a failure that says why; no marker,
+#     and the shutdown is still asked for.
+mkdir -p "$work/drives4/r"
+rm -f "$work/requests"
+marker=$(md5sum < "$work/prog/oldimp.pvx")
+run_unattended "$work/drives4" --backup --utente ufficio2 --spegni
+expect_status 1 "run with no drive C:"
+log=$(latest_log)
+log_has "$log" "Backup non eseguito: l'unità C: non è disponibile, nessuna cartella è stata copiata" "no C:"
+log_has "$log" "Coppia 4 saltata: C:\Sys\Windows\Application Data\Microsoft\Address Book: l'unità C: non" "no C:"
+[ "$(md5sum < "$work/prog/oldimp.pvx")" = "$marker" ] || fail "a run that backed up nothing wrote the marker"
+grep -qx "systemctl poweroff --ignore-inhibitors" "$work/requests" || fail "no shutdown after a run with no C:" # recorded
+
+# 3d. A new user's first start, no drive folder named: R: is the placeholder folder it
+#     makes, said in the log and on standard error. An R: set in the settings that lies
+#     on C:'s disk (a share not mounted) is refused before anything is written.
+mkdir -p "$work/home/Documenti" "$work/vuota"
+echo nuovo > "$work/home/Documenti/nuovo.txt"
+HOME="$work/home" run_unattended "" --backup --utente nuovo
+expect_status 0 "a new user's run"
+log_has "$(latest_log)" "Avviso: Attenzione: l'unità R: non è il server ma la cartella $work/data/archivon/drives/r" "new user"
+grep -q "^archivon: Attenzione: l'unità R: non è il server" "$work/err" || { show "$work/err"; fail "no warning of the placeholder R:"; }
+printf '[Unita]\nR=%s\n' "$work/vuota" > "$work/config/archivon/archivon.conf"
+HOME="$work/home" run_unattended "" --backup --utente nuovo
+expect_status 2 "an R: on C:'s disk"
+grep -q "si trova sullo stesso disco dell'unità C:" "$work/err" || { show "$work/err"; fail "no refusal of R: on C:'s disk"; }
+[ -z "$(ls -A "$work/vuota")" ] || fail "the refused run wrote to the R: of the settings"
+rm "$work/config/archivon/archivon.conf"
 
 # 4. Killed mid-update (SIGKILL): every file of the previous backup is under its
 #    name, whole, old or new, and the next run leaves an exact mirror with nothing

@@ -11,6 +11,7 @@
 #include "ui_Form2.h"
 
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace archivon;
@@ -87,6 +88,49 @@ private slots:
         }
         Forms::unloadAll(); // without the wizard there is no user name
         QVERIFY(text(Forms::form1(), "Nome_utente").isEmpty() && !Forms::isLoaded("Form_avvio"));
+    }
+
+    // A new user's R: is the placeholder folder the first start made: the status line
+    // says so. An R: set in the settings on C:'s own disk gets nothing, and no run.
+    void driveSettings_data()
+    {
+        QTest::addColumn<bool>("configured");
+        QTest::newRow("placeholder") << false;
+        QTest::newRow("set on C:'s disk") << true;
+    }
+    void driveSettings()
+    {
+        QFETCH(bool, configured);
+        QTemporaryDir home; // the home folder (C:), and the data and settings folders
+        const char* names[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"};
+        QByteArray saved[3];
+        for (int i = 0; i < 3; ++i)
+            saved[i] = qgetenv(names[i]), qputenv(names[i], QFile::encodeName(home.path()));
+        const auto restore = qScopeGuard([&] {
+            for (int i = 0; i < 3; ++i)
+                qputenv(names[i], saved[i]);
+        });
+        qunsetenv("ARCHIVON_DRIVES");
+        const QString server = home.path() + "/server";
+        if (configured) {
+            QVERIFY(QDir().mkpath(server) && QDir().mkpath(home.path() + "/archivon"));
+            QFile conf(home.path() + "/archivon/archivon.conf");
+            QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("[Unita]\nR=" + QFile::encodeName(server)) > 0);
+        }
+        platform::ensureDefaultDrives();
+        Forms::unloadAll();
+        Ui::Form1* ui = Forms::form1()->ui();
+        m_boxes.answerNo();
+        ui->Command3->click();
+        if (configured) { // at load and at the start
+            QCOMPARE(m_boxes.texts().size(), 2);
+            QVERIFY(m_boxes.texts().at(1).startsWith("L'unità R: impostata in " + home.path()));
+            QVERIFY(test::treeOf(server).isEmpty() && !Forms::form1()->engine());
+        } else {
+            QCOMPARE(m_boxes.texts().size(), 1); // the question
+            QVERIFY(ui->Label_file_in_copia->text().startsWith(
+                "Attenzione: l'unità R: non è il server ma la cartella " + home.path() + "/archivon/drives/r "));
+        }
     }
 
     void folderChoice_data()

@@ -244,7 +244,20 @@ private slots:
         QCOMPARE(drivesFolder(), folder);
         QCOMPARE(QFileInfo(folder + "/c").symLinkTarget(),
                  QFileInfo(QDir::homePath()).canonicalFilePath());
-        QVERIFY(QFileInfo(folder + "/r").isDir());
+        QVERIFY(QFileInfo(folder + "/r").isDir() && isPlaceholderDrive('R'));
+        // The settings map R: elsewhere, unless ARCHIVON_DRIVES maps the drives.
+        const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(data.path()));
+        QDir().mkpath(data.path() + "/archivon/server");
+        QFile conf(data.path() + "/archivon/archivon.conf");
+        QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("[Unita]\nR=" + QFile::encodeName(data.path()) + "/archivon/server\n") > 0);
+        conf.close();
+        QCOMPARE(driveRoot('r').value_or(""), data.path() + "/archivon/server");
+        QVERIFY(!isPlaceholderDrive('R'));
+        qputenv("ARCHIVON_DRIVES", QFile::encodeName(folder));
+        QCOMPARE(driveRoot('R').value_or(""), folder + "/r");
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+        qunsetenv("ARCHIVON_DRIVES");
         // An existing folder is the user's: it is left as it is.
         QDir(folder + "/r").removeRecursively();
         ensureDefaultDrives();
