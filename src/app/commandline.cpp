@@ -49,7 +49,7 @@ QString helpText()
         "\n"
         "Stato d'uscita con --backup:\n"
         "  0  copia completata senza errori\n"
-        "  1  copia completata con errori\n"
+        "  1  copia completata con errori, o nessuna cartella copiata\n"
         "  2  copia rifiutata prima di cambiare qualcosa (anche perché è in corso un\n"
         "     altro backup dello stesso computer), o argomenti errati\n"
         "  3  copia terminata in anticipo dopo aver cambiato qualcosa\n"
