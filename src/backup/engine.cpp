@@ -446,13 +446,15 @@ void EngineRun::complete()
     end.outcome = RunOutcome::Completed;
     end.reason = RunEnd::Reason::Completed;
     if (m_pairsDone == 0) {
-        // Nothing was backed up: a failure, and no marker of a completed backup.
+        // Nothing was backed up: at least one failure, and no marker of a
+        // completed backup.
         const QString why =
             m_sourceDriveMissing.isNull()
                 ? QStringLiteral("nessuna cartella sorgente è stata copiata")
                 : QStringLiteral("l'unità %1: non è disponibile, nessuna cartella è stata copiata")
                       .arg(m_sourceDriveMissing);
-        fail(m_plan.backupRoot(), QStringLiteral("backup non eseguito: ") + why);
+        if (m_failures == 0)
+            fail(m_plan.backupRoot(), QStringLiteral("backup non eseguito: ") + why);
         end.status = QStringLiteral("Backup non eseguito: %1 (vedere l'elenco).").arg(why);
         end.shutdownRequested = shutdownAtEnd;
         return finish(end);
