@@ -163,9 +163,8 @@ log_has "$log" "Coppia 4 saltata: C:\Sys\Windows\Application Data\Microsoft\Addr
 [ "$(md5sum < "$work/prog/oldimp.pvx")" = "$marker" ] || fail "a run that backed up nothing wrote the marker"
 grep -qx "systemctl poweroff --ignore-inhibitors" "$work/requests" || fail "no shutdown after a run with no C:" # recorded
 
-# 3d. A new user's first start, no drive folder named: R: is the placeholder folder it
-#     makes, said in the log and on standard error. An R: set in the settings that lies
-#     on C:'s disk (a share not mounted) is refused before anything is written.
+# 3d. A new user's first start: R: is the placeholder it makes, said in the log and on standard
+#     error. An R: set on C:'s disk (a share not mounted) is refused before anything is written.
 mkdir -p "$work/home/Documenti" "$work/vuota"
 echo nuovo > "$work/home/Documenti/nuovo.txt"
 HOME="$work/home" run_unattended "" --backup --utente nuovo

@@ -831,12 +831,7 @@ private slots:
             else if (fault == "full update again") { // every file changed, on a disk filled meanwhile
                 QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
                 sources(1000);
-                act = at(Phase::Copying, 1, [&](BackupEngine&) {
-                    QFile filler(host("F:\\pieno"));
-                    filler.open(QIODevice::WriteOnly);
-                    while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
-                    }
-                });
+                act = at(Phase::Copying, 1, [&](BackupEngine&) { m_drives->writeFile("F:\\pieno", QByteArray(256 << 10, 'x')); });
             }
         } else if (fault == "no source") {
             for (BackupPair& pair : plan.pairs)
@@ -886,9 +881,7 @@ private slots:
                                          " (vedere l'elenco).");
             QVERIFY(run.end.outcome == RunOutcome::Completed && run.end.shutdownRequested);
             QVERIFY(!run.end.markerWritten && !QFile::exists(m_drives->programFolder() + "/oldimp.pvx"));
-            QCOMPARE(run.of(Kind::PairSkipped).size(), 4);
-            QVERIFY(run.of(Kind::PairSkipped).first().contains(fault == "no C" ? "l'unità C: non è disponibile: coppia"
-                                                                               : "cartella sorgente inesistente"));
+            QCOMPARE(run.of(Kind::PairSkipped).filter(fault == "no C" ? "l'unità C: non è disponibile: coppia" : "inesistente").size(), 4);
         }
         QCOMPARE(read("C:\\s2\\f2.txt"), QByteArray(20, 'c'));
     }

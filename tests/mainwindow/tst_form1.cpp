@@ -102,14 +102,10 @@ private slots:
     {
         QFETCH(bool, configured);
         QTemporaryDir home; // the home folder (C:), and the data and settings folders
-        const char* names[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"};
-        QByteArray saved[3];
-        for (int i = 0; i < 3; ++i)
-            saved[i] = qgetenv(names[i]), qputenv(names[i], QFile::encodeName(home.path()));
-        const auto restore = qScopeGuard([&] {
-            for (int i = 0; i < 3; ++i)
-                qputenv(names[i], saved[i]);
-        });
+        const QByteArray saved = qgetenv("HOME");
+        const auto restore = qScopeGuard([&] { qputenv("HOME", saved), qunsetenv("XDG_DATA_HOME"), qunsetenv("XDG_CONFIG_HOME"); });
+        for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+            qputenv(name, QFile::encodeName(home.path()));
         qunsetenv("ARCHIVON_DRIVES");
         const QString server = home.path() + "/server";
         if (configured) {

@@ -79,12 +79,11 @@ private slots:
         QTest::addColumn<RunEnd::Reason>("reason");
         QTest::addColumn<QString>("said");
         // clang-format off
-        QTest::newRow("completed, with a failure") << RunEnd::Reason::Completed
-            << "Operazione completata con 1 errore: un elemento non è stato copiato (vedere l'elenco).";
+        QTest::newRow("completed, with a failure") << RunEnd::Reason::Completed << "Operazione completata con 1 errore: un elemento non è stato copiato (vedere l'elenco).";
         QTest::newRow("stopped") << RunEnd::Reason::Stopped << "Interrotto dall'utente!";
         QTest::newRow("no space") << RunEnd::Reason::NoSpace << "Spazio insufficiente per completare l'operazione!";
-        QTest::newRow("drive lost") << RunEnd::Reason::DestinationLost
-            << "L'unità di destinazione R: non è più disponibile: backup interrotto!";
+        QTest::newRow("drive lost") << RunEnd::Reason::DestinationLost << "L'unità di destinazione R: non è più disponibile: backup interrotto!";
+        QTest::newRow("refused: another run holds the folder") << RunEnd::Reason::Locked << "Un altro backup di questo computer è in corso.";
         // clang-format on
     }
     void replay()
@@ -200,23 +199,20 @@ private slots:
         if (how == "close") {
             m_form->close();
             QVERIFY(Forms::ending() && !m_form->engine()->isRunning());
-        } else if (how == "end") {
-            const QString lost = "L'unità di destinazione R: non è più disponibile: backup interrotto!";
-            m_boxes.whileOpen([&] {
-                emit m_form->engine()->reported(
-                    {.kind = Kind::RunEnded, .end = {.reason = RunEnd::Reason::DestinationLost, .status = lost, .message = lost}});
-            });
-            m_boxes.answerYes();
-            ui()->Command3->click();
-            QCOMPARE(m_boxes.texts().mid(1), (QStringList{"Vuoi interrompere la copia?", lost}));
-            QVERIFY(m_boxes.closedQuestions == 1 && status() == lost && !m_form->InPausa);
         } else {
+            const QString lost = "L'unità di destinazione R: non è più disponibile: backup interrotto!";
+            if (how == "end")
+                m_boxes.whileOpen([&] { emit m_form->engine()->reported({.kind = Kind::RunEnded, .end = {
+                    .reason = RunEnd::Reason::DestinationLost, .status = lost, .message = lost}}); });
             m_boxes.answerYes();
             ui()->Command3->click();
-            QCOMPARE(m_boxes.shown.last().text, QStringLiteral("Vuoi interrompere la copia?"));
-            QCOMPARE(status(), QStringLiteral("Interrotto dall'utente!"));
-            waitForTheEnd();
-            QCOMPARE(status(), QStringLiteral("Interrotto dall'utente!"));
+            QCOMPARE(m_boxes.texts().at(1), QStringLiteral("Vuoi interrompere la copia?"));
+            const QString shown = how == "end" ? lost : "Interrotto dall'utente!";
+            QCOMPARE(m_boxes.texts().size(), how == "end" ? 3 : 2); // the end's box after the question
+            QVERIFY(m_boxes.closedQuestions == (how == "end") && status() == shown && m_form->InPausa == (how == "stop"));
+            if (how == "stop")
+                waitForTheEnd();
+            QCOMPARE(status(), shown);
             QCOMPARE(ui()->Command3->text(), QStringLiteral("Avvia Backup"));
         }
         QVERIFY(!markerWritten() && m_session.requests.isEmpty());

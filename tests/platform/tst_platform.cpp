@@ -239,25 +239,20 @@ private slots:
         const QByteArray oldDrives = qgetenv("ARCHIVON_DRIVES");
         qunsetenv("ARCHIVON_DRIVES");
         qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(data.path() + "/nessuna"));
         ensureDefaultDrives();
         const QString folder = data.path() + "/archivon/drives";
         QCOMPARE(drivesFolder(), folder);
         QCOMPARE(QFileInfo(folder + "/c").symLinkTarget(),
                  QFileInfo(QDir::homePath()).canonicalFilePath());
         QVERIFY(QFileInfo(folder + "/r").isDir() && isPlaceholderDrive('R'));
-        // The settings map R: elsewhere, unless ARCHIVON_DRIVES maps the drives.
-        const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+        // The settings map R: elsewhere (ARCHIVON_DRIVES winning: e2e_unattended).
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(data.path()));
-        QDir().mkpath(data.path() + "/archivon/server");
         QFile conf(data.path() + "/archivon/archivon.conf");
-        QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("[Unita]\nR=" + QFile::encodeName(data.path()) + "/archivon/server\n") > 0);
+        QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("[Unita]\nR=" + QFile::encodeName(data.path())) > 0);
         conf.close();
-        QCOMPARE(driveRoot('r').value_or(""), data.path() + "/archivon/server");
-        QVERIFY(!isPlaceholderDrive('R'));
-        qputenv("ARCHIVON_DRIVES", QFile::encodeName(folder));
-        QCOMPARE(driveRoot('R').value_or(""), folder + "/r");
-        qputenv("XDG_CONFIG_HOME", oldConfig);
-        qunsetenv("ARCHIVON_DRIVES");
+        QVERIFY(driveRoot('r') == data.path() && !isPlaceholderDrive('R'));
+        qunsetenv("XDG_CONFIG_HOME");
         // An existing folder is the user's: it is left as it is.
         QDir(folder + "/r").removeRecursively();
         ensureDefaultDrives();
