@@ -8,7 +8,7 @@ set -euo pipefail
 
 here=$(dirname "$0")
 source "$here/../support/e2e.sh"
-source "$here/../support/share.sh"
+source "$here/../../scripts/share.sh"
 missing=$(share_missing)
 if [ -n "$missing" ]; then
     echo "SKIP: no Samba share can be made here: $missing"
