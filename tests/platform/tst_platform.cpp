@@ -2,6 +2,7 @@
 // copies, removal and the marker's text file.
 #include "platform/drives.h"
 #include "platform/filesystem.h"
+#include "platform/names.h"
 #include "platform/removal.h"
 #include "platform/textfile.h"
 #include "support/drives.h"
@@ -201,6 +202,52 @@ private slots:
         const auto resolved = resolve(path);
         QVERIFY(resolved);
         QCOMPARE(resolved->toString(), expected);
+    }
+
+    // Names a Windows share cannot keep, judged before anything is written; and
+    // whether a destination folds case, asked without writing: the local disk
+    // does not, an exFAT drive (like a share) does.
+    void destinationNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("problem"); // the start of the reason; empty: kept
+        // clang-format off
+        QTest::newRow("plain") << "lettera.txt" << "";
+        QTest::newRow("colon") << "a:b.txt" << "il nome contiene «:»";
+        QTest::newRow("question mark") << "dom?.txt" << "il nome contiene «?»";
+        QTest::newRow("pipe") << "pipe|.txt" << "il nome contiene «|»";
+        QTest::newRow("control character") << "a\x01b" << "il nome contiene un carattere di controllo";
+        QTest::newRow("final dot") << "punto." << "il nome finisce con un punto";
+        QTest::newRow("final blank") << "spazio " << "il nome finisce con uno spazio";
+        QTest::newRow("device") << "CON" << "«CON» è il nome di un dispositivo";
+        QTest::newRow("device, any case and extension") << "aux.txt" << "«aux» è il nome di un dispositivo";
+        QTest::newRow("numbered device") << "com7.log" << "«com7» è il nome";
+        QTest::newRow("not a device") << "com0.txt" << "";
+        QTest::newRow("device as a stem only") << "console.txt" << "";
+        // clang-format on
+    }
+    void destinationNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, problem);
+        const QString said = windowsNameProblem(name);
+        QVERIFY2(problem.isEmpty() ? said.isEmpty() : said.startsWith(problem), qPrintable(said));
+        if (QTest::currentDataTag() != QLatin1String("plain"))
+            return;
+        test::TempDrives drives;
+        drives.makeDir("R:\\BKPQORL\\PC7_u");
+        const NameRules local = probeNameRules("R:\\BKPQORL\\PC7_u");
+        QVERIFY(!local.foldsCase && !local.windowsNames && !local.assumed);
+        QCOMPARE(nameKey("Report.txt", local), "Report.txt");
+        drives.makeDir("R:\\BKPQORL\\pc7_U"); // a second spelling: a second entry
+        QVERIFY(!probeNameRules("R:\\BKPQORL\\PC7_u").foldsCase);
+        if (!drives.mountExfat('f'))
+            QSKIP("no exFAT drive can be made here");
+        drives.makeDir("F:\\BKPQORL\\PC7_u");
+        const NameRules exfat = probeNameRules("F:\\BKPQORL\\PC7_u");
+        QVERIFY(exfat.foldsCase && exfat.windowsNames && !exfat.assumed);
+        QCOMPARE(nameKey("Report.TXT", exfat), nameKey("report.txt", exfat));
+        QVERIFY(probeNameRules("F:\\123").assumed); // nothing there with a letter to ask
     }
 
     // Entries of the drive folder: a letter, any case, maybe with ":"; a link
