@@ -138,34 +138,6 @@ bool EngineRun::destinationLost(int N) const
     return !where || !driveRoot(where->drive);
 }
 
-void EngineRun::fileEnded(FoldersDone& done, qsizetype folder)
-{
-    const qsizetype leading = done.ended(folder);
-    updateProgress([leading](RunProgress& p) {
-        ++p.filesEnded;
-        p.foldersDone = leading;
-    });
-}
-
-std::optional<EngineRun::PassEnd>
-EngineRun::waitForCopies(ParallelCopy& copies, bool all,
-                         const std::function<std::optional<PassEnd>()>& settle)
-{
-    for (;;) {
-        if (state.stopRequested()) {
-            copies.abandon();
-            return PassEnd::Stopped;
-        }
-        // Whatever has ended by the time nothing is busy is settled here.
-        const bool allEnded = !copies.busy();
-        if (const auto end = settle())
-            return end;
-        if (all ? allEnded : copies.hasRoom())
-            return std::nullopt;
-        copies.waitFor(50);
-    }
-}
-
 // A link that leads into a backup would copy the backup into itself.
 QString EngineRun::leadsIntoBackup(const QString& link) const
 {
@@ -323,12 +295,17 @@ void EngineRun::run()
         // or what is new or changed in it. An old copy still going may be
         // what it needs. The stop question holds the comparison and the
         // measurement too, so that no end comes while it is open.
-        BackupSide side;
-        if (!m_options.fullRewrite)
-            side = compareWithBackup(N, scan);
+        BackupListing backup;
+        Changes changes;
+        if (!m_options.fullRewrite) {
+            auto decided = decideUpdate(N, scan, backup);
+            if (!decided)
+                return endStopped();
+            changes = std::move(*decided);
+        }
         if (!state.proceed())
             return endStopped();
-        const qint64 need = m_options.fullRewrite ? scan.bytes : side.toWrite;
+        const qint64 need = m_options.fullRewrite ? scan.bytes : changes.toWrite;
         auto free = ShowFreeSpace(pair.destination.left(3));
         if (!free)
             return endDestinationLost(N);
@@ -357,7 +334,7 @@ void EngineRun::run()
         QElapsedTimer passTime;
         passTime.start();
         PairStats stats;
-        switch (m_options.fullRewrite ? fullPass(N, scan, stats) : updatePass(N, scan, side, stats)) {
+        switch (m_options.fullRewrite ? fullPass(N, scan, stats) : updatePass(N, scan, backup, changes, stats)) {
         case PassEnd::Stopped:
             return endStopped();
         case PassEnd::DestinationLost:

@@ -2,7 +2,9 @@
 
 // The inside of a backup run, shared by the engine and its passes.
 
+#include "backup/comparison.h"
 #include "backup/engine.h"
+#include "backup/leftovers.h"
 #include "backup/runlock.h"
 #include "backup/runstate.h"
 #include "fileservices/treescan.h"
@@ -14,8 +16,9 @@
 #include <QHash>
 
 #include <atomic>
-#include <optional>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -27,45 +30,6 @@ inline bool exists(const QString& path)
 {
     return platform::linkAttributes(path).ok();
 }
-
-/// Why a source that could not be read keeps its previous copy.
-inline QString notUpdated(const QString& reason)
-{
-    return QStringLiteral("impossibile leggere (%1): non aggiornato, resta la copia precedente").arg(reason);
-}
-
-/// What the backup under a pair's name holds, folder by folder of the walk of
-/// its source, and what of the source it lacks.
-struct BackupSide
-{
-    struct Entry
-    {
-        unsigned attributes = 0;
-        qint64 size = 0;
-        qint64 modifiedNs = 0;
-        unsigned mode = 0;
-        bool link = false;
-
-        bool isFolder() const { return (attributes & platform::Directory) && !link; }
-    };
-    struct Folder
-    {
-        bool present = false; // a folder under that name
-        QHash<QString, Entry> entries;
-        std::vector<bool> changed; // for each file of the walk: to be copied
-    };
-    std::vector<Folder> folders;
-    /// What a killed run left: its temporary files and the entries it had set
-    /// aside whose place is taken, to be removed...
-    QStringList temporaries;
-    /// ...and entries it had set aside whose place is free, to go back there.
-    QList<QPair<QString, QString>> setAside; // (where it is, where it goes)
-    qint64 toWrite = 0;
-    /// Files to be copied, and those of them that have a copy in the backup.
-    qint64 changedFiles = 0;
-    qint64 changedWithCopy = 0;
-    platform::Keeps keeps;
-};
 
 /// The leading folders of the walk whose files have all been handed over and
 /// whose copies have all ended: how far "% cartelle" and the list go.
@@ -117,9 +81,64 @@ public:
     RunProgress progress() const;
 
 private:
-    friend class PairPass;
-
     enum class PassEnd { Finished, Stopped, DestinationLost };
+
+    /// A copy handed over, until it ends.
+    struct Handed
+    {
+        qsizetype folder = 0;
+        QString destination{};
+        QString aside{}; // a folder in the file's place, until the file is there
+        bool hadCopy = false;
+    };
+    /// How a pass takes a copy that failed, short of a stop: its source could
+    /// not be read, or its destination written. Says how the pass ends, when
+    /// that ends it.
+    using CopyFailed = std::function<std::optional<PassEnd>(const platform::ParallelCopy::Ended&, const Handed&)>;
+    /// The copies of a pass, two at a time beside the loop that hands them over,
+    /// folder by folder of the walk; a folder is done once every copy of its
+    /// files has ended. Both passes copy through it.
+    class CopyStage
+    {
+    public:
+        CopyStage(EngineRun& run, int N, qsizetype folders, PairStats& stats, CopyFailed failed);
+        /// Abandons the copies still going; an entry set aside goes back unless
+        /// its new one is there.
+        ~CopyStage();
+        CopyStage(const CopyStage&) = delete;
+        CopyStage& operator=(const CopyStage&) = delete;
+        /// Waits until one more copy can be handed over, while the run goes on.
+        std::optional<PassEnd> room();
+        std::optional<PassEnd> start(const QString& source, const QString& destination,
+                                     const QString& shownAs, const Handed& handed);
+        /// Every file of the folders before \a folder has been handed over.
+        void handedUpTo(qsizetype folder);
+        /// Waits for every copy to end.
+        std::optional<PassEnd> finish();
+        /// Nothing more can be written: waits for the copies handed over to end by
+        /// themselves, each counted, a failure among them no failure of its own.
+        /// Stopped when the run stops meanwhile.
+        std::optional<PassEnd> drain();
+        /// Copies that ended whole over a previous copy.
+        qint64 replaced() const { return m_replaced; }
+
+    private:
+        std::optional<PassEnd> wait(bool all);
+        std::optional<PassEnd> settle();
+        void ended(qsizetype folder);
+
+        EngineRun& m_run;
+        const int m_N;
+        PairStats& m_stats;
+        const CopyFailed m_failed;
+        platform::ParallelCopy m_copies;
+        QHash<QString, Handed> m_handed; // by source
+        FoldersDone m_done;
+        const qsizetype m_folders;
+        qsizetype m_handedUpTo = 0;
+        qint64 m_replaced = 0;
+        bool m_draining = false;
+    };
 
     // Reports.
     void report(RunEvent event);
@@ -153,16 +172,33 @@ private:
 
     bool destinationLost(int N) const;
     QString leadsIntoBackup(const QString& link) const;
+    /// A write that failed: listed, and nothing more; or how the pass ends, when
+    /// nothing more can be written: the drive is gone, or full (Finished).
+    std::optional<PassEnd> writeFailed(int N, const QString& path, const QString& reason);
+
+    // What earlier runs left, for both passes.
     std::optional<PassEnd> sortOutLeftovers(int N, bool& restored);
+    std::optional<PassEnd> putBackSetAside(const BackupListing& backup, bool& restored);
+    std::optional<PassEnd> removeTemporaries(int N, const BackupListing& backup);
+
+    // The full rewrite.
     PassEnd fullPass(int N, const TreeScan& scan, PairStats& stats);
-    /// A file's copy ended, however it ended: one more file, and maybe more folders, done.
-    void fileEnded(FoldersDone& done, qsizetype folder);
-    /// Settles the copies that end, with \a settle, until there is room for one more
-    /// (with \a all: until every one has ended). A stop abandons them.
-    std::optional<PassEnd> waitForCopies(platform::ParallelCopy& copies, bool all,
-                                         const std::function<std::optional<PassEnd>()>& settle);
-    PassEnd updatePass(int N, const TreeScan& scan, BackupSide& side, PairStats& stats);
-    BackupSide compareWithBackup(int N, const TreeScan& scan);
+    std::optional<PassEnd> makeFreshFolders(int N, const TreeScan& scan, const QString& fresh);
+    std::optional<PassEnd> copyIntoFresh(int N, const TreeScan& scan, const QString& fresh, PairStats& stats);
+    PassEnd swapIn(int N, const TreeScan& scan, const leftovers::Beside& beside, const QString& fresh);
+    /// The new copy goes at once, and the old backup stays.
+    PassEnd endFull(int N, const TreeScan& scan, const QString& fresh);
+
+    // The update in place.
+    /// Lists the backup under pair N's name and compares it with the walk;
+    /// nothing when the run stops meanwhile.
+    std::optional<Changes> decideUpdate(int N, const TreeScan& scan, BackupListing& backup);
+    PassEnd updatePass(int N, const TreeScan& scan, BackupListing& backup, Changes& changes, PairStats& stats);
+    PassEnd applyChanges(int N, const TreeScan& scan, const Changes& changes, PairStats& stats);
+    std::optional<PassEnd> makeFolderFor(int N, const TreeScan& scan, const Change& change,
+                                         std::vector<bool>& usable);
+    std::optional<PassEnd> copyFor(int N, const TreeScan& scan, const Change& change, CopyStage& copies);
+    std::optional<PassEnd> removeExtra(int N, const Change& change, PairStats& stats);
 
     platform::Gate gate()
     {

@@ -1,16 +1,13 @@
-// The update of a pair in place: the backup under the pair's name is compared
-// with the source, and only what differs is written. A new or changed file is
-// copied under a hidden name and renamed over the old one, so a file under its
-// own name is always whole, old or new; what the source no longer holds goes
-// only once the whole source has been walked.
+// The update of a pair in place: the backup under the pair's name is listed
+// and compared with the source, and only then are the changes made. A new or
+// changed file is copied under a hidden name and renamed over the old one, so
+// a file under its own name is always whole, old or new; what the source no
+// longer holds goes only once the whole source has been copied.
 
 #include "backup/enginerun.h"
 
 #include "platform/drives.h"
 #include "platform/errors.h"
-
-#include <QScopeGuard>
-#include <QSet>
 
 namespace archivon {
 
@@ -18,19 +15,32 @@ using namespace platform;
 
 namespace {
 
-qint64 cut(qint64 ns, qint64 step) { return ns - ns % step; }
-
-// The same file on both sides: a regular file of the same size and time, and
-// the same permission bits where the backup keeps them. The time is compared
-// to the step the backup keeps, and never more loosely than two seconds.
-bool unchanged(const ScannedFile& file, const BackupSide::Entry& entry, const Keeps& keeps)
+// One folder of the backup, as its directory search gives it to its end.
+void listFolder(const QString& prefix, BackupListing& backup, BackupListing::Folder& there)
 {
-    if (!(entry.attributes & Archive) || entry.link || entry.size != file.size)
-        return false;
-    const qint64 step = std::min<qint64>(keeps.timeStepNs, 2000000000);
-    if (cut(file.modifiedNs, step) != cut(entry.modifiedNs, step))
-        return false;
-    return !keeps.modes || entry.mode == file.mode;
+    DirSearch search(prefix, Hidden | System | Directory, true);
+    QStringList asideNames;
+    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
+        if (isRunLockName(name)) {
+            continue; // a backup folder's own lock, where a pair is backed up into it
+        } else if (isCopyTemporary(name)) {
+            backup.temporaries << prefix + name;
+        } else if (setAsideFrom(name)) {
+            asideNames << name;
+        } else {
+            const DirSearch::Details& d = search.lastDetails();
+            there.entries.insert(name, {search.lastAttributes(), d.size, d.modifiedNs, d.mode, d.link});
+        }
+    }
+    if (!search.ok())
+        there.error = search.error();
+    for (const QString& name : std::as_const(asideNames)) {
+        const QString was = *setAsideFrom(name);
+        if (was.isEmpty() || there.entries.contains(was))
+            backup.temporaries << prefix + name;
+        else
+            backup.setAside.append({prefix + name, prefix + was});
+    }
 }
 
 // What a full destination left out of the pair, and what of it the previous
@@ -55,66 +65,54 @@ QString lastName(const QString& relative)
     return relative.mid(relative.lastIndexOf(QLatin1Char('\\')) + 1);
 }
 
-} // namespace
-
-BackupSide EngineRun::compareWithBackup(int N, const TreeScan& scan)
+// Where a change goes in the pass: the folders, then the files, then the removals.
+Phase phaseOf(const Change& change)
 {
-    const QString D = m_plan.pairs[N - 1].destination;
-    BackupSide side;
-    side.folders.resize(scan.folders.size());
-    const auto root = attributes(D);
-    side.folders[0].present = root && (*root & Directory) && !(linkAttributes(D).valueOr(0) & System);
-    // What the backup keeps of times and modes, asked of its own file system.
-    if (auto keeps = probeKeeps(side.folders[0].present ? D : joinPath(D, QStringLiteral(".."))))
-        side.keeps = *keeps;
-    // Held while the stop question is open; after a stop the caller ends the run.
-    for (qsizetype j = 0; j < scan.folders.size() && state.proceed(); ++j) {
-        const ScannedFolder& folder = scan.folders.at(j);
-        BackupSide::Folder& there = side.folders[j];
-        if (j > 0) {
-            const BackupSide::Folder& parent = side.folders[folder.parent];
-            there.present = parent.present && parent.entries.value(lastName(folder.relative)).isFolder();
-        }
-        if (there.present) {
-            const QString prefix = D + folder.relative + QLatin1Char('\\');
-            DirSearch search(prefix, Hidden | System | Directory, true);
-            QStringList asideNames;
-            for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
-                if (isRunLockName(name)) {
-                    continue; // a backup folder's own lock, where a pair is backed up into it
-                } else if (isCopyTemporary(name)) {
-                    side.temporaries << prefix + name;
-                } else if (setAsideFrom(name)) {
-                    asideNames << name;
-                } else {
-                    const DirSearch::Details& d = search.lastDetails();
-                    there.entries.insert(name, {search.lastAttributes(), d.size, d.modifiedNs, d.mode, d.link});
-                }
-            }
-            for (const QString& name : std::as_const(asideNames)) {
-                const QString was = *setAsideFrom(name);
-                if (was.isEmpty() || there.entries.contains(was))
-                    side.temporaries << prefix + name;
-                else
-                    side.setAside.append({prefix + name, prefix + was});
-            }
-        }
-        there.changed.resize(folder.files.size(), true);
-        for (qsizetype i = 0; i < folder.files.size(); ++i) {
-            const ScannedFile& file = folder.files.at(i);
-            const auto entry = there.entries.constFind(file.name);
-            there.changed[i] = entry == there.entries.constEnd() || !unchanged(file, *entry, side.keeps);
-            if (there.changed[i]) {
-                side.toWrite += file.size;
-                ++side.changedFiles;
-                side.changedWithCopy += entry != there.entries.constEnd();
-            }
-        }
+    switch (change.kind) {
+    case Change::Kind::MakeFolder:
+        return Phase::MakingFolders;
+    case Change::Kind::SetAside:
+        return change.file < 0 ? Phase::MakingFolders : Phase::Copying;
+    case Change::Kind::Remove:
+        return Phase::Cleaning;
+    default:
+        return Phase::Copying;
     }
-    return side;
 }
 
-EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide& side, PairStats& stats)
+} // namespace
+
+std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, BackupListing& backup)
+{
+    const QString D = m_plan.pairs[N - 1].destination;
+    backup = BackupListing{.root = D};
+    backup.folders.resize(scan.folders.size());
+    const auto root = attributes(D);
+    backup.folders[0].present = root && (*root & Directory) && !(linkAttributes(D).valueOr(0) & System);
+    if (!state.proceed())
+        return std::nullopt;
+    // What the backup keeps of times and modes, asked of its own file system.
+    Keeps keeps;
+    if (const auto probed = probeKeeps(backup.folders[0].present ? D : joinPath(D, QStringLiteral(".."))))
+        keeps = *probed;
+    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+        const ScannedFolder& folder = scan.folders.at(j);
+        BackupListing::Folder& there = backup.folders[j];
+        if (j > 0) {
+            const BackupListing::Folder& parent = backup.folders[folder.parent];
+            there.present = parent.present && parent.entries.value(lastName(folder.relative)).isFolder();
+        }
+        if (!there.present)
+            continue;
+        if (!state.proceed())
+            return std::nullopt;
+        listFolder(D + folder.relative + QLatin1Char('\\'), backup, there);
+    }
+    return compareWithBackup(scan, backup, keeps);
+}
+
+EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupListing& backup, Changes& changes,
+                                         PairStats& stats)
 {
     const QString D = m_plan.pairs[N - 1].destination;
 
@@ -122,81 +120,21 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
     bool restored = false;
     if (const auto end = sortOutLeftovers(N, restored))
         return *end;
-    // What a killed run had set aside goes back where its place is free.
-    for (const auto& [aside, place] : std::as_const(side.setAside)) {
-        if (!state.proceed())
-            return PassEnd::Stopped;
-        m_touched = true;
-        if (moveEntry(aside, place))
-            restored = true;
-    }
+    if (const auto end = putBackSetAside(backup, restored))
+        return *end;
     if (restored) { // what is under the pair's name now is not what was compared
-        side = compareWithBackup(N, scan);
-        if (state.stopRequested())
+        auto again = decideUpdate(N, scan, backup);
+        if (!again)
             return PassEnd::Stopped;
+        changes = std::move(*again);
     }
-    // Its temporary files, and what it set aside whose place is taken, go.
-    for (const QString& left : std::as_const(side.temporaries)) {
-        if (!state.proceed())
-            return PassEnd::Stopped;
-        m_touched = true;
-        if (const auto attrs = linkAttributes(left); attrs && (*attrs & Directory)) {
-            if (!removeNow(N, left, false))
-                return PassEnd::Stopped;
-        } else if (const Status deleted = deleteFile(left); !deleted) {
-            passOver(left, QStringLiteral("impossibile eliminare (%1): resta da un'esecuzione "
-                                          "precedente")
-                               .arg(deleted.error()));
-        }
-    }
-
-    struct Handed
-    {
-        int folder;
-        QString destination;
-        QString aside; // a folder in the file's place, until the file is there
-        bool hadCopy;
-    };
-    QHash<QString, Handed> handed; // by source
-    ParallelCopy copies(gate());
-    qint64 replaced = 0; // files copied over their previous copy
-
-    // True when nothing more can be written: the drive is gone, or full.
-    std::optional<PassEnd> writeEnd;
-    const auto writeFailed = [&](const QString& path, const QString& reason) {
-        if (destinationLost(N)) {
-            writeEnd = PassEnd::DestinationLost;
-            return true;
-        }
-        if (isDiskFullReason(reason)) {
-            writeEnd = PassEnd::Finished;
-            return true;
-        }
-        fail(path, reason);
-        return false;
-    };
-    std::function<void(const ParallelCopy::Ended&)> settleOne;
-    // A full destination ends the pass once the copies handed over have ended,
-    // so that what was not copied is counted exactly. The files not copied keep
-    // their previous copy where the backup had one.
-    const auto ended = [&]() -> PassEnd {
-        if (*writeEnd != PassEnd::Finished)
-            return *writeEnd;
-        while (copies.busy())
-            copies.waitFor(50);
-        for (const ParallelCopy::Ended& e : copies.takeEnded())
-            settleOne(e);
-        if (state.stopRequested())
-            return PassEnd::Stopped;
-        const qint64 left = side.changedFiles - stats.copied;
-        fail(D, diskFullText(left, scan.files, side.changedWithCopy - replaced), left);
-        return PassEnd::Finished;
-    };
+    if (const auto end = removeTemporaries(N, backup))
+        return *end;
 
     phase(N, Phase::Creating);
     if (!state.proceed())
         return PassEnd::Stopped;
-    if (!side.folders[0].present) {
+    if (!backup.folders[0].present) {
         m_touched = true;
         if (const Status made = makeFolder(D); !made) {
             if (destinationLost(N))
@@ -206,197 +144,175 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupSide
         }
     }
     updateProgress([](RunProgress& p) { p.foldersMade = 1; });
+    return applyChanges(N, scan, changes, stats);
+}
 
-    // An entry whose kind changed is set aside while the new one is made, and
-    // goes back if that fails.
-    phase(N, Phase::MakingFolders);
-    std::vector<bool> usable(scan.folders.size(), true);
-    for (qsizetype i = 1; i < scan.folders.size(); ++i) {
-        if (!state.proceed())
-            return PassEnd::Stopped;
-        const ScannedFolder& folder = scan.folders.at(i);
-        const QString path = D + folder.relative;
-        usable[i] = usable[folder.parent];
-        const BackupSide::Folder& parent = side.folders[folder.parent];
-        const auto entry = parent.entries.constFind(lastName(folder.relative));
-        if (!usable[i] || (entry != parent.entries.constEnd() && entry->isFolder())) {
-            updateProgress([i](RunProgress& p) { p.foldersMade = i + 1; });
-            continue;
-        }
-        m_touched = true;
-        QString aside;
-        if (entry != parent.entries.constEnd()) {
-            const auto moved = setAside(path);
-            if (!moved) {
-                usable[i] = false;
-                if (writeFailed(path, moved.error()))
-                    return ended();
-                continue;
-            }
-            aside = *moved;
-        }
-        if (const Status made = makeFolder(path); !made) {
-            usable[i] = false;
-            if (!aside.isEmpty())
-                (void)moveEntry(aside, path);
-            if (writeFailed(path, made.error()))
-                return ended();
-            continue;
-        }
-        if (!aside.isEmpty())
-            (void)deleteFile(aside);
-        updateProgress([i](RunProgress& p) { p.foldersMade = i + 1; });
-    }
-
-    phase(N, Phase::Copying);
-    for (const ScanProblem& p : scan.notCarried)
-        fail(p.path, p.reason);
-
-    FoldersDone done(scan.folders.size());
+// The changes in their order, the run asked before each. The removals come
+// only once the whole source has been copied, with no stop, no full disk and
+// no lost drive.
+EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Changes& changes, PairStats& stats)
+{
     // A source that could not be read leaves its backup untouched.
-    const auto readFailed = [&](const QString& source, bool hadCopy, const QString& reason) {
-        fail(source, hadCopy && !isVanishedReason(reason) ? notUpdated(reason) : reason);
-    };
-
-    showCopies(&copies);
-    // Whatever happens, an entry set aside goes back unless its new one is there.
-    const auto putBack = qScopeGuard([&] {
-        showCopies(nullptr);
-        copies.abandon();
-        for (const Handed& h : std::as_const(handed)) {
-            if (!h.aside.isEmpty() && !exists(h.destination))
-                (void)moveEntry(h.aside, h.destination);
-        }
-    });
-    // Once the pass is ending, a copy that fails is one of those counted as not copied.
-    settleOne = [&](const ParallelCopy::Ended& e) {
-        const Handed h = handed.take(e.source);
-        if (e.status) {
-            ++stats.copied;
-            stats.bytes += e.size;
-            replaced += h.hadCopy;
-            if (!h.aside.isEmpty())
-                removeInBackground(h.aside);
-        } else {
-            if (!h.aside.isEmpty())
-                (void)moveEntry(h.aside, h.destination);
-            if (!writeEnd && !state.stopRequested()) {
-                if (e.readFailed)
-                    readFailed(e.source, h.hadCopy, e.status.error());
-                else
-                    (void)writeFailed(e.source, e.status.error());
-            }
-        }
-        fileEnded(done, h.folder);
-    };
-    const auto settle = [&]() -> std::optional<PassEnd> {
-        for (const ParallelCopy::Ended& e : copies.takeEnded())
-            settleOne(e);
-        if (state.stopRequested())
+    CopyStage copies(*this, N, scan.folders.size(), stats,
+                     [&](const ParallelCopy::Ended& e, const Handed& h) -> std::optional<PassEnd> {
+                         const QString reason = e.status.error();
+                         if (!e.readFailed)
+                             return writeFailed(N, e.source, reason);
+                         fail(e.source, h.hadCopy && !isVanishedReason(reason) ? notUpdated(reason) : reason);
+                         return std::nullopt;
+                     });
+    // A full destination (Finished) ends the pass once the copies handed over
+    // have ended, so that what was not copied is counted exactly. The files not
+    // copied keep their previous copy where the backup had one.
+    const auto ended = [&](PassEnd end) {
+        if (end != PassEnd::Finished)
+            return end;
+        if (copies.drain())
             return PassEnd::Stopped;
-        if (writeEnd)
-            return ended();
+        const qint64 left = changes.changedFiles - stats.copied;
+        fail(m_plan.pairs[N - 1].destination,
+             diskFullText(left, scan.files, changes.changedWithCopy - copies.replaced()), left);
+        return PassEnd::Finished;
+    };
+    // A folder that could not be made is left out, with all that it holds.
+    std::vector<bool> usable(scan.folders.size(), true);
+    Phase at = Phase::MakingFolders;
+    phase(N, at);
+    const auto reach = [&](Phase next) -> std::optional<PassEnd> {
+        if (at == Phase::MakingFolders && next != at) {
+            updateProgress([n = scan.folders.size()](RunProgress& p) { p.foldersMade = n; });
+            phase(N, at = Phase::Copying);
+        }
+        if (at == Phase::Copying && next == Phase::Cleaning) {
+            if (const auto end = copies.finish())
+                return end;
+            updateProgress([](RunProgress& p) { p.passingOver = false; });
+            phase(N, at = Phase::Cleaning);
+        }
         return std::nullopt;
     };
-
-    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
-        const ScannedFolder& folder = scan.folders.at(j);
-        const BackupSide::Folder& there = side.folders[j];
-        if (!folder.listed)
-            readFailed(folder.path, there.present || exists(D + folder.relative), folder.error);
-        for (qsizetype i = 0; usable[j] && i < folder.files.size(); ++i) {
-            const ScannedFile& file = folder.files.at(i);
-            if (!there.changed[i]) {
-                ++stats.unchanged;
-                updateProgress([](RunProgress& p) {
-                    ++p.filesEnded;
-                    p.passingOver = true;
-                });
-                continue;
-            }
-            if (const auto end = waitForCopies(copies, false, settle))
-                return *end;
-            if (!state.proceed())
-                return PassEnd::Stopped;
-            updateProgress([](RunProgress& p) { p.passingOver = false; });
-            m_touched = true;
-            const QString source = joinPath(folder.path, file.name);
-            const QString destination = D + folder.relative + QLatin1Char('\\') + file.name;
-            const auto entry = there.entries.constFind(file.name);
-            const bool hadCopy = entry != there.entries.constEnd();
-            QString aside;
-            if (hadCopy && entry->isFolder()) {
-                const auto moved = setAside(destination);
-                if (!moved) {
-                    if (writeFailed(destination, moved.error()))
-                        return ended();
-                    updateProgress([](RunProgress& p) { ++p.filesEnded; });
-                    continue;
-                }
-                aside = *moved;
-            }
-            done.handed(j);
-            handed.insert(source, {int(j), destination, aside, hadCopy});
-            if (const Status started = copies.start(source, destination, destination); !started) {
-                const Handed h = handed.take(source);
-                if (!aside.isEmpty())
-                    (void)moveEntry(aside, destination);
-                if (destinationLost(N))
-                    return PassEnd::DestinationLost;
-                readFailed(source, hadCopy, started.error());
-                fileEnded(done, j);
-            }
+    for (const Change& c : changes.list) {
+        if (const auto end = reach(phaseOf(c)))
+            return *end;
+        if (at == Phase::Copying)
+            copies.handedUpTo(c.folder);
+        if (c.file >= 0 && !usable[c.folder])
+            continue; // a file of a folder that could not be made
+        std::optional<PassEnd> end;
+        switch (c.kind) {
+        case Change::Kind::Keep:
+            ++stats.unchanged;
+            updateProgress([](RunProgress& p) {
+                ++p.filesEnded;
+                p.passingOver = true;
+            });
+            break;
+        case Change::Kind::Copy:
+        case Change::Kind::Replace:
+            end = copyFor(N, scan, c, copies);
+            break;
+        case Change::Kind::MakeFolder:
+        case Change::Kind::SetAside:
+            end = c.file < 0 ? makeFolderFor(N, scan, c, usable) : copyFor(N, scan, c, copies);
+            break;
+        case Change::Kind::FixCase: // not asked for while names are matched byte for byte
+            break;
+        case Change::Kind::NotCarried:
+            fail(c.path, c.reason);
+            break;
+        case Change::Kind::Remove:
+            end = removeExtra(N, c, stats);
+            break;
         }
-        if (folder.listed && !folder.error.isEmpty())
-            readFailed(folder.path, true, folder.error);
-        const qsizetype leading = done.listed(j);
-        updateProgress([leading](RunProgress& p) { p.foldersDone = leading; });
+        if (end)
+            return ended(*end);
     }
-    if (const auto end = waitForCopies(copies, true, settle))
-        return *end;
-    updateProgress([](RunProgress& p) { p.passingOver = false; });
-
-    // The whole source has been walked, with no stop, no full disk and no lost
-    // drive: what it no longer holds goes from the backup. A folder that could
-    // not be read to its end keeps everything.
-    phase(N, Phase::Cleaning);
-    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
-        const ScannedFolder& folder = scan.folders.at(j);
-        const BackupSide::Folder& there = side.folders[j];
-        if (!there.present || !usable[j] || !folder.listed || !folder.error.isEmpty())
-            continue;
-        QSet<QString> kept;
-        for (const ScannedFile& file : folder.files)
-            kept.insert(file.name);
-        for (qsizetype k = j + 1; k < scan.folders.size(); ++k) {
-            if (scan.folders.at(k).parent == j)
-                kept.insert(lastName(scan.folders.at(k).relative));
-        }
-        for (auto it = there.entries.constBegin(); it != there.entries.constEnd(); ++it) {
-            if (kept.contains(it.key()))
-                continue;
-            if (!state.proceed())
-                return PassEnd::Stopped;
-            const QString path = D + folder.relative + QLatin1Char('\\') + it.key();
-            if (it->isFolder()) {
-                BackgroundRemoval::Options options;
-                options.gate = gate();
-                BackgroundRemoval removal(path, options);
-                removal.wait();
-                if (removal.stopped())
-                    return PassEnd::Stopped;
-                stats.removed += removal.removedFiles();
-                for (const BackgroundRemoval::Left& left : removal.left())
-                    fail(left.path, QStringLiteral("impossibile eliminare (%1)").arg(left.reason));
-            } else if (const Status deleted = deleteFile(path); deleted) {
-                ++stats.removed;
-            } else if (writeFailed(path, deleted.error())) {
-                return ended();
-            }
-        }
-    }
+    if (const auto end = reach(Phase::Cleaning))
+        return ended(*end);
     stats.folders = scan.folders.size();
     return PassEnd::Finished;
+}
+
+// A folder of the walk that the backup lacks. An entry of another kind in its
+// place is set aside while the folder is made, and goes back if that fails.
+std::optional<EngineRun::PassEnd> EngineRun::makeFolderFor(int N, const TreeScan& scan, const Change& change,
+                                                           std::vector<bool>& usable)
+{
+    const ScannedFolder& folder = scan.folders.at(change.folder);
+    usable[change.folder] = usable[folder.parent];
+    if (!usable[change.folder])
+        return std::nullopt;
+    if (!state.proceed())
+        return PassEnd::Stopped;
+    m_touched = true;
+    const QString path = m_plan.pairs[N - 1].destination + folder.relative;
+    QString aside;
+    if (change.kind == Change::Kind::SetAside) {
+        const auto moved = setAside(path);
+        if (!moved) {
+            usable[change.folder] = false;
+            return writeFailed(N, path, moved.error());
+        }
+        aside = *moved;
+    }
+    if (const Status made = makeFolder(path); !made) {
+        usable[change.folder] = false;
+        if (!aside.isEmpty())
+            (void)moveEntry(aside, path);
+        return writeFailed(N, path, made.error());
+    }
+    if (!aside.isEmpty())
+        (void)deleteFile(aside);
+    updateProgress([k = change.folder](RunProgress& p) { p.foldersMade = k + 1; });
+    return std::nullopt;
+}
+
+// A file to copy. A folder in its place is set aside until the file is there,
+// and goes back if its copy fails.
+std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan, const Change& change,
+                                                     CopyStage& copies)
+{
+    const ScannedFolder& folder = scan.folders.at(change.folder);
+    const ScannedFile& file = folder.files.at(change.file);
+    if (const auto end = copies.room())
+        return end;
+    updateProgress([](RunProgress& p) { p.passingOver = false; });
+    m_touched = true;
+    const QString source = joinPath(folder.path, file.name);
+    const QString destination = m_plan.pairs[N - 1].destination + folder.relative + QLatin1Char('\\') + file.name;
+    Handed handed{.folder = change.folder, .destination = destination, .hadCopy = change.kind != Change::Kind::Copy};
+    if (change.kind == Change::Kind::SetAside) {
+        const auto moved = setAside(destination);
+        if (!moved) {
+            updateProgress([](RunProgress& p) { ++p.filesEnded; });
+            return writeFailed(N, destination, moved.error());
+        }
+        handed.aside = *moved;
+    }
+    return copies.start(source, destination, destination, handed);
+}
+
+std::optional<EngineRun::PassEnd> EngineRun::removeExtra(int N, const Change& change, PairStats& stats)
+{
+    if (!state.proceed())
+        return PassEnd::Stopped;
+    m_touched = true;
+    if (change.folderThere) {
+        BackgroundRemoval::Options options;
+        options.gate = gate();
+        BackgroundRemoval removal(change.path, options);
+        removal.wait();
+        if (removal.stopped())
+            return PassEnd::Stopped;
+        stats.removed += removal.removedFiles();
+        for (const BackgroundRemoval::Left& left : removal.left())
+            fail(left.path, QStringLiteral("impossibile eliminare (%1)").arg(left.reason));
+        return std::nullopt;
+    }
+    if (const Status deleted = deleteFile(change.path); !deleted)
+        return writeFailed(N, change.path, deleted.error());
+    ++stats.removed;
+    return std::nullopt;
 }
 
 } // namespace archivon

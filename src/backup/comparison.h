@@ -1,0 +1,100 @@
+#pragma once
+
+// The decision of an update in place: what the backup under a pair's name needs
+// for it to hold the walk of its source, worked out from the two listings alone.
+// Nothing here touches a disk; the update pass lists the backup, then carries
+// out the changes.
+
+#include "fileservices/treescan.h"
+#include "platform/filesystem.h"
+
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace archivon {
+
+/// Why a source that could not be read keeps its previous copy.
+inline QString notUpdated(const QString& reason)
+{
+    return QStringLiteral("impossibile leggere (%1): non aggiornato, resta la copia precedente").arg(reason);
+}
+
+/// What the backup under a pair's name holds, folder by folder of the walk of
+/// its source.
+struct BackupListing
+{
+    struct Entry
+    {
+        unsigned attributes = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        unsigned mode = 0;
+        bool link = false;
+
+        bool isFolder() const { return (attributes & platform::Directory) && !link; }
+    };
+    struct Folder
+    {
+        bool present = false; // a folder under that name
+        QString error{};      // why it could not be listed to its end: nothing in it is replaced or removed
+        QHash<QString, Entry> entries{};
+    };
+    QString root{}; // the pair's destination
+    std::vector<Folder> folders{}; // one for each folder of the walk
+    /// What a killed run left: its temporary files and the entries it had set
+    /// aside whose place is taken, to be removed...
+    QStringList temporaries{};
+    /// ...and entries it had set aside whose place is free, to go back there.
+    QList<QPair<QString, QString>> setAside{}; // (where it is, where it goes)
+};
+
+/// What the destination does with names. For now every destination is taken
+/// to keep any name the walk carries, and to tell names apart byte for byte.
+struct NameRules
+{
+};
+
+/// One thing the backup needs, or a file it holds as it is.
+struct Change
+{
+    enum class Kind {
+        Keep,       // a file the backup holds as it is
+        Copy,       // a new file
+        Replace,    // a changed file
+        MakeFolder,
+        SetAside,   // an entry whose kind changed, set aside while the new one is made
+        FixCase,    // an entry whose name differs only in case, renamed to the source's spelling
+        NotCarried, // what cannot be carried, and why
+        Remove,     // an entry the source no longer holds
+    };
+    Kind kind = Kind::Keep;
+    qsizetype folder = 0; // the folder of the walk the change is in, or the one it makes
+    qsizetype file = -1;  // the file of that folder, or -1: the folder itself
+    QString path{};       // NotCarried: the source or backup path it is about; Remove: the extra
+    QString reason{};     // NotCarried
+    bool folderThere = false; // Remove: the extra is a folder
+};
+
+struct Changes
+{
+    /// Folders first, parents first; then folder by folder of the walk what
+    /// cannot be carried and each of its files; the removals last, once the
+    /// whole source has been copied.
+    std::vector<Change> list;
+    qint64 toWrite = 0; // bytes of the files to copy
+    /// Files to copy, and those of them that have a copy in the backup.
+    qint64 changedFiles = 0;
+    qint64 changedWithCopy = 0;
+};
+
+/// The changes that make the backup \a backup hold the walk \a scan, on a
+/// destination that keeps what \a keeps says of times and modes.
+Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, const platform::Keeps& keeps,
+                          const NameRules& names = {});
+
+} // namespace archivon

@@ -1,0 +1,168 @@
+// What earlier runs left: beside a pair's destination, copies of the full
+// rewrite never finished or old ones not yet removed; inside it, the update's
+// temporary files and entries it had set aside.
+
+#include "backup/leftovers.h"
+
+#include "backup/enginerun.h"
+#include "platform/errors.h"
+
+#include <QRegularExpression>
+
+namespace archivon {
+
+using namespace platform;
+using namespace leftovers;
+
+QString Beside::freeName(const QString& kind) const
+{
+    for (int k = 1;; ++k) {
+        const QString path = name(kind, k);
+        if (!exists(path) && !exists(path + kCompleteMark))
+            return path;
+    }
+}
+
+std::optional<Beside> leftovers::besideOf(const QString& destination)
+{
+    const auto where = resolve(destination);
+    if (!where || where->components.isEmpty())
+        return std::nullopt;
+    DrivePath parent = *where;
+    const QString name = parent.components.takeLast();
+    return Beside{where->toString(), parent.toString(),
+                  QLatin1Char('.') + name + QStringLiteral(".archivon-")};
+}
+
+namespace {
+
+// What earlier runs left beside a destination.
+struct Leftovers
+{
+    QStringList fresh;   // new copies, complete when their mark is there
+    QStringList marks;
+    QStringList retired; // complete old backups
+    QStringList other;   // old copies being removed, and anything else of ours
+};
+
+Leftovers findLeftovers(const Beside& b)
+{
+    static const QRegularExpression fresh(QStringLiteral("^nuovo(-[0-9]+)?$"));
+    static const QRegularExpression mark(QStringLiteral("^nuovo(-[0-9]+)?\\.completa$"));
+    static const QRegularExpression retired(QStringLiteral("^vecchio(-[0-9]+)?$"));
+    Leftovers found;
+    DirSearch search(joinPath(b.parent, QStringLiteral("*.*")), Hidden | System | Directory);
+    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
+        if (!name.startsWith(b.prefix))
+            continue;
+        const QString rest = name.mid(b.prefix.size());
+        const QString path = joinPath(b.parent, name);
+        if (fresh.match(rest).hasMatch())
+            found.fresh << path;
+        else if (mark.match(rest).hasMatch())
+            found.marks << path;
+        else if (retired.match(rest).hasMatch())
+            found.retired << path;
+        else
+            found.other << path;
+    }
+    return found;
+}
+
+} // namespace
+
+// What earlier runs left beside the destination: a copy one never finished,
+// or an old one it had not removed yet. The last complete backup is kept
+// under the pair's name whatever the order of events was; \a restored says
+// that one was put back there.
+std::optional<EngineRun::PassEnd> EngineRun::sortOutLeftovers(int N, bool& restored)
+{
+    const QString D = m_plan.pairs[N - 1].destination;
+    const auto beside = besideOf(D);
+    if (!beside) {
+        fail(D, driveNotReadyReason());
+        return PassEnd::Finished;
+    }
+    Leftovers left = findLeftovers(*beside);
+    if (!exists(beside->target)) {
+        // Cut off in the swap: the new copy if it was recorded complete,
+        // otherwise the old one, which is whole until it is renamed away.
+        QString complete;
+        for (const QString& fresh : std::as_const(left.fresh)) {
+            if (left.marks.contains(fresh + kCompleteMark)) {
+                complete = fresh;
+                break;
+            }
+        }
+        if (complete.isEmpty() && !left.retired.isEmpty())
+            complete = left.retired.first();
+        if (!complete.isEmpty()) {
+            m_touched = true;
+            (void)state.proceed(); // not while held; a stop still lets it go back
+            if (const Status moved = moveEntry(complete, beside->target); !moved) {
+                if (destinationLost(N))
+                    return PassEnd::DestinationLost;
+                fail(D, QStringLiteral("impossibile rimettere al suo posto il backup lasciato "
+                                       "da un'esecuzione interrotta (%1)")
+                            .arg(moved.error()));
+                return PassEnd::Finished;
+            }
+            restored = true;
+            left.fresh.removeAll(complete);
+            left.retired.removeAll(complete);
+        }
+    }
+    QStringList garbage = left.other;
+    // A mark goes before its copy, so that a copy half removed never looks complete.
+    for (const QString& mark : std::as_const(left.marks))
+        (void)deleteFile(mark);
+    garbage += left.fresh;
+    // An old backup is renamed before its removal begins: a copy under that
+    // name is always whole.
+    for (const QString& retired : std::as_const(left.retired)) {
+        const QString trash = beside->freeName(kTrash);
+        if (moveEntry(retired, trash))
+            garbage << trash;
+        else
+            passOver(retired, QStringLiteral("copia precedente non eliminata"));
+    }
+    for (const QString& folder : std::as_const(garbage)) {
+        if (!removeNow(N, folder, false))
+            return PassEnd::Stopped;
+    }
+    return std::nullopt;
+}
+
+// What a killed update had set aside goes back where its place is free.
+std::optional<EngineRun::PassEnd> EngineRun::putBackSetAside(const BackupListing& backup, bool& restored)
+{
+    for (const auto& [aside, place] : backup.setAside) {
+        if (!state.proceed())
+            return PassEnd::Stopped;
+        m_touched = true;
+        if (moveEntry(aside, place))
+            restored = true;
+    }
+    return std::nullopt;
+}
+
+// Its temporary files, and what it set aside whose place is taken, go.
+std::optional<EngineRun::PassEnd> EngineRun::removeTemporaries(int N, const BackupListing& backup)
+{
+    for (const QString& left : backup.temporaries) {
+        if (!state.proceed())
+            return PassEnd::Stopped;
+        m_touched = true;
+        if (const auto attrs = linkAttributes(left); attrs && (*attrs & Directory)) {
+            if (!removeNow(N, left, false))
+                return PassEnd::Stopped;
+        } else if (const Status deleted = deleteFile(left); !deleted) {
+            passOver(left, QStringLiteral("impossibile eliminare (%1): resta da un'esecuzione "
+                                          "precedente")
+                               .arg(deleted.error()));
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace archivon

@@ -1,0 +1,40 @@
+#pragma once
+
+// What runs leave beside a pair's destination, and how the next run finds it.
+
+#include "platform/drives.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace archivon::leftovers {
+
+// Beside a pair's destination D: ".D.archivon-nuovo" while the new copy is
+// built, with ".D.archivon-nuovo.completa" beside it once it is complete;
+// ".D.archivon-vecchio" for the old backup between the two renames of the
+// swap (always a complete copy); ".D.archivon-rimosso" while an old copy is
+// removed. A name that something left there already gets "-2", "-3"...
+inline const QString kFresh = QStringLiteral("nuovo");
+inline const QString kRetired = QStringLiteral("vecchio");
+inline const QString kTrash = QStringLiteral("rimosso");
+inline const QString kCompleteMark = QStringLiteral(".completa");
+
+struct Beside
+{
+    QString target;
+    QString parent;
+    QString prefix;
+
+    QString name(const QString& kind, int k) const
+    {
+        return platform::joinPath(parent, prefix + kind + (k > 1 ? QStringLiteral("-%1").arg(k) : QString()));
+    }
+    /// The first name of that kind that nothing holds.
+    QString freeName(const QString& kind) const;
+};
+
+std::optional<Beside> besideOf(const QString& destination);
+
+} // namespace archivon::leftovers
