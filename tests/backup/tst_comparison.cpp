@@ -1,0 +1,165 @@
+// What an update in place decides, from the walk of the source and the listing
+// of the backup alone: no disk.
+#include "backup/comparison.h"
+
+#include <QtTest>
+
+using namespace archivon;
+
+namespace {
+
+// "d/b.txt:size:seconds:mode", each part after the name optional; "d/" is a
+// folder. A first "~" marks a folder the walk could not list, "?" one it listed
+// in part, "!" a backup folder not listed to its end.
+struct Spec
+{
+    QChar mark;
+    QString parent; // "\d", as the walk gives folders below the root
+    QString name;
+    bool folder;
+    ScannedFile file;
+};
+
+Spec parse(QString text)
+{
+    Spec s;
+    if (QStringLiteral("~?!").contains(text.front())) {
+        s.mark = text.front();
+        text.remove(0, 1);
+    }
+    const QStringList parts = text.split(':');
+    QString path = parts[0];
+    s.folder = path.endsWith('/');
+    if (s.folder)
+        path.chop(1);
+    const int slash = path.lastIndexOf('/');
+    s.parent = slash < 0 ? QString() : '\\' + path.left(slash).replace('/', '\\');
+    s.name = path.mid(slash + 1);
+    s.file = {s.name, parts.value(1, "1").toLongLong(), qint64(parts.value(2, "1000").toDouble() * 1e9),
+              parts.value(3, "644").toUInt(nullptr, 8)};
+    return s;
+}
+
+TreeScan walk(const QStringList& source)
+{
+    TreeScan scan;
+    scan.folders.append(ScannedFolder{});
+    scan.folders[0].path = "C:\\s1";
+    for (const QString& text : source) {
+        const Spec s = parse(text);
+        const auto parent = std::find_if(scan.folders.begin(), scan.folders.end(),
+                                         [&](const ScannedFolder& f) { return f.relative == s.parent; });
+        if (!s.folder) {
+            parent->files.append(s.file);
+            continue;
+        }
+        ScannedFolder folder;
+        folder.path = parent->path + '\\' + s.name;
+        folder.relative = s.parent + '\\' + s.name;
+        folder.parent = int(parent - scan.folders.begin());
+        folder.listed = s.mark != '~';
+        folder.error = s.mark == '~' ? "accesso negato" : s.mark == '?' ? "errore di lettura" : "";
+        scan.folders.append(folder);
+    }
+    return scan;
+}
+
+// The backup as the update lists it: only the folders of the walk. "-": no backup yet.
+BackupListing listing(const TreeScan& scan, const QStringList& backup)
+{
+    QHash<QString, QHash<QString, BackupListing::Entry>> byFolder;
+    QStringList incomplete;
+    for (const QString& text : backup) {
+        if (text == "-")
+            continue;
+        const Spec s = parse(text);
+        byFolder[s.parent].insert(s.name, {s.folder ? platform::Directory : platform::Archive, s.file.size,
+                                           s.file.modifiedNs, s.file.mode, false});
+        if (s.mark == '!')
+            incomplete << s.parent + '\\' + s.name;
+    }
+    BackupListing listed{.root = "R:\\BK\\d1"};
+    listed.folders.resize(scan.folders.size());
+    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+        const ScannedFolder& f = scan.folders.at(j);
+        BackupListing::Folder& there = listed.folders[j];
+        const QString parent = f.relative.left(f.relative.lastIndexOf('\\'));
+        there.present = j == 0 ? !backup.contains("-")
+                               : listed.folders[f.parent].present &&
+                                     byFolder[parent].value(f.relative.mid(parent.size() + 1)).isFolder();
+        if (there.present)
+            there.entries = byFolder.value(f.relative);
+        if (incomplete.contains(f.relative))
+            there.error = "errore di lettura";
+    }
+    return listed;
+}
+
+QString text(const Change& c, const TreeScan& scan)
+{
+    static const QStringList kinds{"keep", "copy", "replace", "folder", "aside", "case", "not carried", "remove"};
+    const ScannedFolder& f = scan.folders.at(c.folder);
+    QString what = c.file >= 0 ? (f.relative + '\\' + f.files.at(c.file).name).mid(1) : f.relative.mid(1);
+    if (c.kind == Change::Kind::NotCarried)
+        what = c.path + ": " + c.reason;
+    else if (c.kind == Change::Kind::Remove)
+        what = c.path.mid(QStringLiteral("R:\\BK\\d1\\").size());
+    return kinds.at(int(c.kind)) + ' ' + what;
+}
+
+const QString kNotUpdated = ": non aggiornato, resta la copia precedente";
+
+} // namespace
+
+class TestComparison : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The changes in the order they are made: folders, then folder by folder what
+    // cannot be carried and each file, then the removals.
+    void decides_data()
+    {
+        QTest::addColumn<QStringList>("source");
+        QTest::addColumn<QStringList>("backup");
+        QTest::addColumn<QString>("keeps"); // times to the nanosecond with modes; "s", "2s": no modes
+        QTest::addColumn<QStringList>("changes");
+        // clang-format off
+        QTest::newRow("unchanged") << QStringList{"a.txt", "d/", "d/b.txt"} << QStringList{"a.txt", "d/", "d/b.txt"} << "ns" << QStringList{"keep a.txt", "keep d\\b.txt"};
+        QTest::newRow("another size, same time") << QStringList{"a.txt:2"} << QStringList{"a.txt:1"} << "s" << QStringList{"replace a.txt"};
+        QTest::newRow("new file and folder, no backup yet") << QStringList{"a.txt", "n/", "n/b.txt"} << QStringList{"-"} << "ns" << QStringList{"folder n", "copy a.txt", "copy n\\b.txt"};
+        QTest::newRow("what the source lost goes, last") << QStringList{"a.txt:2"} << QStringList{"a.txt", "via.txt", "v/", "v/x"} << "ns" << QStringList{"replace a.txt", "remove v", "remove via.txt"};
+        QTest::newRow("a changed mode") << QStringList{"a.txt:1:1000:600"} << QStringList{"a.txt"} << "ns" << QStringList{"replace a.txt"};
+        QTest::newRow("a changed mode, where none is kept") << QStringList{"a.txt:1:1000:600"} << QStringList{"a.txt"} << "s" << QStringList{"keep a.txt"};
+        QTest::newRow("a second later, kept to the nanosecond") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "ns" << QStringList{"replace a.txt"};
+        QTest::newRow("a second later, kept to the second") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "s" << QStringList{"replace a.txt"};
+        QTest::newRow("a second later, kept to two seconds") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "2s" << QStringList{"keep a.txt"};
+        QTest::newRow("less than a second, kept to the second") << QStringList{"a.txt:1:1000.4"} << QStringList{"a.txt"} << "s" << QStringList{"keep a.txt"};
+        QTest::newRow("a file became a folder") << QStringList{"t/", "t/x.txt"} << QStringList{"t"} << "ns" << QStringList{"aside t", "copy t\\x.txt"};
+        QTest::newRow("a folder became a file") << QStringList{"b"} << QStringList{"b/", "b/x"} << "ns" << QStringList{"aside b"};
+        QTest::newRow("renamed in case, where case counts") << QStringList{"Report.txt", "Lettere/", "Lettere/c.txt"} << QStringList{"report.txt", "lettere/", "lettere/c.txt"} << "ns" << QStringList{"folder Lettere", "copy Report.txt", "copy Lettere\\c.txt", "remove lettere", "remove report.txt"};
+        QTest::newRow("a folder the walk could not list") << QStringList{"~d/"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"not carried C:\\s1\\d: impossibile leggere (accesso negato)" + kNotUpdated};
+        QTest::newRow("a new folder the walk could not list") << QStringList{"~d/"} << QStringList{} << "ns" << QStringList{"folder d", "not carried C:\\s1\\d: accesso negato"};
+        QTest::newRow("a folder the walk listed in part") << QStringList{"?d/", "d/n"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"copy d\\n", "not carried C:\\s1\\d: impossibile leggere (errore di lettura)" + kNotUpdated};
+        QTest::newRow("a backup folder not listed to its end") << QStringList{"d/", "d/a", "d/b:2", "d/n", "d/s/", "d/t/", "d/t/y"} << QStringList{"!d/", "d/a", "d/b", "d/x", "d/t"} << "ns"
+            << QStringList{"folder d\\s", "not carried R:\\BK\\d1\\d: impossibile leggere (errore di lettura)" + kNotUpdated, "keep d\\a"};
+        // clang-format on
+    }
+    void decides()
+    {
+        QFETCH(QStringList, source);
+        QFETCH(QStringList, backup);
+        QFETCH(QString, keeps);
+        QFETCH(QStringList, changes);
+        const TreeScan scan = walk(source);
+        const platform::Keeps kept = keeps == "ns" ? platform::Keeps{1, true}
+                                                   : platform::Keeps{keeps == "s" ? 1000000000 : 2000000000, false};
+        QStringList decided;
+        for (const Change& c : compareWithBackup(scan, listing(scan, backup), kept).list)
+            decided << text(c, scan);
+        QCOMPARE(decided, changes);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestComparison)
+#include "tst_comparison.moc"
