@@ -209,6 +209,28 @@ void EngineRun::run()
 {
     if (!takeLock())
         return;
+    reportStart();
+    int last = 1;
+    for (int N = 1; N <= 4; ++N) {
+        if (!state.proceed())
+            return endStopped();
+        settleRemovals();
+        last = N;
+        if (leftOut(N))
+            continue;
+        if (!backUpPair(N))
+            return;
+    }
+    // The run ends once the old copies it replaced are gone.
+    if (removalsPending() && !waitForRemovals(last))
+        return endStopped();
+    if (!state.complete())
+        return endStopped();
+    complete();
+}
+
+void EngineRun::reportStart()
+{
     RunEvent started;
     started.kind = RunEvent::Kind::RunStarted;
     started.path = m_plan.backupRoot();
@@ -228,134 +250,151 @@ void EngineRun::run()
                             ? was.started.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"))
                             : QStringLiteral("?")));
     }
+}
 
-    int last = 1;
-    for (int N = 1; N <= 4; ++N) {
-        if (!state.proceed())
-            return endStopped();
-        settleRemovals();
-        last = N;
-        const BackupPair& pair = m_plan.pairs[N - 1];
-        const auto sourceAttrs = attributes(pair.source);
-        if (!sourceAttrs || !(*sourceAttrs & Directory)) {
-            const auto where = resolve(pair.source);
-            if (where && !driveRoot(where->drive)) {
-                m_sourceDriveMissing = where->drive;
-                skip(N, pair.source, QStringLiteral("l'unità %1: non è disponibile: coppia saltata, il "
-                                                    "backup precedente è rimasto")
-                                         .arg(where->drive));
-            } else {
-                skip(N, pair.source,
-                     QStringLiteral("cartella sorgente inesistente: coppia saltata, il backup "
-                                    "precedente è rimasto"));
-            }
-            continue;
+// A pair whose source is not there or cannot be read, or whose destination
+// another run is writing into, is left out, and its old backup stays.
+bool EngineRun::leftOut(int N)
+{
+    const BackupPair& pair = m_plan.pairs[N - 1];
+    const auto sourceAttrs = attributes(pair.source);
+    if (!sourceAttrs || !(*sourceAttrs & Directory)) {
+        const auto where = resolve(pair.source);
+        if (where && !driveRoot(where->drive)) {
+            m_sourceDriveMissing = where->drive;
+            skip(N, pair.source, QStringLiteral("l'unità %1: non è disponibile: coppia saltata, il "
+                                                "backup precedente è rimasto")
+                                     .arg(where->drive));
+        } else {
+            skip(N, pair.source,
+                 QStringLiteral("cartella sorgente inesistente: coppia saltata, il backup "
+                                "precedente è rimasto"));
         }
-        // A folder another run of a backup is writing into is left to it.
-        if (const auto other = lockedByAnother(pair.destination)) {
-            fail(pair.destination, QStringLiteral("cartella in uso da un altro backup in corso "
-                                                  "(computer %1): coppia saltata")
-                                       .arg(other->host));
-            continue;
-        }
-        // A source that cannot be read is not an empty one: its old backup stays.
-        if (DirSearch probe(joinPath(pair.source, QStringLiteral("*.*")), 0); !probe.ok()) {
-            fail(pair.source, QStringLiteral("impossibile leggere la cartella sorgente (%1): "
-                                             "coppia saltata, il backup precedente è rimasto")
-                                  .arg(probe.error()));
-            continue;
-        }
-
-        updateProgress([N](RunProgress& p) { p = RunProgress{}; p.pair = N; });
-        phase(N, Phase::Scanning);
-        WalkObserver observer(state, [this](qint64 known, qint64 visited) {
-            updateProgress([&](RunProgress& p) {
-                if (known >= 0)
-                    p.foldersKnown = known;
-                if (visited >= 0)
-                    p.foldersVisited = visited;
-            });
-        });
-        const TreeScan scan = scanTree({pair.source}, &observer,
-                                       [this](const QString& link) { return leadsIntoBackup(link); });
-        if (scan.stopped)
-            return endStopped();
-        RunEvent scanned;
-        scanned.kind = RunEvent::Kind::Scanned;
-        scanned.pair = N;
-        for (const ScannedFolder& f : scan.folders)
-            scanned.folders << f.path;
-        scanned.count = scan.files;
-        scanned.bytes = scan.bytes;
-        report(scanned);
-        for (const ScanProblem& p : scan.passedOver)
-            passOver(p.path, p.reason);
-
-        // The room the copy needs: the whole source built beside the old copy,
-        // or what is new or changed in it. An old copy still going may be
-        // what it needs. The stop question holds the comparison and the
-        // measurement too, so that no end comes while it is open.
-        BackupListing backup;
-        Changes changes;
-        if (!m_options.fullRewrite) {
-            auto decided = decideUpdate(N, scan, backup);
-            if (!decided)
-                return endStopped();
-            changes = std::move(*decided);
-        }
-        if (!state.proceed())
-            return endStopped();
-        const qint64 need = m_options.fullRewrite ? scan.bytes : changes.toWrite;
-        auto free = ShowFreeSpace(pair.destination.left(3));
-        if (!free)
-            return endDestinationLost(N);
-        if (*free < need && removalsPending()) {
-            if (!waitForRemovals(N))
-                return endStopped();
-            free = ShowFreeSpace(pair.destination.left(3));
-            if (!free)
-                return endDestinationLost(N);
-        }
-        RunEvent measured;
-        measured.kind = RunEvent::Kind::Measured;
-        measured.pair = N;
-        measured.bytes = need;
-        measured.count = *free == kFreeSpaceUnknown ? -1 : *free;
-        report(measured);
-        if (*free < need)
-            return endNoSpace();
-
-        RunEvent pairStarted;
-        pairStarted.kind = RunEvent::Kind::PairStarted;
-        pairStarted.pair = N;
-        pairStarted.path = pair.source;
-        pairStarted.detail = pair.destination;
-        report(pairStarted);
-        QElapsedTimer passTime;
-        passTime.start();
-        PairStats stats;
-        switch (m_options.fullRewrite ? fullPass(N, scan, stats) : updatePass(N, scan, backup, changes, stats)) {
-        case PassEnd::Stopped:
-            return endStopped();
-        case PassEnd::DestinationLost:
-            return endDestinationLost(N);
-        case PassEnd::Finished:
-            break;
-        }
-        stats.milliseconds = passTime.elapsed();
-        ++m_pairsDone;
-        RunEvent finished;
-        finished.kind = RunEvent::Kind::PairFinished;
-        finished.pair = N;
-        finished.stats = stats;
-        report(finished);
+        return true;
     }
-    // The run ends once the old copies it replaced are gone.
-    if (removalsPending() && !waitForRemovals(last))
-        return endStopped();
-    if (!state.complete())
-        return endStopped();
-    complete();
+    // A folder another run of a backup is writing into is left to it.
+    if (const auto other = lockedByAnother(pair.destination)) {
+        fail(pair.destination, QStringLiteral("cartella in uso da un altro backup in corso "
+                                              "(computer %1): coppia saltata")
+                                   .arg(other->host));
+        return true;
+    }
+    // A source that cannot be read is not an empty one: its old backup stays.
+    if (DirSearch probe(joinPath(pair.source, QStringLiteral("*.*")), 0); !probe.ok()) {
+        fail(pair.source, QStringLiteral("impossibile leggere la cartella sorgente (%1): "
+                                         "coppia saltata, il backup precedente è rimasto")
+                              .arg(probe.error()));
+        return true;
+    }
+    return false;
+}
+
+std::optional<TreeScan> EngineRun::walkSource(int N)
+{
+    updateProgress([N](RunProgress& p) { p = RunProgress{}; p.pair = N; });
+    phase(N, Phase::Scanning);
+    WalkObserver observer(state, [this](qint64 known, qint64 visited) {
+        updateProgress([&](RunProgress& p) {
+            if (known >= 0)
+                p.foldersKnown = known;
+            if (visited >= 0)
+                p.foldersVisited = visited;
+        });
+    });
+    TreeScan scan = scanTree({m_plan.pairs[N - 1].source}, &observer,
+                             [this](const QString& link) { return leadsIntoBackup(link); });
+    if (scan.stopped)
+        return std::nullopt;
+    RunEvent scanned;
+    scanned.kind = RunEvent::Kind::Scanned;
+    scanned.pair = N;
+    for (const ScannedFolder& f : scan.folders)
+        scanned.folders << f.path;
+    scanned.count = scan.files;
+    scanned.bytes = scan.bytes;
+    report(scanned);
+    for (const ScanProblem& p : scan.passedOver)
+        passOver(p.path, p.reason);
+    return scan;
+}
+
+// The room the copy needs: the whole source built beside the old copy, or
+// what is new or changed in it. An old copy still going may be what it needs.
+// False once the run has ended.
+bool EngineRun::roomFor(int N, qint64 need)
+{
+    const QString& destination = m_plan.pairs[N - 1].destination;
+    auto free = ShowFreeSpace(destination.left(3));
+    if (free && *free < need && removalsPending()) {
+        if (!waitForRemovals(N)) {
+            endStopped();
+            return false;
+        }
+        free = ShowFreeSpace(destination.left(3));
+    }
+    if (!free) {
+        endDestinationLost(N);
+        return false;
+    }
+    RunEvent measured;
+    measured.kind = RunEvent::Kind::Measured;
+    measured.pair = N;
+    measured.bytes = need;
+    measured.count = *free == kFreeSpaceUnknown ? -1 : *free;
+    report(measured);
+    if (*free < need) {
+        endNoSpace();
+        return false;
+    }
+    return true;
+}
+
+// One pair, from the walk of its source to the end of its pass. False once the
+// run has ended.
+bool EngineRun::backUpPair(int N)
+{
+    const BackupPair& pair = m_plan.pairs[N - 1];
+    const auto scan = walkSource(N);
+    BackupListing backup;
+    std::optional<Changes> changes = Changes{};
+    if (scan && !m_options.fullRewrite)
+        changes = decideUpdate(N, *scan, backup);
+    // The stop question holds the comparison and the measurement too, so that
+    // no end comes while it is open.
+    if (!scan || !changes || !state.proceed()) {
+        endStopped();
+        return false;
+    }
+    if (!roomFor(N, m_options.fullRewrite ? scan->bytes : changes->toWrite))
+        return false;
+
+    RunEvent pairStarted;
+    pairStarted.kind = RunEvent::Kind::PairStarted;
+    pairStarted.pair = N;
+    pairStarted.path = pair.source;
+    pairStarted.detail = pair.destination;
+    report(pairStarted);
+    QElapsedTimer passTime;
+    passTime.start();
+    PairStats stats;
+    switch (m_options.fullRewrite ? fullPass(N, *scan, stats) : updatePass(N, *scan, backup, *changes, stats)) {
+    case PassEnd::Stopped:
+        endStopped();
+        return false;
+    case PassEnd::DestinationLost:
+        endDestinationLost(N);
+        return false;
+    case PassEnd::Finished:
+        break;
+    }
+    stats.milliseconds = passTime.elapsed();
+    ++m_pairsDone;
+    RunEvent finished;
+    finished.kind = RunEvent::Kind::PairFinished;
+    finished.pair = N;
+    finished.stats = stats;
+    report(finished);
+    return true;
 }
 
 void EngineRun::finish(RunEnd end)

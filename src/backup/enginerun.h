@@ -170,6 +170,15 @@ private:
     void stopRemovals();
     void settleRemovals();
 
+    // A pair, step by step.
+    void reportStart();
+    /// True for a pair left out, its old backup kept.
+    bool leftOut(int N);
+    /// Nothing when the run stops meanwhile.
+    std::optional<TreeScan> walkSource(int N);
+    bool roomFor(int N, qint64 need);
+    bool backUpPair(int N);
+
     bool destinationLost(int N) const;
     QString leadsIntoBackup(const QString& link) const;
     /// A write that failed: listed, and nothing more; or how the pass ends, when

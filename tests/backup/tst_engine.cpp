@@ -619,15 +619,13 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("full");
         QTest::addColumn<QStringList>("rewritten");
-        QTest::addColumn<int>("removed");
         // clang-format off
-        QTest::newRow("one changed file") << "content" << false << QStringList{"tre.txt"} << 0;
-        QTest::newRow("a file became a folder") << "to folder" << false << QStringList{"tre.txt/dentro.txt"} << 0;
-        QTest::newRow("a folder became a file") << "to file" << false << QStringList{"a/b"} << 0;
-        QTest::newRow("what the source lost goes") << "lost" << false << QStringList{} << 2;
-        QTest::newRow("a killed run had set a folder aside") << "aside" << false << QStringList{} << 0;
+        QTest::newRow("one changed file") << "content" << false << QStringList{"tre.txt"};
+        QTest::newRow("a file became a folder") << "to folder" << false << QStringList{"tre.txt/dentro.txt"};
+        QTest::newRow("a folder became a file") << "to file" << false << QStringList{"a/b"};
+        QTest::newRow("a killed run had set a folder aside") << "aside" << false << QStringList{};
         QTest::newRow("same size and time: --completo") << "same size" << true
-            << QStringList{"a/b/due.txt", "a/uno.txt", "f1.txt", "tre.txt"} << 0;
+            << QStringList{"a/b/due.txt", "a/uno.txt", "f1.txt", "tre.txt"};
         // clang-format on
     }
     void updatesInPlace()
@@ -635,7 +633,6 @@ private slots:
         QFETCH(QString, change);
         QFETCH(bool, full);
         QFETCH(QStringList, rewritten);
-        QFETCH(int, removed);
         BackupPlan plan = fourPairs();
         m_drives->writeFile("C:\\s1\\a\\uno.txt", "uno");
         m_drives->writeFile("C:\\s1\\a\\b\\due.txt", "due");
@@ -653,9 +650,6 @@ private slots:
         } else if (change == "to file") {
             QDir(host("C:\\s1\\a\\b")).removeRecursively();
             m_drives->writeFile("C:\\s1\\a\\b", "b");
-        } else if (change == "lost") {
-            QFile::remove(host("C:\\s1\\a\\uno.txt"));
-            QDir(host("C:\\s1\\a\\b")).removeRecursively();
         } else if (change == "aside") {
             QVERIFY(QFile::rename(host("R:\\BK\\d1\\a\\b"), host("R:\\BK\\d1\\a") + "/.~archivon~k1~b"));
         } else if (change == "same size") {
@@ -676,7 +670,7 @@ private slots:
         QCOMPARE(hidden(), QStringList());
         if (!full) {
             const PairStats stats = run.first(Kind::PairFinished).stats;
-            QCOMPARE(stats.removed, removed);
+            QCOMPARE(stats.removed, 0);
             QCOMPARE(stats.copied, rewritten.size());
         }
     }
