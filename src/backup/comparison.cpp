@@ -10,7 +10,10 @@ using namespace platform;
 
 namespace {
 
-qint64 cut(qint64 ns, qint64 step) { return ns - ns % step; }
+qint64 cut(qint64 ns, qint64 step)
+{
+    return ns - ns % step;
+}
 
 // The same file on both sides: a regular file of the same size and time, and
 // the same permission bits where the backup keeps them. The time is compared
@@ -38,7 +41,8 @@ Change notCarried(qsizetype folder, const QString& path, const QString& reason)
 // The folders of the walk that the backup lacks, or holds as something else.
 // One whose place cannot be freed, in a backup folder not listed to its end,
 // is left out with all that it holds (\a usable).
-void compareFolders(const TreeScan& scan, const BackupListing& backup, std::vector<bool>& usable, Changes& out)
+void compareFolders(const TreeScan& scan, const BackupListing& backup, std::vector<bool>& usable,
+                    Changes& out)
 {
     for (qsizetype k = 1; k < scan.folders.size(); ++k) {
         const ScannedFolder& folder = scan.folders.at(k);
@@ -122,21 +126,24 @@ Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, con
         if (!folder.listed) {
             // A folder it cannot read is not an empty one: what the backup holds of it stays.
             const BackupListing::Folder& parent = backup.folders[std::max(folder.parent, 0)];
-            const bool hadCopy = j == 0 ? there.present
-                                        : parent.present && parent.entries.contains(lastName(folder.relative));
-            out.list.push_back(notCarried(j, folder.path, hadCopy && !isVanishedReason(folder.error)
-                                                              ? notUpdated(folder.error)
-                                                              : folder.error));
+            const bool hadCopy =
+                j == 0 ? there.present
+                       : parent.present && parent.entries.contains(lastName(folder.relative));
+            out.list.push_back(notCarried(j, folder.path,
+                                          hadCopy && !isVanishedReason(folder.error)
+                                              ? notUpdated(folder.error)
+                                              : folder.error));
         }
         if (!usable[j])
             continue;
         if (there.present && !there.error.isEmpty())
-            out.list.push_back(notCarried(j, backup.root + folder.relative, notUpdated(there.error)));
+            out.list.push_back(
+                notCarried(j, backup.root + folder.relative, notUpdated(there.error)));
         compareFiles(folder, j, there, keeps, out);
         if (folder.listed && !folder.error.isEmpty())
-            out.list.push_back(notCarried(j, folder.path, isVanishedReason(folder.error)
-                                                              ? folder.error
-                                                              : notUpdated(folder.error)));
+            out.list.push_back(notCarried(
+                j, folder.path,
+                isVanishedReason(folder.error) ? folder.error : notUpdated(folder.error)));
     }
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
         if (usable[j])

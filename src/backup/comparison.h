@@ -21,7 +21,8 @@ namespace archivon {
 /// Why a source that could not be read keeps its previous copy.
 inline QString notUpdated(const QString& reason)
 {
-    return QStringLiteral("impossibile leggere (%1): non aggiornato, resta la copia precedente").arg(reason);
+    return QStringLiteral("impossibile leggere (%1): non aggiornato, resta la copia precedente")
+        .arg(reason);
 }
 
 /// What the backup under a pair's name holds, folder by folder of the walk of
@@ -41,10 +42,11 @@ struct BackupListing
     struct Folder
     {
         bool present = false; // a folder under that name
-        QString error{};      // why it could not be listed to its end: nothing in it is replaced or removed
+        QString
+            error{}; // why it could not be listed to its end: nothing in it is replaced or removed
         QHash<QString, Entry> entries{};
     };
-    QString root{}; // the pair's destination
+    QString root{};                // the pair's destination
     std::vector<Folder> folders{}; // one for each folder of the walk
     /// What a killed run left: its temporary files and the entries it had set
     /// aside whose place is taken, to be removed...
@@ -63,9 +65,9 @@ struct NameRules
 struct Change
 {
     enum class Kind {
-        Keep,       // a file the backup holds as it is
-        Copy,       // a new file
-        Replace,    // a changed file
+        Keep,    // a file the backup holds as it is
+        Copy,    // a new file
+        Replace, // a changed file
         MakeFolder,
         SetAside,   // an entry whose kind changed, set aside while the new one is made
         FixCase,    // an entry whose name differs only in case, renamed to the source's spelling
@@ -94,7 +96,7 @@ struct Changes
 
 /// The changes that make the backup \a backup hold the walk \a scan, on a
 /// destination that keeps what \a keeps says of times and modes.
-Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, const platform::Keeps& keeps,
-                          const NameRules& names = {});
+Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup,
+                          const platform::Keeps& keeps, const NameRules& names = {});
 
 } // namespace archivon

@@ -9,7 +9,8 @@ namespace archivon {
 
 using namespace platform;
 
-std::optional<EngineRun::PassEnd> EngineRun::writeFailed(int N, const QString& path, const QString& reason)
+std::optional<EngineRun::PassEnd> EngineRun::writeFailed(int N, const QString& path,
+                                                         const QString& reason)
 {
     if (destinationLost(N))
         return PassEnd::DestinationLost;
@@ -19,9 +20,10 @@ std::optional<EngineRun::PassEnd> EngineRun::writeFailed(int N, const QString& p
     return std::nullopt;
 }
 
-EngineRun::CopyStage::CopyStage(EngineRun& run, int N, qsizetype folders, PairStats& stats, CopyFailed failed)
-    : m_run(run), m_N(N), m_stats(stats), m_failed(std::move(failed)), m_copies(run.gate()), m_done(folders),
-      m_folders(folders)
+EngineRun::CopyStage::CopyStage(EngineRun& run, int N, qsizetype folders, PairStats& stats,
+                                CopyFailed failed)
+    : m_run(run), m_N(N), m_stats(stats), m_failed(std::move(failed)), m_copies(run.gate()),
+      m_done(folders), m_folders(folders)
 {
     m_run.showCopies(&m_copies);
 }
@@ -45,8 +47,10 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::room()
     return std::nullopt;
 }
 
-std::optional<EngineRun::PassEnd> EngineRun::CopyStage::start(const QString& source, const QString& destination,
-                                                              const QString& shownAs, const Handed& handed)
+std::optional<EngineRun::PassEnd> EngineRun::CopyStage::start(const QString& source,
+                                                              const QString& destination,
+                                                              const QString& shownAs,
+                                                              const Handed& handed)
 {
     m_done.handed(handed.folder);
     m_handed.insert(source, handed);

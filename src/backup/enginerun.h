@@ -208,6 +208,7 @@ private:
                                          std::vector<bool>& usable);
     std::optional<PassEnd> copyFor(int N, const TreeScan& scan, const Change& change, CopyStage& copies);
     std::optional<PassEnd> removeExtra(int N, const Change& change, PairStats& stats);
+    std::optional<PassEnd> copyFailed(int N, const platform::ParallelCopy::Ended& e, const Handed& h);
 
     platform::Gate gate()
     {

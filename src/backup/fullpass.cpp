@@ -103,12 +103,15 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
 EngineRun::PassEnd EngineRun::endFull(int N, const TreeScan& scan, const QString& fresh)
 {
     const QString D = m_plan.pairs[N - 1].destination;
-    QString text = scan.files > 0 ? QStringLiteral("spazio su disco esaurito: nessuno dei %1 file "
-                                                   "della coppia è stato copiato")
-                                        .arg(scan.files)
-                                  : QStringLiteral("spazio su disco esaurito: copia non completata");
+    QString text = scan.files > 0
+                       ? QStringLiteral("spazio su disco esaurito: nessuno dei %1 file "
+                                        "della coppia è stato copiato")
+                             .arg(scan.files)
+                       : QStringLiteral("spazio su disco esaurito: copia non completata");
     // An empty folder under the pair's name is no previous backup.
-    if (!DirSearch(joinPath(D, QStringLiteral("*.*")), Hidden | System | Directory).next().isEmpty())
+    if (!DirSearch(joinPath(D, QStringLiteral("*.*")), Hidden | System | Directory)
+             .next()
+             .isEmpty())
         text += QStringLiteral(", resta il backup precedente");
     fail(D, text, scan.files);
     (void)deleteFile(fresh + kCompleteMark);
@@ -116,7 +119,8 @@ EngineRun::PassEnd EngineRun::endFull(int N, const TreeScan& scan, const QString
 }
 
 // The folders, parents first since the walk is breadth-first.
-std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeScan& scan, const QString& fresh)
+std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeScan& scan,
+                                                              const QString& fresh)
 {
     const QString D = m_plan.pairs[N - 1].destination;
     phase(N, Phase::MakingFolders);
@@ -135,8 +139,8 @@ std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeS
 
 // The files, copied two at a time beside this loop. A source that could not
 // be read keeps its previous copy; one that vanished is not brought back.
-std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan& scan, const QString& fresh,
-                                                           PairStats& stats)
+std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan& scan,
+                                                           const QString& fresh, PairStats& stats)
 {
     const QString D = m_plan.pairs[N - 1].destination;
     phase(N, Phase::Copying);
@@ -153,16 +157,17 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
     };
     QList<Carry> carries;
     {
-        CopyStage copies(*this, N, scan.folders.size(), stats,
-                         [&](const ParallelCopy::Ended& e, const Handed& h) -> std::optional<PassEnd> {
-                             if (!e.readFailed)
-                                 return writeFailed(N, e.source, e.status.error());
-                             if (isVanishedReason(e.status.error()))
-                                 fail(e.source, e.status.error());
-                             else
-                                 carries.append({e.source, e.shownAs, h.destination, e.status.error(), false});
-                             return std::nullopt;
-                         });
+        CopyStage copies(
+            *this, N, scan.folders.size(), stats,
+            [&](const ParallelCopy::Ended& e, const Handed& h) -> std::optional<PassEnd> {
+                if (!e.readFailed)
+                    return writeFailed(N, e.source, e.status.error());
+                if (isVanishedReason(e.status.error()))
+                    fail(e.source, e.status.error());
+                else
+                    carries.append({e.source, e.shownAs, h.destination, e.status.error(), false});
+                return std::nullopt;
+            });
         for (qsizetype j = 0; j < scan.folders.size(); ++j) {
             const ScannedFolder& folder = scan.folders.at(j);
             for (const ScannedFile& file : folder.files) {
@@ -175,11 +180,13 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
                 // it holds serves the new one, which is far quicker than fresh memory.
                 if (file.size >= kForgetCachedFrom)
                     forgetCachedContent(shown);
-                if (const auto end = copies.start(source, to, shown, {.folder = j, .destination = to}))
+                if (const auto end =
+                        copies.start(source, to, shown, {.folder = j, .destination = to}))
                     return end;
             }
             if (!folder.error.isEmpty())
-                carries.append({folder.path, D + folder.relative, fresh + folder.relative, folder.error, true});
+                carries.append({folder.path, D + folder.relative, fresh + folder.relative,
+                                folder.error, true});
             copies.handedUpTo(j + 1);
         }
         if (const auto end = copies.finish())
@@ -190,15 +197,19 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
         if (!state.proceed())
             return PassEnd::Stopped;
         if (!exists(c.old)) {
-            fail(c.source, c.folder ? QStringLiteral("impossibile leggere la cartella (%1)").arg(c.reason)
-                                    : c.reason);
+            fail(c.source,
+                 c.folder ? QStringLiteral("impossibile leggere la cartella (%1)").arg(c.reason)
+                          : c.reason);
             continue;
         }
-        const Status carried = c.folder ? carryFolder(c.old, c.fresh, gate()) : carryFile(c.old, c.fresh);
+        const Status carried =
+            c.folder ? carryFolder(c.old, c.fresh, gate()) : carryFile(c.old, c.fresh);
         if (carried)
             fail(c.source, notUpdated(c.reason));
-        else if (const auto end = writeFailed(N, c.source, QStringLiteral("%1; copia precedente non recuperata (%2)")
-                                                                .arg(c.reason, carried.error())))
+        else if (const auto end =
+                     writeFailed(N, c.source,
+                                 QStringLiteral("%1; copia precedente non recuperata (%2)")
+                                     .arg(c.reason, carried.error())))
             return end;
     }
     return std::nullopt;
@@ -206,7 +217,8 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
 
 // Complete: recorded so, then swapped in. A rename that fails keeps the old
 // backup where it was.
-EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& beside, const QString& fresh)
+EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& beside,
+                                     const QString& fresh)
 {
     const QString D = m_plan.pairs[N - 1].destination;
     const QString mark = fresh + kCompleteMark;

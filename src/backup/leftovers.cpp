@@ -39,7 +39,7 @@ namespace {
 // What earlier runs left beside a destination.
 struct Leftovers
 {
-    QStringList fresh;   // new copies, complete when their mark is there
+    QStringList fresh; // new copies, complete when their mark is there
     QStringList marks;
     QStringList retired; // complete old backups
     QStringList other;   // old copies being removed, and anything else of ours
@@ -134,7 +134,8 @@ std::optional<EngineRun::PassEnd> EngineRun::sortOutLeftovers(int N, bool& resto
 }
 
 // What a killed update had set aside goes back where its place is free.
-std::optional<EngineRun::PassEnd> EngineRun::putBackSetAside(const BackupListing& backup, bool& restored)
+std::optional<EngineRun::PassEnd> EngineRun::putBackSetAside(const BackupListing& backup,
+                                                             bool& restored)
 {
     for (const auto& [aside, place] : backup.setAside) {
         if (!state.proceed())

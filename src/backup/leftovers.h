@@ -29,7 +29,8 @@ struct Beside
 
     QString name(const QString& kind, int k) const
     {
-        return platform::joinPath(parent, prefix + kind + (k > 1 ? QStringLiteral("-%1").arg(k) : QString()));
+        return platform::joinPath(parent, prefix + kind +
+                                              (k > 1 ? QStringLiteral("-%1").arg(k) : QString()));
     }
     /// The first name of that kind that nothing holds.
     QString freeName(const QString& kind) const;

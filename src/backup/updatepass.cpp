@@ -29,7 +29,8 @@ void listFolder(const QString& prefix, BackupListing& backup, BackupListing::Fol
             asideNames << name;
         } else {
             const DirSearch::Details& d = search.lastDetails();
-            there.entries.insert(name, {search.lastAttributes(), d.size, d.modifiedNs, d.mode, d.link});
+            there.entries.insert(name,
+                                 {search.lastAttributes(), d.size, d.modifiedNs, d.mode, d.link});
         }
     }
     if (!search.ok())
@@ -50,8 +51,11 @@ QString diskFullText(qint64 left, qint64 files, qint64 keptOld)
     QString text = QStringLiteral("spazio su disco esaurito");
     if (left <= 0)
         return text;
-    text += left == 1 ? QStringLiteral(": 1 dei %2 file della coppia non è stato copiato").arg(files)
-                      : QStringLiteral(": %1 dei %2 file della coppia non sono stati copiati").arg(left).arg(files);
+    text += left == 1
+                ? QStringLiteral(": 1 dei %2 file della coppia non è stato copiato").arg(files)
+                : QStringLiteral(": %1 dei %2 file della coppia non sono stati copiati")
+                      .arg(left)
+                      .arg(files);
     if (keptOld >= left)
         text += left == 1 ? QStringLiteral(", resta la sua copia del backup precedente")
                           : QStringLiteral(", di ognuno resta la copia del backup precedente");
@@ -88,19 +92,22 @@ std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, Back
     backup = BackupListing{.root = D};
     backup.folders.resize(scan.folders.size());
     const auto root = attributes(D);
-    backup.folders[0].present = root && (*root & Directory) && !(linkAttributes(D).valueOr(0) & System);
+    backup.folders[0].present =
+        root && (*root & Directory) && !(linkAttributes(D).valueOr(0) & System);
     if (!state.proceed())
         return std::nullopt;
     // What the backup keeps of times and modes, asked of its own file system.
     Keeps keeps;
-    if (const auto probed = probeKeeps(backup.folders[0].present ? D : joinPath(D, QStringLiteral(".."))))
+    if (const auto probed =
+            probeKeeps(backup.folders[0].present ? D : joinPath(D, QStringLiteral(".."))))
         keeps = *probed;
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
         const ScannedFolder& folder = scan.folders.at(j);
         BackupListing::Folder& there = backup.folders[j];
         if (j > 0) {
             const BackupListing::Folder& parent = backup.folders[folder.parent];
-            there.present = parent.present && parent.entries.value(lastName(folder.relative)).isFolder();
+            there.present =
+                parent.present && parent.entries.value(lastName(folder.relative)).isFolder();
         }
         if (!there.present)
             continue;
@@ -111,8 +118,8 @@ std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, Back
     return compareWithBackup(scan, backup, keeps);
 }
 
-EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupListing& backup, Changes& changes,
-                                         PairStats& stats)
+EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupListing& backup,
+                                         Changes& changes, PairStats& stats)
 {
     const QString D = m_plan.pairs[N - 1].destination;
 
@@ -150,17 +157,12 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupList
 // The changes in their order, the run asked before each. The removals come
 // only once the whole source has been copied, with no stop, no full disk and
 // no lost drive.
-EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Changes& changes, PairStats& stats)
+EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Changes& changes,
+                                           PairStats& stats)
 {
-    // A source that could not be read leaves its backup untouched.
-    CopyStage copies(*this, N, scan.folders.size(), stats,
-                     [&](const ParallelCopy::Ended& e, const Handed& h) -> std::optional<PassEnd> {
-                         const QString reason = e.status.error();
-                         if (!e.readFailed)
-                             return writeFailed(N, e.source, reason);
-                         fail(e.source, h.hadCopy && !isVanishedReason(reason) ? notUpdated(reason) : reason);
-                         return std::nullopt;
-                     });
+    CopyStage copies(
+        *this, N, scan.folders.size(), stats,
+        [this, N](const ParallelCopy::Ended& e, const Handed& h) { return copyFailed(N, e, h); });
     // A full destination (Finished) ends the pass once the copies handed over
     // have ended, so that what was not copied is counted exactly. The files not
     // copied keep their previous copy where the backup had one.
@@ -233,9 +235,21 @@ EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Ch
     return PassEnd::Finished;
 }
 
+// A source that could not be read leaves its backup untouched.
+std::optional<EngineRun::PassEnd> EngineRun::copyFailed(int N, const ParallelCopy::Ended& e,
+                                                        const Handed& h)
+{
+    const QString reason = e.status.error();
+    if (!e.readFailed)
+        return writeFailed(N, e.source, reason);
+    fail(e.source, h.hadCopy && !isVanishedReason(reason) ? notUpdated(reason) : reason);
+    return std::nullopt;
+}
+
 // A folder of the walk that the backup lacks. An entry of another kind in its
 // place is set aside while the folder is made, and goes back if that fails.
-std::optional<EngineRun::PassEnd> EngineRun::makeFolderFor(int N, const TreeScan& scan, const Change& change,
+std::optional<EngineRun::PassEnd> EngineRun::makeFolderFor(int N, const TreeScan& scan,
+                                                           const Change& change,
                                                            std::vector<bool>& usable)
 {
     const ScannedFolder& folder = scan.folders.at(change.folder);
@@ -269,8 +283,8 @@ std::optional<EngineRun::PassEnd> EngineRun::makeFolderFor(int N, const TreeScan
 
 // A file to copy. A folder in its place is set aside until the file is there,
 // and goes back if its copy fails.
-std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan, const Change& change,
-                                                     CopyStage& copies)
+std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan,
+                                                     const Change& change, CopyStage& copies)
 {
     const ScannedFolder& folder = scan.folders.at(change.folder);
     const ScannedFile& file = folder.files.at(change.file);
@@ -279,8 +293,11 @@ std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan
     updateProgress([](RunProgress& p) { p.passingOver = false; });
     m_touched = true;
     const QString source = joinPath(folder.path, file.name);
-    const QString destination = m_plan.pairs[N - 1].destination + folder.relative + QLatin1Char('\\') + file.name;
-    Handed handed{.folder = change.folder, .destination = destination, .hadCopy = change.kind != Change::Kind::Copy};
+    const QString destination =
+        m_plan.pairs[N - 1].destination + folder.relative + QLatin1Char('\\') + file.name;
+    Handed handed{.folder = change.folder,
+                  .destination = destination,
+                  .hadCopy = change.kind != Change::Kind::Copy};
     if (change.kind == Change::Kind::SetAside) {
         const auto moved = setAside(destination);
         if (!moved) {
@@ -292,7 +309,8 @@ std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan
     return copies.start(source, destination, destination, handed);
 }
 
-std::optional<EngineRun::PassEnd> EngineRun::removeExtra(int N, const Change& change, PairStats& stats)
+std::optional<EngineRun::PassEnd> EngineRun::removeExtra(int N, const Change& change,
+                                                         PairStats& stats)
 {
     if (!state.proceed())
         return PassEnd::Stopped;

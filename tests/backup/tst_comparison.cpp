@@ -35,7 +35,8 @@ Spec parse(QString text)
     const int slash = path.lastIndexOf('/');
     s.parent = slash < 0 ? QString() : '\\' + path.left(slash).replace('/', '\\');
     s.name = path.mid(slash + 1);
-    s.file = {s.name, parts.value(1, "1").toLongLong(), qint64(parts.value(2, "1000").toDouble() * 1e9),
+    s.file = {s.name, parts.value(1, "1").toLongLong(),
+              qint64(parts.value(2, "1000").toDouble() * 1e9),
               parts.value(3, "644").toUInt(nullptr, 8)};
     return s;
 }
@@ -47,8 +48,9 @@ TreeScan walk(const QStringList& source)
     scan.folders[0].path = "C:\\s1";
     for (const QString& text : source) {
         const Spec s = parse(text);
-        const auto parent = std::find_if(scan.folders.begin(), scan.folders.end(),
-                                         [&](const ScannedFolder& f) { return f.relative == s.parent; });
+        const auto parent =
+            std::find_if(scan.folders.begin(), scan.folders.end(),
+                         [&](const ScannedFolder& f) { return f.relative == s.parent; });
         if (!s.folder) {
             parent->files.append(s.file);
             continue;
@@ -73,8 +75,8 @@ BackupListing listing(const TreeScan& scan, const QStringList& backup)
         if (text == "-")
             continue;
         const Spec s = parse(text);
-        byFolder[s.parent].insert(s.name, {s.folder ? platform::Directory : platform::Archive, s.file.size,
-                                           s.file.modifiedNs, s.file.mode, false});
+        byFolder[s.parent].insert(s.name, {s.folder ? platform::Directory : platform::Archive,
+                                           s.file.size, s.file.modifiedNs, s.file.mode, false});
         if (s.mark == '!')
             incomplete << s.parent + '\\' + s.name;
     }
@@ -84,9 +86,10 @@ BackupListing listing(const TreeScan& scan, const QStringList& backup)
         const ScannedFolder& f = scan.folders.at(j);
         BackupListing::Folder& there = listed.folders[j];
         const QString parent = f.relative.left(f.relative.lastIndexOf('\\'));
-        there.present = j == 0 ? !backup.contains("-")
-                               : listed.folders[f.parent].present &&
-                                     byFolder[parent].value(f.relative.mid(parent.size() + 1)).isFolder();
+        there.present =
+            j == 0 ? !backup.contains("-")
+                   : listed.folders[f.parent].present &&
+                         byFolder[parent].value(f.relative.mid(parent.size() + 1)).isFolder();
         if (there.present)
             there.entries = byFolder.value(f.relative);
         if (incomplete.contains(f.relative))
@@ -97,9 +100,11 @@ BackupListing listing(const TreeScan& scan, const QStringList& backup)
 
 QString text(const Change& c, const TreeScan& scan)
 {
-    static const QStringList kinds{"keep", "copy", "replace", "folder", "aside", "case", "not carried", "remove"};
+    static const QStringList kinds{"keep",  "copy", "replace",     "folder",
+                                   "aside", "case", "not carried", "remove"};
     const ScannedFolder& f = scan.folders.at(c.folder);
-    QString what = c.file >= 0 ? (f.relative + '\\' + f.files.at(c.file).name).mid(1) : f.relative.mid(1);
+    QString what =
+        c.file >= 0 ? (f.relative + '\\' + f.files.at(c.file).name).mid(1) : f.relative.mid(1);
     if (c.kind == Change::Kind::NotCarried)
         what = c.path + ": " + c.reason;
     else if (c.kind == Change::Kind::Remove)
@@ -122,7 +127,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("source");
         QTest::addColumn<QStringList>("backup");
-        QTest::addColumn<QString>("keeps"); // times to the nanosecond with modes; "s", "2s": no modes
+        QTest::addColumn<QString>(
+            "keeps"); // times to the nanosecond with modes; "s", "2s": no modes
         QTest::addColumn<QStringList>("changes");
         // clang-format off
         QTest::newRow("unchanged") << QStringList{"a.txt", "d/", "d/b.txt"} << QStringList{"a.txt", "d/", "d/b.txt"} << "ns" << QStringList{"keep a.txt", "keep d\\b.txt"};
@@ -152,8 +158,9 @@ private slots:
         QFETCH(QString, keeps);
         QFETCH(QStringList, changes);
         const TreeScan scan = walk(source);
-        const platform::Keeps kept = keeps == "ns" ? platform::Keeps{1, true}
-                                                   : platform::Keeps{keeps == "s" ? 1000000000 : 2000000000, false};
+        const platform::Keeps kept =
+            keeps == "ns" ? platform::Keeps{1, true}
+                          : platform::Keeps{keeps == "s" ? 1000000000 : 2000000000, false};
         QStringList decided;
         for (const Change& c : compareWithBackup(scan, listing(scan, backup), kept).list)
             decided << text(c, scan);
