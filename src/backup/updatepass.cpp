@@ -195,7 +195,7 @@ EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Ch
     };
     for (const Change& c : changes.list) {
         if (const auto end = reach(phaseOf(c)))
-            return *end;
+            return ended(*end);
         if (at == Phase::Copying)
             copies.handedUpTo(c.folder);
         if (c.file >= 0 && !usable[c.folder])
