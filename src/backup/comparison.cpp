@@ -113,7 +113,7 @@ void compareExtras(const TreeScan& scan, qsizetype j, const BackupListing& backu
 } // namespace
 
 Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, const Keeps& keeps,
-                          const NameRules&)
+                          const platform::NameRules&)
 {
     Changes out;
     std::vector<bool> usable(scan.folders.size(), true);

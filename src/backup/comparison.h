@@ -7,6 +7,7 @@
 
 #include "fileservices/treescan.h"
 #include "platform/filesystem.h"
+#include "platform/names.h"
 
 #include <QHash>
 #include <QList>
@@ -55,12 +56,6 @@ struct BackupListing
     QList<QPair<QString, QString>> setAside{}; // (where it is, where it goes)
 };
 
-/// What the destination does with names. For now every destination is taken
-/// to keep any name the walk carries, and to tell names apart byte for byte.
-struct NameRules
-{
-};
-
 /// One thing the backup needs, or a file it holds as it is.
 struct Change
 {
@@ -95,8 +90,10 @@ struct Changes
 };
 
 /// The changes that make the backup \a backup hold the walk \a scan, on a
-/// destination that keeps what \a keeps says of times and modes.
+/// destination that keeps what \a keeps says of times and modes. Names are
+/// matched byte for byte, whatever \a names says: case folding and the names a
+/// share refuses are not decided here yet.
 Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup,
-                          const platform::Keeps& keeps, const NameRules& names = {});
+                          const platform::Keeps& keeps, const platform::NameRules& names = {});
 
 } // namespace archivon
