@@ -611,6 +611,27 @@ private slots:
         QCOMPARE(hidden(), QStringList());
     }
 
+    // A backup folder that cannot be listed may hold what its listing did not show:
+    // nothing in it is replaced or removed, and the run says so.
+    void unlistedBackupFolderKept()
+    {
+        BackupPlan plan = fourPairs();
+        m_drives->writeFile("C:\\s1\\chiusa\\x.txt", "x v1");
+        QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+        m_drives->writeFile("C:\\s1\\chiusa\\x.txt", "x v2, longer");
+        const QByteArray folder = QFile::encodeName(host("R:\\BK\\d1\\chiusa"));
+        ::chmod(folder.constData(), 0300); // entered and written, not listed
+        std::optional<WithoutPrivileges> asUser;
+        if (::getuid() == 0)
+            asUser.emplace();
+        const Run run = runEngine(plan, {}, false, {}, false);
+        asUser.reset();
+        ::chmod(folder.constData(), 0755);
+        QCOMPARE(run.of(Kind::Failure), QStringList{"R:\\BK\\d1\\chiusa : impossibile leggere (accesso negato): "
+                                                    "non aggiornato, resta la copia precedente"});
+        QCOMPARE(read("R:\\BK\\d1\\chiusa\\x.txt"), QByteArray("x v1"));
+    }
+
     // The update in place writes only what it decided to, and a file under its own
     // name is always whole; what the source no longer holds goes once the pass is
     // complete. A change that leaves size and time alone is seen by the full rewrite.
