@@ -70,30 +70,24 @@ TreeScan walk(const QStringList& source)
 BackupListing listing(const TreeScan& scan, const QStringList& backup)
 {
     QHash<QString, QHash<QString, BackupListing::Entry>> byFolder;
-    QStringList incomplete;
-    for (const QString& text : backup) {
-        if (text == "-")
-            continue;
+    QStringList folders, incomplete; // by their path below the root
+    for (const QString& text : backup.filter(QRegularExpression("^[^-]"))) {
         const Spec s = parse(text);
         byFolder[s.parent].insert(s.name, {s.folder ? platform::Directory : platform::Archive,
                                            s.file.size, s.file.modifiedNs, s.file.mode, false});
-        if (s.mark == '!')
-            incomplete << s.parent + '\\' + s.name;
+        if (s.folder)
+            (s.mark == '!' ? incomplete : folders) << s.parent + '\\' + s.name;
     }
     BackupListing listed{.root = "R:\\BK\\d1"};
     listed.folders.resize(scan.folders.size());
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
         const ScannedFolder& f = scan.folders.at(j);
         BackupListing::Folder& there = listed.folders[j];
-        const QString parent = f.relative.left(f.relative.lastIndexOf('\\'));
-        there.present =
-            j == 0 ? !backup.contains("-")
-                   : listed.folders[f.parent].present &&
-                         byFolder[parent].value(f.relative.mid(parent.size() + 1)).isFolder();
-        if (there.present)
-            there.entries = byFolder.value(f.relative);
-        if (incomplete.contains(f.relative))
-            there.error = "errore di lettura";
+        there.present = j == 0 ? !backup.contains("-")
+                               : listed.folders[f.parent].present &&
+                                     (folders + incomplete).contains(f.relative);
+        there.entries = there.present ? byFolder.value(f.relative) : there.entries;
+        there.error = incomplete.contains(f.relative) ? "errore di lettura" : "";
     }
     return listed;
 }
