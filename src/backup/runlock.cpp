@@ -24,6 +24,8 @@ const QString kBeatFile = QStringLiteral("battito");
 const QString kAsidePrefix = QStringLiteral(".archivon-blocco.");
 // The share's clock, read from a file this run writes and removes at once.
 const QString kClockPrefix = QStringLiteral(".archivon-ora-");
+// The claim of the one run that takes a stale lock over, named by that lock.
+const QString kClaimPrefix = QStringLiteral(".archivon-blocco.presa-");
 
 constexpr qint64 kSecondNs = 1000000000;
 
@@ -108,20 +110,38 @@ std::optional<qint64> shareNow(const QString& root, const QString& token)
     return *time;
 }
 
-// What earlier takers and killed runs left beside the lock, once this run holds it.
+// What earlier takers and killed runs left beside the lock, once this run holds
+// it. A claim on a stale lock goes only once it is old: its run may hold the
+// lock still (or have died holding it).
 void sortOutBesideLock(const QString& root, const QString& token)
 {
+    const auto now = shareNow(root, token);
     DirSearch search(joinPath(root, QStringLiteral(".archivon-*")), Hidden | System | Directory);
     QStringList names;
     for (QString name = search.next(); !name.isEmpty(); name = search.next())
         names << name;
     for (const QString& name : std::as_const(names)) {
         const QString path = joinPath(root, name);
-        if (name.startsWith(kClockPrefix) && !name.endsWith(token))
+        if (name.startsWith(kClockPrefix) && !name.endsWith(token)) {
             (void)deleteFile(path);
-        else if (name.startsWith(kAsidePrefix))
+        } else if (name.startsWith(kClaimPrefix)) {
+            const auto made = modifiedNs(path);
+            if (now && made && *now - *made > qint64(RunLock::kStaleAfterSeconds) * kSecondNs)
+                (void)removeFolder(path);
+        } else if (name.startsWith(kAsidePrefix)) {
             removeLockFolder(path);
+        }
     }
+}
+
+void removeClaims(const QString& root)
+{
+    DirSearch search(joinPath(root, kClaimPrefix + QLatin1Char('*')), Hidden | System | Directory);
+    QStringList names;
+    for (QString name = search.next(); !name.isEmpty(); name = search.next())
+        names << name;
+    for (const QString& name : std::as_const(names))
+        (void)removeFolder(joinPath(root, name));
 }
 
 } // namespace
@@ -229,14 +249,18 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
             return outcome;
         }
         // Stale. Of the runs that find it so, the one that makes the claim on
-        // that very lock (a folder named by its token: mkdir lets only one)
-        // removes it; the others wait for the lock to be made anew.
-        const QString claim = joinPath(backupRoot, kAsidePrefix + QStringLiteral("presa-") +
-                                                       (found->unnamed ? QStringLiteral("anonimo") : found->token));
+        // that very lock (a folder named by it: mkdir lets only one) removes
+        // it; the others wait for the lock to be made anew. The claim stays
+        // while the new lock is held (its holder removes it as it lets go): a
+        // run that read the stale lock a moment before must not take the new
+        // one for it.
+        const QString claim =
+            joinPath(backupRoot, kClaimPrefix + (found->unnamed ? QStringLiteral("anonimo-%1").arg(found->heartbeatNs)
+                                                                : found->token));
         if (!makeFolder(claim)) {
             const auto claimed = modifiedNs(claim);
             if (claimed && *now - *claimed > qint64(kStaleAfterSeconds) * kSecondNs)
-                (void)removeFolder(claim); // its maker was killed while taking over
+                (void)removeFolder(claim); // an old one: its maker was killed while taking over
             else
                 std::this_thread::sleep_for(std::chrono::milliseconds(250));
             continue;
@@ -253,7 +277,6 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
                 (void)moveEntry(aside, lock);
             }
         }
-        (void)removeFolder(claim);
     }
     // Another run has been taking it over all this time.
     outcome.result = Result::Held;
@@ -296,6 +319,9 @@ void RunLock::release()
     // Only this run's own lock goes, and through a rename, so that no run
     // ever finds it half removed.
     const QString lock = runLockPath(m_root);
+    // The claims of those who took a stale lock over before this run made its
+    // own go now: whoever read that lock has long seen this one instead.
+    removeClaims(m_root);
     const auto found = readOwner(lock);
     if (found && found->token == m_token) {
         const QString leaving = joinPath(m_root, kAsidePrefix + QStringLiteral("fine-") + m_token);

@@ -547,10 +547,8 @@ private slots:
         // The lock goes with the run that made it, and nothing is left beside it;
         // one that refused a run stays as it was.
         const QStringList hiddenLeft = tree(kRoot).filter(QRegularExpression("^\\."));
-        if (taken || holder == "engine")
-            QCOMPARE(hiddenLeft, QStringList{});
-        else
-            QCOMPARE(hiddenLeft.filter(QRegularExpression("^\\.archivon-blocco($|/proprietario$)")), hiddenLeft);
+        QCOMPARE(hiddenLeft.filter(QRegularExpression("^\\.archivon-blocco($|/proprietario$)")), hiddenLeft);
+        QCOMPARE(hiddenLeft.isEmpty(), taken || holder == "engine");
     }
 
     // Runs that find the same stale lock at once: one takes it, the others are refused.
