@@ -72,7 +72,8 @@ struct Change
     Kind kind = Kind::Keep;
     qsizetype folder = 0; // the folder of the walk the change is in, or the one it makes
     qsizetype file = -1;  // the file of that folder, or -1: the folder itself
-    QString path{};       // NotCarried: the source or backup path it is about; Remove: the extra
+    QString path{}; // NotCarried: the source or backup path it is about; Remove: the extra;
+                    // FixCase: the entry under its backup spelling
     QString reason{};     // NotCarried
     bool folderThere = false; // Remove: the extra is a folder
 };
@@ -89,10 +90,33 @@ struct Changes
     qint64 changedWithCopy = 0;
 };
 
+/// Which entries of the walk the destination can hold under their own names:
+/// none whose name it refuses, and one of each set of names it takes for one.
+struct NameCheck
+{
+    std::vector<bool> folders;            // for each folder of the walk: carried
+    std::vector<std::vector<bool>> files; // for each of its files: carried
+    std::vector<Change> notCarried;       // the others, with their reasons, folder by folder
+};
+
+/// Of two source names the destination takes for one, the one \a backup holds
+/// under its exact spelling is carried, otherwise the first in byte order. A
+/// folder left out takes all it holds with it, without a line for each.
+NameCheck checkNames(const TreeScan& scan, const BackupListing& backup,
+                     const platform::NameRules& names);
+
+/// The backup folder's spellings, by the key the destination matches names by.
+QHash<QString, QString> spellings(const BackupListing::Folder& there,
+                                  const platform::NameRules& names);
+
+/// The spelling under which \a there holds \a name (\a keyed from spellings):
+/// its own, or one the destination takes for it; empty where it holds none.
+QString heldAs(const BackupListing::Folder& there, const QHash<QString, QString>& keyed,
+               const QString& name, const platform::NameRules& names);
+
 /// The changes that make the backup \a backup hold the walk \a scan, on a
-/// destination that keeps what \a keeps says of times and modes. Names are
-/// matched byte for byte, whatever \a names says: case folding and the names a
-/// share refuses are not decided here yet.
+/// destination that keeps what \a keeps says of times and modes and matches
+/// names as \a names says.
 Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup,
                           const platform::Keeps& keeps, const platform::NameRules& names = {});
 

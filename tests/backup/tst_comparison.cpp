@@ -66,17 +66,19 @@ TreeScan walk(const QStringList& source)
     return scan;
 }
 
-// The backup as the update lists it: only the folders of the walk. "-": no backup yet.
-BackupListing listing(const TreeScan& scan, const QStringList& backup)
+// The backup as the update lists it: only the folders of the walk, under the
+// walk's spelling where the destination folds case. "-": no backup yet.
+BackupListing listing(const TreeScan& scan, const QStringList& backup, bool folds)
 {
+    const auto key = [folds](const QString& path) { return folds ? path.toCaseFolded() : path; };
     QHash<QString, QHash<QString, BackupListing::Entry>> byFolder;
     QStringList folders, incomplete; // by their path below the root
     for (const QString& text : backup.filter(QRegularExpression("^[^-]"))) {
         const Spec s = parse(text);
-        byFolder[s.parent].insert(s.name, {s.folder ? platform::Directory : platform::Archive,
+        byFolder[key(s.parent)].insert(s.name, {s.folder ? platform::Directory : platform::Archive,
                                            s.file.size, s.file.modifiedNs, s.file.mode, false});
         if (s.folder)
-            (s.mark == '!' ? incomplete : folders) << s.parent + '\\' + s.name;
+            (s.mark == '!' ? incomplete : folders) << key(s.parent + '\\' + s.name);
     }
     BackupListing listed{.root = "R:\\BK\\d1"};
     listed.folders.resize(scan.folders.size());
@@ -85,9 +87,9 @@ BackupListing listing(const TreeScan& scan, const QStringList& backup)
         BackupListing::Folder& there = listed.folders[j];
         there.present = j == 0 ? !backup.contains("-")
                                : listed.folders[f.parent].present &&
-                                     (folders + incomplete).contains(f.relative);
-        there.entries = there.present ? byFolder.value(f.relative) : there.entries;
-        there.error = incomplete.contains(f.relative) ? "errore di lettura" : "";
+                                     (folders + incomplete).contains(key(f.relative));
+        there.entries = there.present ? byFolder.value(key(f.relative)) : there.entries;
+        there.error = incomplete.contains(key(f.relative)) ? "errore di lettura" : "";
     }
     return listed;
 }
@@ -101,12 +103,15 @@ QString text(const Change& c, const TreeScan& scan)
         c.file >= 0 ? (f.relative + '\\' + f.files.at(c.file).name).mid(1) : f.relative.mid(1);
     if (c.kind == Change::Kind::NotCarried)
         what = c.path + ": " + c.reason;
-    else if (c.kind == Change::Kind::Remove)
-        what = c.path.mid(QStringLiteral("R:\\BK\\d1\\").size());
+    else if (c.kind == Change::Kind::Remove || c.kind == Change::Kind::FixCase)
+        what = c.path.mid(QStringLiteral("R:\\BK\\d1\\").size()) +
+               (c.kind == Change::Kind::FixCase ? " > " + what : "");
     return kinds.at(int(c.kind)) + ' ' + what;
 }
 
 const QString kNotUpdated = ": non aggiornato, resta la copia precedente";
+const QString kSame = ": non copiato: sulla destinazione ha lo stesso nome di «%1» (maiuscole e minuscole non si distinguono)";
+const QString kRefused = ": non copiato: %1, che la destinazione non %2";
 
 } // namespace
 
@@ -116,7 +121,8 @@ class TestComparison : public QObject
 
 private slots:
     // The changes in the order they are made: folders, then folder by folder what
-    // cannot be carried and each file, then the removals.
+    // cannot be carried and each file, then the removals; where the destination
+    // folds case and refuses Windows names, those of "folded" (none listed: the same).
     void decides_data()
     {
         QTest::addColumn<QStringList>("source");
@@ -124,25 +130,30 @@ private slots:
         QTest::addColumn<QString>(
             "keeps"); // times to the nanosecond with modes; "s", "2s": no modes
         QTest::addColumn<QStringList>("changes");
+        QTest::addColumn<QStringList>("folded");
         // clang-format off
-        QTest::newRow("unchanged") << QStringList{"a.txt", "d/", "d/b.txt"} << QStringList{"a.txt", "d/", "d/b.txt"} << "ns" << QStringList{"keep a.txt", "keep d\\b.txt"};
-        QTest::newRow("another size, same time") << QStringList{"a.txt:2"} << QStringList{"a.txt:1"} << "s" << QStringList{"replace a.txt"};
-        QTest::newRow("new file and folder, no backup yet") << QStringList{"a.txt", "n/", "n/b.txt"} << QStringList{"-"} << "ns" << QStringList{"folder n", "copy a.txt", "copy n\\b.txt"};
-        QTest::newRow("what the source lost goes, last") << QStringList{"a.txt:2"} << QStringList{"a.txt", "via.txt", "v/", "v/x"} << "ns" << QStringList{"replace a.txt", "remove v", "remove via.txt"};
-        QTest::newRow("a changed mode") << QStringList{"a.txt:1:1000:600"} << QStringList{"a.txt"} << "ns" << QStringList{"replace a.txt"};
-        QTest::newRow("a changed mode, where none is kept") << QStringList{"a.txt:1:1000:600"} << QStringList{"a.txt"} << "s" << QStringList{"keep a.txt"};
-        QTest::newRow("a second later, kept to the nanosecond") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "ns" << QStringList{"replace a.txt"};
-        QTest::newRow("a second later, kept to the second") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "s" << QStringList{"replace a.txt"};
-        QTest::newRow("a second later, kept to two seconds") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "2s" << QStringList{"keep a.txt"};
-        QTest::newRow("less than a second, kept to the second") << QStringList{"a.txt:1:1000.4"} << QStringList{"a.txt"} << "s" << QStringList{"keep a.txt"};
-        QTest::newRow("a file became a folder") << QStringList{"t/", "t/x.txt"} << QStringList{"t"} << "ns" << QStringList{"aside t", "copy t\\x.txt"};
-        QTest::newRow("a folder became a file") << QStringList{"b"} << QStringList{"b/", "b/x"} << "ns" << QStringList{"aside b"};
-        QTest::newRow("renamed in case, where case counts") << QStringList{"Report.txt", "Lettere/", "Lettere/c.txt"} << QStringList{"report.txt", "lettere/", "lettere/c.txt"} << "ns" << QStringList{"folder Lettere", "copy Report.txt", "copy Lettere\\c.txt", "remove lettere", "remove report.txt"};
-        QTest::newRow("a folder the walk could not list") << QStringList{"~d/"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"not carried C:\\s1\\d: impossibile leggere (accesso negato)" + kNotUpdated};
-        QTest::newRow("a new folder the walk could not list") << QStringList{"~d/"} << QStringList{} << "ns" << QStringList{"folder d", "not carried C:\\s1\\d: accesso negato"};
-        QTest::newRow("a folder the walk listed in part") << QStringList{"?d/", "d/n"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"copy d\\n", "not carried C:\\s1\\d: impossibile leggere (errore di lettura)" + kNotUpdated};
+        QTest::newRow("unchanged") << QStringList{"a.txt", "d/", "d/b.txt"} << QStringList{"a.txt", "d/", "d/b.txt"} << "ns" << QStringList{"keep a.txt", "keep d\\b.txt"} << QStringList{};
+        QTest::newRow("another size or mode, same time") << QStringList{"a.txt:2", "b.txt:1:1000:600"} << QStringList{"a.txt:1", "b.txt"} << "ns" << QStringList{"replace a.txt", "replace b.txt"} << QStringList{};
+        QTest::newRow("new file and folder, no backup yet") << QStringList{"a.txt", "n/", "n/b.txt"} << QStringList{"-"} << "ns" << QStringList{"folder n", "copy a.txt", "copy n\\b.txt"} << QStringList{};
+        QTest::newRow("what the source lost goes, last") << QStringList{"a.txt:2"} << QStringList{"a.txt", "A.TXT", "via.txt", "v/", "v/x"} << "ns" << QStringList{"replace a.txt", "remove A.TXT", "remove v", "remove via.txt"} << QStringList{"replace a.txt", "remove v", "remove via.txt"};
+        QTest::newRow("a changed mode, where none is kept") << QStringList{"a.txt:1:1000:600"} << QStringList{"a.txt"} << "s" << QStringList{"keep a.txt"} << QStringList{};
+        QTest::newRow("a second later, kept to the nanosecond") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "ns" << QStringList{"replace a.txt"} << QStringList{};
+        QTest::newRow("a second later, kept to the second") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "s" << QStringList{"replace a.txt"} << QStringList{};
+        QTest::newRow("a second later, kept to two seconds") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "2s" << QStringList{"keep a.txt"} << QStringList{};
+        QTest::newRow("less than a second, kept to the second") << QStringList{"a.txt:1:1000.4"} << QStringList{"a.txt"} << "s" << QStringList{"keep a.txt"} << QStringList{};
+        QTest::newRow("a file became a folder, a folder a file") << QStringList{"t/", "t/x.txt", "b"} << QStringList{"t", "b/", "b/x"} << "ns" << QStringList{"aside t", "aside b", "copy t\\x.txt"} << QStringList{};
+        QTest::newRow("renamed in case") << QStringList{"Report.txt:2", "Lettere/", "Lettere/c.txt"} << QStringList{"report.txt", "lettere/", "lettere/c.txt"} << "ns" << QStringList{"folder Lettere", "copy Report.txt", "copy Lettere\\c.txt", "remove lettere", "remove report.txt"}
+            << QStringList{"case lettere > Lettere", "case report.txt > Report.txt", "replace Report.txt", "keep Lettere\\c.txt"};
+        QTest::newRow("two names differing only in case") << QStringList{"NOTA.txt", "nota.txt:2", "b.txt", "B.txt", "D/", "D/x", "d/", "d/y"} << QStringList{"nota.txt:2"} << "ns"
+            << QStringList{"folder D", "folder d", "copy NOTA.txt", "keep nota.txt", "copy b.txt", "copy B.txt", "copy D\\x", "copy d\\y"}
+            << QStringList{"folder D", "not carried C:\\s1\\NOTA.txt" + kSame.arg("nota.txt"), "not carried C:\\s1\\b.txt" + kSame.arg("B.txt"), "not carried C:\\s1\\d" + kSame.arg("D"), "keep nota.txt", "copy B.txt", "copy D\\x"};
+        QTest::newRow("names a Windows share refuses") << QStringList{"x*.txt", "aux.txt", "ok.txt", "punto./", "punto./x"} << QStringList{"aux.txt"} << "ns" << QStringList{"folder punto.", "copy x*.txt", "keep aux.txt", "copy ok.txt", "copy punto.\\x"}
+            << QStringList{"not carried C:\\s1\\x*.txt" + kRefused.arg("il nome contiene «*»", "accetta"), "not carried C:\\s1\\aux.txt" + kRefused.arg("«aux» è il nome di un dispositivo di Windows", "accetta"), "not carried C:\\s1\\punto." + kRefused.arg("il nome finisce con un punto", "conserva"), "copy ok.txt"};
+        QTest::newRow("a folder the walk could not list") << QStringList{"~d/"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"not carried C:\\s1\\d: impossibile leggere (accesso negato)" + kNotUpdated} << QStringList{};
+        QTest::newRow("a new folder the walk could not list") << QStringList{"~d/"} << QStringList{} << "ns" << QStringList{"folder d", "not carried C:\\s1\\d: accesso negato"} << QStringList{};
+        QTest::newRow("a folder the walk listed in part") << QStringList{"?d/", "d/n"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"copy d\\n", "not carried C:\\s1\\d: impossibile leggere (errore di lettura)" + kNotUpdated} << QStringList{};
         QTest::newRow("a backup folder not listed to its end") << QStringList{"d/", "d/a", "d/b:2", "d/n", "d/s/", "d/t/", "d/t/y"} << QStringList{"!d/", "d/a", "d/b", "d/x", "d/t"} << "ns"
-            << QStringList{"folder d\\s", "not carried R:\\BK\\d1\\d: impossibile leggere (errore di lettura)" + kNotUpdated, "keep d\\a"};
+            << QStringList{"folder d\\s", "not carried R:\\BK\\d1\\d: impossibile leggere (errore di lettura)" + kNotUpdated, "keep d\\a"} << QStringList{};
         // clang-format on
     }
     void decides()
@@ -155,10 +166,14 @@ private slots:
         const platform::Keeps kept =
             keeps == "ns" ? platform::Keeps{1, true}
                           : platform::Keeps{keeps == "s" ? 1000000000 : 2000000000, false};
-        QStringList decided;
-        for (const Change& c : compareWithBackup(scan, listing(scan, backup), kept).list)
-            decided << text(c, scan);
-        QCOMPARE(decided, changes);
+        QFETCH(QStringList, folded);
+        for (const bool folds : {false, true}) {
+            QStringList decided;
+            for (const Change& c :
+                 compareWithBackup(scan, listing(scan, backup, folds), kept, {folds, folds}).list)
+                decided << text(c, scan);
+            QCOMPARE(decided, folds && !folded.isEmpty() ? folded : changes);
+        }
     }
 };
 
