@@ -356,6 +356,8 @@ bool EngineRun::backUpPair(int N)
     const BackupPair& pair = m_plan.pairs[N - 1];
     const auto scan = walkSource(N);
     BackupListing backup;
+    // Asked once, of the pair's folder or the nearest folder above it that exists.
+    m_names = platform::probeNameRules(pair.destination);
     std::optional<Changes> changes = Changes{};
     if (scan && !m_options.fullRewrite)
         changes = decideUpdate(N, *scan, backup);

@@ -192,8 +192,10 @@ private:
 
     // The full rewrite.
     PassEnd fullPass(int N, const TreeScan& scan, PairStats& stats);
-    std::optional<PassEnd> makeFreshFolders(int N, const TreeScan& scan, const QString& fresh);
-    std::optional<PassEnd> copyIntoFresh(int N, const TreeScan& scan, const QString& fresh, PairStats& stats);
+    std::optional<PassEnd> makeFreshFolders(int N, const TreeScan& scan, const NameCheck& names,
+                                            const QString& fresh);
+    std::optional<PassEnd> copyIntoFresh(int N, const TreeScan& scan, const NameCheck& names,
+                                         const QString& fresh, PairStats& stats);
     PassEnd swapIn(int N, const TreeScan& scan, const leftovers::Beside& beside, const QString& fresh);
     /// The new copy goes at once, and the old backup stays.
     PassEnd endFull(int N, const TreeScan& scan, const QString& fresh);
@@ -207,6 +209,7 @@ private:
     std::optional<PassEnd> makeFolderFor(int N, const TreeScan& scan, const Change& change,
                                          std::vector<bool>& usable);
     std::optional<PassEnd> copyFor(int N, const TreeScan& scan, const Change& change, CopyStage& copies);
+    std::optional<PassEnd> fixCase(int N, const TreeScan& scan, const Change& change);
     std::optional<PassEnd> removeExtra(int N, const Change& change, PairStats& stats);
     std::optional<PassEnd> copyFailed(int N, const platform::ParallelCopy::Ended& e, const Handed& h);
 
@@ -229,6 +232,8 @@ private:
     QChar m_sourceDriveMissing;
     /// Something on the drives was changed by this run.
     bool m_touched = false;
+    /// What the destination of the pair being backed up does with names.
+    platform::NameRules m_names;
     int m_failures = 0;
     int m_skipped = 0;
     /// The destinations and the folders that hold them, as host folders.

@@ -90,10 +90,14 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
     }
     updateProgress([](RunProgress& p) { p.foldersMade = 1; });
 
+    // Only names the destination keeps, one of each that it takes for one.
+    BackupListing none;
+    none.folders.resize(scan.folders.size());
+    const NameCheck names = checkNames(scan, none, m_names);
     // A full destination (Finished, from these two) ends the new copy.
-    auto end = makeFreshFolders(N, scan, fresh);
+    auto end = makeFreshFolders(N, scan, names, fresh);
     if (!end)
-        end = copyIntoFresh(N, scan, fresh, stats);
+        end = copyIntoFresh(N, scan, names, fresh, stats);
     if (end)
         return *end == PassEnd::Finished ? endFull(N, scan, fresh) : *end;
     stats.folders = scan.folders.size();
@@ -120,6 +124,7 @@ EngineRun::PassEnd EngineRun::endFull(int N, const TreeScan& scan, const QString
 
 // The folders, parents first since the walk is breadth-first.
 std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeScan& scan,
+                                                              const NameCheck& names,
                                                               const QString& fresh)
 {
     const QString D = m_plan.pairs[N - 1].destination;
@@ -128,6 +133,8 @@ std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeS
         if (!state.proceed())
             return PassEnd::Stopped;
         const QString& relative = scan.folders.at(i).relative;
+        if (!names.folders[i])
+            continue;
         if (const Status made = makeFolder(fresh + relative); !made) {
             if (const auto end = writeFailed(N, D + relative, made.error()))
                 return end;
@@ -140,12 +147,15 @@ std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeS
 // The files, copied two at a time beside this loop. A source that could not
 // be read keeps its previous copy; one that vanished is not brought back.
 std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan& scan,
+                                                           const NameCheck& names,
                                                            const QString& fresh, PairStats& stats)
 {
     const QString D = m_plan.pairs[N - 1].destination;
     phase(N, Phase::Copying);
     for (const ScanProblem& p : scan.notCarried)
         fail(p.path, p.reason);
+    for (const Change& c : names.notCarried)
+        fail(c.path, c.reason);
 
     struct Carry
     {
@@ -170,7 +180,10 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
             });
         for (qsizetype j = 0; j < scan.folders.size(); ++j) {
             const ScannedFolder& folder = scan.folders.at(j);
-            for (const ScannedFile& file : folder.files) {
+            for (qsizetype i = 0; i < folder.files.size(); ++i) {
+                const ScannedFile& file = folder.files.at(i);
+                if (!names.files[j][i])
+                    continue;
                 if (const auto end = copies.room())
                     return end;
                 const QString source = joinPath(folder.path, file.name);
@@ -184,7 +197,7 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
                         copies.start(source, to, shown, {.folder = j, .destination = to}))
                     return end;
             }
-            if (!folder.error.isEmpty())
+            if (!folder.error.isEmpty() && names.folders[j])
                 carries.append({folder.path, D + folder.relative, fresh + folder.relative,
                                 folder.error, true});
             copies.handedUpTo(j + 1);

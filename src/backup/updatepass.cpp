@@ -16,7 +16,8 @@ using namespace platform;
 namespace {
 
 // One folder of the backup, as its directory search gives it to its end.
-void listFolder(const QString& prefix, BackupListing& backup, BackupListing::Folder& there)
+void listFolder(const QString& prefix, BackupListing& backup, BackupListing::Folder& there,
+                const NameRules& names)
 {
     DirSearch search(prefix, Hidden | System | Directory, true);
     QStringList asideNames;
@@ -35,9 +36,10 @@ void listFolder(const QString& prefix, BackupListing& backup, BackupListing::Fol
     }
     if (!search.ok())
         there.error = search.error();
+    const QHash<QString, QString> keyed = spellings(there, names);
     for (const QString& name : std::as_const(asideNames)) {
         const QString was = *setAsideFrom(name);
-        if (was.isEmpty() || there.entries.contains(was))
+        if (was.isEmpty() || !heldAs(there, keyed, was, names).isEmpty())
             backup.temporaries << prefix + name;
         else
             backup.setAside.append({prefix + name, prefix + was});
@@ -75,6 +77,7 @@ Phase phaseOf(const Change& change)
     switch (change.kind) {
     case Change::Kind::MakeFolder:
         return Phase::MakingFolders;
+    case Change::Kind::FixCase:
     case Change::Kind::SetAside:
         return change.file < 0 ? Phase::MakingFolders : Phase::Copying;
     case Change::Kind::Remove:
@@ -101,21 +104,25 @@ std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, Back
     if (const auto probed =
             probeKeeps(backup.folders[0].present ? D : joinPath(D, QStringLiteral(".."))))
         keeps = *probed;
+    std::vector<QHash<QString, QString>> keyed(scan.folders.size());
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
         const ScannedFolder& folder = scan.folders.at(j);
         BackupListing::Folder& there = backup.folders[j];
         if (j > 0) {
             const BackupListing::Folder& parent = backup.folders[folder.parent];
-            there.present =
-                parent.present && parent.entries.value(lastName(folder.relative)).isFolder();
+            const QString held =
+                heldAs(parent, keyed[folder.parent], lastName(folder.relative), m_names);
+            there.present = !held.isEmpty() && parent.entries.value(held).isFolder();
         }
         if (!there.present)
             continue;
         if (!state.proceed())
             return std::nullopt;
-        listFolder(D + folder.relative + QLatin1Char('\\'), backup, there);
+        // Listed under the source's spelling, which the destination takes for its own.
+        listFolder(D + folder.relative + QLatin1Char('\\'), backup, there, m_names);
+        keyed[j] = spellings(there, m_names);
     }
-    return compareWithBackup(scan, backup, keeps);
+    return compareWithBackup(scan, backup, keeps, m_names);
 }
 
 EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupListing& backup,
@@ -217,7 +224,8 @@ EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Ch
         case Change::Kind::SetAside:
             end = c.file < 0 ? makeFolderFor(N, scan, c, usable) : copyFor(N, scan, c, copies);
             break;
-        case Change::Kind::FixCase: // not asked for while names are matched byte for byte
+        case Change::Kind::FixCase:
+            end = fixCase(N, scan, c);
             break;
         case Change::Kind::NotCarried:
             fail(c.path, c.reason);
@@ -307,6 +315,24 @@ std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan
         handed.aside = *moved;
     }
     return copies.start(source, destination, destination, handed);
+}
+
+// An entry the backup holds under another case takes the source's spelling. The
+// listing showed that the folded name is this very entry, so one plain rename
+// serves; the content is then compared as usual.
+std::optional<EngineRun::PassEnd> EngineRun::fixCase(int N, const TreeScan& scan,
+                                                     const Change& change)
+{
+    if (!state.proceed())
+        return PassEnd::Stopped;
+    m_touched = true;
+    const ScannedFolder& folder = scan.folders.at(change.folder);
+    QString to = m_plan.pairs[N - 1].destination + folder.relative;
+    if (change.file >= 0)
+        to += QLatin1Char('\\') + folder.files.at(change.file).name;
+    if (const Status renamed = renameCase(change.path, to); !renamed)
+        return writeFailed(N, to, renamed.error());
+    return std::nullopt;
 }
 
 std::optional<EngineRun::PassEnd> EngineRun::removeExtra(int N, const Change& change,

@@ -123,6 +123,17 @@ Status moveEntry(const QString& from, const QString& to)
     return {};
 }
 
+Status renameCase(const QString& from, const QString& to)
+{
+    const auto src = hostBytes(from);
+    const auto dst = hostBytes(to);
+    if (!src || !dst)
+        return Status::failure(driveNotReadyReason());
+    if (::rename(src->constData(), dst->constData()) != 0)
+        return errnoStatus(errno);
+    return {};
+}
+
 Result<qint64> fileLength(const QString& path)
 {
     const auto host = hostBytes(path);

@@ -56,6 +56,11 @@ Status removeFolder(const QString& path);
 /// filesystems (a mount point). Never copies.
 Status moveEntry(const QString& from, const QString& to);
 
+/// Renames an entry to a spelling that differs from its own only in case, on a
+/// destination that takes the two for one name: there a rename that refuses to
+/// replace fails, since the new name is the entry itself. Only for such names.
+Status renameCase(const QString& from, const QString& to);
+
 /// Lets the system drop what it holds in memory of a file that will not be
 /// read again (an old backup about to be replaced), so that the memory serves
 /// the copy being written. Changes nothing on disk; a failure is of no account.
