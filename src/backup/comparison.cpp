@@ -88,7 +88,8 @@ void checkFolder(const TreeScan& scan, qsizetype j, const std::vector<qsizetype>
     QHash<QString, QList<qsizetype>> byKey;
     QList<qsizetype> order;
     for (qsizetype n = 0; n < names.size(); ++n) {
-        const QString problem = rules.windowsNames ? windowsNameProblem(names.at(n).name) : QString();
+        const QString problem =
+            rules.windowsNames ? windowsNameProblem(names.at(n).name) : QString();
         if (!problem.isEmpty()) {
             refuse(names.at(n), problem);
             continue;
@@ -151,8 +152,8 @@ void compareFolders(const TreeScan& scan, const BackupListing& backup, const Mat
     }
 }
 
-void compareFiles(const TreeScan& scan, qsizetype j, const BackupListing& backup,
-                  const Matching& m, const Keeps& keeps, Changes& out)
+void compareFiles(const TreeScan& scan, qsizetype j, const BackupListing& backup, const Matching& m,
+                  const Keeps& keeps, Changes& out)
 {
     const ScannedFolder& folder = scan.folders.at(j);
     const BackupListing::Folder& there = backup.folders[j];

@@ -72,8 +72,8 @@ struct Change
     Kind kind = Kind::Keep;
     qsizetype folder = 0; // the folder of the walk the change is in, or the one it makes
     qsizetype file = -1;  // the file of that folder, or -1: the folder itself
-    QString path{}; // NotCarried: the source or backup path it is about; Remove: the extra;
-                    // FixCase: the entry under its backup spelling
+    QString path{};       // NotCarried: the source or backup path it is about; Remove: the extra;
+                          // FixCase: the entry under its backup spelling
     QString reason{};     // NotCarried
     bool folderThere = false; // Remove: the extra is a folder
 };
