@@ -104,6 +104,7 @@ void checkFolder(const TreeScan& scan, qsizetype j, const std::vector<qsizetype>
         if (group.size() < 2)
             continue;
         const qsizetype keeper = keeperOf(group, names, backup.folders[j]);
+        out.clashes = true;
         for (const qsizetype n : group) {
             if (n != keeper)
                 refuse(names.at(n),

@@ -97,6 +97,7 @@ struct NameCheck
     std::vector<bool> folders;            // for each folder of the walk: carried
     std::vector<std::vector<bool>> files; // for each of its files: carried
     std::vector<Change> notCarried;       // the others, with their reasons, folder by folder
+    bool clashes = false;                 // some of them for another name of the same folder
 };
 
 /// Of two source names the destination takes for one, the one \a backup holds

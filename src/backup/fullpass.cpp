@@ -75,6 +75,17 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
     if (const auto end = sortOutLeftovers(N, restored))
         return *end;
 
+    // Only names the destination keeps, one of each set it takes for one: the
+    // spelling the old backup holds, as the update would keep it.
+    BackupListing old;
+    old.folders.resize(scan.folders.size());
+    NameCheck names = checkNames(scan, old, m_names);
+    if (names.clashes) {
+        const auto root = attributes(D);
+        if (!listBackup(N, scan, root && (*root & Directory), old))
+            return PassEnd::Stopped;
+        names = checkNames(scan, old, m_names);
+    }
     phase(N, Phase::Creating);
     if (!state.proceed())
         return PassEnd::Stopped;
@@ -90,10 +101,6 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
     }
     updateProgress([](RunProgress& p) { p.foldersMade = 1; });
 
-    // Only names the destination keeps, one of each that it takes for one.
-    BackupListing none;
-    none.folders.resize(scan.folders.size());
-    const NameCheck names = checkNames(scan, none, m_names);
     // A full destination (Finished, from these two) ends the new copy.
     auto end = makeFreshFolders(N, scan, names, fresh);
     if (!end)

@@ -92,18 +92,27 @@ Phase phaseOf(const Change& change)
 std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, BackupListing& backup)
 {
     const QString D = m_plan.pairs[N - 1].destination;
-    backup = BackupListing{.root = D};
-    backup.folders.resize(scan.folders.size());
     const auto root = attributes(D);
-    backup.folders[0].present =
-        root && (*root & Directory) && !(linkAttributes(D).valueOr(0) & System);
+    const bool present = root && (*root & Directory) && !(linkAttributes(D).valueOr(0) & System);
     if (!state.proceed())
         return std::nullopt;
     // What the backup keeps of times and modes, asked of its own file system.
     Keeps keeps;
-    if (const auto probed =
-            probeKeeps(backup.folders[0].present ? D : joinPath(D, QStringLiteral(".."))))
+    if (const auto probed = probeKeeps(present ? D : joinPath(D, QStringLiteral(".."))))
         keeps = *probed;
+    if (!listBackup(N, scan, present, backup))
+        return std::nullopt;
+    return compareWithBackup(scan, backup, keeps, m_names);
+}
+
+// The backup under pair N's name, folder by folder of the walk; false when the
+// run stops meanwhile.
+bool EngineRun::listBackup(int N, const TreeScan& scan, bool present, BackupListing& backup)
+{
+    const QString D = m_plan.pairs[N - 1].destination;
+    backup = BackupListing{.root = D};
+    backup.folders.resize(scan.folders.size());
+    backup.folders[0].present = present;
     std::vector<QHash<QString, QString>> keyed(scan.folders.size());
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
         const ScannedFolder& folder = scan.folders.at(j);
@@ -117,12 +126,12 @@ std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, Back
         if (!there.present)
             continue;
         if (!state.proceed())
-            return std::nullopt;
+            return false;
         // Listed under the source's spelling, which the destination takes for its own.
         listFolder(D + folder.relative + QLatin1Char('\\'), backup, there, m_names);
         keyed[j] = spellings(there, m_names);
     }
-    return compareWithBackup(scan, backup, keeps, m_names);
+    return true;
 }
 
 EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupListing& backup,

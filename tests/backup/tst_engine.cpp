@@ -642,7 +642,8 @@ private slots:
         QTest::addColumn<QStringList>("rewritten");
         QTest::addColumn<QStringList>("failures");
         const QString no = " : non copiato: ";
-        const QStringList refused{"C:\\s1\\aux.txt" + no + "«aux» è il nome di un dispositivo di Windows, che la destinazione non accetta",
+        const QStringList refused{"C:\\s1\\NOTA.txt" + no + "sulla destinazione ha lo stesso nome di «nota.txt» (maiuscole e minuscole non si distinguono)",
+            "C:\\s1\\aux.txt" + no + "«aux» è il nome di un dispositivo di Windows, che la destinazione non accetta",
             "C:\\s1\\punto." + no + "il nome finisce con un punto, che la destinazione non conserva",
             "C:\\s1\\x*.txt" + no + "il nome contiene «*», che la destinazione non accetta"};
         // clang-format off
@@ -651,7 +652,7 @@ private slots:
         QTest::newRow("a folder became a file") << "to file" << false << QStringList{"a/b"} << QStringList{};
         QTest::newRow("a killed run had set a folder aside") << "aside" << false << QStringList{} << QStringList{};
         QTest::newRow("same size and time: --completo") << "same size" << true
-            << QStringList{"a/b/due.txt", "a/uno.txt", "f1.txt", "tre.txt"} << QStringList{};
+            << QStringList{"a/b/due.txt", "a/uno.txt", "f1.txt", "nota.txt", "tre.txt"} << QStringList{};
         QTest::newRow("renamed in case, on exFAT") << "exfat case" << false << QStringList{} << QStringList{};
         QTest::newRow("names exFAT cannot keep") << "exfat names" << false << QStringList{"ok.txt"} << refused;
         QTest::newRow("names exFAT cannot keep: --completo") << "exfat names" << true << QStringList{} << refused;
@@ -673,7 +674,8 @@ private slots:
         m_drives->writeFile("C:\\s1\\a\\uno.txt", "uno");
         m_drives->writeFile("C:\\s1\\a\\b\\due.txt", "due");
         m_drives->writeFile("C:\\s1\\tre.txt", "tre v1");
-        for (const char* file : {"a\\uno.txt", "a\\b\\due.txt", "tre.txt", "f1.txt"})
+        m_drives->writeFile("C:\\s1\\nota.txt", "nota");
+        for (const char* file : {"nota.txt", "a\\uno.txt", "a\\b\\due.txt", "tre.txt", "f1.txt"})
             setTime(host(QStringLiteral("C:\\s1\\") + file), 1'500'000'000);
         QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
         const auto before = versions(host(D));
@@ -695,7 +697,7 @@ private slots:
             QVERIFY(QFile::rename(tre, host("C:\\s1\\Tre.txt")));
             QVERIFY(QFile::rename(host("C:\\s1\\a"), host("C:\\s1\\A")));
         } else if (change == "exfat names") {
-            for (const char* name : {"aux.txt", "x*.txt", "punto.\\y.txt", "ok.txt"})
+            for (const char* name : {"NOTA.txt", "aux.txt", "x*.txt", "punto.\\y.txt", "ok.txt"})
                 m_drives->writeFile(QStringLiteral("C:\\s1\\") + name, name);
         }
         const Run run = runEngine(plan, {}, false, {}, full);
@@ -705,7 +707,7 @@ private slots:
         if (failures.isEmpty())
             QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
         QStringList kept = tree("C:\\s1");
-        kept.removeIf([](const QString& e) { return QRegularExpression("^(aux|x\\*|punto\\.)").match(e).hasMatch(); });
+        kept.removeIf([](const QString& e) { return QRegularExpression("^(NOTA|aux|x\\*|punto\\.)").match(e).hasMatch(); });
         QCOMPARE(tree(D), kept);
         for (const QString& entry : kept) {
             if (QFileInfo(host("C:\\s1") + '/' + entry).isFile())
