@@ -159,6 +159,10 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupList
         return PassEnd::Stopped;
     if (!backup.folders[0].present) {
         m_touched = true;
+        // A link in the place of the pair's folder goes, and nothing behind it
+        // is touched: the backup is a real folder again.
+        if (const auto self = linkAttributes(D); self && (*self & System))
+            (void)deleteFile(D);
         if (const Status made = makeFolder(D); !made) {
             if (destinationLost(N))
                 return PassEnd::DestinationLost;

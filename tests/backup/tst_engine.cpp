@@ -660,6 +660,9 @@ private slots:
         QTest::newRow("a killed run had set a folder aside") << "aside" << false << QStringList{} << QStringList{};
         QTest::newRow("same size and time: --completo") << "same size" << true
             << QStringList{"a/b/due.txt", "a/uno.txt", "f1.txt", "nota.txt", "tre.txt"} << QStringList{};
+        for (const bool full : {false, true})
+            QTest::addRow("the pair's folder a link: a real folder again%s", full ? ", --completo" : "") << "link" << full
+                << QStringList{"a/b/due.txt", "a/uno.txt", "f1.txt", "nota.txt", "tre.txt"} << QStringList{};
         QTest::newRow("renamed in case, on exFAT") << "exfat case" << false << QStringList{} << QStringList{};
         QTest::newRow("names exFAT cannot keep") << "exfat names" << false << QStringList{"ok.txt"} << refused;
         QTest::newRow("names exFAT cannot keep: --completo") << "exfat names" << true << QStringList{} << refused;
@@ -700,6 +703,9 @@ private slots:
         } else if (change == "same size") {
             m_drives->writeFile("C:\\s1\\tre.txt", "tre v2");
             setTime(tre, 1'500'000'000);
+        } else if (change == "link") { // to a folder elsewhere, which must stay as it is
+            QVERIFY(QFile::rename(host(D), host("R:\\altrove")));
+            QVERIFY(QFile::link(host("R:\\altrove"), host(D)));
         } else if (change == "exfat case") {
             QVERIFY(QFile::rename(tre, host("C:\\s1\\Tre.txt")));
             QVERIFY(QFile::rename(host("C:\\s1\\a"), host("C:\\s1\\A")));
@@ -716,6 +722,9 @@ private slots:
         QStringList kept = tree("C:\\s1");
         kept.removeIf([](const QString& e) { return QRegularExpression("^(NOTA|aux|x\\*|punto\\.)").match(e).hasMatch(); });
         QCOMPARE(tree(D), kept);
+        QVERIFY(!QFileInfo(host(D)).isSymLink());
+        if (change == "link")
+            QCOMPARE(tree("R:\\altrove"), kept);
         for (const QString& entry : kept) {
             if (QFileInfo(host("C:\\s1") + '/' + entry).isFile())
                 QCOMPARE(read(D + '\\' + QString(entry).replace('/', '\\')), read("C:\\s1\\" + QString(entry).replace('/', '\\')));
