@@ -2,7 +2,8 @@
 # Unattended runs of the real program onto a real Samba share on this machine,
 # mounted twice with smbnetfs, as two clients reach one server: a run that
 # starts while another holds the computer's backup folder is refused, through
-# the other mount too, and neither fails because of the other. Skipped (77)
+# the other mount too, and neither fails because of the other; names are matched
+# as the share matches them, and none it cannot keep is written. Skipped (77)
 # where Samba, smbnetfs or /dev/fuse is missing.
 set -euo pipefail
 
@@ -75,6 +76,27 @@ for round in 1 2 3; do
     esac
     diff -r "$src" "$first/$root/Documenti" > /dev/null || fail "Documenti not mirrored after round $round"
 done
+# Names as the share treats them: a rename in case keeps its backup; of two names
+# that differ only in case one is backed up, and names the share cannot keep are
+# never written; both are said, and a run over the unchanged source writes nothing.
+mv "$src/cartella1" "$src/Cartella1"
+echo a > "$src/nota.txt"; echo b > "$src/NOTA.txt"; echo c > "$src/a:b.txt"; echo d > "$src/aux.txt"
+for round in 1 2; do
+    status1=0
+    unattended 1 "$work/err1" || status1=$?
+    [ "$status1" -eq 1 ] || { cat "$work/err1" >&2; fail "a run with names the share cannot keep gave $status1, not 1"; }
+    log=$(find "$work/state1/archivon" -name 'archivon-*.log' | sort | tail -n1)
+    for said in "nota.txt: non copiato: sulla destinazione ha lo stesso nome di «NOTA.txt»" \
+                "a:b.txt: non copiato: il nome contiene «:»" "aux.txt: non copiato: «aux» è il nome di un dispositivo"; do
+        grep -qF "$said" "$log" || { cat "$log" >&2; fail "round $round: the log does not say \"$said\""; }
+    done
+    grep -q "file eliminati: 0$" "$log" || { cat "$log" >&2; fail "round $round removed something"; }
+    [ "$round" = 1 ] || grep -q "^Coppia 1 copiata: 0 file," "$log" || { cat "$log" >&2; fail "the second round wrote again"; }
+done
+[ "$(ls "$first/$root/Documenti" | grep -ci '^cartella1$')" = 1 ] && ls "$first/$root/Documenti" | grep -qx Cartella1 ||
+    fail "the folder renamed in case is not on the share under its new name alone"
+diff -r "$src/Cartella1" "$first/$root/Documenti/Cartella1" > /dev/null || fail "the folder renamed in case lost its files"
+[ "$(cat "$first/$root/Documenti/NOTA.txt")" = b ] || fail "NOTA.txt, first in byte order, is not the one backed up"
 left=$(find "$first/BKPQORL" -name '.*')
 [ -z "$left" ] || fail "hidden entries left on the share: $left"
 echo PASS
