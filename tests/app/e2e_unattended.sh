@@ -124,8 +124,7 @@ grep -q "^archivon: Impossibile creare la cartella R:" "$work/err" ||
 [ "$(find "$d3" | wc -l)" -eq 4 ] || fail "a refused run changed the drives"
 
 # 3b. Another run holds the computer's backup folder: refused before anything is
-#     written, even with --spegni: no record on R:, no marker, no shutdown. Once
-#     its process is gone, the next run takes the lock over and says so.
+#     written, even with --spegni: no record on R:, no marker, no shutdown.
 sleep 120 & holder=$!
 lock="$root/.archivon-blocco"
 mkdir "$lock"
@@ -145,10 +144,7 @@ log_has "$log" "Riepilogo: esito=bloccato;" "locked run"
 [ ! -e "$work/requests" ] || fail "a refused run asked for a shutdown"
 kill "$holder"
 wait "$holder" 2>/dev/null || true
-run_unattended "$d1" --backup --utente ufficio2
-expect_status 1 "run after the holder died" # the name it cannot carry, as before
-log_has "$root/archivon.log" "Nota: un'esecuzione precedente (computer $host, processo $holder" "lock taken over"
-[ ! -e "$lock" ] || fail "the lock stayed after the run"
+rm -r "$lock" # (a lock of a process that is gone is taken over: tst_engine)
 
 # 3c. Drive C: not ready: no pair backed up is a failure that says why; no marker,
 #     and the shutdown is still asked for.
