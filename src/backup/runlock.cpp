@@ -85,14 +85,20 @@ std::optional<LockOwner> readOwner(const QString& lock)
     return o;
 }
 
-// The files of a lock folder, then the folder; only what a lock holds.
-void removeLockFolder(const QString& folder)
+// The names a search finds, taken whole before anything of them is removed.
+QStringList namesMatching(const QString& pattern, unsigned mask)
 {
-    DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System);
+    DirSearch search(pattern, mask);
     QStringList names;
     for (QString name = search.next(); !name.isEmpty(); name = search.next())
         names << name;
-    for (const QString& name : std::as_const(names))
+    return names;
+}
+
+// The files of a lock folder, then the folder; only what a lock holds.
+void removeLockFolder(const QString& folder)
+{
+    for (const QString& name : namesMatching(joinPath(folder, QStringLiteral("*.*")), Hidden | System))
         (void)deleteFile(joinPath(folder, name));
     (void)removeFolder(folder);
 }
@@ -115,16 +121,15 @@ std::optional<qint64> shareNow(const QString& root, const QString& token)
 // lock still (or have died holding it).
 void sortOutBesideLock(const QString& root, const QString& token)
 {
-    const auto now = shareNow(root, token);
-    DirSearch search(joinPath(root, QStringLiteral(".archivon-*")), Hidden | System | Directory);
-    QStringList names;
-    for (QString name = search.next(); !name.isEmpty(); name = search.next())
-        names << name;
-    for (const QString& name : std::as_const(names)) {
+    std::optional<qint64> now; // the share's clock, read only if a claim is there to age
+    for (const QString& name : namesMatching(joinPath(root, QStringLiteral(".archivon-*")),
+                                             Hidden | System | Directory)) {
         const QString path = joinPath(root, name);
         if (name.startsWith(kClockPrefix) && !name.endsWith(token)) {
             (void)deleteFile(path);
         } else if (name.startsWith(kClaimPrefix)) {
+            if (!now)
+                now = shareNow(root, token);
             const auto made = modifiedNs(path);
             if (now && made && *now - *made > qint64(RunLock::kStaleAfterSeconds) * kSecondNs)
                 (void)removeFolder(path);
@@ -136,11 +141,8 @@ void sortOutBesideLock(const QString& root, const QString& token)
 
 void removeClaims(const QString& root)
 {
-    DirSearch search(joinPath(root, kClaimPrefix + QLatin1Char('*')), Hidden | System | Directory);
-    QStringList names;
-    for (QString name = search.next(); !name.isEmpty(); name = search.next())
-        names << name;
-    for (const QString& name : std::as_const(names))
+    for (const QString& name :
+         namesMatching(joinPath(root, kClaimPrefix + QLatin1Char('*')), Hidden | System | Directory))
         (void)removeFolder(joinPath(root, name));
 }
 
