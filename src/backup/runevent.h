@@ -63,6 +63,8 @@ struct PairStats
     qint64 removed = 0;
     qint64 folders = 0;
     qint64 bytes = 0; // written
+    qint64 versioned = 0;      // files moved into the run's earlier versions
+    qint64 versionedBytes = 0; // and their bytes
     qint64 milliseconds = 0;
 };
 

@@ -1,0 +1,101 @@
+#include "backup/versions.h"
+
+#include "platform/drives.h"
+#include "platform/filesystem.h"
+
+#include <QRegularExpression>
+
+namespace archivon::versions {
+
+using namespace platform;
+
+namespace {
+
+const QString kStampFormat = QStringLiteral("yyyy-MM-dd HH.mm.ss");
+
+// Makes \a path and the folders above it that are missing, up to one that is there.
+Status makeFolders(const QString& path)
+{
+    if (const auto attrs = attributes(path); attrs && (*attrs & Directory))
+        return {};
+    const qsizetype cut = path.lastIndexOf(QLatin1Char('\\'));
+    if (cut <= 2)
+        return Status::failure(driveNotReadyReason());
+    if (const Status above = makeFolders(path.left(cut)); !above)
+        return above;
+    const Status made = makeFolder(path);
+    // Another copy of this run may have made it a moment before.
+    if (!made && attributes(path).valueOr(0) & Directory)
+        return {};
+    return made;
+}
+
+// \a path, or the first of "path (2)", "path (3)"... that nothing holds.
+QString freeName(const QString& path)
+{
+    QString name = path;
+    for (int k = 2; linkAttributes(name).ok(); ++k)
+        name = QStringLiteral("%1 (%2)").arg(path).arg(k);
+    return name;
+}
+
+} // namespace
+
+QString rootFor(const QString& destination, const QString& backupRoot)
+{
+    const auto where = resolve(destination);
+    const auto home = resolve(backupRoot);
+    if (!where || where->components.isEmpty())
+        return {};
+    if (home && !home->components.isEmpty() && where->drive == home->drive &&
+        where->components.size() > home->components.size()) {
+        bool inside = true;
+        for (qsizetype i = 0; i < home->components.size() && inside; ++i)
+            inside = where->components.at(i).compare(home->components.at(i), Qt::CaseInsensitive) == 0;
+        if (inside)
+            return joinPath(home->toString(), kFolderName);
+    }
+    DrivePath parent = *where;
+    parent.components.removeLast();
+    return joinPath(parent.toString(), kFolderName);
+}
+
+QString stampOf(const QDateTime& start)
+{
+    return start.toLocalTime().toString(kStampFormat);
+}
+
+std::optional<QDateTime> startOf(const QString& folderName)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2} \\d{2}\\.\\d{2}\\.\\d{2})( \\(\\d+\\))?$"));
+    const auto match = form.match(folderName);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QDateTime start = QDateTime::fromString(match.captured(1), kStampFormat);
+    if (!start.isValid())
+        return std::nullopt;
+    return start;
+}
+
+Result<QString> RunVersions::placeFor(const QString& root, const QString& pairName,
+                                      const QString& relative)
+{
+    QString run = m_runFolders.value(root);
+    if (run.isEmpty()) {
+        // A folder of its own: another run that began in the same second keeps its own.
+        if (const Status made = makeFolders(root); !made)
+            return Result<QString>::failure(made.error());
+        run = freeName(joinPath(root, m_stamp));
+        if (const Status made = makeFolder(run); !made)
+            return Result<QString>::failure(made.error());
+        m_runFolders.insert(root, run);
+    }
+    const QString place = joinPath(run, pairName) + relative;
+    const qsizetype cut = place.lastIndexOf(QLatin1Char('\\'));
+    if (const Status made = makeFolders(place.left(cut)); !made)
+        return Result<QString>::failure(made.error());
+    return freeName(place);
+}
+
+} // namespace archivon::versions

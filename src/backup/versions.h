@@ -1,0 +1,60 @@
+#pragma once
+
+// Earlier versions: what a run removes or replaces in a pair's backup is moved,
+// not deleted, into a folder of that run under "Versioni precedenti", where it
+// stays for the days set.
+
+#include "platform/result.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+
+#include <optional>
+
+namespace archivon::versions {
+
+inline const QString kFolderName = QStringLiteral("Versioni precedenti");
+
+/// The days versions are kept unless archivon.conf says otherwise
+/// (GiorniVersioni under [General]); 0 keeps none.
+constexpr int kDefaultDays = 30;
+
+/// The folder that holds the versions of the pair whose destination is
+/// \a destination: the one in the computer's backup folder \a backupRoot where
+/// the destination lies in it, otherwise one beside the destination, on its
+/// own drive. Empty for a destination with no folder above it.
+QString rootFor(const QString& destination, const QString& backupRoot);
+
+/// The name of a run's folder: its start in local time, to the second, in a
+/// form that sorts by date and that a Windows share takes ("2026-12-07 19.30.05").
+QString stampOf(const QDateTime& start);
+
+/// The start a run's folder name gives, " (2)" and the like allowed after it;
+/// nothing for a name that is not one.
+std::optional<QDateTime> startOf(const QString& folderName);
+
+/// Where one run puts what it removes or replaces: under each versions root
+/// it meets, a folder of its own, named by its start (with " (2)" where that
+/// name is taken), made when the first entry goes there.
+class RunVersions
+{
+public:
+    explicit RunVersions(QDateTime start) : m_stamp(stampOf(start)) {}
+
+    /// A free name for the entry \a relative ("\Lettere\a.txt") of the pair
+    /// folder \a pairName, in this run's folder of \a root, the folders above
+    /// it made. Nothing is written under that name.
+    platform::Result<QString> placeFor(const QString& root, const QString& pairName,
+                                       const QString& relative);
+    /// This run's folder in \a root, once something went there.
+    QString runFolder(const QString& root) const { return m_runFolders.value(root); }
+    /// Every root this run's folder was made in, with the folder.
+    const QHash<QString, QString>& runFolders() const { return m_runFolders; }
+
+private:
+    QString m_stamp;
+    QHash<QString, QString> m_runFolders; // by versions root
+};
+
+} // namespace archivon::versions
