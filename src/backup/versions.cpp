@@ -1,6 +1,7 @@
 #include "backup/versions.h"
 
 #include "platform/drives.h"
+#include "platform/errors.h"
 #include "platform/filesystem.h"
 
 #include <QRegularExpression>

@@ -45,7 +45,7 @@ public:
     /// A free name for the entry \a relative ("\Lettere\a.txt") of the pair
     /// folder \a pairName, in this run's folder of \a root, the folders above
     /// it made. Nothing is written under that name.
-    platform::Result<QString> placeFor(const QString& root, const QString& pairName,
+    Result<QString> placeFor(const QString& root, const QString& pairName,
                                        const QString& relative);
     /// This run's folder in \a root, once something went there.
     QString runFolder(const QString& root) const { return m_runFolders.value(root); }
