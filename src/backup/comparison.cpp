@@ -177,6 +177,8 @@ void compareFiles(const TreeScan& scan, qsizetype j, const BackupListing& backup
             continue; // its folder says that it is not updated
         else if (had)
             change.kind = entry->isFolder() ? Change::Kind::SetAside : Change::Kind::Replace;
+        if (had)
+            change.size = entry->size;
         if (change.kind != Change::Kind::Keep) {
             out.toWrite += file.size;
             ++out.changedFiles;
@@ -211,7 +213,8 @@ void compareExtras(const TreeScan& scan, qsizetype j, const BackupListing& backu
         out.list.push_back({.kind = Change::Kind::Remove,
                             .folder = j,
                             .path = backup.root + folder.relative + QLatin1Char('\\') + name,
-                            .folderThere = there.entries.value(name).isFolder()});
+                            .folderThere = there.entries.value(name).isFolder(),
+                            .size = there.entries.value(name).size});
 }
 
 } // namespace

@@ -76,6 +76,7 @@ struct Change
                           // FixCase: the entry under its backup spelling
     QString reason{};     // NotCarried
     bool folderThere = false; // Remove: the extra is a folder
+    qint64 size = 0;          // Replace, Remove: the size of the file the backup holds
 };
 
 struct Changes

@@ -54,7 +54,8 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::start(const QString& sou
 {
     m_done.handed(handed.folder);
     m_handed.insert(source, handed);
-    if (const Status started = m_copies.start(source, destination, shownAs); !started) {
+    if (const Status started = m_copies.start(source, destination, shownAs, handed.keptAt);
+        !started) {
         // Nothing was written: the source could not be opened, or the drive is gone.
         m_handed.remove(source);
         if (!handed.aside.isEmpty())
@@ -123,8 +124,10 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::settle()
             ++m_stats.copied;
             m_stats.bytes += e.size;
             m_replaced += h.hadCopy;
+            if (!h.keptAt.isEmpty())
+                m_run.countVersion(m_N, 1, h.keptBytes);
             if (!h.aside.isEmpty())
-                m_run.removeInBackground(h.aside);
+                m_run.dropSetAside(m_N, h.aside, h.destination, true);
         } else {
             if (!h.aside.isEmpty())
                 (void)moveEntry(h.aside, h.destination);

@@ -367,8 +367,16 @@ bool EngineRun::backUpPair(int N)
         endStopped();
         return false;
     }
+    if (!m_options.fullRewrite && emptiedSource(N, *scan, backup)) {
+        fail(pair.source, QStringLiteral("la cartella sorgente non contiene alcun file, mentre il "
+                                         "suo backup sì: coppia saltata, il backup è rimasto "
+                                         "com'era (per svuotarlo, eseguire un backup completo)"));
+        return true;
+    }
     if (!roomFor(N, m_options.fullRewrite ? scan->bytes : changes->toWrite))
         return false;
+    m_versionsBroken = false;
+    m_versioned = m_versionedBytes = 0;
 
     RunEvent pairStarted;
     pairStarted.kind = RunEvent::Kind::PairStarted;
@@ -390,6 +398,8 @@ bool EngineRun::backUpPair(int N)
         break;
     }
     stats.milliseconds = passTime.elapsed();
+    stats.versioned = m_versioned;
+    stats.versionedBytes = m_versionedBytes;
     ++m_pairsDone;
     RunEvent finished;
     finished.kind = RunEvent::Kind::PairFinished;

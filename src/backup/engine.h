@@ -31,6 +31,9 @@ public:
         bool fullRewrite = false;
         /// Shut the computer down at the end; read when the run completes.
         bool shutdownAtEnd = false;
+        /// What a run removes or replaces is kept this many days in the
+        /// backup's earlier versions; 0 keeps none, and removes as it goes.
+        int versionDays = 30;
     };
 
     explicit BackupEngine(QObject* parent = nullptr);

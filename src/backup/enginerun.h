@@ -7,10 +7,12 @@
 #include "backup/leftovers.h"
 #include "backup/runlock.h"
 #include "backup/runstate.h"
+#include "backup/versions.h"
 #include "fileservices/treescan.h"
 #include "platform/filesystem.h"
 #include "platform/removal.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 
 #include <QHash>
@@ -30,6 +32,9 @@ inline bool exists(const QString& path)
 {
     return platform::linkAttributes(path).ok();
 }
+
+/// Files and bytes under a folder, at any depth.
+std::pair<qint64, qint64> filesUnder(const QString& folder);
 
 /// The leading folders of the walk whose files have all been handed over and
 /// whose copies have all ended: how far "% cartelle" and the list go.
@@ -90,6 +95,8 @@ private:
         QString destination{};
         QString aside{}; // a folder in the file's place, until the file is there
         bool hadCopy = false;
+        QString keptAt{}; // where the file it replaces is kept, once the copy is whole
+        qint64 keptBytes = 0;
     };
     /// How a pass takes a copy that failed, short of a stop: its source could
     /// not be read, or its destination written. Says how the pass ends, when
@@ -190,6 +197,29 @@ private:
     std::optional<PassEnd> putBackSetAside(const BackupListing& backup, bool& restored);
     std::optional<PassEnd> removeTemporaries(int N, const BackupListing& backup);
 
+    // Earlier versions: what a run removes or replaces is moved, not deleted.
+    bool keepsVersions() const { return m_options.versionDays > 0; }
+    /// A free name in this run's versions for \a path, an entry of pair N's
+    /// backup (or the whole of it); nothing where this pair's versions cannot
+    /// be kept, the failure then said once for the pair.
+    std::optional<QString> versionPlace(int N, const QString& path);
+    /// Moves \a path (a file of \a size, or a \a folder, whole), which the
+    /// backup holds as \a as, into this run's versions; false when it stays
+    /// where it is, which is said as \a what ("non aggiornato"...): a failure,
+    /// or for an extra (kNotRemoved) something left over.
+    bool keepVersion(int N, const QString& path, const QString& as, bool folder, qint64 size,
+                     const QString& what);
+    static inline const QString kNotRemoved = QStringLiteral("non eliminato");
+    /// A move into the versions that failed for \a path.
+    void keepFailed(int N, const QString& path, const QString& what, const QString& reason);
+    void versionsBroken(int N, const QString& reason);
+    void countVersion(int N, qint64 files, qint64 bytes);
+    /// What was set aside for an entry of another kind, now that the new one
+    /// is under \a as: kept among the versions, or removed where none are kept.
+    void dropSetAside(int N, const QString& aside, const QString& as, bool folder);
+    /// A source that holds no file at all over a backup that does.
+    bool emptiedSource(int N, const TreeScan& scan, const BackupListing& backup);
+
     // The full rewrite.
     PassEnd fullPass(int N, const TreeScan& scan, PairStats& stats);
     std::optional<PassEnd> makeFreshFolders(int N, const TreeScan& scan, const NameCheck& names,
@@ -233,6 +263,18 @@ private:
     QChar m_sourceDriveMissing;
     /// Something on the drives was changed by this run.
     bool m_touched = false;
+    /// When the run began; its versions are named by it.
+    const QDateTime m_start = QDateTime::currentDateTime();
+    versions::RunVersions m_versions{m_start};
+    /// Bytes this run moved into its versions folder, by versions root.
+    QHash<QString, qint64> m_versionBytes;
+    /// The pair being backed up cannot keep versions (its versions folder is
+    /// on another drive, or cannot be made): said once, and nothing of it is
+    /// removed or replaced.
+    bool m_versionsBroken = false;
+    /// Of the pair being backed up, files moved into the versions and their bytes.
+    qint64 m_versioned = 0;
+    qint64 m_versionedBytes = 0;
     /// What the destination of the pair being backed up does with names.
     platform::NameRules m_names;
     int m_failures = 0;

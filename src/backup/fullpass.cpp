@@ -251,7 +251,21 @@ EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& 
         return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
     }
     const bool hadOld = exists(beside.target);
-    const QString retired = beside.freeName(kRetired);
+    // The old copy goes whole into the versions, where they are kept, or
+    // beside the new one until that is in its place. A link in its place
+    // goes, and nothing behind it is touched.
+    const bool keep = hadOld && keepsVersions() && !(linkAttributes(D).valueOr(0) & System);
+    QString retired;
+    if (keep) {
+        const auto place = versionPlace(N, D);
+        if (!place) {
+            (void)deleteFile(mark);
+            return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
+        }
+        retired = *place;
+    } else {
+        retired = beside.freeName(kRetired);
+    }
     Status moved;
     if (hadOld)
         moved = moveEntry(beside.target, retired);
@@ -274,8 +288,11 @@ EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& 
         return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
     }
     (void)deleteFile(mark);
-    // The old copy goes on threads of its own, while the next pair copies.
-    if (hadOld) {
+    if (keep) {
+        const auto [files, bytes] = filesUnder(retired);
+        countVersion(N, files, bytes);
+    } else if (hadOld) {
+        // The old copy goes on threads of its own, while the next pair copies.
         const QString trash = beside.freeName(kTrash);
         removeInBackground(moveEntry(retired, trash) ? trash : retired);
     }

@@ -118,8 +118,12 @@ std::optional<EngineRun::PassEnd> EngineRun::sortOutLeftovers(int N, bool& resto
         (void)deleteFile(mark);
     garbage += left.fresh;
     // An old backup is renamed before its removal begins: a copy under that
-    // name is always whole.
+    // name is always whole. Where versions are kept, it is one of them.
     for (const QString& retired : std::as_const(left.retired)) {
+        if (keepsVersions()) {
+            (void)keepVersion(N, retired, D, true, 0, QStringLiteral("copia precedente"));
+            continue;
+        }
         const QString trash = beside->freeName(kTrash);
         if (moveEntry(retired, trash))
             garbage << trash;
@@ -154,6 +158,15 @@ std::optional<EngineRun::PassEnd> EngineRun::removeTemporaries(int N, const Back
         if (!state.proceed())
             return PassEnd::Stopped;
         m_touched = true;
+        // Something set aside is a whole entry of the previous backup: it is kept.
+        const QString name = left.mid(left.lastIndexOf(QLatin1Char('\\')) + 1);
+        if (const auto was = setAsideFrom(name); was && keepsVersions()) {
+            const QString as = was->isEmpty() ? left : left.left(left.size() - name.size()) + *was;
+            const bool folder = linkAttributes(left).valueOr(0) & Directory;
+            (void)keepVersion(N, left, as, folder, folder ? 0 : fileLength(left).valueOr(0),
+                              QStringLiteral("rimasto da parte"));
+            continue;
+        }
         if (const auto attrs = linkAttributes(left); attrs && (*attrs & Directory)) {
             if (!removeNow(N, left, false))
                 return PassEnd::Stopped;

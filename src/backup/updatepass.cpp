@@ -66,6 +66,11 @@ QString diskFullText(qint64 left, qint64 files, qint64 keptOld)
     return text;
 }
 
+QString leftOverText(const QString& reason)
+{
+    return QStringLiteral("impossibile eliminare (%1): resta sulla destinazione").arg(reason);
+}
+
 QString lastName(const QString& relative)
 {
     return relative.mid(relative.lastIndexOf(QLatin1Char('\\')) + 1);
@@ -261,6 +266,10 @@ std::optional<EngineRun::PassEnd> EngineRun::copyFailed(int N, const ParallelCop
                                                         const Handed& h)
 {
     const QString reason = e.status.error();
+    if (e.keepFailed) {
+        keepFailed(N, h.destination, QStringLiteral("non aggiornato"), reason);
+        return std::nullopt;
+    }
     if (!e.readFailed)
         return writeFailed(N, e.source, reason);
     fail(e.source, h.hadCopy && !isVanishedReason(reason) ? notUpdated(reason) : reason);
@@ -297,7 +306,7 @@ std::optional<EngineRun::PassEnd> EngineRun::makeFolderFor(int N, const TreeScan
         return writeFailed(N, path, made.error());
     }
     if (!aside.isEmpty())
-        (void)deleteFile(aside);
+        dropSetAside(N, aside, path, false);
     updateProgress([k = change.folder](RunProgress& p) { p.foldersMade = k + 1; });
     return std::nullopt;
 }
@@ -319,6 +328,16 @@ std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan
     Handed handed{.folder = change.folder,
                   .destination = destination,
                   .hadCopy = change.kind != Change::Kind::Copy};
+    // The file it replaces is kept among the versions, or it is not replaced.
+    if (change.kind == Change::Kind::Replace && keepsVersions()) {
+        const auto place = versionPlace(N, destination);
+        if (!place) {
+            updateProgress([](RunProgress& p) { ++p.filesEnded; });
+            return std::nullopt;
+        }
+        handed.keptAt = *place;
+        handed.keptBytes = change.size;
+    }
     if (change.kind == Change::Kind::SetAside) {
         const auto moved = setAside(destination);
         if (!moved) {
@@ -354,6 +373,12 @@ std::optional<EngineRun::PassEnd> EngineRun::removeExtra(int N, const Change& ch
     if (!state.proceed())
         return PassEnd::Stopped;
     m_touched = true;
+    if (keepsVersions()) {
+        const qint64 before = m_versioned;
+        if (keepVersion(N, change.path, change.path, change.folderThere, change.size, kNotRemoved))
+            stats.removed += m_versioned - before;
+        return std::nullopt;
+    }
     if (change.folderThere) {
         BackgroundRemoval::Options options;
         options.gate = gate();
@@ -363,11 +388,17 @@ std::optional<EngineRun::PassEnd> EngineRun::removeExtra(int N, const Change& ch
             return PassEnd::Stopped;
         stats.removed += removal.removedFiles();
         for (const BackgroundRemoval::Left& left : removal.left())
-            fail(left.path, QStringLiteral("impossibile eliminare (%1)").arg(left.reason));
+            passOver(left.path, leftOverText(left.reason));
         return std::nullopt;
     }
-    if (const Status deleted = deleteFile(change.path); !deleted)
-        return writeFailed(N, change.path, deleted.error());
+    // What cannot be removed loses nothing: it is left over, and the next run
+    // tries again.
+    if (const Status deleted = deleteFile(change.path); !deleted) {
+        if (destinationLost(N))
+            return PassEnd::DestinationLost;
+        passOver(change.path, leftOverText(deleted.error()));
+        return std::nullopt;
+    }
     ++stats.removed;
     return std::nullopt;
 }

@@ -20,10 +20,12 @@ Status makeFolders(const QString& path)
     if (const auto attrs = attributes(path); attrs && (*attrs & Directory))
         return {};
     const qsizetype cut = path.lastIndexOf(QLatin1Char('\\'));
-    if (cut <= 2)
+    if (cut < 2)
         return Status::failure(driveNotReadyReason());
-    if (const Status above = makeFolders(path.left(cut)); !above)
-        return above;
+    if (cut > 2) { // below a folder, not the drive's root
+        if (const Status above = makeFolders(path.left(cut)); !above)
+            return above;
+    }
     const Status made = makeFolder(path);
     // Another copy of this run may have made it a moment before.
     if (!made && attributes(path).valueOr(0) & Directory)

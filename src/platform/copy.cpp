@@ -35,6 +35,7 @@ struct CopyError
 {
     int error = 0;
     bool reading = false;
+    bool keeping = false; // the old file could not be moved to where it is kept
 };
 
 CopyError readFailure(int error) { return {error, true}; }
@@ -146,12 +147,32 @@ int openSource(const QByteArray& path, OpenSource& source)
     return 0;
 }
 
+// The complete temporary takes the destination's name. With \a keepOldAt, the
+// old file moves there first, and the temporary then takes the free name: no
+// name is ever renamed over, so no reader finds it missing on a share, where
+// that is an unlink and a rename. Once the old file has moved, the new one
+// follows at once, and if it cannot, the old one goes back.
+CopyError putInPlace(const QByteArray& written, const QByteArray& destination,
+                     const QByteArray& keepOldAt)
+{
+    if (keepOldAt.isEmpty())
+        return ::rename(written.constData(), destination.constData()) == 0 ? CopyError{}
+                                                                           : writeFailure(errno);
+    if (const int error = moveNoReplace(destination, keepOldAt); error != 0 && error != ENOENT)
+        return {error, false, true};
+    if (const int error = moveNoReplace(written, destination); error != 0) {
+        (void)moveNoReplace(keepOldAt, destination);
+        return writeFailure(error);
+    }
+    return {};
+}
+
 // Writes the open source to the destination through a temporary file beside
-// it, renamed over it at the end: a failed copy keeps the old file, if any,
-// and leaves nothing behind. Touches nothing but the two files and the
+// it, put in its place at the end: a failed copy keeps the old file, if any,
+// and leaves nothing behind. Touches nothing but the files named and the
 // temporary one, so that it can run on any thread.
 CopyError copyOpenSource(const OpenSource& source, const QByteArray& destination,
-                         const ChunkHook& betweenChunks)
+                         const ChunkHook& betweenChunks, const QByteArray& keepOldAt = {})
 {
     const int slash = destination.lastIndexOf('/');
     QByteArray written = destination.left(slash + 1) + kTemporaryPrefix +
@@ -176,8 +197,8 @@ CopyError copyOpenSource(const OpenSource& source, const QByteArray& destination
     (void)::fchmod(out.get(), st.st_mode & 07777);
     if (::close(out.release()) != 0)
         return fail(writeFailure(errno));
-    if (::rename(written.constData(), destination.constData()) != 0)
-        return fail(writeFailure(errno));
+    if (const CopyError placed = putInPlace(written, destination, keepOldAt); placed.error != 0)
+        return fail(placed);
     // The times go on under the final name: a Samba share stamps a file
     // renamed right after it was written with the time of the rename.
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -214,6 +235,7 @@ struct CopyJob
 {
     OpenSource source;
     QByteArray destination;
+    QByteArray keepOldAt;
     QString name;
     QString shownAs;
 };
@@ -282,10 +304,13 @@ struct ParallelCopy::Impl
                 flight->serial = ++serials;
                 flying.push_back(flight);
                 lock.unlock();
-                error = copyOpenSource(job.source, job.destination, [this, &flight](qint64 written) {
-                    flight->written = written;
-                    return goOn();
-                });
+                error = copyOpenSource(
+                    job.source, job.destination,
+                    [this, &flight](qint64 written) {
+                        flight->written = written;
+                        return goOn();
+                    },
+                    job.keepOldAt);
                 job.source.fd = Fd();
                 lock.lock();
                 std::erase(flying, flight);
@@ -329,14 +354,18 @@ bool ParallelCopy::busy() const
     return d->running > 0 || !d->waiting.empty();
 }
 
-Status ParallelCopy::start(const QString& source, const QString& destination, const QString& shownAs)
+Status ParallelCopy::start(const QString& source, const QString& destination, const QString& shownAs,
+                           const QString& keepOldAt)
 {
     const auto src = hostBytes(source);
     const auto dst = hostBytes(destination);
-    if (!src || !dst)
+    const auto keep = keepOldAt.isEmpty() ? std::optional<QByteArray>(QByteArray())
+                                          : hostBytes(keepOldAt);
+    if (!src || !dst || !keep)
         return Status::failure(driveNotReadyReason());
     CopyJob job;
     job.destination = *dst;
+    job.keepOldAt = *keep;
     job.name = source;
     job.shownAs = shownAs.isEmpty() ? destination : shownAs;
     if (const int error = openSource(*src, job.source); error != 0)
@@ -369,7 +398,8 @@ QList<ParallelCopy::Ended> ParallelCopy::takeEnded()
     ends.reserve(taken.size());
     for (CopyEnd& e : taken) {
         ends.append({std::move(e.name), std::move(e.shownAs), e.size,
-                     e.error.error == 0 ? Status() : errnoStatus(e.error.error), e.error.reading});
+                     e.error.error == 0 ? Status() : errnoStatus(e.error.error), e.error.reading,
+                     e.error.keeping});
     }
     return ends;
 }

@@ -37,6 +37,8 @@ QString reasonFor(int error)
         return QStringLiteral("file in uso");
     case ECANCELED:
         return QStringLiteral("copia interrotta");
+    case EXDEV:
+        return QStringLiteral("si trova su un altro disco");
     default:
         return QStringLiteral("errore di sistema %1 (%2)")
             .arg(error)
@@ -45,6 +47,8 @@ QString reasonFor(int error)
 }
 
 bool isDiskFullReason(const QString& reason) { return reason == reasonFor(ENOSPC); }
+
+bool isOtherDiskReason(const QString& reason) { return reason == reasonFor(EXDEV); }
 
 QString driveNotReadyReason() { return QStringLiteral("unità non pronta o percorso non valido"); }
 

@@ -103,23 +103,28 @@ Status removeFolder(const QString& path)
     return {};
 }
 
+int fs::moveNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A filesystem that cannot promise not to replace (some network shares):
+    // look first, as closely as it allows.
+    struct stat st {};
+    if (::lstat(to.constData(), &st) == 0)
+        return EEXIST;
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
+
 Status moveEntry(const QString& from, const QString& to)
 {
     const auto src = hostBytes(from);
     const auto dst = hostBytes(to);
     if (!src || !dst)
         return Status::failure(driveNotReadyReason());
-    if (::renameat2(AT_FDCWD, src->constData(), AT_FDCWD, dst->constData(), RENAME_NOREPLACE) == 0)
-        return {};
-    if (errno != EINVAL && errno != ENOSYS)
-        return errnoStatus(errno);
-    // A filesystem that cannot promise not to replace (some network shares):
-    // look first, as closely as it allows.
-    struct stat st {};
-    if (::lstat(dst->constData(), &st) == 0)
-        return errnoStatus(EEXIST);
-    if (::rename(src->constData(), dst->constData()) != 0)
-        return errnoStatus(errno);
+    if (const int error = moveNoReplace(*src, *dst); error != 0)
+        return errnoStatus(error);
     return {};
 }
 

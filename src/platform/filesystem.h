@@ -143,6 +143,7 @@ public:
         qint64 size = 0; // of the source when its copy began
         Status status;
         bool readFailed = false; // the source could not be read, rather than the copy written
+        bool keepFailed = false; // the old file could not be moved to where it was to be kept
     };
     /// A copy being written now.
     struct InFlight
@@ -166,8 +167,11 @@ public:
     /// takeEnded() gives the end of every copy.
     bool busy() const;
     /// Opens the source and hands the copy over. A source that cannot be opened
-    /// or a path that leads nowhere fails here, and nothing is started.
-    Status start(const QString& source, const QString& destination, const QString& shownAs = {});
+    /// or a path that leads nowhere fails here, and nothing is started. With
+    /// \a keepOldAt (a free name on the same drive), the file the copy replaces
+    /// is moved there, never removed, and the copy then takes its name.
+    Status start(const QString& source, const QString& destination, const QString& shownAs = {},
+                 const QString& keepOldAt = {});
     /// Waits up to \a milliseconds for a copy to end.
     void waitFor(int milliseconds);
     /// The copies that ended since the last call, in the order they ended.

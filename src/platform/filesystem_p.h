@@ -72,6 +72,9 @@ Result<T> notReady()
 
 inline Status errnoStatus(int error) { return Status::failure(reasonFor(error)); }
 
+/// Renames without ever replacing what \a to names; 0, or the errno that says why not.
+int moveNoReplace(const QByteArray& from, const QByteArray& to);
+
 inline bool hasWildcard(const QString& s)
 {
     return s.contains(QLatin1Char('*')) || s.contains(QLatin1Char('?'));

@@ -99,7 +99,7 @@ expect_status 1 "the overview" # ufficio3 has never run without failures
 [ "$(state)" = "$before" ] || fail "--stato changed the drives"
 sed -n 2,3p "$work/out" > "$work/lines"
 printf '%s\n' "${host}_ufficio3;$host;ufficio3;*;con 1 errore;1;;;200013;200013;0;;completa, ma sempre con errori" \
-    "${host}_ufficio2;$host;ufficio2;*;con 1 errore;1;*;0;200013;200013;0;;" > "$work/expected"
+    "${host}_ufficio2;$host;ufficio2;*;con 1 errore;1;*;0;200013;200013;1;*;" > "$work/expected"
 paste -d '\n' "$work/expected" "$work/lines" | while read -r want && read -r got; do
     [[ "$got" == $want ]] || { show "$work/out"; fail "the overview's line \"$got\" is not \"$want\""; }
 done

@@ -1,6 +1,7 @@
 #include "backup/engine.h"
 #include "backup/runlock.h"
 #include "backup/runlog.h"
+#include "backup/versions.h"
 #include "platform/drives.h"
 #include "platform/identity.h"
 #include "support/drives.h"
@@ -84,6 +85,9 @@ struct Run
 
 using Action = std::function<void(BackupEngine&, const RunEvent&)>;
 
+// The days the runs of a test keep versions; tests of what a removal does set 0.
+int g_versionDays = versions::kDefaultDays;
+
 Run runEngine(const BackupPlan& plan, const Action& act = {}, bool shutdown = true,
               const std::function<void(BackupEngine&)>& meanwhile = {}, bool full = true)
 {
@@ -102,6 +106,7 @@ Run runEngine(const BackupPlan& plan, const Action& act = {}, bool shutdown = tr
     BackupEngine::Options options;
     options.fullRewrite = full;
     options.shutdownAtEnd = shutdown;
+    options.versionDays = g_versionDays;
     engine.start(plan, options);
     if (meanwhile)
         meanwhile(engine);
@@ -121,7 +126,7 @@ Action at(Phase phase, int N, std::function<void(BackupEngine&)> act, int nth = 
 
 // What identifies each file's version on disk: its inode and the time of its
 // last change, by path.
-QMap<QString, QPair<quint64, qint64>> versions(const QString& hostFolder)
+QMap<QString, QPair<quint64, qint64>> identities(const QString& hostFolder)
 {
     QMap<QString, QPair<quint64, qint64>> found;
     for (const QString& entry : test::treeOf(hostFolder)) {
@@ -197,7 +202,11 @@ class TestEngine : public QObject
     }
 
 private slots:
-    void init() { m_drives.emplace(); }
+    void init()
+    {
+        m_drives.emplace();
+        g_versionDays = versions::kDefaultDays;
+    }
     void cleanup() { m_drives.reset(); }
 
     // A whole run: a missing source is skipped, what cannot be copied is listed, and
@@ -298,6 +307,7 @@ private slots:
         QFETCH(bool, window);
         QFETCH(int, pairsDone);
         BackupPlan plan = fourPairs();
+        g_versionDays = 0; // the old copies are removed, at the end
         m_drives->writeFile("C:\\s3\\grande.bin", QByteArray(4 << 20, 'g'));
         for (int n = 1; n <= 4; ++n)
             m_drives->writeFile(QStringLiteral("R:\\BK\\d%1\\vecchio0.txt").arg(n), "old");
@@ -405,6 +415,7 @@ private slots:
     {
         QFETCH(QString, blocker);
         BackupPlan plan = fourPairs();
+        g_versionDays = 0;
         const QString blocked = m_drives->writeFile("R:\\BK\\d1\\vecchia\\bloccato.txt", "old");
         m_drives->writeFile("R:\\BK\\d1\\altro.txt", "old"); // goes, beside what cannot
         const QString folder = QFileInfo(blocked).path();
@@ -444,16 +455,18 @@ private slots:
     {
         QTest::addColumn<QStringList>("left"); // what is there: name=content
         QTest::addColumn<QByteArray>("kept");
+        QTest::addColumn<QByteArray>("versioned"); // what goes into the earlier versions
         // clang-format off
-        QTest::newRow("old copy, and a partial new one") << QStringList{".d1.archivon-vecchio=old", ".d1.archivon-nuovo=partial"} << QByteArray("old");
-        QTest::newRow("complete new copy, and the old one") << QStringList{".d1.archivon-vecchio=old", ".d1.archivon-nuovo=new", ".d1.archivon-nuovo.completa"} << QByteArray("new");
-        QTest::newRow("backup, and a copy half removed") << QStringList{"d1=old", ".d1.archivon-rimosso=gone", ".d1.archivon-nuovo-2=partial"} << QByteArray("old");
+        QTest::newRow("old copy, and a partial new one") << QStringList{".d1.archivon-vecchio=old", ".d1.archivon-nuovo=partial"} << QByteArray("old") << QByteArray();
+        QTest::newRow("complete new copy, and the old one") << QStringList{".d1.archivon-vecchio=old", ".d1.archivon-nuovo=new", ".d1.archivon-nuovo.completa"} << QByteArray("new") << QByteArray("old");
+        QTest::newRow("backup, and a copy half removed") << QStringList{"d1=old", ".d1.archivon-rimosso=gone", ".d1.archivon-nuovo-2=partial"} << QByteArray("old") << QByteArray();
         // clang-format on
     }
     void recovery()
     {
         QFETCH(QStringList, left);
         QFETCH(QByteArray, kept);
+        QFETCH(QByteArray, versioned);
         BackupPlan plan = fourPairs();
         for (const QString& entry : left) {
             const QStringList parts = entry.split('=');
@@ -464,7 +477,13 @@ private slots:
         }
         const Run run = runEngine(plan, at(Phase::Creating, 1, [](BackupEngine& e) { e.stop(); }));
         QCOMPARE(run.end.reason, RunEnd::Reason::Stopped);
-        QCOMPARE(tree("R:\\BK"), (QStringList{"d1", "d1/a.txt"}));
+        QStringList found = tree("R:\\BK");
+        const QStringList inVersions = found.filter(QRegularExpression("^Versioni precedenti/.+/d1/a\\.txt$"));
+        QCOMPARE(inVersions.size(), versioned.isEmpty() ? 0 : 1);
+        if (!versioned.isEmpty())
+            QCOMPARE(m_drives->readFile("R:\\BK\\" + QString(inVersions.first()).replace('/', '\\')), versioned);
+        found.removeIf([](const QString& e) { return e.startsWith("Versioni precedenti"); });
+        QCOMPARE(found, (QStringList{"d1", "d1/a.txt"}));
         QCOMPARE(read("R:\\BK\\d1\\a.txt"), kept);
     }
 
@@ -658,6 +677,9 @@ private slots:
         QTest::newRow("renamed in case, on exFAT") << "exfat case" << false << QStringList{} << QStringList{};
         QTest::newRow("names exFAT cannot keep") << "exfat names" << false << QStringList{"ok.txt"} << refused;
         QTest::newRow("names exFAT cannot keep: --completo") << "exfat names" << true << QStringList{} << refused;
+        QTest::newRow("a folder deleted, a contract saved over") << "deleted" << false << QStringList{"tre.txt"} << QStringList{};
+        QTest::newRow("a folder deleted, a contract saved over: --completo") << "deleted" << true << QStringList{"f1.txt", "nota.txt", "tre.txt"} << QStringList{};
+        QTest::newRow("a folder deleted, a contract saved over, on exFAT") << "exfat deleted" << false << QStringList{"tre.txt"} << QStringList{};
         // clang-format on
     }
     void updatesInPlace()
@@ -680,7 +702,12 @@ private slots:
         for (const char* file : {"nota.txt", "a\\uno.txt", "a\\b\\due.txt", "tre.txt", "f1.txt"})
             setTime(host(QStringLiteral("C:\\s1\\") + file), 1'500'000'000);
         QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
-        const auto before = versions(host(D));
+        const auto before = identities(host(D));
+        QMap<QString, QByteArray> previous; // what the backup held
+        for (const QString& entry : tree(D)) {
+            if (QFileInfo(host(D) + '/' + entry).isFile())
+                previous[entry] = m_drives->readFile(D + '\\' + QString(entry).replace('/', '\\'));
+        }
         const QString tre = host("C:\\s1\\tre.txt");
         if (change == "content") {
             m_drives->writeFile("C:\\s1\\tre.txt", "tre v2");
@@ -701,6 +728,9 @@ private slots:
         } else if (change == "exfat case") {
             QVERIFY(QFile::rename(tre, host("C:\\s1\\Tre.txt")));
             QVERIFY(QFile::rename(host("C:\\s1\\a"), host("C:\\s1\\A")));
+        } else if (change.endsWith("deleted")) {
+            QDir(host("C:\\s1\\a")).removeRecursively();
+            m_drives->writeFile("C:\\s1\\tre.txt", "tre v2");
         } else if (change == "exfat names") {
             for (const char* name : {"NOTA.txt", "aux.txt", "x*.txt", "punto.\\y.txt", "ok.txt"})
                 m_drives->writeFile(QStringLiteral("C:\\s1\\") + name, name);
@@ -721,7 +751,7 @@ private slots:
             if (QFileInfo(host("C:\\s1") + '/' + entry).isFile())
                 QCOMPARE(read(D + '\\' + QString(entry).replace('/', '\\')), read("C:\\s1\\" + QString(entry).replace('/', '\\')));
         }
-        const auto after = versions(host(D));
+        const auto after = identities(host(D));
         QStringList changed;
         for (auto it = after.begin(); it != after.end(); ++it) {
             if (before.value(it.key()) != it.value())
@@ -730,10 +760,32 @@ private slots:
         if (!change.startsWith("exfat")) // there a name's inode is not its file's
             QCOMPARE(changed, rewritten);
         QCOMPARE(hidden(), QStringList());
+        // Every earlier content is under its name still, or among this run's versions.
+        const QString keptIn = QFileInfo(host(D)).path() + '/' + versions::kFolderName;
+        QStringList inVersions = test::treeOf(keptIn).filter(QRegularExpression("^[^/]+/d1/"));
+        inVersions.removeIf([&](const QString& e) { return !QFileInfo(keptIn + '/' + e).isFile(); });
+        for (auto it = previous.begin(); it != previous.end(); ++it) {
+            if (read(D + '\\' + QString(it.key()).replace('/', '\\')) == it.value())
+                continue;
+            QVERIFY2(std::any_of(inVersions.begin(), inVersions.end(), [&](const QString& e) {
+                         QFile f(keptIn + '/' + e);
+                         return e.section('/', 2) == it.key() && f.open(QIODevice::ReadOnly) && f.readAll() == it.value();
+                     }), qPrintable(it.key()));
+        }
+        const PairStats stats = run.first(Kind::PairFinished).stats;
+        QCOMPARE(stats.versioned, inVersions.size());
         if (!full) {
-            const PairStats stats = run.first(Kind::PairFinished).stats;
-            QCOMPARE(stats.removed, 0);
+            QCOMPARE(stats.removed, change.endsWith("deleted") ? 2 : 0);
             QCOMPARE(stats.copied, rewritten.size());
+        }
+        if (change == "deleted" && !full) { // a second run in the same minute keeps its own folder
+            m_drives->writeFile("C:\\s1\\tre.txt", "tre v3");
+            QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+            const QStringList runs = QDir(keptIn).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+            QCOMPARE(runs.size(), 2);
+            QFile second(keptIn + '/' + runs.last() + "/d1/tre.txt");
+            QVERIFY(second.open(QIODevice::ReadOnly));
+            QCOMPARE(second.readAll(), QByteArray("tre v2"));
         }
     }
 
@@ -820,6 +872,7 @@ private slots:
                 ::unlink(old + name);
                 QCOMPARE(::link(old + "/grande.bin", old + name), 0);
             }
+            g_versionDays = 0; // an old copy kept among the versions frees nothing
             const Run run = runEngine(plan);
             QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
             QCOMPARE(read("F:\\d2\\f2.txt").size(), 1 << 20);
@@ -854,6 +907,7 @@ private slots:
         QTest::newRow("drive C: not ready") << "no C" << "R:\\BKPQORL\\PC7_ufficio2 : backup non eseguito: l'unità C: non è disponibile, nessuna cartella è stata copiata";
         QTest::newRow("a copy fails part way, in a folder's place") << "too big" << "C:\\s1\\grande.bin : file troppo grande";
         QTest::newRow("the marker cannot be written") << "marker" << "oldimp.pvx : impossibile scrivere";
+        QTest::newRow("a source emptied by mistake") << "emptied" << "C:\\s1 : la cartella sorgente non contiene alcun file, mentre il suo backup sì: coppia saltata, il backup è rimasto com'era (per svuotarlo, eseguire un backup completo)";
         // clang-format on
     }
     void faultsMidRun()
@@ -900,6 +954,11 @@ private slots:
         } else if (fault == "too big") { // an update: the folder is set aside for the file
             m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(4 << 20, 'b'));
             m_drives->writeFile("R:\\BK\\d1\\grande.bin\\vecchio.txt", "old");
+        } else if (fault == "emptied") { // its folders stay, every file gone
+            m_drives->writeFile("C:\\s1\\cartella\\p.txt", "p");
+            QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+            QFile::remove(host("C:\\s1\\f1.txt"));
+            QFile::remove(host("C:\\s1\\cartella\\p.txt"));
         } else if (fault == "marker") {
             platform::setProgramFolderForTesting(m_drives->programFolder() + "/mancante");
         }
@@ -910,7 +969,7 @@ private slots:
             setrlimit(RLIMIT_FSIZE, &limited);
         }
         const bool nothing = fault.startsWith("no ");
-        const Run run = runEngine(plan, act, nothing, {}, !fault.startsWith("full update") && fault != "too big");
+        const Run run = runEngine(plan, act, nothing, {}, !fault.startsWith("full update") && fault != "too big" && fault != "emptied");
         setrlimit(RLIMIT_FSIZE, &unlimited);
         QFile::rename(m_drives->drivesFolder() + "/via", m_drives->drivesFolder() + "/c");
         int left = 0; // files of a full destination's pair not there as they are now
@@ -926,6 +985,8 @@ private slots:
                                                      "backup interrotto!"));
             QCOMPARE(test::treeOf(m_drives->drivesFolder() + "/staccata/BK/d2"), QStringList{"vecchio.txt"});
             QVERIFY(!QFileInfo::exists(m_drives->drivesFolder() + "/staccata/BK/d3"));
+        } else if (fault == "emptied") {
+            QCOMPARE(tree("R:\\BK\\d1"), (QStringList{"cartella", "cartella/p.txt", "f1.txt"}));
         } else if (fault == "too big") { // nothing under its name, and the folder back in its place
             QCOMPARE(tree("R:\\BK\\d1"), (QStringList{"f1.txt", "grande.bin", "grande.bin/vecchio.txt"}));
         } else if (fault.startsWith("full")) { // a full rewrite's old backup stays, and nothing beside it

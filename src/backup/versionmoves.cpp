@@ -1,0 +1,146 @@
+// What a run removes or replaces in a pair's backup goes into the run's
+// earlier versions, by one rename on the same drive, and only once that
+// rename has been made is its place free.
+
+#include "backup/enginerun.h"
+
+#include "platform/errors.h"
+
+namespace archivon {
+
+using namespace platform;
+
+std::pair<qint64, qint64> filesUnder(const QString& folder)
+{
+    std::pair<qint64, qint64> count;
+    DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory, true);
+    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
+        if (search.lastAttributes() & Directory && !search.lastDetails().link) {
+            const auto [files, bytes] = filesUnder(joinPath(folder, name));
+            count.first += files;
+            count.second += bytes;
+        } else {
+            ++count.first;
+            count.second += search.lastDetails().size;
+        }
+    }
+    return count;
+}
+
+namespace {
+
+// Whether a folder of the backup holds a file, at any depth.
+bool holdsAnyFile(const QString& folder)
+{
+    DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory, true);
+    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
+        if (!(search.lastAttributes() & Directory) || search.lastDetails().link ||
+            holdsAnyFile(joinPath(folder, name)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<QString> EngineRun::versionPlace(int N, const QString& path)
+{
+    if (m_versionsBroken)
+        return std::nullopt;
+    const QString D = m_plan.pairs[N - 1].destination;
+    const QString root = versions::rootFor(D, m_plan.backupRoot());
+    const auto place = m_versions.placeFor(root, D.mid(D.lastIndexOf(QLatin1Char('\\')) + 1),
+                                           path.mid(D.size()));
+    if (!place) {
+        versionsBroken(N, place.error());
+        return std::nullopt;
+    }
+    return *place;
+}
+
+bool EngineRun::keepVersion(int N, const QString& path, const QString& as, bool folder,
+                            qint64 size, const QString& what)
+{
+    const auto place = versionPlace(N, as);
+    if (!place)
+        return false;
+    m_touched = true;
+    if (const Status moved = moveEntry(path, *place); !moved) {
+        keepFailed(N, as, what, moved.error());
+        return false;
+    }
+    const auto [files, bytes] = folder ? filesUnder(*place) : std::pair<qint64, qint64>{1, size};
+    countVersion(N, files, bytes);
+    return true;
+}
+
+void EngineRun::keepFailed(int N, const QString& path, const QString& what, const QString& reason)
+{
+    if (isOtherDiskReason(reason))
+        return versionsBroken(N, reason);
+    if (m_versionsBroken)
+        return;
+    const QString text =
+        QStringLiteral("%1: impossibile spostare la versione precedente (%2)").arg(what, reason);
+    // An extra that stays loses nothing: it is left over, not a failure, and
+    // the next run tries again.
+    if (what == kNotRemoved)
+        passOver(path, text);
+    else
+        fail(path, text);
+}
+
+// Versions that cannot be kept at all (their folder cannot be made, or is on
+// another drive, where nothing goes by a rename) are one failure for the pair,
+// and the rest of it keeps what it had.
+void EngineRun::versionsBroken(int N, const QString& reason)
+{
+    if (m_versionsBroken)
+        return;
+    m_versionsBroken = true;
+    const QString& D = m_plan.pairs[N - 1].destination;
+    fail(D, QStringLiteral("impossibile conservare le versioni precedenti in %1 (%2): nessun file "
+                           "della coppia è stato sostituito o eliminato")
+                .arg(versions::rootFor(D, m_plan.backupRoot()), reason));
+}
+
+// An entry set aside while one of another kind took its place, once that one
+// is there. One that cannot be kept stays under its hidden name, for the next
+// run to try again.
+void EngineRun::dropSetAside(int N, const QString& aside, const QString& as, bool folder)
+{
+    if (keepsVersions())
+        (void)keepVersion(N, aside, as, folder, folder ? 0 : fileLength(aside).valueOr(0),
+                          QStringLiteral("rimasto da parte"));
+    else if (folder)
+        removeInBackground(aside);
+    else
+        (void)deleteFile(aside);
+}
+
+void EngineRun::countVersion(int N, qint64 files, qint64 bytes)
+{
+    m_versioned += files;
+    m_versionedBytes += bytes;
+    m_versionBytes[versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot())] += bytes;
+}
+
+// A source with no file at all over a backup that holds some is far more
+// likely a mistake than a wish: the update leaves the backup as it is.
+bool EngineRun::emptiedSource(int N, const TreeScan& scan, const BackupListing& backup)
+{
+    if (scan.files > 0 || !backup.folders[0].present)
+        return false;
+    const QString& D = m_plan.pairs[N - 1].destination;
+    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+        const auto& entries = backup.folders[j].entries;
+        for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+            if (!it->isFolder() ||
+                holdsAnyFile(D + scan.folders.at(j).relative + QLatin1Char('\\') + it.key()))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace archivon
