@@ -14,6 +14,10 @@ c="$work/drives/c"
 mkdir -p "$c/Documenti/Lettere/2026" "$c/Documenti/vuota" "$c/Documenti/molti"
 echo "lettera" > "$c/Documenti/Lettere/2026/gennaio.txt"
 (cd "$c/Documenti/molti" && seq 20000 | split -l 1 -a 5 - f)
+# An earlier evening's backup holds a letter deleted on the computer since.
+root="$work/drives/r/BKPQORL/$(uname -n)_ufficio2"
+mkdir -p "$root/Documenti/Lettere/2026"
+echo "firmata" > "$root/Documenti/Lettere/2026/contratto.txt"
 e2e_start "${1:?usage: e2e_backup.sh path/to/archivon}"
 
 # Answers the next message box with a key: Return is OK, or Yes.
@@ -63,8 +67,9 @@ for _ in $(seq 300); do
 done
 [ -f "$marker" ] || fail "no marker file after the backup"
 
-root="$work/drives/r/BKPQORL/$(uname -n)_ufficio2"
 diff -r "$c/Documenti" "$root/Documenti" > /dev/null || fail "Documenti is not mirrored"
+kept=$(find "$root/Versioni precedenti" -path '*/Documenti/Lettere/2026/contratto.txt')
+[ "$(cat "$kept")" = "firmata" ] || fail "the deleted letter is not among the earlier versions"
 
 for _ in $(seq 50); do
     [ "$(wc -l < "$work/requests" 2>/dev/null || echo 0)" -ge 2 ] && break

@@ -174,9 +174,10 @@ grep -q "si trova sullo stesso disco dell'unità C:" "$work/err" || { show "$wor
 [ -z "$(ls -A "$work/vuota")" ] || fail "the refused run wrote to the R: of the settings"
 rm "$work/config/archivon/archivon.conf"
 
-# 4. Killed mid-update (SIGKILL): every file of the previous backup is under its
-#    name, whole, old or new, and the next run leaves an exact mirror with nothing
-#    hidden beside it. (A stop on an exFAT drive, like a share: tst_engine.)
+# 4. Killed mid-update (SIGKILL): every file of the previous backup is whole, under
+#    its name (old or new) or among the earlier versions, and the next run leaves an
+#    exact mirror with nothing hidden beside it, and every old content in the
+#    versions. (A stop on an exFAT drive, like a share: tst_engine.)
 d="$work/drives5" src="$work/drives5/c/Documenti" dest="$work/drives5/r/BKPQORL/${host}_ufficio2/Documenti"
 mkdir -p "$src" "$d/r"
 fill() { # content letter
@@ -200,13 +201,19 @@ read -r -t 60 -u "${WATCH[0]}" _ || fail "no new version was renamed into place 
 kill -KILL "$victim"
 kill "$WATCH_PID"
 wait "$victim" 2>/dev/null || true
-# Two versions only, old and new, and every one of the 2000 files.
-versions=$(find "$dest" -name 'f*' -type f -exec cat {} + | fold -w 20000 | sort | uniq -c | wc -l)
-[ "$(find "$dest" -name 'f*' -type f | wc -l)" -eq 2000 ] || fail "a killed update lost files on $d"
-[ "$versions" -eq 2 ] || fail "a killed update left $versions versions (not old and new, whole) on $d"
+# Two contents only, old and new, and every one of the 2000 files somewhere.
+kept="$d/r/BKPQORL/${host}_ufficio2/Versioni precedenti"
+mkdir -p "$kept"
+held=$( { (cd "$dest" && find . -name 'f*' -type f)
+          for v in "$kept"/*/Documenti; do [ ! -d "$v" ] || (cd "$v" && find . -name 'f*' -type f); done; } | sort -u | wc -l)
+[ "$held" -eq 2000 ] || fail "a killed update lost files on $d: $held of 2000 left"
+contents=$(find "$dest" "$kept" -name 'f*' -type f -exec cat {} + | fold -w 20000 | sort | uniq -c | wc -l)
+[ "$contents" -eq 2 ] || fail "a killed update left $contents contents (not old and new, whole) on $d"
 run_unattended "$d" --backup --utente ufficio2
 expect_status 0 "run after a killed one on $d"
 diff -r "$src" "$dest" > /dev/null || fail "the run after a killed one did not mirror Documenti on $d"
+[ "$(find "$kept" -name 'f*' -type f | wc -l)" -eq 2000 ] && ! find "$kept" -name 'f*' -type f -exec cat {} + | grep -q n ||
+    fail "the earlier content of every replaced file is not among the versions on $d"
 leftovers=$(find "$d/r" -name '.*')
 [ -z "$leftovers" ] || fail "hidden leftovers after the run: $leftovers"
 
