@@ -14,34 +14,6 @@ namespace {
 
 const QString kStampFormat = QStringLiteral("yyyy-MM-dd HH.mm.ss");
 
-// Makes \a path and the folders above it that are missing, up to one that is there.
-Status makeFolders(const QString& path)
-{
-    if (const auto attrs = attributes(path); attrs && (*attrs & Directory))
-        return {};
-    const qsizetype cut = path.lastIndexOf(QLatin1Char('\\'));
-    if (cut < 2)
-        return Status::failure(driveNotReadyReason());
-    if (cut > 2) { // below a folder, not the drive's root
-        if (const Status above = makeFolders(path.left(cut)); !above)
-            return above;
-    }
-    const Status made = makeFolder(path);
-    // Another copy of this run may have made it a moment before.
-    if (!made && attributes(path).valueOr(0) & Directory)
-        return {};
-    return made;
-}
-
-// \a path, or the first of "path (2)", "path (3)"... that nothing holds.
-QString freeName(const QString& path)
-{
-    QString name = path;
-    for (int k = 2; linkAttributes(name).ok(); ++k)
-        name = QStringLiteral("%1 (%2)").arg(path).arg(k);
-    return name;
-}
-
 } // namespace
 
 QString rootFor(const QString& destination, const QString& backupRoot)
@@ -81,6 +53,27 @@ std::optional<QDateTime> startOf(const QString& folderName)
     return start;
 }
 
+// Makes \a path and the folders above it that are missing, up to one that is there.
+Status RunVersions::makeFolders(const QString& path)
+{
+    if (m_made.contains(path.toLower()))
+        return {};
+    if (const auto attrs = attributes(path); !attrs || !(*attrs & Directory)) {
+        const qsizetype cut = path.lastIndexOf(QLatin1Char('\\'));
+        if (cut < 2)
+            return Status::failure(driveNotReadyReason());
+        if (cut > 2) { // below a folder, not the drive's root
+            if (const Status above = makeFolders(path.left(cut)); !above)
+                return above;
+        }
+        // Another run may have made the versions folder a moment before.
+        if (const Status made = makeFolder(path); !made && !(attributes(path).valueOr(0) & Directory))
+            return made;
+    }
+    m_made.insert(path.toLower());
+    return {};
+}
+
 Result<QString> RunVersions::placeFor(const QString& root, const QString& pairName,
                                       const QString& relative)
 {
@@ -89,16 +82,29 @@ Result<QString> RunVersions::placeFor(const QString& root, const QString& pairNa
         // A folder of its own: another run that began in the same second keeps its own.
         if (const Status made = makeFolders(root); !made)
             return Result<QString>::failure(made.error());
-        run = freeName(joinPath(root, m_stamp));
-        if (const Status made = makeFolder(run); !made)
-            return Result<QString>::failure(made.error());
+        const QString named = joinPath(root, m_stamp);
+        run = named;
+        for (int k = 2;; ++k) {
+            const Status made = makeFolder(run); // made, never found: it is this run's alone
+            if (made)
+                break;
+            if (!linkAttributes(run).ok() || k > 1000)
+                return Result<QString>::failure(made.error());
+            run = QStringLiteral("%1 (%2)").arg(named).arg(k);
+        }
+        m_made.insert(run.toLower());
         m_runFolders.insert(root, run);
     }
     const QString place = joinPath(run, pairName) + relative;
     const qsizetype cut = place.lastIndexOf(QLatin1Char('\\'));
     if (const Status made = makeFolders(place.left(cut)); !made)
         return Result<QString>::failure(made.error());
-    return freeName(place);
+    // Only this run writes in its folder: a name it has not handed out is free.
+    QString free = place;
+    for (int k = 2; m_given.contains(free.toLower()); ++k)
+        free = QStringLiteral("%1 (%2)").arg(place).arg(k);
+    m_given.insert(free.toLower());
+    return free;
 }
 
 } // namespace archivon::versions

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -53,8 +54,14 @@ public:
     const QHash<QString, QString>& runFolders() const { return m_runFolders; }
 
 private:
+    Status makeFolders(const QString& path);
+
     QString m_stamp;
     QHash<QString, QString> m_runFolders; // by versions root
+    // What this run made or handed out in its own folders, where no other run
+    // writes: by lower-case path, since a share may not tell case apart.
+    QSet<QString> m_made;
+    QSet<QString> m_given;
 };
 
 } // namespace archivon::versions
