@@ -2,8 +2,9 @@
 
 // The decision of an update in place: what the backup under a pair's name needs
 // for it to hold the walk of its source, worked out from the two listings alone.
-// Nothing here touches a disk; the update pass lists the backup, then carries
-// out the changes.
+// The comparison touches no disk, and the listing only reads: the update pass
+// lists the backup, compares, then carries out the changes; a dry run stops
+// after the comparison.
 
 #include "fileservices/treescan.h"
 #include "platform/filesystem.h"
@@ -15,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 namespace archivon {
@@ -55,6 +57,14 @@ struct BackupListing
     /// ...and entries it had set aside whose place is free, to go back there.
     QList<QPair<QString, QString>> setAside{}; // (where it is, where it goes)
 };
+
+/// Lists the backup under \a destination, folder by folder of the walk \a scan,
+/// each under the spelling the destination takes for the source's (\a names);
+/// \a present: a folder is there under \a destination itself. Writes nothing.
+/// Nothing when \a gate says to end first; it is asked before each folder.
+std::optional<BackupListing> listBackup(const QString& destination, const TreeScan& scan,
+                                       bool present, const platform::NameRules& names,
+                                       const platform::Gate& gate = {});
 
 /// One thing the backup needs, or a file it holds as it is.
 struct Change

@@ -234,7 +234,6 @@ private:
     /// Lists the backup under pair N's name and compares it with the walk;
     /// nothing when the run stops meanwhile.
     std::optional<Changes> decideUpdate(int N, const TreeScan& scan, BackupListing& backup);
-    bool listBackup(int N, const TreeScan& scan, bool present, BackupListing& backup);
     PassEnd updatePass(int N, const TreeScan& scan, BackupListing& backup, Changes& changes, PairStats& stats);
     PassEnd applyChanges(int N, const TreeScan& scan, const Changes& changes, PairStats& stats);
     std::optional<PassEnd> makeFolderFor(int N, const TreeScan& scan, const Change& change,

@@ -82,8 +82,10 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
     NameCheck names = checkNames(scan, old, m_names);
     if (names.clashes) {
         const auto root = attributes(D);
-        if (!listBackup(N, scan, root && (*root & Directory), old))
+        auto listed = listBackup(D, scan, root && (*root & Directory), m_names, gate());
+        if (!listed)
             return PassEnd::Stopped;
+        old = std::move(*listed);
         names = checkNames(scan, old, m_names);
     }
     phase(N, Phase::Creating);

@@ -105,17 +105,17 @@ std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, Back
     Keeps keeps;
     if (const auto probed = probeKeeps(present ? D : joinPath(D, QStringLiteral(".."))))
         keeps = *probed;
-    if (!listBackup(N, scan, present, backup))
+    auto listed = listBackup(D, scan, present, m_names, gate());
+    if (!listed)
         return std::nullopt;
+    backup = std::move(*listed);
     return compareWithBackup(scan, backup, keeps, m_names);
 }
 
-// The backup under pair N's name, folder by folder of the walk; false when the
-// run stops meanwhile.
-bool EngineRun::listBackup(int N, const TreeScan& scan, bool present, BackupListing& backup)
+std::optional<BackupListing> listBackup(const QString& destination, const TreeScan& scan,
+                                       bool present, const NameRules& names, const Gate& gate)
 {
-    const QString D = m_plan.pairs[N - 1].destination;
-    backup = BackupListing{.root = D};
+    BackupListing backup{.root = destination};
     backup.folders.resize(scan.folders.size());
     backup.folders[0].present = present;
     std::vector<QHash<QString, QString>> keyed(scan.folders.size());
@@ -125,18 +125,18 @@ bool EngineRun::listBackup(int N, const TreeScan& scan, bool present, BackupList
         if (j > 0) {
             const BackupListing::Folder& parent = backup.folders[folder.parent];
             const QString held =
-                heldAs(parent, keyed[folder.parent], lastName(folder.relative), m_names);
+                heldAs(parent, keyed[folder.parent], lastName(folder.relative), names);
             there.present = !held.isEmpty() && parent.entries.value(held).isFolder();
         }
         if (!there.present)
             continue;
-        if (!state.proceed())
-            return false;
+        if (gate && !gate())
+            return std::nullopt;
         // Listed under the source's spelling, which the destination takes for its own.
-        listFolder(D + folder.relative + QLatin1Char('\\'), backup, there, m_names);
-        keyed[j] = spellings(there, m_names);
+        listFolder(destination + folder.relative + QLatin1Char('\\'), backup, there, names);
+        keyed[j] = spellings(there, names);
     }
-    return true;
+    return backup;
 }
 
 EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupListing& backup,
