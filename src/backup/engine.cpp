@@ -189,22 +189,6 @@ bool EngineRun::takeLock()
     return false;
 }
 
-std::optional<LockOwner> EngineRun::lockedByAnother(const QString& destination) const
-{
-    auto where = resolve(destination);
-    if (!where)
-        return std::nullopt;
-    while (!where->components.isEmpty()) {
-        const QString folder = where->toString();
-        if (const auto owner = readRunLock(folder); owner && owner->token != m_lock.token() &&
-                                                     judgeRunLock(*owner, QDateTime::currentMSecsSinceEpoch() * 1000000) ==
-                                                         LockState::Live)
-            return owner;
-        where->components.removeLast();
-    }
-    return std::nullopt;
-}
-
 void EngineRun::run()
 {
     if (!takeLock())
@@ -257,36 +241,17 @@ void EngineRun::reportStart()
 bool EngineRun::leftOut(int N)
 {
     const BackupPair& pair = m_plan.pairs[N - 1];
-    const auto sourceAttrs = attributes(pair.source);
-    if (!sourceAttrs || !(*sourceAttrs & Directory)) {
-        const auto where = resolve(pair.source);
-        if (where && !driveRoot(where->drive)) {
-            m_sourceDriveMissing = where->drive;
-            skip(N, pair.source, QStringLiteral("l'unità %1: non è disponibile: coppia saltata, il "
-                                                "backup precedente è rimasto")
-                                     .arg(where->drive));
-        } else {
-            skip(N, pair.source,
-                 QStringLiteral("cartella sorgente inesistente: coppia saltata, il backup "
-                                "precedente è rimasto"));
-        }
-        return true;
-    }
-    // A folder another run of a backup is writing into is left to it.
-    if (const auto other = lockedByAnother(pair.destination)) {
-        fail(pair.destination, QStringLiteral("cartella in uso da un altro backup in corso "
-                                              "(computer %1): coppia saltata")
-                                   .arg(other->host));
-        return true;
-    }
-    // A source that cannot be read is not an empty one: its old backup stays.
-    if (DirSearch probe(joinPath(pair.source, QStringLiteral("*.*")), 0); !probe.ok()) {
-        fail(pair.source, QStringLiteral("impossibile leggere la cartella sorgente (%1): "
-                                         "coppia saltata, il backup precedente è rimasto")
-                              .arg(probe.error()));
-        return true;
-    }
-    return false;
+    const auto holder = liveLockAbove(pair.destination, m_lock.token());
+    const auto out = whyLeftOut(pair, holder ? std::optional(holder->host) : std::nullopt);
+    if (!out)
+        return false;
+    if (!out->driveMissing.isNull())
+        m_sourceDriveMissing = out->driveMissing;
+    if (out->failure)
+        fail(out->path, out->reason);
+    else
+        skip(N, out->path, out->reason);
+    return true;
 }
 
 std::optional<TreeScan> EngineRun::walkSource(int N)

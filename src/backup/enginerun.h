@@ -159,8 +159,6 @@ private:
     // The ends of a run.
     /// Takes the lock of the computer's backup folder; false when the run ends there.
     bool takeLock();
-    /// Another run's live lock on a folder that holds \a destination, if any.
-    std::optional<LockOwner> lockedByAnother(const QString& destination) const;
     void endStopped();
     void endNoSpace();
     void endDestinationLost(int N);

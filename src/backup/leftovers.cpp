@@ -34,18 +34,7 @@ std::optional<Beside> leftovers::besideOf(const QString& destination)
                   QLatin1Char('.') + name + QStringLiteral(".archivon-")};
 }
 
-namespace {
-
-// What earlier runs left beside a destination.
-struct Leftovers
-{
-    QStringList fresh; // new copies, complete when their mark is there
-    QStringList marks;
-    QStringList retired; // complete old backups
-    QStringList other;   // old copies being removed, and anything else of ours
-};
-
-Leftovers findLeftovers(const Beside& b)
+Leftovers leftovers::findLeftovers(const Beside& b)
 {
     static const QRegularExpression fresh(QStringLiteral("^nuovo(-[0-9]+)?$"));
     static const QRegularExpression mark(QStringLiteral("^nuovo(-[0-9]+)?\\.completa$"));
@@ -69,7 +58,16 @@ Leftovers findLeftovers(const Beside& b)
     return found;
 }
 
-} // namespace
+// Cut off in the swap: the new copy if it was recorded complete, otherwise
+// the old one, which is whole until it is renamed away.
+QString leftovers::completeCopy(const Leftovers& left)
+{
+    for (const QString& fresh : left.fresh) {
+        if (left.marks.contains(fresh + kCompleteMark))
+            return fresh;
+    }
+    return left.retired.isEmpty() ? QString() : left.retired.first();
+}
 
 // What earlier runs left beside the destination: a copy one never finished,
 // or an old one it had not removed yet. The last complete backup is kept
@@ -85,18 +83,7 @@ std::optional<EngineRun::PassEnd> EngineRun::sortOutLeftovers(int N, bool& resto
     }
     Leftovers left = findLeftovers(*beside);
     if (!exists(beside->target)) {
-        // Cut off in the swap: the new copy if it was recorded complete,
-        // otherwise the old one, which is whole until it is renamed away.
-        QString complete;
-        for (const QString& fresh : std::as_const(left.fresh)) {
-            if (left.marks.contains(fresh + kCompleteMark)) {
-                complete = fresh;
-                break;
-            }
-        }
-        if (complete.isEmpty() && !left.retired.isEmpty())
-            complete = left.retired.first();
-        if (!complete.isEmpty()) {
+        if (const QString complete = completeCopy(left); !complete.isEmpty()) {
             m_touched = true;
             (void)state.proceed(); // not while held; a stop still lets it go back
             if (const Status moved = moveEntry(complete, beside->target); !moved) {

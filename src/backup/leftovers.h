@@ -38,4 +38,21 @@ struct Beside
 
 std::optional<Beside> besideOf(const QString& destination);
 
+/// What earlier runs left beside a destination.
+struct Leftovers
+{
+    QStringList fresh; // new copies, complete when their mark is there
+    QStringList marks;
+    QStringList retired; // complete old backups
+    QStringList other;   // old copies being removed, and anything else of ours
+};
+
+/// Reads what is beside the destination; writes nothing.
+Leftovers findLeftovers(const Beside& beside);
+
+/// The copy that goes back under the destination's name when nothing is
+/// there: the last complete backup whatever the order of events was. Empty
+/// when there is none.
+QString completeCopy(const Leftovers& left);
+
 } // namespace archivon::leftovers

@@ -234,6 +234,36 @@ QString checkPlan(const BackupPlan& plan)
     return QString();
 }
 
+std::optional<LeftOut> whyLeftOut(const BackupPair& pair, const std::optional<QString>& heldBy)
+{
+    const auto sourceAttrs = attributes(pair.source);
+    if (!sourceAttrs || !(*sourceAttrs & Directory)) {
+        const auto where = resolve(pair.source);
+        if (where && !driveRoot(where->drive))
+            return LeftOut{false, pair.source,
+                           QStringLiteral("l'unità %1: non è disponibile: coppia saltata, il "
+                                          "backup precedente è rimasto")
+                               .arg(where->drive),
+                           where->drive};
+        return LeftOut{false, pair.source,
+                       QStringLiteral("cartella sorgente inesistente: coppia saltata, il backup "
+                                      "precedente è rimasto")};
+    }
+    // A folder another run of a backup is writing into is left to it.
+    if (heldBy)
+        return LeftOut{true, pair.destination,
+                       QStringLiteral("cartella in uso da un altro backup in corso "
+                                      "(computer %1): coppia saltata")
+                           .arg(*heldBy)};
+    // A source that cannot be read is not an empty one: its old backup stays.
+    if (DirSearch probe(joinPath(pair.source, QStringLiteral("*.*")), 0); !probe.ok())
+        return LeftOut{true, pair.source,
+                       QStringLiteral("impossibile leggere la cartella sorgente (%1): "
+                                      "coppia saltata, il backup precedente è rimasto")
+                           .arg(probe.error())};
+    return std::nullopt;
+}
+
 QString confirmationQuestion(const BackupPlan& plan)
 {
     return QStringLiteral("Sei sicuro di voler avviare la copia?\r\n"

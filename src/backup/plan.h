@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 namespace archivon {
 
@@ -54,6 +55,19 @@ QString localDriveRefusal();
 /// ready drive and apart from every source and every other destination, before
 /// anything is deleted. Returns the Italian refusal, or an empty text.
 QString checkPlan(const BackupPlan& plan);
+
+/// Why a run leaves a pair out, its old backup kept.
+struct LeftOut
+{
+    bool failure = false; // otherwise only skipped
+    QString path{};
+    QString reason{};
+    QChar driveMissing{}; // the source's drive, not ready
+};
+
+/// Nothing when a run backs \a pair up: its source is there and can be read,
+/// and no other live run holds its destination (\a heldBy: that run's host).
+std::optional<LeftOut> whyLeftOut(const BackupPair& pair, const std::optional<QString>& heldBy);
 
 /// The question asked before a run starts.
 QString confirmationQuestion(const BackupPlan& plan);

@@ -179,6 +179,21 @@ LockState judgeRunLock(const LockOwner& owner, qint64 nowNs)
                : LockState::Live;
 }
 
+std::optional<LockOwner> liveLockAbove(const QString& destination, const QString& ownToken)
+{
+    auto where = resolve(destination);
+    if (!where)
+        return std::nullopt;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000000;
+    while (!where->components.isEmpty()) {
+        if (const auto owner = readRunLock(where->toString());
+            owner && owner->token != ownToken && judgeRunLock(*owner, now) == LockState::Live)
+            return owner;
+        where->components.removeLast();
+    }
+    return std::nullopt;
+}
+
 QString lockedMessage(const LockOwner& owner)
 {
     QString since;

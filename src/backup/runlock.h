@@ -102,6 +102,11 @@ std::optional<LockOwner> readRunLock(const QString& backupRoot);
 /// (the share's time where it can be had).
 LockState judgeRunLock(const LockOwner& owner, qint64 nowNs);
 
+/// Another run's live lock on \a destination or a folder above it, judged by
+/// this machine's clock; \a ownToken is the caller's own lock, which is never
+/// another's. Reads only.
+std::optional<LockOwner> liveLockAbove(const QString& destination, const QString& ownToken);
+
 /// The message that refuses a run while another holds the lock.
 QString lockedMessage(const LockOwner& owner);
 

@@ -167,6 +167,21 @@ CopyError putInPlace(const QByteArray& written, const QByteArray& destination,
     return {};
 }
 
+} // namespace
+
+Status sourceOpens(const QString& source)
+{
+    const auto src = hostBytes(source);
+    if (!src)
+        return Status::failure(driveNotReadyReason());
+    OpenSource in;
+    if (const int error = openSource(*src, in); error != 0)
+        return errnoStatus(error);
+    return {};
+}
+
+namespace {
+
 // Writes the open source to the destination through a temporary file beside
 // it, put in its place at the end: a failed copy keeps the old file, if any,
 // and leaves nothing behind. Touches nothing but the files named and the

@@ -96,6 +96,10 @@ using ChunkHook = std::function<bool(qint64 written)>;
 /// destination cannot keep (some network shares) do not fail the copy.
 Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks = {});
 
+/// Opens \a source as a copy would and closes it at once: whether a copy
+/// could read it now. Reads none of its content, and writes nothing.
+Status sourceOpens(const QString& source);
+
 /// True for a name copyFile() gives its temporary files.
 bool isCopyTemporary(const QString& name);
 
