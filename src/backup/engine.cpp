@@ -138,23 +138,6 @@ bool EngineRun::destinationLost(int N) const
     return !where || !driveRoot(where->drive);
 }
 
-// A link that leads into a backup would copy the backup into itself.
-QString EngineRun::leadsIntoBackup(const QString& link) const
-{
-    const QString target = canonicalFolder(link);
-    for (const QString& destination : m_destinations) {
-        if (destination.isEmpty())
-            continue;
-        const int slash = destination.lastIndexOf(QLatin1Char('/'));
-        const QString beside = destination.left(slash + 1) + QLatin1Char('.') +
-                               destination.mid(slash + 1) + QStringLiteral(".archivon-");
-        if (target == destination || target.startsWith(destination + QLatin1Char('/')) ||
-            target.startsWith(beside))
-            return QStringLiteral("collegamento a una cartella di backup: non copiato");
-    }
-    return {};
-}
-
 // One run of a computer's backup at a time: the evening timer and someone at
 // the computer may start one together.
 bool EngineRun::takeLock()
@@ -267,7 +250,7 @@ std::optional<TreeScan> EngineRun::walkSource(int N)
         });
     });
     TreeScan scan = scanTree({m_plan.pairs[N - 1].source}, &observer,
-                             [this](const QString& link) { return leadsIntoBackup(link); });
+                             [this](const QString& link) { return leadsIntoBackup(link, m_destinations); });
     if (scan.stopped)
         return std::nullopt;
     RunEvent scanned;

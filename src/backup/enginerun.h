@@ -185,7 +185,6 @@ private:
     bool backUpPair(int N);
 
     bool destinationLost(int N) const;
-    QString leadsIntoBackup(const QString& link) const;
     /// A write that failed: listed, and nothing more; or how the pass ends, when
     /// nothing more can be written: the drive is gone, or full (Finished).
     std::optional<PassEnd> writeFailed(int N, const QString& path, const QString& reason);

@@ -264,6 +264,22 @@ std::optional<LeftOut> whyLeftOut(const BackupPair& pair, const std::optional<QS
     return std::nullopt;
 }
 
+QString leadsIntoBackup(const QString& link, const std::array<QString, 4>& destinations)
+{
+    const QString target = canonicalFolder(link);
+    for (const QString& destination : destinations) {
+        if (destination.isEmpty())
+            continue;
+        const int slash = destination.lastIndexOf(QLatin1Char('/'));
+        const QString beside = destination.left(slash + 1) + QLatin1Char('.') +
+                               destination.mid(slash + 1) + QStringLiteral(".archivon-");
+        if (target == destination || target.startsWith(destination + QLatin1Char('/')) ||
+            target.startsWith(beside))
+            return QStringLiteral("collegamento a una cartella di backup: non copiato");
+    }
+    return {};
+}
+
 QString confirmationQuestion(const BackupPlan& plan)
 {
     return QStringLiteral("Sei sicuro di voler avviare la copia?\r\n"

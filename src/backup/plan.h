@@ -69,6 +69,11 @@ struct LeftOut
 /// and no other live run holds its destination (\a heldBy: that run's host).
 std::optional<LeftOut> whyLeftOut(const BackupPair& pair, const std::optional<QString>& heldBy);
 
+/// Why a walk leaves out \a link: it leads into one of the backups
+/// \a destinations (host folders, as canonicalFolder gives them) or a copy
+/// being built beside one, which would copy a backup into itself. Empty otherwise.
+QString leadsIntoBackup(const QString& link, const std::array<QString, 4>& destinations);
+
 /// The question asked before a run starts.
 QString confirmationQuestion(const BackupPlan& plan);
 

@@ -187,7 +187,8 @@ std::optional<LockOwner> liveLockAbove(const QString& destination, const QString
     const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000000;
     while (!where->components.isEmpty()) {
         if (const auto owner = readRunLock(where->toString());
-            owner && owner->token != ownToken && judgeRunLock(*owner, now) == LockState::Live)
+            owner && (ownToken.isEmpty() || owner->token != ownToken) &&
+            judgeRunLock(*owner, now) == LockState::Live)
             return owner;
         where->components.removeLast();
     }

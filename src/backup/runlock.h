@@ -104,7 +104,7 @@ LockState judgeRunLock(const LockOwner& owner, qint64 nowNs);
 
 /// Another run's live lock on \a destination or a folder above it, judged by
 /// this machine's clock; \a ownToken is the caller's own lock, which is never
-/// another's. Reads only.
+/// another's (empty: the caller holds none). Reads only.
 std::optional<LockOwner> liveLockAbove(const QString& destination, const QString& ownToken);
 
 /// The message that refuses a run while another holds the lock.
