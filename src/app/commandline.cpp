@@ -18,7 +18,7 @@ QString version()
 QString helpText()
 {
     return QStringLiteral(
-        "Uso: archivon [--backup --utente NOME [--spegni] [--completo]]\n"
+        "Uso: archivon [--backup --utente NOME [--spegni] [--completo] [--prova]]\n"
         "     archivon --stato [--giorni N] [--attesi FILE] [--csv]\n"
         "\n"
         "Archivon copia le cartelle dell'utente nella cartella del computer sul disco\n"
@@ -33,6 +33,9 @@ QString helpText()
         "  --completo        riscrive ogni cartella per intero invece di copiare solo\n"
         "                    i file nuovi o cambiati (con --backup); per ogni copia:\n"
         "                    CopiaCompleta=true in $XDG_CONFIG_HOME/archivon/archivon.conf\n"
+        "  --prova           mostra che cosa farebbe la copia, coppia per coppia, senza\n"
+        "                    scrivere nulla su nessun disco: nessuna cartella, nessun\n"
+        "                    registro, nessuno spegnimento (con --backup)\n"
         "  --stato           elenca l'ultimo backup di ogni computer in R:\\BKPQORL, dal\n"
         "                    registro di ciascuno, senza scrivere nulla; prima chi\n"
         "                    aspetta da più tempo un backup senza errori\n"
@@ -53,6 +56,8 @@ QString helpText()
         "  2  copia rifiutata prima di cambiare qualcosa (anche perché è in corso un\n"
         "     altro backup dello stesso computer), o argomenti errati\n"
         "  3  copia terminata in anticipo dopo aver cambiato qualcosa\n"
+        "Con --prova lo stato è quello che darebbe la copia se nel frattempo nulla\n"
+        "cambiasse.\n"
         "\n"
         "Stato d'uscita con --stato:\n"
         "  0  nessun computer da segnalare\n"
@@ -89,6 +94,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption user(QStringLiteral("utente"), QString(), QStringLiteral("NOME"));
     const QCommandLineOption shutdown(QStringLiteral("spegni"));
     const QCommandLineOption full(QStringLiteral("completo"));
+    const QCommandLineOption dryRun(QStringLiteral("prova"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(
         QStringList{QStringLiteral("v"), QStringLiteral("version")});
@@ -97,7 +103,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption expected(QStringLiteral("attesi"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"));
     parser.addOptions(
-        {backup, user, shutdown, full, overview, days, expected, csv, help, versionOption});
+        {backup, user, shutdown, full, dryRun, overview, days, expected, csv, help, versionOption});
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty()) {
@@ -131,9 +137,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const bool overviewOptions = parser.isSet(days) || parser.isSet(expected) || parser.isSet(csv);
     if (parser.isSet(overview)) {
         if (parser.isSet(backup) || parser.isSet(user) || parser.isSet(shutdown) ||
-            parser.isSet(full))
-            return badArguments(
-                QStringLiteral("--stato non va con --backup, --utente, --spegni e --completo."));
+            parser.isSet(full) || parser.isSet(dryRun))
+            return badArguments(QStringLiteral(
+                "--stato non va con --backup, --utente, --spegni, --completo e --prova."));
         c.action = CommandLine::Action::Overview;
         if (parser.isSet(days)) {
             bool number = false;
@@ -149,9 +155,10 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (overviewOptions)
         return badArguments(QStringLiteral("--giorni, --attesi e --csv valgono solo con --stato."));
     if (!parser.isSet(backup)) {
-        if (parser.isSet(user) || parser.isSet(shutdown) || parser.isSet(full))
-            return badArguments(
-                QStringLiteral("--utente, --spegni e --completo valgono solo con --backup."));
+        if (parser.isSet(user) || parser.isSet(shutdown) || parser.isSet(full) ||
+            parser.isSet(dryRun))
+            return badArguments(QStringLiteral(
+                "--utente, --spegni, --completo e --prova valgono solo con --backup."));
         return c;
     }
     if (!parser.isSet(user))
@@ -160,6 +167,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     c.user = parser.value(user);
     c.shutdown = parser.isSet(shutdown);
     c.fullRewrite = parser.isSet(full);
+    c.dryRun = parser.isSet(dryRun);
     return c;
 }
 

@@ -11,8 +11,8 @@ struct CommandLine
     enum class Action {
         /// No arguments: the start wizard.
         Wizard,
-        /// --backup --utente NOME [--spegni] [--completo]: a run with nobody
-        /// at the screen.
+        /// --backup --utente NOME [--spegni] [--completo] [--prova]: a run
+        /// with nobody at the screen, or what it would do.
         Backup,
         /// --stato [--giorni N] [--attesi FILE] [--csv]: the last backup of
         /// every computer on R:, read without writing anything.
@@ -25,6 +25,8 @@ struct CommandLine
     bool shutdown = false;
     /// --completo: every pair rewritten whole instead of brought up to date.
     bool fullRewrite = false;
+    /// --prova: what the run would do is printed, and nothing is written.
+    bool dryRun = false;
     /// --giorni: working days without a run free of failures before a computer is marked.
     int days = 2;
     /// --attesi: a file naming the computer folders expected, one a line.

@@ -40,6 +40,12 @@ int main(int argc, char* argv[])
         setUpApplication();
         return showOverview(command);
     }
+    // Reads only: no drive folder, no program folder, no log.
+    if (command.action == CommandLine::Action::Backup && command.dryRun) {
+        QCoreApplication app(argc, argv);
+        setUpApplication();
+        return dryRun(command.user, command.fullRewrite, command.shutdown);
+    }
     // A run with nobody at the screen (cron, a systemd timer) shows no window
     // and needs no display.
     if (command.action == CommandLine::Action::Backup) {

@@ -1,5 +1,6 @@
 #include "app/unattended.h"
 
+#include "backup/dryrun.h"
 #include "backup/engine.h"
 #include "backup/plan.h"
 #include "platform/drives.h"
@@ -8,6 +9,7 @@
 #include "platform/session.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -36,6 +38,25 @@ int exitStatusFor(const RunEnd& end)
         return 3;
     }
     return 3;
+}
+
+int dryRun(const QString& user, bool fullRewrite, bool shutdown)
+{
+    // Nothing is made, not even the default drive folder that a run makes first.
+    if (qEnvironmentVariable("ARCHIVON_DRIVES").isEmpty() &&
+        !QFileInfo::exists(platform::drivesFolder()))
+        toStderr(QStringLiteral("La cartella dei dischi %1 non c'è: il backup la creerebbe, con "
+                                "R: una cartella vuota di questo computer; la prova non la crea.")
+                     .arg(platform::drivesFolder()));
+    const DryRun run = forecastRun(defaultPlan(platform::hostName(), user),
+                                   fullRewrite || fullRewriteConfigured());
+    if (!run.refusal.isEmpty())
+        toStderr(run.refusal);
+    QString text = describe(run);
+    if (shutdown && run.exitStatus <= 1)
+        text += QStringLiteral("Alla fine il backup chiederebbe lo spegnimento del computer.\n");
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return run.exitStatus;
 }
 
 void UnattendedPrompter::setLog(RunLog* log)

@@ -17,6 +17,10 @@ class BackupEngine;
 /// failures, 2 refused before anything changed, 3 ended early.
 int exitStatusFor(const RunEnd& end);
 
+/// `archivon --backup --utente NOME --prova`: prints what that run would do,
+/// writing nothing anywhere, and returns the exit status it would end with.
+int dryRun(const QString& user, bool fullRewrite, bool shutdown);
+
 /// The boxes of a run that nobody watches: every question is answered Yes,
 /// every message goes to the run's log and to standard error. Nothing waits.
 class UnattendedPrompter final : public platform::Prompter

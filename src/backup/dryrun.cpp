@@ -1,0 +1,519 @@
+// A dry run: the decisions of a backup run, taken from the drives as they are,
+// through the functions the run itself decides with, and printed instead of
+// carried out. Nothing here writes: it lists, stats and opens for reading.
+
+#include "backup/dryrun.h"
+
+#include "backup/leftovers.h"
+#include "backup/runlock.h"
+#include "fileservices/queries.h"
+#include "platform/drives.h"
+#include "platform/textfile.h"
+
+#include <algorithm>
+
+namespace archivon {
+
+using namespace platform;
+using namespace leftovers;
+
+namespace {
+
+using Kind = Change::Kind;
+using Fate = PairForecast::Fate;
+
+constexpr qint64 kSecondNs = 1000000000;
+
+bool exists(const QString& path)
+{
+    return linkAttributes(path).ok();
+}
+
+QString lastName(const QString& path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1);
+}
+
+QString rebased(const QString& path, const QString& from, const QString& to)
+{
+    return path.startsWith(from) ? to + path.mid(from.size()) : path;
+}
+
+// The listing of a complete copy beside the pair's folder, as it will be once
+// it is back under the pair's name.
+BackupListing listedAs(BackupListing listing, const QString& from, const QString& to)
+{
+    listing.root = to;
+    for (QString& left : listing.temporaries)
+        left = rebased(left, from, to);
+    for (auto& [aside, place] : listing.setAside) {
+        aside = rebased(aside, from, to);
+        place = rebased(place, from, to);
+    }
+    return listing;
+}
+
+// What a killed update set aside goes back to its free place before the
+// comparison: its entry is there under its own name.
+void putBackInListing(const TreeScan& scan, BackupListing& listing)
+{
+    for (const auto& [aside, place] : std::as_const(listing.setAside)) {
+        const QString folder = place.left(place.lastIndexOf(QLatin1Char('\\')));
+        for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+            if (listing.root + scan.folders.at(j).relative != folder)
+                continue;
+            DirSearch search(aside, Hidden | System | Directory, true);
+            if (!search.next().isEmpty()) {
+                const DirSearch::Details& d = search.lastDetails();
+                listing.folders[j].entries.insert(
+                    lastName(place), {search.lastAttributes(), d.size, d.modifiedNs, d.mode, d.link});
+            }
+        }
+    }
+}
+
+// What the destination keeps of times and modes, read from what is there, as
+// the run would find it by writing a probe: the coarsest step that every time
+// there is a multiple of (the folders above the pair's got theirs from the
+// destination itself), and the modes where the files that match their
+// sources in size and time mostly match them in mode too.
+Keeps keepsRead(const QString& D, const TreeScan& scan, const BackupListing& listing,
+                QStringList& assumed)
+{
+    std::vector<qint64> times;
+    for (const BackupListing::Folder& folder : listing.folders) {
+        for (const BackupListing::Entry& entry : folder.entries)
+            times.push_back(entry.modifiedNs);
+    }
+    for (auto where = resolve(D); where && !where->components.isEmpty();
+         where->components.removeLast()) {
+        if (const auto time = modifiedNs(where->toString()))
+            times.push_back(*time);
+    }
+    Keeps keeps;
+    if (times.empty()) {
+        keeps.timeStepNs = kSecondNs;
+        assumed << QStringLiteral("sulla destinazione non si è potuta leggere nessuna data: si "
+                                  "suppone che conservi solo i secondi interi");
+    } else {
+        for (const qint64 step : {kSecondNs, 100000000LL, 10000000LL, 1000000LL, 1000LL, 1LL}) {
+            if (std::all_of(times.begin(), times.end(), [step](qint64 t) { return t % step == 0; })) {
+                keeps.timeStepNs = step;
+                break;
+            }
+        }
+    }
+    const qint64 step = std::min<qint64>(keeps.timeStepNs, 2 * kSecondNs);
+    qint64 alike = 0;
+    qint64 sameMode = 0;
+    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+        for (const ScannedFile& file : scan.folders.at(j).files) {
+            const auto entry = listing.folders[j].entries.constFind(file.name);
+            if (entry == listing.folders[j].entries.cend() || !(entry->attributes & Archive) ||
+                entry->size != file.size ||
+                entry->modifiedNs - entry->modifiedNs % step != file.modifiedNs - file.modifiedNs % step)
+                continue;
+            ++alike;
+            sameMode += entry->mode == file.mode;
+        }
+    }
+    keeps.modes = 2 * sameMode >= alike;
+    return keeps;
+}
+
+// A file the run would copy whose source cannot be opened fails as its copy
+// would, and nothing of it changes; \a hadCopy says whether the backup holds
+// one that stays.
+void checkSources(PairForecast& p, const std::function<bool(const Change&)>& hadCopy)
+{
+    for (Change& c : p.changes.list) {
+        if (c.file < 0 || (c.kind != Kind::Copy && c.kind != Kind::Replace && c.kind != Kind::SetAside))
+            continue;
+        const ScannedFolder& folder = p.scan.folders.at(c.folder);
+        const ScannedFile& file = folder.files.at(c.file);
+        const QString source = joinPath(folder.path, file.name);
+        if (const Status opens = sourceOpens(source); !opens) {
+            const QString reason = opens.error();
+            c = {.kind = Kind::NotCarried,
+                 .folder = c.folder,
+                 .path = source,
+                 .reason = hadCopy(c) && !isVanishedReason(reason) ? notUpdated(reason) : reason};
+        } else {
+            p.writes += file.size;
+        }
+    }
+}
+
+// What the destination does with names, asked as the run asks it; where the
+// pair's folder and those above it are not there yet (the run makes them
+// first), of another entry of the nearest folder that is.
+NameRules namesRead(const QString& D)
+{
+    NameRules names = probeNameRules(D);
+    for (auto where = resolve(D); names.assumed && where; where->components.removeLast()) {
+        const QString folder = where->toString();
+        DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory);
+        for (QString name = search.next(); names.assumed && !name.isEmpty(); name = search.next())
+            names = probeNameRules(joinPath(folder, name));
+        if (search.ok() || where->components.isEmpty())
+            break;
+    }
+    return names;
+}
+
+// What earlier runs left beside the pair's folder: the last complete backup
+// goes back under its name where nothing is there, and the rest goes.
+void sortOutBeside(PairForecast& p)
+{
+    const auto beside = besideOf(p.pair.destination);
+    if (!beside)
+        return;
+    const Leftovers left = findLeftovers(*beside);
+    if (!exists(beside->target))
+        p.putBack = completeCopy(left);
+    for (const QStringList& kind : {left.other, left.marks, left.fresh, left.retired}) {
+        for (const QString& path : kind) {
+            if (path != p.putBack)
+                p.leftoversGone << path;
+        }
+    }
+}
+
+void foreseeUpdate(PairForecast& p)
+{
+    const QString& D = p.pair.destination;
+    const auto root = attributes(D);
+    p.linkReplaced = linkAttributes(D).valueOr(0) & System;
+    const bool present = root && (*root & Directory) && !p.linkReplaced;
+    BackupListing listing = *listBackup(D, p.scan, present, p.names);
+    // The room is measured before anything is sorted out.
+    const Changes first =
+        compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, p.assumed), p.names);
+    p.need = first.toWrite;
+    sortOutBeside(p);
+    if (!p.putBack.isEmpty())
+        listing = listedAs(*listBackup(p.putBack, p.scan, true, p.names), p.putBack, D);
+    p.setAsideBack = listing.setAside;
+    putBackInListing(p.scan, listing);
+    p.leftoversGone += listing.temporaries;
+    p.makesFolder = !present && p.putBack.isEmpty();
+    if (p.putBack.isEmpty() && p.setAsideBack.isEmpty()) {
+        p.changes = first;
+    } else {
+        p.assumed.clear();
+        p.changes = compareWithBackup(p.scan, listing,
+                                      keepsRead(D, p.scan, listing, p.assumed), p.names);
+    }
+    checkSources(p, [](const Change& c) { return c.kind != Kind::Copy; });
+    p.touches = p.makesFolder || !p.putBack.isEmpty() || !p.setAsideBack.isEmpty() ||
+                !p.leftoversGone.isEmpty() ||
+                std::any_of(p.changes.list.begin(), p.changes.list.end(), [](const Change& c) {
+                    return c.kind != Kind::Keep && c.kind != Kind::NotCarried;
+                });
+}
+
+// The new copy holds every file the destination can keep, copied again; the
+// old backup is where the copies of what cannot be read come from.
+void foreseeFull(PairForecast& p)
+{
+    const QString& D = p.pair.destination;
+    const TreeScan& scan = p.scan;
+    sortOutBeside(p);
+    const QString old = p.putBack.isEmpty() ? D : p.putBack;
+    if (const auto beside = besideOf(D))
+        p.fresh = beside->name(kFresh, 1); // what was there by that name has gone by then
+    p.oldGoes = exists(old);
+    BackupListing listing;
+    listing.folders.resize(scan.folders.size());
+    NameCheck names = checkNames(scan, listing, p.names);
+    if (names.clashes) {
+        const auto root = attributes(old);
+        listing = *listBackup(old, scan, root && (*root & Directory), p.names);
+        names = checkNames(scan, listing, p.names);
+    }
+    Changes& out = p.changes;
+    for (qsizetype k = 1; k < scan.folders.size(); ++k) {
+        if (names.folders[k])
+            out.list.push_back({.kind = Kind::MakeFolder, .folder = k});
+    }
+    for (const ScanProblem& problem : scan.notCarried)
+        out.list.push_back({.kind = Kind::NotCarried, .path = problem.path, .reason = problem.reason});
+    out.list.insert(out.list.end(), names.notCarried.begin(), names.notCarried.end());
+    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+        const ScannedFolder& folder = scan.folders.at(j);
+        for (qsizetype i = 0; i < folder.files.size(); ++i) {
+            if (names.files[j][i])
+                out.list.push_back({.kind = Kind::Copy, .folder = j, .file = i});
+        }
+        if (!folder.error.isEmpty() && names.folders[j])
+            out.list.push_back(
+                {.kind = Kind::NotCarried,
+                 .folder = j,
+                 .path = folder.path,
+                 .reason = exists(old + folder.relative)
+                               ? notUpdated(folder.error)
+                               : QStringLiteral("impossibile leggere la cartella (%1)").arg(folder.error)});
+    }
+    p.need = scan.bytes;
+    checkSources(p, [&](const Change& c) {
+        const ScannedFolder& folder = scan.folders.at(c.folder);
+        return exists(old + folder.relative + QLatin1Char('\\') + folder.files.at(c.file).name);
+    });
+    p.touches = true;
+}
+
+struct Context
+{
+    bool fullRewrite = false;
+    std::array<QString, 4> destinations{}; // as host folders
+    qint64 writtenBefore = 0;
+};
+
+PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
+{
+    PairForecast p{.N = N, .pair = plan.pairs[N - 1]};
+    const QString& D = p.pair.destination;
+    const auto holder = liveLockAbove(D, QString());
+    if (const auto out = whyLeftOut(p.pair, holder ? std::optional(holder->host) : std::nullopt)) {
+        p.fate = out->failure ? Fate::LeftOut : Fate::Skipped;
+        p.leftOutPath = out->path;
+        p.leftOutReason = out->reason;
+        p.failures = out->failure ? 1 : 0;
+        return p;
+    }
+    p.scan = scanTree({p.pair.source}, nullptr, [&](const QString& link) {
+        return leadsIntoBackup(link, context.destinations);
+    });
+    p.names = namesRead(D);
+    if (p.names.assumed)
+        p.assumed << QStringLiteral("la destinazione non si è potuta interrogare sui nomi: si "
+                                    "suppone che non distingua maiuscole e minuscole e che "
+                                    "rifiuti i nomi che Windows non accetta");
+    if (context.fullRewrite)
+        foreseeFull(p);
+    else
+        foreseeUpdate(p);
+    for (const Change& c : p.changes.list) {
+        p.failures += c.kind == Kind::NotCarried;
+        p.unchanged += c.kind == Kind::Keep;
+    }
+    const auto free = ShowFreeSpace(D.left(3));
+    if (!free) {
+        p.fate = Fate::DriveLost;
+        return p;
+    }
+    p.free = *free == kFreeSpaceUnknown ? *free : std::max<qint64>(0, *free - context.writtenBefore);
+    if (p.free < p.need)
+        p.fate = Fate::NoSpace;
+    return p;
+}
+
+// The start of a run: the checks of its plan, then its lock.
+bool refused(const BackupPlan& plan, DryRun& run)
+{
+    if (const QString problem = checkPlan(plan); !problem.isEmpty()) {
+        run.refusal = problem;
+        return true;
+    }
+    if (const QString warning = placeholderWarning(); !warning.isEmpty())
+        run.notes << warning;
+    if (!exists(run.backupRoot))
+        run.notes << QStringLiteral("La cartella %1 non c'è: il backup la creerebbe, con le "
+                                    "cartelle delle quattro coppie.")
+                         .arg(run.backupRoot);
+    // The share's clock can only be read by writing there: this machine's serves.
+    const auto owner = readRunLock(run.backupRoot);
+    if (owner && judgeRunLock(*owner, QDateTime::currentMSecsSinceEpoch() * 1000000) == LockState::Live) {
+        run.refusal = lockedMessage(*owner);
+        return true;
+    }
+    if (owner)
+        run.notes << QStringLiteral("Un'esecuzione precedente (computer %1) è terminata senza "
+                                    "liberare la cartella: il backup rimuoverebbe il suo blocco.")
+                         .arg(owner->host.isEmpty() ? QStringLiteral("?") : owner->host);
+    return false;
+}
+
+} // namespace
+
+DryRun forecastRun(const BackupPlan& plan, bool fullRewrite)
+{
+    DryRun run{.backupRoot = plan.backupRoot(), .fullRewrite = fullRewrite};
+    if (refused(plan, run)) {
+        run.exitStatus = 2;
+        return run;
+    }
+    Context context{.fullRewrite = fullRewrite};
+    for (std::size_t i = 0; i < plan.pairs.size(); ++i)
+        context.destinations[i] = canonicalFolder(plan.pairs[i].destination);
+    bool touched = false;
+    for (int N = 1; N <= 4; ++N) {
+        run.pairs.push_back(forecastPair(plan, N, context));
+        const PairForecast& p = run.pairs.back();
+        run.failures += p.failures;
+        if (p.fate == Fate::NoSpace || p.fate == Fate::DriveLost) {
+            run.failures += p.fate == Fate::DriveLost;
+            run.exitStatus = touched ? 3 : 2;
+            return run;
+        }
+        if (p.fate == Fate::Backed) {
+            ++run.pairsBacked;
+            touched = touched || p.touches;
+            context.writtenBefore += p.writes;
+        }
+    }
+    if (run.pairsBacked == 0)
+        run.failures = std::max(run.failures, 1);
+    run.exitStatus = run.failures > 0 ? 1 : 0;
+    return run;
+}
+
+namespace {
+
+QString counted(qint64 n, const QString& one, const QString& many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? one : many);
+}
+
+QString bytes(qint64 n)
+{
+    return QStringLiteral("%1 byte").arg(n);
+}
+
+// One line for a change; none for a file the backup holds as it is.
+QString changeLine(const PairForecast& p, const Change& c)
+{
+    const ScannedFolder& folder = p.scan.folders.at(c.folder);
+    QString place = p.pair.destination + folder.relative;
+    QString size;
+    if (c.file >= 0) {
+        place += QLatin1Char('\\') + folder.files.at(c.file).name;
+        size = QStringLiteral(" (%1)").arg(bytes(folder.files.at(c.file).size));
+    }
+    switch (c.kind) {
+    case Kind::Keep:
+        return {};
+    case Kind::Copy:
+        return QStringLiteral("da copiare: ") + place + size;
+    case Kind::Replace:
+        return QStringLiteral("da sostituire: ") + place + size;
+    case Kind::SetAside:
+        return c.file >= 0 ? QStringLiteral("da copiare al posto di una cartella: ") + place + size
+                           : QStringLiteral("cartella da creare al posto di un file: ") + place;
+    case Kind::MakeFolder:
+        return QStringLiteral("cartella da creare: ") + place;
+    case Kind::FixCase:
+        return QStringLiteral("nome da correggere: %1 diventa %2").arg(c.path, lastName(place));
+    case Kind::NotCarried:
+        return QStringLiteral("errore: %1: %2").arg(c.path, c.reason);
+    case Kind::Remove:
+        return (c.folderThere ? QStringLiteral("cartella da eliminare con quanto contiene: ")
+                              : QStringLiteral("da eliminare: ")) +
+               c.path;
+    }
+    return {};
+}
+
+QString totals(const PairForecast& p)
+{
+    qint64 files = 0, folders = p.makesFolder, names = 0, removed = 0;
+    for (const Change& c : p.changes.list) {
+        files += c.file >= 0 && (c.kind == Kind::Copy || c.kind == Kind::Replace || c.kind == Kind::SetAside);
+        folders += c.file < 0 && (c.kind == Kind::MakeFolder || c.kind == Kind::SetAside);
+        names += c.kind == Kind::FixCase;
+        removed += c.kind == Kind::Remove;
+    }
+    return QStringLiteral("  Totale della coppia %1: %2 da copiare (%3), %4 da creare, %5 da "
+                          "correggere, %6 da eliminare, %7; %8 invariati.")
+        .arg(QString::number(p.N), counted(files, QStringLiteral("file"), QStringLiteral("file")),
+             bytes(p.writes), counted(folders, QStringLiteral("cartella"), QStringLiteral("cartelle")),
+             counted(names, QStringLiteral("nome"), QStringLiteral("nomi")), QString::number(removed),
+             counted(p.failures, QStringLiteral("errore"), QStringLiteral("errori")),
+             counted(p.unchanged, QStringLiteral("file"), QStringLiteral("file")));
+}
+
+void describePair(const PairForecast& p, QStringList& lines)
+{
+    lines << QString() << QStringLiteral("Coppia %1: %2 -> %3").arg(p.N).arg(p.pair.source, p.pair.destination);
+    if (p.fate == Fate::Skipped || p.fate == Fate::LeftOut) {
+        lines << QStringLiteral("  %1: %2: %3")
+                     .arg(p.fate == Fate::LeftOut ? QStringLiteral("errore") : QStringLiteral("saltata"),
+                          p.leftOutPath, p.leftOutReason);
+        return;
+    }
+    for (const QString& note : p.assumed)
+        lines << QStringLiteral("  nota: ") + note;
+    const QString room = p.free == kFreeSpaceUnknown
+                             ? QStringLiteral("spazio libero non noto")
+                             : QStringLiteral("%1 liberi").arg(bytes(p.free));
+    if (p.fate == Fate::DriveLost) {
+        lines << QStringLiteral("  errore: %1: unità di destinazione non disponibile").arg(p.pair.destination);
+        return;
+    }
+    if (p.fate == Fate::NoSpace) {
+        lines << QStringLiteral("  spazio insufficiente: servono %1, %2: il backup finirebbe qui.")
+                     .arg(bytes(p.need), room);
+        return;
+    }
+    for (const ScanProblem& problem : p.scan.passedOver)
+        lines << QStringLiteral("  non seguito: %1: %2").arg(problem.path, problem.reason);
+    const QString left = QStringLiteral(" (lasciato da un'esecuzione interrotta)");
+    if (!p.putBack.isEmpty())
+        lines << QStringLiteral("  da rimettere al suo posto%1: %2 -> %3").arg(left, p.putBack, p.pair.destination);
+    for (const auto& [aside, place] : p.setAsideBack)
+        lines << QStringLiteral("  da rimettere al suo posto%1: %2 -> %3").arg(left, aside, place);
+    for (const QString& gone : p.leftoversGone)
+        lines << QStringLiteral("  da eliminare%1: %2").arg(left, gone);
+    if (p.linkReplaced)
+        lines << QStringLiteral("  collegamento da sostituire con una cartella: ") + p.pair.destination;
+    if (p.makesFolder)
+        lines << QStringLiteral("  cartella da creare: ") + p.pair.destination;
+    if (!p.fresh.isEmpty())
+        lines << QStringLiteral("  copia nuova da costruire in %1, poi messa al posto di %2%3")
+                     .arg(p.fresh, p.pair.destination,
+                          p.oldGoes ? QStringLiteral(": il backup precedente sarebbe eliminato")
+                                    : QString());
+    for (const Change& c : p.changes.list) {
+        if (const QString line = changeLine(p, c); !line.isEmpty())
+            lines << QStringLiteral("  ") + line;
+    }
+    lines << totals(p) << QStringLiteral("  Spazio: servono %1, %2.").arg(bytes(p.need), room);
+}
+
+QString outcome(const DryRun& run)
+{
+    if (!run.refusal.isEmpty())
+        return QStringLiteral("backup rifiutato prima di cambiare qualcosa");
+    if (run.exitStatus == 2 || run.exitStatus == 3) {
+        const PairForecast& last = run.pairs.back();
+        return QStringLiteral("backup terminato alla coppia %1 (%2)%3")
+            .arg(last.N)
+            .arg(last.fate == Fate::NoSpace ? QStringLiteral("spazio insufficiente")
+                                            : QStringLiteral("unità di destinazione non disponibile"),
+                 run.exitStatus == 2 ? QStringLiteral(", prima di cambiare qualcosa") : QString());
+    }
+    if (run.pairsBacked == 0)
+        return QStringLiteral("backup non eseguito: nessuna cartella sorgente sarebbe copiata");
+    return run.failures == 0 ? QStringLiteral("completato senza errori")
+                             : QStringLiteral("completato con %1").arg(counted(run.failures, QStringLiteral("errore"), QStringLiteral("errori")));
+}
+
+} // namespace
+
+QString describe(const DryRun& run)
+{
+    QStringList lines{QStringLiteral("Prova del backup in %1 (%2): nulla viene scritto su nessun disco.")
+                          .arg(run.backupRoot,
+                               run.fullRewrite ? QStringLiteral("completa, ogni file riscritto")
+                                               : QStringLiteral("aggiornamento dei soli file nuovi o cambiati"))};
+    if (!run.refusal.isEmpty())
+        lines << QString(run.refusal).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    lines += run.notes;
+    for (const PairForecast& p : run.pairs)
+        describePair(p, lines);
+    lines << QString()
+          << QStringLiteral("Esito previsto: %1. Stato d'uscita: %2.").arg(outcome(run)).arg(run.exitStatus);
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+} // namespace archivon
