@@ -1,3 +1,4 @@
+#include "backup/dryrun.h"
 #include "backup/engine.h"
 #include "backup/runlock.h"
 #include "backup/runlog.h"
@@ -137,11 +138,23 @@ QMap<QString, QPair<quint64, qint64>> identities(const QString& hostFolder)
     return found;
 }
 
-void setTime(const QString& path, qint64 seconds)
+// Every entry below a host folder, the folder too, with its size and modification time.
+QStringList stamps(const QString& hostFolder)
+{
+    QStringList found;
+    for (const QString& entry : QStringList{""} + test::treeOf(hostFolder)) {
+        struct stat st {};
+        ::lstat(QFile::encodeName(hostFolder + '/' + entry).constData(), &st);
+        found << QStringLiteral("%1 %2 %3").arg(entry).arg(st.st_size).arg(st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec);
+    }
+    return found;
+}
+
+void setTime(const QString& path, qint64 seconds, int milliseconds = 0)
 {
     QFile f(path);
     if (f.open(QIODevice::ReadWrite))
-        f.setFileTime(QDateTime::fromSecsSinceEpoch(seconds), QFileDevice::FileModificationTime);
+        f.setFileTime(QDateTime::fromMSecsSinceEpoch(seconds * 1000 + milliseconds), QFileDevice::FileModificationTime);
 }
 
 const QString kRoot = QStringLiteral("R:\\BKPQORL\\PC7_ufficio2");
@@ -717,7 +730,7 @@ private slots:
         m_drives->writeFile("C:\\s1\\tre.txt", "tre v1");
         m_drives->writeFile("C:\\s1\\nota.txt", "nota");
         for (const char* file : {"nota.txt", "a\\uno.txt", "a\\b\\due.txt", "tre.txt", "f1.txt"})
-            setTime(host(QStringLiteral("C:\\s1\\") + file), 1'500'000'000);
+            setTime(host(QStringLiteral("C:\\s1\\") + file), 1'500'000'000, 123); // finer than exFAT keeps
         QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
         const auto before = identities(host(D));
         QMap<QString, QByteArray> previous; // what the backup held
@@ -738,7 +751,7 @@ private slots:
             QVERIFY(QFile::rename(host("R:\\BK\\d1\\a\\b"), host("R:\\BK\\d1\\a") + "/.~archivon~k1~b"));
         } else if (change == "same size") {
             m_drives->writeFile("C:\\s1\\tre.txt", "tre v2");
-            setTime(tre, 1'500'000'000);
+            setTime(tre, 1'500'000'000, 123);
         } else if (change == "link") { // to a folder elsewhere, which must stay as it is
             QVERIFY(QFile::rename(host(D), host("R:\\altrove")));
             QVERIFY(QFile::link(host("R:\\altrove"), host(D)));
@@ -752,10 +765,16 @@ private slots:
             for (const char* name : {"NOTA.txt", "aux.txt", "x*.txt", "punto.\\y.txt", "ok.txt"})
                 m_drives->writeFile(QStringLiteral("C:\\s1\\") + name, name);
         }
+        // The dry run first: it writes nothing, and foresees what the run does.
+        const QStringList untouched = stamps(m_drives->drivesFolder());
+        const DryRun forecast = forecastRun(plan, full);
+        QCOMPARE(stamps(m_drives->drivesFolder()), untouched);
         const Run run = runEngine(plan, {}, false, {}, full);
         QStringList failed = run.of(Kind::Failure);
         failed.sort();
         QCOMPARE(failed, failures);
+        QCOMPARE(forecast.failures, failures.size());
+        QCOMPARE(forecast.exitStatus, failures.isEmpty() ? 0 : 1);
         if (failures.isEmpty())
             QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
         QStringList kept = tree("C:\\s1");
@@ -794,6 +813,12 @@ private slots:
         if (!full) {
             QCOMPARE(stats.removed, change.endsWith("deleted") ? 2 : 0);
             QCOMPARE(stats.copied, rewritten.size());
+            const std::vector<Change>& list = forecast.pairs[0].changes.list;
+            QCOMPARE(std::count_if(list.begin(), list.end(), [](const Change& c) {
+                         return c.file >= 0 && (c.kind == Change::Kind::Copy || c.kind == Change::Kind::Replace ||
+                                                c.kind == Change::Kind::SetAside);
+                     }), stats.copied);
+            QCOMPARE(forecast.pairs[0].unchanged, stats.unchanged);
         }
         if (change == "deleted" && !full) { // a second run in the same minute keeps its own folder
             m_drives->writeFile("C:\\s1\\tre.txt", "tre v3");
@@ -868,6 +893,7 @@ private slots:
         QTest::newRow("update in place, mostly unchanged") << "update";
         QTest::newRow("full rewrite: no room") << "full";
         QTest::newRow("full rewrite once the old copy has gone") << "old copy";
+        QTest::newRow("room for the second pair once the first has written") << "second pair";
     }
     void space()
     {
@@ -896,10 +922,18 @@ private slots:
             QVERIFY(run.steps().contains("done 1,scan 2,clean 2,start 2"));
             return;
         }
+        if (room == "second pair") { // foreseen by the dry run, which writes nothing
+            m_drives->writeFile("C:\\s1\\f1.txt", QByteArray(1200 << 10, '1'));
+            m_drives->writeFile("C:\\s2\\f2.txt", QByteArray(1000 << 10, '2'));
+            QCOMPARE(forecastRun(plan, false).exitStatus, 3);
+            QCOMPARE(runEngine(plan, {}, false, {}, false).end.reason, RunEnd::Reason::NoSpace);
+            return;
+        }
         m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(1500 << 10, 'g'));
         QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
         m_drives->writeFile("C:\\s1\\nuovo.bin", QByteArray(100 << 10, 'n'));
         const bool full = room == "full";
+        QCOMPARE(forecastRun(plan, full).exitStatus, full ? 2 : 0);
         const Run run = runEngine(plan, {}, false, {}, full);
         QCOMPARE(run.end.reason, full ? RunEnd::Reason::NoSpace : RunEnd::Reason::Completed);
         QCOMPARE(run.first(Kind::Measured).bytes, full ? (1600 << 10) + 10 : 100 << 10);
