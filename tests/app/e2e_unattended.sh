@@ -25,6 +25,9 @@ run_unattended() {
     [ "$status" -ne 124 ] || fail "the unattended run did not end (a box waiting?)"
 }
 show() { sed 's/^/  /' "$@" >&2; }
+state() { # every entry of the drives and of the program's folders, with its size and times
+    { find "$d1" "$work/data" "$work/state" "$work/config" "$work/prog" -printf '%p %s %T@ %C@\n' 2>/dev/null || true; } | sort
+}
 expect_status() {
     [ "$status" -eq "$1" ] || { show "$work/err"; fail "$2: exit status $status, expected $1"; }
 }
@@ -92,7 +95,6 @@ summary_is "completato con 1 errore" "run with a failure"
 #     default drive folder made where none is mapped.
 run_unattended "$d1" --backup --utente ufficio3
 expect_status 1 "the second user's run"
-state() { { find "$d1" "$work/data" -printf '%p %s %T@ %C@\n' 2>/dev/null || true; } | sort; }
 before=$(state)
 run_unattended "$d1" --stato --csv
 expect_status 1 "the overview" # ufficio3 has never run without failures
@@ -106,6 +108,23 @@ done
 run_unattended "" --stato
 expect_status 2 "the overview with no drive folder"
 [ "$(state)" = "$before" ] || fail "--stato with no drive folder made one"
+
+# 2c. A dry run after changes to the source: what the update would do, one entry a line, and
+#     nothing written anywhere; the run that follows ends with the status it foresaw.
+echo nuovo > "$d1/c/Documenti/nuovo.txt"
+echo cambiata >> "$d1/c/Documenti/Lettere/gennaio.txt"
+rm "$d1/c/Documenti/dati.bin"
+before=$(state)
+run_unattended "$d1" --backup --utente ufficio2 --prova
+expect_status 1 "the dry run" # the name holding "\" cannot be carried
+D="R:\\BKPQORL\\${host}_ufficio2\\Documenti"
+for line in "  da copiare: $D\\nuovo.txt (6 byte)" "  da sostituire: $D\\Lettere\\gennaio.txt (17 byte)" \
+    "  da eliminare: $D\\dati.bin" "  errore: C:\\Documenti\\Lettere\\a" "Esito previsto: completato con 1 errore. Stato d'uscita: 1."; do
+    grep -qF -- "$line" "$work/out" || { show "$work/out"; fail "the dry run does not say \"$line\""; }
+done
+[ "$(state)" = "$before" ] || fail "the dry run changed the drives or the program's folders"
+run_unattended "$d1" --backup --utente ufficio2
+expect_status 1 "the run after the dry run"
 
 # 3. Drive R: not ready: refused before anything changed; the messages a box
 #    would have shown are in the log and on standard error.
@@ -141,6 +160,12 @@ log_has "$log" "Messaggio: Un altro backup di questo computer è in corso" "lock
 log_has "$log" "Riepilogo: esito=bloccato;" "locked run"
 [ "$(md5sum < "$root/archivon.log")" = "$record" ] || fail "a refused run wrote its record on R:"
 [ "$(md5sum < "$work/prog/oldimp.pvx")" = "$marker" ] || fail "a refused run changed the marker"
+before=$(state)
+run_unattended "$d1" --backup --utente ufficio2 --spegni --prova
+expect_status 2 "a dry run while another holds the lock"
+grep -q "^archivon: Un altro backup di questo computer è in corso" "$work/err" ||
+    { show "$work/err"; fail "the dry run does not give the lock's refusal"; }
+[ "$(state)" = "$before" ] || fail "a dry run refused for the lock wrote something"
 [ ! -e "$work/requests" ] || fail "a refused run asked for a shutdown"
 kill "$holder"
 wait "$holder" 2>/dev/null || true
