@@ -11,6 +11,7 @@
 #include "platform/textfile.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace archivon {
 
@@ -90,7 +91,8 @@ void putBackInListing(const TreeScan& scan, const NameRules& names, BackupListin
             if (listing.root + scan.folders.at(j).relative != folder || search.next().isEmpty())
                 continue;
             const DirSearch::Details& d = search.lastDetails();
-            const BackupListing::Entry entry{search.lastAttributes(), d.size, d.modifiedNs, d.mode, d.link};
+            const BackupListing::Entry entry{search.lastAttributes(), d.size, d.modifiedNs, d.mode,
+                                             d.link};
             listing.folders[j].entries.insert(name, entry);
             for (qsizetype k = j + 1; entry.isFolder() && k < scan.folders.size(); ++k) {
                 if (scan.folders.at(k).parent == j &&
@@ -126,7 +128,8 @@ Keeps keepsRead(const QString& D, const TreeScan& scan, const BackupListing& lis
                                   "suppone che conservi solo i secondi interi");
     } else {
         for (const qint64 step : {kSecondNs, 100000000LL, 10000000LL, 1000000LL, 1000LL, 1LL}) {
-            if (std::all_of(times.begin(), times.end(), [step](qint64 t) { return t % step == 0; })) {
+            if (std::all_of(times.begin(), times.end(),
+                            [step](qint64 t) { return t % step == 0; })) {
                 keeps.timeStepNs = step;
                 break;
             }
@@ -140,7 +143,8 @@ Keeps keepsRead(const QString& D, const TreeScan& scan, const BackupListing& lis
             const auto entry = listing.folders[j].entries.constFind(file.name);
             if (entry == listing.folders[j].entries.cend() || !(entry->attributes & Archive) ||
                 entry->size != file.size ||
-                entry->modifiedNs - entry->modifiedNs % step != file.modifiedNs - file.modifiedNs % step)
+                entry->modifiedNs - entry->modifiedNs % step !=
+                    file.modifiedNs - file.modifiedNs % step)
                 continue;
             ++alike;
             sameMode += entry->mode == file.mode;
@@ -156,7 +160,8 @@ Keeps keepsRead(const QString& D, const TreeScan& scan, const BackupListing& lis
 void checkSources(PairForecast& p, const std::function<bool(const Change&)>& hadCopy)
 {
     for (Change& c : p.changes.list) {
-        if (c.file < 0 || (c.kind != Kind::Copy && c.kind != Kind::Replace && c.kind != Kind::SetAside))
+        if (c.file < 0 ||
+            (c.kind != Kind::Copy && c.kind != Kind::Replace && c.kind != Kind::SetAside))
             continue;
         const ScannedFolder& folder = p.scan.folders.at(c.folder);
         const ScannedFile& file = folder.files.at(c.file);
@@ -216,8 +221,9 @@ void foreseeUpdate(PairForecast& p)
     const bool present = root && (*root & Directory) && !p.linkReplaced;
     BackupListing listing = *listBackup(D, p.scan, present, p.names);
     // The room is measured before anything is sorted out.
+    QStringList timesAssumed;
     const Changes first =
-        compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, p.assumed), p.names);
+        compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, timesAssumed), p.names);
     p.need = first.toWrite;
     sortOutBeside(p);
     if (!p.putBack.isEmpty())
@@ -229,10 +235,11 @@ void foreseeUpdate(PairForecast& p)
     if (p.putBack.isEmpty() && p.setAsideBack.isEmpty()) {
         p.changes = first;
     } else {
-        p.assumed.clear();
-        p.changes = compareWithBackup(p.scan, listing,
-                                      keepsRead(D, p.scan, listing, p.assumed), p.names);
+        timesAssumed.clear();
+        p.changes = compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, timesAssumed),
+                                      p.names);
     }
+    p.assumed += timesAssumed;
     checkSources(p, [](const Change& c) { return c.kind != Kind::Copy; });
     p.touches = p.makesFolder || !p.putBack.isEmpty() || !p.setAsideBack.isEmpty() ||
                 !p.leftoversGone.isEmpty() ||
@@ -266,7 +273,8 @@ void foreseeFull(PairForecast& p)
             out.list.push_back({.kind = Kind::MakeFolder, .folder = k});
     }
     for (const ScanProblem& problem : scan.notCarried)
-        out.list.push_back({.kind = Kind::NotCarried, .path = problem.path, .reason = problem.reason});
+        out.list.push_back(
+            {.kind = Kind::NotCarried, .path = problem.path, .reason = problem.reason});
     out.list.insert(out.list.end(), names.notCarried.begin(), names.notCarried.end());
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
         const ScannedFolder& folder = scan.folders.at(j);
@@ -281,7 +289,8 @@ void foreseeFull(PairForecast& p)
                  .path = folder.path,
                  .reason = exists(old + folder.relative)
                                ? notUpdated(folder.error)
-                               : QStringLiteral("impossibile leggere la cartella (%1)").arg(folder.error)});
+                               : QStringLiteral("impossibile leggere la cartella (%1)")
+                                     .arg(folder.error)});
     }
     p.need = scan.bytes;
     checkSources(p, [&](const Change& c) {
@@ -331,7 +340,8 @@ PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
         p.fate = Fate::DriveLost;
         return p;
     }
-    p.free = *free == kFreeSpaceUnknown ? *free : std::max<qint64>(0, *free - context.writtenBefore);
+    p.free =
+        *free == kFreeSpaceUnknown ? *free : std::max<qint64>(0, *free - context.writtenBefore);
     if (p.free < p.need)
         p.fate = Fate::NoSpace;
     return p;
@@ -352,7 +362,8 @@ bool refused(const BackupPlan& plan, DryRun& run)
                          .arg(run.backupRoot);
     // The share's clock can only be read by writing there: this machine's serves.
     const auto owner = readRunLock(run.backupRoot);
-    if (owner && judgeRunLock(*owner, QDateTime::currentMSecsSinceEpoch() * 1000000) == LockState::Live) {
+    if (owner &&
+        judgeRunLock(*owner, QDateTime::currentMSecsSinceEpoch() * 1000000) == LockState::Live) {
         run.refusal = lockedMessage(*owner);
         return true;
     }
@@ -447,7 +458,8 @@ QString totals(const PairForecast& p)
 {
     qint64 files = 0, folders = p.makesFolder, names = 0, removed = 0;
     for (const Change& c : p.changes.list) {
-        files += c.file >= 0 && (c.kind == Kind::Copy || c.kind == Kind::Replace || c.kind == Kind::SetAside);
+        files += c.file >= 0 &&
+                 (c.kind == Kind::Copy || c.kind == Kind::Replace || c.kind == Kind::SetAside);
         folders += c.file < 0 && (c.kind == Kind::MakeFolder || c.kind == Kind::SetAside);
         names += c.kind == Kind::FixCase;
         removed += c.kind == Kind::Remove;
@@ -455,18 +467,22 @@ QString totals(const PairForecast& p)
     return QStringLiteral("  Totale della coppia %1: %2 da copiare (%3), %4 da creare, %5 da "
                           "correggere, %6 da eliminare, %7; %8 invariati.")
         .arg(QString::number(p.N), counted(files, QStringLiteral("file"), QStringLiteral("file")),
-             bytes(p.writes), counted(folders, QStringLiteral("cartella"), QStringLiteral("cartelle")),
-             counted(names, QStringLiteral("nome"), QStringLiteral("nomi")), QString::number(removed),
+             bytes(p.writes),
+             counted(folders, QStringLiteral("cartella"), QStringLiteral("cartelle")),
+             counted(names, QStringLiteral("nome"), QStringLiteral("nomi")),
+             QString::number(removed),
              counted(p.failures, QStringLiteral("errore"), QStringLiteral("errori")),
              counted(p.unchanged, QStringLiteral("file"), QStringLiteral("file")));
 }
 
 void describePair(const PairForecast& p, QStringList& lines)
 {
-    lines << QString() << QStringLiteral("Coppia %1: %2 -> %3").arg(p.N).arg(p.pair.source, p.pair.destination);
+    lines << QString()
+          << QStringLiteral("Coppia %1: %2 -> %3").arg(p.N).arg(p.pair.source, p.pair.destination);
     if (p.fate == Fate::Skipped || p.fate == Fate::LeftOut) {
         lines << QStringLiteral("  %1: %2: %3")
-                     .arg(p.fate == Fate::LeftOut ? QStringLiteral("errore") : QStringLiteral("saltata"),
+                     .arg(p.fate == Fate::LeftOut ? QStringLiteral("errore")
+                                                  : QStringLiteral("saltata"),
                           p.leftOutPath, p.leftOutReason);
         return;
     }
@@ -476,7 +492,8 @@ void describePair(const PairForecast& p, QStringList& lines)
                              ? QStringLiteral("spazio libero non noto")
                              : QStringLiteral("%1 liberi").arg(bytes(p.free));
     if (p.fate == Fate::DriveLost) {
-        lines << QStringLiteral("  errore: %1: unità di destinazione non disponibile").arg(p.pair.destination);
+        lines << QStringLiteral("  errore: %1: unità di destinazione non disponibile")
+                     .arg(p.pair.destination);
         return;
     }
     if (p.fate == Fate::NoSpace) {
@@ -488,13 +505,15 @@ void describePair(const PairForecast& p, QStringList& lines)
         lines << QStringLiteral("  non seguito: %1: %2").arg(problem.path, problem.reason);
     const QString left = QStringLiteral(" (lasciato da un'esecuzione interrotta)");
     if (!p.putBack.isEmpty())
-        lines << QStringLiteral("  da rimettere al suo posto%1: %2 -> %3").arg(left, p.putBack, p.pair.destination);
+        lines << QStringLiteral("  da rimettere al suo posto%1: %2 -> %3")
+                     .arg(left, p.putBack, p.pair.destination);
     for (const auto& [aside, place] : p.setAsideBack)
         lines << QStringLiteral("  da rimettere al suo posto%1: %2 -> %3").arg(left, aside, place);
     for (const QString& gone : p.leftoversGone)
         lines << QStringLiteral("  da eliminare%1: %2").arg(left, gone);
     if (p.linkReplaced)
-        lines << QStringLiteral("  collegamento da sostituire con una cartella: ") + p.pair.destination;
+        lines << QStringLiteral("  collegamento da sostituire con una cartella: ") +
+                     p.pair.destination;
     if (p.makesFolder)
         lines << QStringLiteral("  cartella da creare: ") + p.pair.destination;
     if (!p.fresh.isEmpty())
@@ -517,31 +536,37 @@ QString outcome(const DryRun& run)
         const PairForecast& last = run.pairs.back();
         return QStringLiteral("backup terminato alla coppia %1 (%2)%3")
             .arg(last.N)
-            .arg(last.fate == Fate::NoSpace ? QStringLiteral("spazio insufficiente")
-                                            : QStringLiteral("unità di destinazione non disponibile"),
+            .arg(last.fate == Fate::NoSpace
+                     ? QStringLiteral("spazio insufficiente")
+                     : QStringLiteral("unità di destinazione non disponibile"),
                  run.exitStatus == 2 ? QStringLiteral(", prima di cambiare qualcosa") : QString());
     }
     if (run.pairsBacked == 0)
         return QStringLiteral("backup non eseguito: nessuna cartella sorgente sarebbe copiata");
     return run.failures == 0 ? QStringLiteral("completato senza errori")
-                             : QStringLiteral("completato con %1").arg(counted(run.failures, QStringLiteral("errore"), QStringLiteral("errori")));
+                             : QStringLiteral("completato con %1")
+                                   .arg(counted(run.failures, QStringLiteral("errore"),
+                                                QStringLiteral("errori")));
 }
 
 } // namespace
 
 QString describe(const DryRun& run)
 {
-    QStringList lines{QStringLiteral("Prova del backup in %1 (%2): nulla viene scritto su nessun disco.")
-                          .arg(run.backupRoot,
-                               run.fullRewrite ? QStringLiteral("completa, ogni file riscritto")
-                                               : QStringLiteral("aggiornamento dei soli file nuovi o cambiati"))};
+    QStringList lines{
+        QStringLiteral("Prova del backup in %1 (%2): nulla viene scritto su nessun disco.")
+            .arg(run.backupRoot,
+                 run.fullRewrite ? QStringLiteral("completa, ogni file riscritto")
+                                 : QStringLiteral("aggiornamento dei soli file nuovi o cambiati"))};
     if (!run.refusal.isEmpty())
         lines << QString(run.refusal).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     lines += run.notes;
     for (const PairForecast& p : run.pairs)
         describePair(p, lines);
     lines << QString()
-          << QStringLiteral("Esito previsto: %1. Stato d'uscita: %2.").arg(outcome(run)).arg(run.exitStatus);
+          << QStringLiteral("Esito previsto: %1. Stato d'uscita: %2.")
+                 .arg(outcome(run))
+                 .arg(run.exitStatus);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
