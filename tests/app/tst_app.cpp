@@ -156,6 +156,8 @@ private slots:
             << QStringList{"--spegni"} << leave << "" << "" << 2 << "valgono solo con --backup";
         QTest::newRow("full rewrite alone must not start anything")
             << QStringList{"--completo"} << leave << "" << "" << 2 << "valgono solo con --backup";
+        QTest::newRow("a dry run alone must not start the wizard")
+            << QStringList{"--prova"} << leave << "" << "" << 2 << "valgono solo con --backup";
         QTest::newRow("unknown option")
             << QStringList{"--backup", "--utente", "u", "--spengi"} << leave << "" << "" << 2
             << "opzione sconosciuta: --spengi";
