@@ -66,6 +66,15 @@ std::optional<BackupListing> listBackup(const QString& destination, const TreeSc
                                        bool present, const platform::NameRules& names,
                                        const platform::Gate& gate = {});
 
+/// A source that holds no file at all over a backup that does (\a backup
+/// listed for the walk \a scan) is far more likely a mistake than a wish: the
+/// update leaves the pair out, as a failure. Reads the backup's folders only.
+bool emptiedSource(const TreeScan& scan, const BackupListing& backup);
+inline const QString kEmptiedSource =
+    QStringLiteral("la cartella sorgente non contiene alcun file, mentre il suo backup sì: "
+                   "coppia saltata, il backup è rimasto com'era (per svuotarlo, eseguire un "
+                   "backup completo)");
+
 /// One thing the backup needs, or a file it holds as it is.
 struct Change
 {

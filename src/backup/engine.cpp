@@ -315,10 +315,8 @@ bool EngineRun::backUpPair(int N)
         endStopped();
         return false;
     }
-    if (!m_options.fullRewrite && emptiedSource(N, *scan, backup)) {
-        fail(pair.source, QStringLiteral("la cartella sorgente non contiene alcun file, mentre il "
-                                         "suo backup sì: coppia saltata, il backup è rimasto "
-                                         "com'era (per svuotarlo, eseguire un backup completo)"));
+    if (!m_options.fullRewrite && emptiedSource(*scan, backup)) {
+        fail(pair.source, kEmptiedSource);
         return true;
     }
     if (!roomFor(N, m_options.fullRewrite ? scan->bytes : changes->toWrite))

@@ -214,8 +214,6 @@ private:
     /// What was set aside for an entry of another kind, now that the new one
     /// is under \a as: kept among the versions, or removed where none are kept.
     void dropSetAside(int N, const QString& aside, const QString& as, bool folder);
-    /// A source that holds no file at all over a backup that does.
-    bool emptiedSource(int N, const TreeScan& scan, const BackupListing& backup);
 
     // The full rewrite.
     PassEnd fullPass(int N, const TreeScan& scan, PairStats& stats);

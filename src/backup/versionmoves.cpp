@@ -127,11 +127,11 @@ void EngineRun::countVersion(int N, qint64 files, qint64 bytes)
 
 // A source with no file at all over a backup that holds some is far more
 // likely a mistake than a wish: the update leaves the backup as it is.
-bool EngineRun::emptiedSource(int N, const TreeScan& scan, const BackupListing& backup)
+bool emptiedSource(const TreeScan& scan, const BackupListing& backup)
 {
     if (scan.files > 0 || !backup.folders[0].present)
         return false;
-    const QString& D = m_plan.pairs[N - 1].destination;
+    const QString& D = backup.root;
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
         const auto& entries = backup.folders[j].entries;
         for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
