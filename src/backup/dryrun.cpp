@@ -225,6 +225,13 @@ void foreseeUpdate(PairForecast& p)
     const Changes first =
         compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, timesAssumed), p.names);
     p.need = first.toWrite;
+    if (emptiedSource(p.scan, listing)) {
+        p.fate = Fate::LeftOut;
+        p.leftOutPath = p.pair.source;
+        p.leftOutReason = kEmptiedSource;
+        p.failures = 1;
+        return;
+    }
     sortOutBeside(p);
     if (!p.putBack.isEmpty())
         listing = listedAs(*listBackup(p.putBack, p.scan, true, p.names), p.putBack, D);
@@ -331,6 +338,8 @@ PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
         foreseeFull(p);
     else
         foreseeUpdate(p);
+    if (p.fate == Fate::LeftOut)
+        return p;
     for (const Change& c : p.changes.list) {
         p.failures += c.kind == Kind::NotCarried;
         p.unchanged += c.kind == Kind::Keep;
@@ -447,8 +456,8 @@ QString changeLine(const PairForecast& p, const Change& c)
     case Kind::NotCarried:
         return QStringLiteral("errore: %1: %2").arg(c.path, c.reason);
     case Kind::Remove:
-        return (c.folderThere ? QStringLiteral("cartella da eliminare con quanto contiene: ")
-                              : QStringLiteral("da eliminare: ")) +
+        return (c.folderThere ? QStringLiteral("cartella da togliere con quanto contiene: ")
+                              : QStringLiteral("da togliere: ")) +
                c.path;
     }
     return {};
@@ -465,7 +474,7 @@ QString totals(const PairForecast& p)
         removed += c.kind == Kind::Remove;
     }
     return QStringLiteral("  Totale della coppia %1: %2 da copiare (%3), %4 da creare, %5 da "
-                          "correggere, %6 da eliminare, %7; %8 invariati.")
+                          "correggere, %6 da togliere, %7; %8 invariati.")
         .arg(QString::number(p.N), counted(files, QStringLiteral("file"), QStringLiteral("file")),
              bytes(p.writes),
              counted(folders, QStringLiteral("cartella"), QStringLiteral("cartelle")),
@@ -510,17 +519,19 @@ void describePair(const PairForecast& p, QStringList& lines)
     for (const auto& [aside, place] : p.setAsideBack)
         lines << QStringLiteral("  da rimettere al suo posto%1: %2 -> %3").arg(left, aside, place);
     for (const QString& gone : p.leftoversGone)
-        lines << QStringLiteral("  da eliminare%1: %2").arg(left, gone);
+        lines << QStringLiteral("  da togliere%1: %2").arg(left, gone);
     if (p.linkReplaced)
         lines << QStringLiteral("  collegamento da sostituire con una cartella: ") +
                      p.pair.destination;
     if (p.makesFolder)
         lines << QStringLiteral("  cartella da creare: ") + p.pair.destination;
     if (!p.fresh.isEmpty())
-        lines << QStringLiteral("  copia nuova da costruire in %1, poi messa al posto di %2%3")
-                     .arg(p.fresh, p.pair.destination,
-                          p.oldGoes ? QStringLiteral(": il backup precedente sarebbe eliminato")
-                                    : QString());
+        lines << (p.oldGoes
+                      ? QStringLiteral("  copia nuova da costruire in %1, che poi "
+                                       "sostituirebbe il backup precedente in %2")
+                      : QStringLiteral("  copia nuova da costruire in %1, che poi prenderebbe "
+                                       "il nome %2"))
+                     .arg(p.fresh, p.pair.destination);
     for (const Change& c : p.changes.list) {
         if (const QString line = changeLine(p, c); !line.isEmpty())
             lines << QStringLiteral("  ") + line;

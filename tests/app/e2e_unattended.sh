@@ -119,7 +119,7 @@ run_unattended "$d1" --backup --utente ufficio2 --prova
 expect_status 1 "the dry run" # the name holding "\" cannot be carried
 D="R:\\BKPQORL\\${host}_ufficio2\\Documenti"
 for line in "  da copiare: $D\\nuovo.txt (6 byte)" "  da sostituire: $D\\Lettere\\gennaio.txt (17 byte)" \
-    "  da eliminare: $D\\dati.bin" "  errore: C:\\Documenti\\Lettere\\a" "Esito previsto: completato con 1 errore. Stato d'uscita: 1."; do
+    "  da togliere: $D\\dati.bin" "  errore: C:\\Documenti\\Lettere\\a" "Esito previsto: completato con 1 errore. Stato d'uscita: 1."; do
     grep -qF -- "$line" "$work/out" || { show "$work/out"; fail "the dry run does not say \"$line\""; }
 done
 [ "$(state)" = "$before" ] || fail "the dry run changed the drives or the program's folders"

@@ -1010,6 +1010,7 @@ private slots:
             QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
             QFile::remove(host("C:\\s1\\f1.txt"));
             QFile::remove(host("C:\\s1\\cartella\\p.txt"));
+            QCOMPARE(forecastRun(plan, false).pairs[0].leftOutReason, kEmptiedSource); // as the run will
         } else if (fault == "marker") {
             platform::setProgramFolderForTesting(m_drives->programFolder() + "/mancante");
         }
