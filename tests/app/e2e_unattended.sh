@@ -237,8 +237,9 @@ contents=$(find "$dest" "$kept" -name 'f*' -type f -exec cat {} + | fold -w 2000
 run_unattended "$d" --backup --utente ufficio2
 expect_status 0 "run after a killed one on $d"
 diff -r "$src" "$dest" > /dev/null || fail "the run after a killed one did not mirror Documenti on $d"
-[ "$(find "$kept" -name 'f*' -type f | wc -l)" -eq 2000 ] && ! find "$kept" -name 'f*' -type f -exec cat {} + | grep -q n ||
-    fail "the earlier content of every replaced file is not among the versions on $d"
+# (A file killed before its times were set is copied again: its new content may be there too.)
+old_kept=$(for v in "$kept"/*/Documenti; do (cd "$v" && find . -name 'f*' -type f -exec grep -L n {} + || true); done | sed 's/ ([0-9]*)$//' | sort -u | wc -l)
+[ "$old_kept" -eq 2000 ] || fail "the earlier content of only $old_kept of 2000 replaced files is among the versions on $d"
 leftovers=$(find "$d/r" -name '.*')
 [ -z "$leftovers" ] || fail "hidden leftovers after the run: $leftovers"
 
