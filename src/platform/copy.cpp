@@ -124,7 +124,10 @@ void forgetCachedContent(const QString& path)
         (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED);
 }
 
-bool isCopyTemporary(const QString& name) { return name.startsWith(QLatin1String(kTemporaryPrefix)); }
+bool isCopyTemporary(const QString& name, const NameRules& rules)
+{
+    return startsAs(name, QString::fromLatin1(kTemporaryPrefix), rules);
+}
 namespace {
 
 // A source opened for a copy, as it was when it was opened.

@@ -177,7 +177,13 @@ Status linkFile(const QString& existing, const QString& newName)
         return errnoStatus(errno);
     return {};
 }
-Result<QString> setAside(const QString& path)
+
+bool setAsideRecords(const QString& name)
+{
+    return QFile::encodeName(name).size() <= 200;
+}
+
+Result<QString> setAside(const QString& path, const QString& as)
 {
     auto where = resolve(path);
     if (!where || where->components.isEmpty())
@@ -185,7 +191,8 @@ Result<QString> setAside(const QString& path)
     const QString name = where->components.takeLast();
     // The whole name is kept where it fits, so that a run killed meanwhile can
     // be undone by the next.
-    const QString kept = QFile::encodeName(name).size() <= 200 ? name : QString();
+    const QString recorded = as.isEmpty() ? name : as;
+    const QString kept = setAsideRecords(recorded) ? recorded : QString();
     for (quint64 attempt = 0;; ++attempt) {
         const quint64 unique = quint64(QDateTime::currentMSecsSinceEpoch()) * 1000 + quint64(::getpid()) + attempt;
         const QString aside = joinPath(where->toString(), kSetAsidePrefix + QString::number(unique, 36) +
@@ -198,7 +205,7 @@ Result<QString> setAside(const QString& path)
     }
 }
 
-std::optional<QString> setAsideFrom(const QString& name)
+std::optional<QString> setAsideFrom(const QString& name, const NameRules& rules)
 {
     if (!name.startsWith(kSetAsidePrefix))
         return std::nullopt;

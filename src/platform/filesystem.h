@@ -1,5 +1,6 @@
 #pragma once
 
+#include "names.h"
 #include "result.h"
 
 #include <QDateTime>
@@ -100,8 +101,9 @@ Status copyFile(const QString& source, const QString& destination, const ChunkHo
 /// could read it now. Reads none of its content, and writes nothing.
 Status sourceOpens(const QString& source);
 
-/// True for a name copyFile() gives its temporary files.
-bool isCopyTemporary(const QString& name);
+/// True for a name copyFile() gives its temporary files, matched as \a rules
+/// say the destination matches names.
+bool isCopyTemporary(const QString& name, const NameRules& rules = {});
 
 /// Makes a second name for a file (a hard link). Fails where the destination
 /// refuses links (many shares) and across file systems.
@@ -119,16 +121,24 @@ struct Keeps
 
 /// Finds out what the file system of \a folder keeps, by writing a hidden probe
 /// file there, setting its time and mode, reading them back and removing it.
-Result<Keeps> probeKeeps(const QString& folder);
+/// The probe's name begins with \a prefix, by default that of a copy's
+/// temporary file, so that what a kill leaves meanwhile is a name that the
+/// next run knows for its own and removes.
+Result<Keeps> probeKeeps(const QString& folder, const QString& prefix = {});
 
 /// Renames an entry to a hidden name beside it (".~archivon~XXXXXX~NAME") that
 /// nothing holds, and returns that name: an entry set aside while another of
-/// the same name takes its place.
-Result<QString> setAside(const QString& path);
+/// the same name takes its place. NAME records \a as, by default the entry's
+/// own name, where setAsideRecords() says it fits.
+Result<QString> setAside(const QString& path, const QString& as = {});
 
-/// For an entry set aside by setAside(), the name it had (empty for a long
-/// name, which cannot be told); nothing for any other name.
-std::optional<QString> setAsideFrom(const QString& name);
+/// True when a name set aside as \a name is recorded whole in its hidden name.
+bool setAsideRecords(const QString& name);
+
+/// For an entry set aside by setAside(), the name it recorded (empty for a long
+/// name, which cannot be told); nothing for any other name. The prefix is
+/// matched as \a rules say the destination matches names.
+std::optional<QString> setAsideFrom(const QString& name, const NameRules& rules = {});
 
 /// Copies files as copyFile() does, two at a time on threads of its own, while
 /// the caller goes on with the next. The source is opened by start(), on the

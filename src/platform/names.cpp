@@ -21,14 +21,14 @@ QString otherCase(const QString& name)
     return flipped;
 }
 
-bool listed(const QString& folder, const QString& name)
+// How many of \a names the listing of \a folder holds, each spelt exactly so.
+int listed(const QString& folder, const QStringList& names)
 {
+    int count = 0;
     DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory);
-    for (QString found = search.next(); !found.isEmpty(); found = search.next()) {
-        if (found == name)
-            return true;
-    }
-    return false;
+    for (QString found = search.next(); !found.isEmpty(); found = search.next())
+        count += names.contains(found);
+    return count;
 }
 
 } // namespace
@@ -42,8 +42,10 @@ NameRules probeNameRules(const QString& existing)
         const QString flipped = otherCase(name);
         if (flipped == name || !linkAttributes(joinPath(parent, name)))
             continue; // nothing to ask of this one: its parent, then
-        // The other spelling reaches it, and is not an entry of its own.
-        const bool folds = linkAttributes(joinPath(parent, flipped)).ok() && !listed(parent, flipped);
+        // The other spelling reaches it, and the two are not entries of their
+        // own: the one typed may be the other spelling of the one listed.
+        const bool folds =
+            linkAttributes(joinPath(parent, flipped)).ok() && listed(parent, {name, flipped}) < 2;
         return {folds, folds, false};
     }
     return {true, true, true};
@@ -52,6 +54,11 @@ NameRules probeNameRules(const QString& existing)
 QString nameKey(const QString& name, const NameRules& rules)
 {
     return rules.foldsCase ? name.toCaseFolded() : name;
+}
+
+bool startsAs(const QString& name, const QString& prefix, const NameRules& rules)
+{
+    return nameKey(name.left(prefix.size()), rules) == nameKey(prefix, rules);
 }
 
 QString windowsNameProblem(const QString& name)

@@ -31,6 +31,9 @@ NameRules probeNameRules(const QString& existing);
 /// or its case-folded form where the destination folds case.
 QString nameKey(const QString& name, const NameRules& rules);
 
+/// Whether \a name begins with \a prefix, as the destination matches names.
+bool startsAs(const QString& name, const QString& prefix, const NameRules& rules);
+
 /// Why a Windows share could not keep \a name as it is written: a character
 /// of \ / : * ? " < > | or a control character, a final dot or blank, or a
 /// device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with or without an

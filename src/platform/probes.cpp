@@ -12,12 +12,13 @@ namespace archivon::platform {
 
 using namespace fs;
 
-Result<Keeps> probeKeeps(const QString& folder)
+Result<Keeps> probeKeeps(const QString& folder, const QString& prefix)
 {
     const auto host = hostBytes(folder);
     if (!host)
         return Result<Keeps>::failure(driveNotReadyReason());
-    QByteArray probe = *host + "/" + kTemporaryPrefix + "sonda.XXXXXX";
+    QByteArray probe =
+        *host + "/" + (prefix.isEmpty() ? kTemporaryPrefix + "sonda." : encoded(prefix)) + "XXXXXX";
     // An odd second and every digit of the nanoseconds, so that each step tells.
     constexpr qint64 kSeconds = 1600000001;
     constexpr qint64 kNanoseconds = 123456789;

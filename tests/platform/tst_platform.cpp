@@ -243,6 +243,7 @@ private slots:
         drives.makeDir("F:\\BKPQORL\\PC7_u");
         const NameRules exfat = probeNameRules("F:\\BKPQORL\\PC7_u");
         QVERIFY(exfat.foldsCase && exfat.windowsNames && !exfat.assumed);
+        QVERIFY(probeNameRules("F:\\BKPQORL\\pc7_U").foldsCase); // typed as the other spelling of the one there
         QCOMPARE(nameKey("Report.TXT", exfat), nameKey("report.txt", exfat));
         QVERIFY(probeNameRules("F:\\123").assumed); // nothing there with a letter to ask
     }
