@@ -202,7 +202,7 @@ void sortOutBeside(PairForecast& p)
     const auto beside = besideOf(p.pair.destination);
     if (!beside)
         return;
-    const Leftovers left = findLeftovers(*beside);
+    const Leftovers left = findLeftovers(*beside, p.names);
     if (!exists(beside->target))
         p.putBack = completeCopy(left);
     for (const QStringList& kind : {left.other, left.marks, left.fresh, left.retired}) {

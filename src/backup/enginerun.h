@@ -193,6 +193,7 @@ private:
     std::optional<PassEnd> sortOutLeftovers(int N, bool& restored);
     std::optional<PassEnd> putBackSetAside(const BackupListing& backup, bool& restored);
     std::optional<PassEnd> removeTemporaries(int N, const BackupListing& backup);
+    bool removeLeftover(int N, const QString& path);
 
     // Earlier versions: what a run removes or replaces is moved, not deleted.
     bool keepsVersions() const { return m_options.versionDays > 0; }

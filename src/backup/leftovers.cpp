@@ -34,7 +34,10 @@ std::optional<Beside> leftovers::besideOf(const QString& destination)
                   QLatin1Char('.') + name + QStringLiteral(".archivon-")};
 }
 
-Leftovers leftovers::findLeftovers(const Beside& b)
+// Matched as the destination matches names: on one that folds case, a
+// destination typed in another case than its folder's finds what runs left
+// under the folder's own spelling.
+Leftovers leftovers::findLeftovers(const Beside& b, const NameRules& names)
 {
     static const QRegularExpression fresh(QStringLiteral("^nuovo(-[0-9]+)?$"));
     static const QRegularExpression mark(QStringLiteral("^nuovo(-[0-9]+)?\\.completa$"));
@@ -42,9 +45,9 @@ Leftovers leftovers::findLeftovers(const Beside& b)
     Leftovers found;
     DirSearch search(joinPath(b.parent, QStringLiteral("*.*")), Hidden | System | Directory);
     for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
-        if (!name.startsWith(b.prefix))
+        if (!startsAs(name, b.prefix, names))
             continue;
-        const QString rest = name.mid(b.prefix.size());
+        const QString rest = nameKey(name.mid(b.prefix.size()), names);
         const QString path = joinPath(b.parent, name);
         if (fresh.match(rest).hasMatch())
             found.fresh << path;
@@ -81,7 +84,7 @@ std::optional<EngineRun::PassEnd> EngineRun::sortOutLeftovers(int N, bool& resto
         fail(D, driveNotReadyReason());
         return PassEnd::Finished;
     }
-    Leftovers left = findLeftovers(*beside);
+    Leftovers left = findLeftovers(*beside, m_names);
     if (!exists(beside->target)) {
         if (const QString complete = completeCopy(left); !complete.isEmpty()) {
             m_touched = true;
@@ -117,11 +120,25 @@ std::optional<EngineRun::PassEnd> EngineRun::sortOutLeftovers(int N, bool& resto
         else
             passOver(retired, QStringLiteral("copia precedente non eliminata"));
     }
-    for (const QString& folder : std::as_const(garbage)) {
-        if (!removeNow(N, folder, false))
+    for (const QString& entry : std::as_const(garbage)) {
+        if (!removeLeftover(N, entry))
             return PassEnd::Stopped;
     }
     return std::nullopt;
+}
+
+// A folder goes with all it holds; a file or a link by itself. What stays is
+// listed as left by an earlier run. False when the run stops meanwhile.
+bool EngineRun::removeLeftover(int N, const QString& path)
+{
+    m_touched = true;
+    if (const auto attrs = linkAttributes(path); attrs && (*attrs & Directory))
+        return removeNow(N, path, false);
+    if (const Status deleted = deleteFile(path); !deleted && !isVanishedReason(deleted.error()))
+        passOver(path, QStringLiteral("impossibile eliminare (%1): resta da un'esecuzione "
+                                      "precedente")
+                           .arg(deleted.error()));
+    return true;
 }
 
 // What a killed update had set aside goes back where its place is free.
@@ -144,24 +161,18 @@ std::optional<EngineRun::PassEnd> EngineRun::removeTemporaries(int N, const Back
     for (const QString& left : backup.temporaries) {
         if (!state.proceed())
             return PassEnd::Stopped;
-        m_touched = true;
         // Something set aside is a whole entry of the previous backup: it is kept.
         const QString name = left.mid(left.lastIndexOf(QLatin1Char('\\')) + 1);
-        if (const auto was = setAsideFrom(name); was && keepsVersions()) {
+        if (const auto was = setAsideFrom(name, m_names); was && keepsVersions()) {
+            m_touched = true;
             const QString as = was->isEmpty() ? left : left.left(left.size() - name.size()) + *was;
             const bool folder = linkAttributes(left).valueOr(0) & Directory;
             (void)keepVersion(N, left, as, folder, folder ? 0 : fileLength(left).valueOr(0),
                               QStringLiteral("rimasto da parte"));
             continue;
         }
-        if (const auto attrs = linkAttributes(left); attrs && (*attrs & Directory)) {
-            if (!removeNow(N, left, false))
-                return PassEnd::Stopped;
-        } else if (const Status deleted = deleteFile(left); !deleted) {
-            passOver(left, QStringLiteral("impossibile eliminare (%1): resta da un'esecuzione "
-                                          "precedente")
-                               .arg(deleted.error()));
-        }
+        if (!removeLeftover(N, left))
+            return PassEnd::Stopped;
     }
     return std::nullopt;
 }

@@ -3,6 +3,7 @@
 // What runs leave beside a pair's destination, and how the next run finds it.
 
 #include "platform/drives.h"
+#include "platform/names.h"
 
 #include <QString>
 #include <QStringList>
@@ -15,11 +16,14 @@ namespace archivon::leftovers {
 // built, with ".D.archivon-nuovo.completa" beside it once it is complete;
 // ".D.archivon-vecchio" for the old backup between the two renames of the
 // swap (always a complete copy); ".D.archivon-rimosso" while an old copy is
-// removed. A name that something left there already gets "-2", "-3"...
+// removed; ".D.archivon-sonda.XXXXXX" for the probe of what the destination
+// keeps of times and modes, made beside D while D is not there. A name that
+// something left there already gets "-2", "-3"...
 inline const QString kFresh = QStringLiteral("nuovo");
 inline const QString kRetired = QStringLiteral("vecchio");
 inline const QString kTrash = QStringLiteral("rimosso");
 inline const QString kCompleteMark = QStringLiteral(".completa");
+inline const QString kProbe = QStringLiteral("sonda.");
 
 struct Beside
 {
@@ -47,8 +51,9 @@ struct Leftovers
     QStringList other;   // old copies being removed, and anything else of ours
 };
 
-/// Reads what is beside the destination; writes nothing.
-Leftovers findLeftovers(const Beside& beside);
+/// Reads what is beside the destination, its names matched as \a names says
+/// the destination matches them; writes nothing.
+Leftovers findLeftovers(const Beside& beside, const platform::NameRules& names);
 
 /// The copy that goes back under the destination's name when nothing is
 /// there: the last complete backup whatever the order of events was. Empty

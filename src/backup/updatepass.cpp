@@ -24,9 +24,9 @@ void listFolder(const QString& prefix, BackupListing& backup, BackupListing::Fol
     for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
         if (isRunLockName(name)) {
             continue; // a backup folder's own lock, where a pair is backed up into it
-        } else if (isCopyTemporary(name)) {
+        } else if (isCopyTemporary(name, names)) {
             backup.temporaries << prefix + name;
-        } else if (setAsideFrom(name)) {
+        } else if (setAsideFrom(name, names)) {
             asideNames << name;
         } else {
             const DirSearch::Details& d = search.lastDetails();
@@ -38,7 +38,7 @@ void listFolder(const QString& prefix, BackupListing& backup, BackupListing::Fol
         there.error = search.error();
     const QHash<QString, QString> keyed = spellings(there, names);
     for (const QString& name : std::as_const(asideNames)) {
-        const QString was = *setAsideFrom(name);
+        const QString was = *setAsideFrom(name, names);
         if (was.isEmpty() || !heldAs(there, keyed, was, names).isEmpty())
             backup.temporaries << prefix + name;
         else
@@ -102,9 +102,16 @@ std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, Back
     if (!state.proceed())
         return std::nullopt;
     // What the backup keeps of times and modes, asked of its own file system.
+    // A probe that a kill leaves in the pair's folder is one of its temporary
+    // files; beside it, one of the leftovers the next run sorts out.
     Keeps keeps;
-    if (const auto probed = probeKeeps(present ? D : joinPath(D, QStringLiteral(".."))))
-        keeps = *probed;
+    const auto beside = leftovers::besideOf(D);
+    if (present || beside) {
+        if (const auto probed =
+                present ? probeKeeps(D)
+                        : probeKeeps(beside->parent, beside->prefix + leftovers::kProbe))
+            keeps = *probed;
+    }
     auto listed = listBackup(D, scan, present, m_names, gate());
     if (!listed)
         return std::nullopt;
