@@ -28,6 +28,16 @@ bool unchanged(const ScannedFile& file, const BackupListing::Entry& entry, const
     return !keeps.modes || entry.mode == file.mode;
 }
 
+// Whether the destination's folded name of \a held is that very entry: the
+// name rules were asked, not assumed, and the folder holds no other spelling of it.
+bool foldsToItself(const BackupListing::Folder& there, const QString& held, const NameRules& names)
+{
+    const QString key = nameKey(held, names);
+    return !names.assumed &&
+           std::count_if(there.entries.keyBegin(), there.entries.keyEnd(),
+                         [&](const QString& n) { return nameKey(n, names) == key; }) == 1;
+}
+
 QString lastName(const QString& relative)
 {
     return relative.mid(relative.lastIndexOf(QLatin1Char('\\')) + 1);
@@ -143,7 +153,8 @@ void compareFolders(const TreeScan& scan, const BackupListing& backup, const Mat
             out.list.push_back({.kind = Change::Kind::FixCase,
                                 .folder = k,
                                 .path = backup.root + scan.folders.at(folder.parent).relative +
-                                        QLatin1Char('\\') + held});
+                                        QLatin1Char('\\') + held,
+                                .twoSteps = !foldsToItself(parent, held, m.names)});
         else if (parent.entries.value(held).isFolder())
             continue;
         else if (parent.error.isEmpty())
@@ -170,7 +181,8 @@ void compareFiles(const TreeScan& scan, qsizetype j, const BackupListing& backup
             out.list.push_back({.kind = Change::Kind::FixCase,
                                 .folder = j,
                                 .file = i,
-                                .path = backup.root + folder.relative + QLatin1Char('\\') + held});
+                                .path = backup.root + folder.relative + QLatin1Char('\\') + held,
+                                .twoSteps = !foldsToItself(there, held, m.names)});
         if (had && unchanged(file, *entry, keeps))
             change.kind = Change::Kind::Keep;
         else if (!there.error.isEmpty())
@@ -242,8 +254,11 @@ QHash<QString, QString> spellings(const BackupListing::Folder& there, const Name
     QHash<QString, QString> keyed;
     if (!names.foldsCase)
         return keyed;
-    for (auto it = there.entries.constBegin(); it != there.entries.constEnd(); ++it)
-        keyed.insert(nameKey(it.key(), names), it.key());
+    for (auto it = there.entries.constBegin(); it != there.entries.constEnd(); ++it) {
+        QString& spelling = keyed[nameKey(it.key(), names)];
+        if (spelling.isEmpty() || it.key().toUtf8() < spelling.toUtf8())
+            spelling = it.key();
+    }
     return keyed;
 }
 

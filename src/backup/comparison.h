@@ -96,6 +96,10 @@ struct Change
     QString reason{};     // NotCarried
     bool folderThere = false; // Remove: the extra is a folder
     qint64 size = 0;          // Replace, Remove: the size of the file the backup holds
+    /// FixCase: the listing does not show that the destination's folded name is
+    /// this very entry (the name rules were assumed, or the folder holds more
+    /// than one spelling of it), so the rename goes through a hidden name.
+    bool twoSteps = false;
 };
 
 struct Changes
@@ -126,7 +130,8 @@ struct NameCheck
 NameCheck checkNames(const TreeScan& scan, const BackupListing& backup,
                      const platform::NameRules& names);
 
-/// The backup folder's spellings, by the key the destination matches names by.
+/// The backup folder's spellings, by the key the destination matches names by;
+/// of two spellings of one key, the first in byte order.
 QHash<QString, QString> spellings(const BackupListing::Folder& there,
                                   const platform::NameRules& names);
 

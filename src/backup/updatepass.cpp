@@ -356,9 +356,14 @@ std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan
     return copies.start(source, destination, destination, handed);
 }
 
-// An entry the backup holds under another case takes the source's spelling. The
-// listing showed that the folded name is this very entry, so one plain rename
-// serves; the content is then compared as usual.
+// An entry the backup holds under another case takes the source's spelling.
+// Where the listing shows that the folded name is this very entry, one plain
+// rename serves. Otherwise the new spelling may lead to another entry, so the
+// rename goes in two steps, neither of which replaces anything: to a hidden
+// name that records the new spelling, then to that spelling. A run killed
+// between them leaves the entry under that hidden name, which the next run puts
+// back under the new spelling. A name too long to be recorded so is renamed
+// plainly. The content is then compared as usual.
 std::optional<EngineRun::PassEnd> EngineRun::fixCase(int N, const TreeScan& scan,
                                                      const Change& change)
 {
@@ -366,11 +371,23 @@ std::optional<EngineRun::PassEnd> EngineRun::fixCase(int N, const TreeScan& scan
         return PassEnd::Stopped;
     m_touched = true;
     const ScannedFolder& folder = scan.folders.at(change.folder);
-    QString to = m_plan.pairs[N - 1].destination + folder.relative;
-    if (change.file >= 0)
-        to += QLatin1Char('\\') + folder.files.at(change.file).name;
-    if (const Status renamed = renameCase(change.path, to); !renamed)
-        return writeFailed(N, to, renamed.error());
+    const QString name =
+        change.file >= 0 ? folder.files.at(change.file).name : lastName(folder.relative);
+    const QString to = m_plan.pairs[N - 1].destination + folder.relative +
+                       (change.file >= 0 ? QLatin1Char('\\') + name : QString());
+    if (!change.twoSteps || !setAsideRecords(name)) {
+        if (const Status renamed = renameCase(change.path, to); !renamed)
+            return writeFailed(N, to, renamed.error());
+        return std::nullopt;
+    }
+    const auto aside = setAside(change.path, name);
+    if (!aside)
+        return writeFailed(N, to, aside.error());
+    if (const Status moved = moveEntry(*aside, to); !moved) {
+        // Back under its old spelling; failing that, the next run puts it back.
+        (void)moveEntry(*aside, change.path);
+        return writeFailed(N, to, moved.error());
+    }
     return std::nullopt;
 }
 

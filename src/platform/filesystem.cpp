@@ -134,7 +134,7 @@ Status renameCase(const QString& from, const QString& to)
     const auto dst = hostBytes(to);
     if (!src || !dst)
         return Status::failure(driveNotReadyReason());
-    if (::rename(src->constData(), dst->constData()) != 0)
+    if (::renameat(AT_FDCWD, src->constData(), AT_FDCWD, dst->constData()) != 0)
         return errnoStatus(errno);
     return {};
 }
@@ -207,7 +207,7 @@ Result<QString> setAside(const QString& path, const QString& as)
 
 std::optional<QString> setAsideFrom(const QString& name, const NameRules& rules)
 {
-    if (!name.startsWith(kSetAsidePrefix))
+    if (!startsAs(name, kSetAsidePrefix, rules))
         return std::nullopt;
     const qsizetype tilde = name.indexOf(QLatin1Char('~'), kSetAsidePrefix.size());
     return tilde < 0 ? QString() : name.mid(tilde + 1);

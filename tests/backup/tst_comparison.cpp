@@ -105,7 +105,7 @@ QString text(const Change& c, const TreeScan& scan)
         what = c.path + ": " + c.reason;
     else if (c.kind == Change::Kind::Remove || c.kind == Change::Kind::FixCase)
         what = c.path.mid(QStringLiteral("R:\\BK\\d1\\").size()) +
-               (c.kind == Change::Kind::FixCase ? " > " + what : "");
+               (c.kind == Change::Kind::FixCase ? " > " + what + (c.twoSteps ? " in two steps" : "") : "");
     return kinds.at(int(c.kind)) + ' ' + what;
 }
 
@@ -144,6 +144,8 @@ private slots:
         QTest::newRow("a file became a folder, a folder a file") << QStringList{"t/", "t/x.txt", "b"} << QStringList{"t", "b/", "b/x"} << "ns" << QStringList{"aside t", "aside b", "copy t\\x.txt"} << QStringList{};
         QTest::newRow("renamed in case") << QStringList{"Report.txt:2", "Lettere/", "Lettere/c.txt"} << QStringList{"report.txt", "lettere/", "lettere/c.txt"} << "ns" << QStringList{"folder Lettere", "copy Report.txt", "copy Lettere\\c.txt", "remove lettere", "remove report.txt"}
             << QStringList{"case lettere > Lettere", "case report.txt > Report.txt", "replace Report.txt", "keep Lettere\\c.txt"};
+        QTest::newRow("renamed in case, two spellings in the backup") << QStringList{"Report.txt"} << QStringList{"report.txt", "REPORT.txt"} << "ns" << QStringList{"copy Report.txt", "remove REPORT.txt", "remove report.txt"}
+            << QStringList{"case REPORT.txt > Report.txt in two steps", "keep Report.txt"};
         QTest::newRow("two names differing only in case") << QStringList{"NOTA.txt", "nota.txt:2", "b.txt", "B.txt", "D/", "D/x", "d/", "d/y"} << QStringList{"nota.txt:2"} << "ns"
             << QStringList{"folder D", "folder d", "copy NOTA.txt", "keep nota.txt", "copy b.txt", "copy B.txt", "copy D\\x", "copy d\\y"}
             << QStringList{"folder D", "not carried C:\\s1\\NOTA.txt" + kSame.arg("nota.txt"), "not carried C:\\s1\\b.txt" + kSame.arg("B.txt"), "not carried C:\\s1\\d" + kSame.arg("D"), "keep nota.txt", "copy B.txt", "copy D\\x"};
