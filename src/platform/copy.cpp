@@ -128,6 +128,7 @@ bool isCopyTemporary(const QString& name, const NameRules& rules)
 {
     return startsAs(name, QString::fromLatin1(kTemporaryPrefix), rules);
 }
+
 namespace {
 
 // A source opened for a copy, as it was when it was opened.
