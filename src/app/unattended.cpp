@@ -126,9 +126,13 @@ void UnattendedRun::begin()
         m_log.refused(refusal);
         return endProgram(2);
     }
-    if (const QString warning = placeholderWarning(); !warning.isEmpty()) {
-        m_log.note(warning, QStringLiteral("Avviso"));
-        toStderr(warning);
+    QString daysProblem;
+    const int versionDays = versionDaysConfigured(&daysProblem);
+    for (const QString& warning : {placeholderWarning(), daysProblem}) {
+        if (!warning.isEmpty()) {
+            m_log.note(warning, QStringLiteral("Avviso"));
+            toStderr(warning);
+        }
     }
     if (const QString problem = makeBackupFolders(plan); !problem.isEmpty())
         platform::inform(problem);
@@ -143,6 +147,7 @@ void UnattendedRun::begin()
     BackupEngine::Options options;
     options.shutdownAtEnd = m_shutdown;
     options.fullRewrite = m_fullRewrite || fullRewriteConfigured();
+    options.versionDays = versionDays;
     m_engine->start(plan, options);
 }
 

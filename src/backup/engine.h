@@ -2,6 +2,7 @@
 
 #include "backup/plan.h"
 #include "backup/runevent.h"
+#include "backup/versions.h"
 
 #include <QObject>
 
@@ -33,7 +34,7 @@ public:
         bool shutdownAtEnd = false;
         /// What a run removes or replaces is kept this many days in the
         /// backup's earlier versions; 0 keeps none, and removes as it goes.
-        int versionDays = 30;
+        int versionDays = versions::kDefaultDays;
     };
 
     explicit BackupEngine(QObject* parent = nullptr);

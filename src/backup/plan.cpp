@@ -1,5 +1,6 @@
 #include "backup/plan.h"
 
+#include "backup/versions.h"
 #include "fileservices/queries.h"
 #include "platform/drives.h"
 #include "platform/filesystem.h"
@@ -231,6 +232,26 @@ QString checkPlan(const BackupPlan& plan)
                 return overlap(N, QStringLiteral("destinazione"), M);
         }
     }
+    // A mirror there would remove the computer's whole backup, or the
+    // versions, which only their retention may touch.
+    const QString home = canonicalFolder(plan.backupRoot());
+    for (int N = 1; N <= 4; ++N) {
+        const QString& d = destinations[N - 1];
+        if (d.isEmpty())
+            continue;
+        if (!home.isEmpty() && (home == d || home.startsWith(d + QLatin1Char('/'))))
+            return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" coincide con la "
+                                  "cartella del computer %3 o la contiene.")
+                .arg(QString::number(N), plan.pairs[N - 1].destination, plan.backupRoot());
+        for (const BackupPair& pair : plan.pairs) {
+            const QString root = versions::rootFor(pair.destination, plan.backupRoot());
+            if (const QString folder = canonicalFolder(root); !folder.isEmpty() && sameOrInside(d, folder))
+                return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" coincide con la "
+                                      "cartella delle versioni precedenti %3, la contiene o vi è "
+                                      "contenuta.")
+                    .arg(QString::number(N), plan.pairs[N - 1].destination, root);
+        }
+    }
     return QString();
 }
 
@@ -291,6 +312,28 @@ bool fullRewriteConfigured()
 {
     const QSettings settings(configFile(), QSettings::IniFormat);
     return settings.value(QStringLiteral("CopiaCompleta"), false).toBool();
+}
+
+int versionDaysConfigured(QString* problem)
+{
+    const QSettings settings(configFile(), QSettings::IniFormat);
+    const QVariant value = settings.value(QStringLiteral("GiorniVersioni"));
+    if (!value.isValid())
+        return versions::kDefaultDays;
+    // "30, 40" reads as a list; its text is then empty, and no number.
+    const QString text = value.toString().trimmed();
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    bool ok = false;
+    const int days = digits.match(text).hasMatch() ? text.toInt(&ok) : 0;
+    if (ok)
+        return days;
+    if (problem)
+        *problem = QStringLiteral("Attenzione: in %1 il valore GiorniVersioni=%2 non è un numero "
+                                  "intero di giorni (0 o più): le versioni precedenti sono tenute "
+                                  "per %3 giorni.")
+                       .arg(configFile(), value.toStringList().join(QStringLiteral(", ")))
+                       .arg(versions::kDefaultDays);
+    return versions::kDefaultDays;
 }
 
 } // namespace archivon

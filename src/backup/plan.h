@@ -81,6 +81,12 @@ QString confirmationQuestion(const BackupPlan& plan);
 /// CopiaCompleta=true in $XDG_CONFIG_HOME/archivon/archivon.conf.
 bool fullRewriteConfigured();
 
+/// The days earlier versions are kept: GiorniVersioni under [General] in the
+/// user's settings, a whole number of days, 0 for no new versions. Missing, it
+/// is the default; a value that is not such a number keeps them the default
+/// days too, rather than none, and \a problem tells the user why.
+int versionDaysConfigured(QString* problem = nullptr);
+
 /// The host folder a path leads to, symlinks resolved as far as it exists, so
 /// that two spellings of one folder compare equal; empty for no path.
 QString canonicalFolder(const QString& path);

@@ -86,7 +86,11 @@ void Form1::Form_Load()
         platform::inform(refusal);
     else if (const QString problem = makeBackupFolders(defaults); !problem.isEmpty())
         platform::inform(problem);
-    if (const QString warning = placeholderWarning(); !warning.isEmpty())
+    // What is wrong with the settings, on the status line until a run begins.
+    QString warning = placeholderWarning();
+    if (warning.isEmpty())
+        (void)versionDaysConfigured(&warning);
+    if (!warning.isEmpty())
         m_ui->Label_file_in_copia->setText(warning);
 }
 

@@ -87,6 +87,10 @@ void Form1::Command3_Click()
 
     if (const QString warning = placeholderWarning(); !warning.isEmpty())
         m_log->note(warning, QStringLiteral("Avviso"));
+    QString daysProblem;
+    const int versionDays = versionDaysConfigured(&daysProblem);
+    if (!daysProblem.isEmpty())
+        m_log->note(daysProblem, QStringLiteral("Avviso"));
     m_plan = plan;
     m_runActive = true;
     m_engine = std::make_unique<BackupEngine>();
@@ -97,6 +101,7 @@ void Form1::Command3_Click()
     BackupEngine::Options options;
     options.shutdownAtEnd = ui->Check1->isChecked();
     options.fullRewrite = fullRewriteConfigured();
+    options.versionDays = versionDays;
     m_engine->start(m_plan, options);
 }
 

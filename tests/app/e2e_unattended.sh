@@ -73,10 +73,11 @@ grep -qx "loginctl terminate-user $(id -un)" "$work/requests" || # recorded
 [ -f "$work/prog/oldimp.pvx" ] || fail "no marker after a clean run"
 
 # 2. A name the program cannot carry is a failure: completed with failures. The
-#    settings ask for a full rewrite, and name an R: that ARCHIVON_DRIVES overrides.
+#    settings ask for a full rewrite, name an R: that ARCHIVON_DRIVES overrides, and give
+#    days of versions that are no number (the default is kept, and said).
 rm -f "$work/requests"
 mkdir -p "$work/config/archivon" "$work/server"
-printf '[General]\nCopiaCompleta=true\n[Unita]\nR=%s\n' "$work/server" > "$work/config/archivon/archivon.conf"
+printf '[General]\nCopiaCompleta=true\nGiorniVersioni=trenta\n[Unita]\nR=%s\n' "$work/server" > "$work/config/archivon/archivon.conf"
 touch "$d1/c/Documenti/Lettere/a\\b.txt"
 run_unattended "$d1" --backup --utente ufficio2
 expect_status 1 "run with a failure"
@@ -85,6 +86,8 @@ log_has "$log" "Esito: completato con 1 errore" "run with a failure"
 log_has "$log" "Errore: C:\\Documenti\\Lettere\\" "run with a failure"
 log_has "$log" "Spegnimento richiesto: no" "run with a failure"
 log_has "$log" "Tipo di copia: completa" "run with a failure"
+log_has "$log" "il valore GiorniVersioni=trenta non è un numero intero di giorni (0 o più): le versioni precedenti sono tenute per 30 giorni." "a bad GiorniVersioni"
+grep -qF "GiorniVersioni=trenta" "$work/err" || fail "a bad GiorniVersioni is not said on standard error"
 rm "$work/config/archivon/archivon.conf"
 summary_is "completato con 1 errore" "run with a failure"
 [ -z "$(ls -A "$work/server")" ] || fail "the run wrote to the R: of the settings, not of ARCHIVON_DRIVES"

@@ -1021,6 +1021,40 @@ private slots:
         QCOMPARE(QFileInfo::exists(host("F:\\d1\\nuovo.bin")), !full);
     }
 
+    // GiorniVersioni in the settings: a value that is no number of days keeps the
+    // versions for the default days, and says so.
+    void versionDaysSetting_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("not set") << QByteArray() << 30 << false;
+        QTest::newRow("none") << QByteArray("GiorniVersioni=0") << 0 << false;
+        QTest::newRow("a week") << QByteArray("GiorniVersioni= 7") << 7 << false;
+        QTest::newRow("negative") << QByteArray("GiorniVersioni=-1") << 30 << true;
+        QTest::newRow("a word") << QByteArray("GiorniVersioni=trenta") << 30 << true;
+        QTest::newRow("a list") << QByteArray("GiorniVersioni=30, 40") << 30 << true;
+    }
+    void versionDaysSetting()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(bool, warned);
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        const auto restore = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
+        QVERIFY(QDir().mkpath(config.path() + "/archivon"));
+        QFile conf(config.path() + "/archivon/archivon.conf");
+        QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("[General]\n" + line + "\n") > 0);
+        conf.close();
+        QString problem;
+        QTEST(versionDaysConfigured(&problem), "days");
+        const QString value = QString::fromUtf8(line.mid(line.indexOf('=') + 1));
+        QCOMPARE(problem, warned ? "Attenzione: in " + conf.fileName() + " il valore GiorniVersioni=" + value +
+                                       " non è un numero intero di giorni (0 o più): le versioni precedenti "
+                                       "sono tenute per 30 giorni."
+                                 : QString());
+    }
+
     // Faults met halfway: the sources are never touched, every destination file is
     // exact or listed, and success is never claimed over a failure. A full destination
     // counts each file it left out ({n}); a run that backed up no pair is a failure,
@@ -1167,6 +1201,13 @@ private slots:
         QTest::newRow("dot-dot climbs to another backup") << "C:\\s2" << "R:\\BK\\d1\\..\\altro"
             << "Coppia 2: la cartella destinazione \"R:\\BK\\d1\\..\\altro\" non può contenere";
         QTest::newRow("drive not ready") << "C:\\s2" << "Q:\\d2" << "L'unità di destinazione Q: non è disponibile!";
+        QTest::newRow("the computer's backup folder") << "C:\\s2" << kRoot
+            << "Coppia 2: la cartella destinazione \"" + kRoot + "\" coincide con la cartella del computer " + kRoot + " o la contiene.";
+        QTest::newRow("holds the computer's backup folder") << "C:\\s2" << "R:\\BKPQORL" << "Coppia 2: la cartella destinazione \"R:\\BKPQORL\" coincide con la cartella del computer";
+        QTest::newRow("the versions beside the other destinations") << "C:\\s2" << "R:\\BK\\Versioni precedenti"
+            << "Coppia 2: la cartella destinazione \"R:\\BK\\Versioni precedenti\" coincide con la cartella delle versioni precedenti R:\\BK\\Versioni precedenti,";
+        QTest::newRow("inside the computer's versions") << "C:\\s2" << kRoot + "\\Versioni precedenti\\x"
+            << "Coppia 2: la cartella destinazione \"" + kRoot + "\\Versioni precedenti\\x\" coincide con la cartella delle versioni precedenti " + kRoot + "\\Versioni precedenti,";
         QTest::newRow("fine") << "C:\\s2" << "R:\\BK\\d2" << "";
         // clang-format on
     }
