@@ -267,8 +267,8 @@ std::optional<TreeScan> EngineRun::walkSource(int N)
 }
 
 // The room the copy needs: the whole source built beside the old copy, or
-// what is new or changed in it. An old copy still going may be what it needs.
-// False once the run has ended.
+// what is new or changed in it. An old copy still going may be what it needs,
+// and then the oldest earlier versions. False once the run has ended.
 bool EngineRun::roomFor(int N, qint64 need)
 {
     const QString& destination = m_plan.pairs[N - 1].destination;
@@ -279,6 +279,10 @@ bool EngineRun::roomFor(int N, qint64 need)
             return false;
         }
         free = ShowFreeSpace(destination.left(3));
+    }
+    if (!roomFromVersions(N, need, free)) {
+        endStopped();
+        return false;
     }
     if (!free) {
         endDestinationLost(N);
@@ -352,11 +356,16 @@ bool EngineRun::backUpPair(int N)
     finished.pair = N;
     finished.stats = stats;
     report(finished);
+    // A run that backed nothing up removes no versions.
+    if (m_pairsDone == 1)
+        startRetention();
     return true;
 }
 
 void EngineRun::finish(RunEnd end)
 {
+    if (m_lock.held())
+        closeVersions(end);
     state.end();
     m_lock.release();
     end.failures = m_failures;
@@ -447,11 +456,11 @@ void EngineRun::complete()
     finish(end);
 }
 
-void EngineRun::removeInBackground(const QString& folder)
+void EngineRun::removeInBackground(const QString& folder, bool version)
 {
     BackgroundRemoval::Options options;
     options.gate = gate();
-    m_removals.push_back({std::make_unique<BackgroundRemoval>(folder, options)});
+    m_removals.push_back({std::make_unique<BackgroundRemoval>(folder, options), version});
 }
 
 bool EngineRun::removalsPending()
@@ -470,9 +479,10 @@ void EngineRun::settleRemovals()
             continue;
         }
         if (!it->removal->stopped()) {
+            const QString what = it->version ? QStringLiteral("dalle versioni precedenti")
+                                             : QStringLiteral("dal backup precedente");
             for (const BackgroundRemoval::Left& left : it->removal->left())
-                fail(left.path, QStringLiteral("impossibile eliminare dal backup precedente (%1)")
-                                    .arg(left.reason));
+                fail(left.path, QStringLiteral("impossibile eliminare %1 (%2)").arg(what, left.reason));
         }
         it = m_removals.erase(it);
     }

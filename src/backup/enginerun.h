@@ -166,7 +166,8 @@ private:
     void finish(RunEnd end);
 
     // Removals of replaced copies, going on beside the next pairs.
-    void removeInBackground(const QString& folder);
+    /// \a version: a folder of earlier versions that retention removes.
+    void removeInBackground(const QString& folder, bool version = false);
     bool removalsPending();
     /// Waits for them with "Pulizia..." shown; false when the run stops meanwhile.
     bool waitForRemovals(int N);
@@ -182,12 +183,23 @@ private:
     /// Nothing when the run stops meanwhile.
     std::optional<TreeScan> walkSource(int N);
     bool roomFor(int N, qint64 need);
+    /// Removes the oldest run folders of the versions on pair N's drive, one
+    /// at a time, until \a free holds \a need. False when stopped meanwhile.
+    bool roomFromVersions(int N, qint64 need, Result<qint64>& free);
     bool backUpPair(int N);
 
     bool destinationLost(int N) const;
     /// A write that failed: listed, and nothing more; or how the pass ends, when
     /// nothing more can be written: the drive is gone, or full (Finished).
     std::optional<PassEnd> writeFailed(int N, const QString& path, const QString& reason);
+
+    // Earlier versions.
+    /// This run's folder in \a root, by its name; empty while it has none.
+    QString currentVersions(const QString& root) const;
+    /// The folders older than the days set go beside the next pairs.
+    void startRetention();
+    /// Records the bytes of this run's folders, and tells what the versions hold.
+    void closeVersions(RunEnd& end);
 
     // What earlier runs left, for both passes.
     std::optional<PassEnd> sortOutLeftovers(int N, bool& restored);
@@ -280,8 +292,12 @@ private:
     struct Removal
     {
         std::unique_ptr<platform::BackgroundRemoval> removal;
+        bool version = false;
     };
     std::vector<Removal> m_removals;
+
+    /// The run folders this run removed, by versions root.
+    QHash<QString, VersionsKept> m_versionsGone;
 
     mutable std::mutex m_progressMutex;
     RunProgress m_progress;

@@ -19,6 +19,21 @@ enum class RunOutcome {
     EndedEarly,
 };
 
+/// What a folder of earlier versions holds once a run has ended, and what the
+/// run removed from it.
+struct VersionsKept
+{
+    QString root;
+    /// Run folders kept, and the bytes of those whose bytes are recorded.
+    int folders = 0;
+    qint64 bytes = 0;
+    /// Kept folders with no record of their bytes.
+    int unrecorded = 0;
+    /// Names of the run folders removed for their age, and for the room a pair needed.
+    QStringList removedByAge{};
+    QStringList removedForSpace{};
+};
+
 /// What a run ended with.
 struct RunEnd
 {
@@ -39,6 +54,10 @@ struct RunEnd
     QString markerError{};
     /// Decided when the run completed: the caller asks for it once the record is written.
     bool shutdownRequested = false;
+    /// The days earlier versions are kept, and each folder of them the run
+    /// could read at its end.
+    int versionDays = 0;
+    QList<VersionsKept> versions{};
 };
 
 /// The step a pair is at, as the status line names it.

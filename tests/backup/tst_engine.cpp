@@ -1,5 +1,6 @@
 #include "backup/dryrun.h"
 #include "backup/engine.h"
+#include "backup/retention.h"
 #include "backup/runlock.h"
 #include "backup/runlog.h"
 #include "backup/versions.h"
@@ -256,7 +257,8 @@ class TestEngine : public QObject
     QString host(const QString& path) const { return m_drives->host(path); }
     QStringList tree(const QString& path) const { return test::treeOf(host(path)); }
     QByteArray read(const QString& path) const { return m_drives->readFile(path); }
-    QStringList hidden() const { return tree("R:\\BK").filter(QRegularExpression("(^|/)\\.")); }
+    // Hidden entries but the record of a versions folder's bytes.
+    QStringList hidden() const { return tree("R:\\BK").filter(QRegularExpression("(^|/)\\.(?!archivon-byte$)")); }
     static void bothPasses()
     {
         QTest::addColumn<bool>("full");
@@ -975,6 +977,8 @@ private slots:
         QTest::newRow("full rewrite: no room") << "full";
         QTest::newRow("full rewrite once the old copy has gone") << "old copy";
         QTest::newRow("room for the second pair once the first has written") << "second pair";
+        QTest::newRow("full rewrite once the oldest version has gone") << "versions";
+        QTest::newRow("every version gone, and still no room") << "versions short";
     }
     void space()
     {
@@ -1010,6 +1014,25 @@ private slots:
             QCOMPARE(runEngine(plan, {}, false, {}, false).end.reason, RunEnd::Reason::NoSpace);
             return;
         }
+        if (room.startsWith("versions")) { // never this run's, nor a name without a date, nor the future
+            const QDateTime now = QDateTime::currentDateTime();
+            const QString root = "F:\\Versioni precedenti\\";
+            QStringList kept{versions::stampOf(now.addDays(-20)), versions::stampOf(now.addDays(-10)),
+                             versions::stampOf(now.addDays(5)), "vecchie"};
+            for (const QString& name : kept)
+                m_drives->writeFile(root + name + "\\d1\\vecchio.bin", QByteArray(name < kept[2] ? 700 << 10 : 10, 'v'));
+            const bool none = room == "versions short";
+            m_drives->writeFile("C:\\s1\\f1.txt", QByteArray((none ? 3000 : 900) << 10, '1'));
+            const Run run = runEngine(plan);
+            QCOMPARE(run.end.reason, none ? RunEnd::Reason::NoSpace : RunEnd::Reason::Completed);
+            const QStringList gone = kept.mid(0, none ? 2 : 1);
+            QCOMPARE(run.end.versions.value(0).removedForSpace, gone);
+            QCOMPARE(run.of(Kind::Notice).filter("eliminata la versione precedente più vecchia, " + root).size(), gone.size());
+            for (const QString& name : gone)
+                kept.removeAll(name);
+            QCOMPARE(tree(root).filter(QRegularExpression("^[^/]*$")), kept);
+            return;
+        }
         m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(1500 << 10, 'g'));
         QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
         m_drives->writeFile("C:\\s1\\nuovo.bin", QByteArray(100 << 10, 'n'));
@@ -1019,6 +1042,83 @@ private slots:
         QCOMPARE(run.end.reason, full ? RunEnd::Reason::NoSpace : RunEnd::Reason::Completed);
         QCOMPARE(run.first(Kind::Measured).bytes, full ? (1600 << 10) + 10 : 100 << 10);
         QCOMPARE(QFileInfo::exists(host("F:\\d1\\nuovo.bin")), !full);
+    }
+
+    // Which run folders are older than the days set, and which may go for room.
+    void retentionDue_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<QStringList>("due");
+        QTest::addColumn<QStringList>("forSpace");
+        const QStringList dated{"2026-10-01 10.00.00", "2026-10-01 10.00.00 (2)", "2026-11-07 19.30.04",
+                                "2026-11-07 19.30.05", "2026-11-20 08.00.00"};
+        // clang-format off
+        QTest::newRow("older than 30 days, oldest first") << QStringList{dated[3], dated[1], dated[4], dated[0], dated[2]}
+            << "" << 30 << dated.mid(0, 3) << dated;
+        QTest::newRow("the current run's folder, however old") << dated << dated[0] << 30 << dated.mid(1, 2) << dated.mid(1);
+        QTest::newRow("names that give no date") << QStringList{"vecchie", "2026-10-01", "2026-13-01 10.00.00",
+            "2026-10-01 10.00.00 bis", ".2026-10-01 10.00.00.archivon-rimosso"} << "" << 30 << QStringList{} << QStringList{};
+        QTest::newRow("dated in the future") << QStringList{"2027-01-01 10.00.00", "2026-12-07 19.30.06"} << "" << 1
+            << QStringList{} << QStringList{};
+        QTest::newRow("none by age at 0 days") << dated << "" << 0 << QStringList{} << dated;
+        // clang-format on
+    }
+    void retentionDue()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QString, current);
+        QFETCH(int, days);
+        const QDateTime now(QDate(2026, 12, 7), QTime(19, 30, 5));
+        QTEST(retention::due(names, current, days, now), "due");
+        QTEST(retention::runFolders(names, current, now), "forSpace");
+    }
+
+    // A run that backed something up removes the run folders older than the days set,
+    // each under a hidden name first, and what an earlier run began to remove; the record
+    // tells what is kept, with the bytes each folder recorded.
+    void retention_data()
+    {
+        QTest::addColumn<bool>("backsUp");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<QStringList>("left"); // at the top of the versions folder
+        QTest::newRow("a run that backs up") << true << 30 << QStringList{"future", "vecchie", "young"};
+        QTest::newRow("a run that backs nothing up") << false << 30 << QStringList{"future", "half", "old", "vecchie", "young"};
+        QTest::newRow("GiorniVersioni=0") << true << 0 << QStringList{"future", "old", "vecchie", "young"};
+    }
+    void retention()
+    {
+        QFETCH(bool, backsUp);
+        QFETCH(int, days);
+        QFETCH(QStringList, left);
+        BackupPlan plan = fourPairs();
+        const QDateTime now = QDateTime::currentDateTime();
+        const QMap<QString, QString> names{{"old", versions::stampOf(now.addDays(-40))},
+                                           {"young", versions::stampOf(now.addDays(-10))},
+                                           {"future", versions::stampOf(now.addDays(10))},
+                                           {"vecchie", "vecchie"},
+                                           {"half", ".2020-01-01 00.00.00.archivon-rimosso"}};
+        const QString root = "R:\\BK\\Versioni precedenti";
+        for (const QString& name : names)
+            m_drives->writeFile(root + "\\" + name + "\\d1\\a.txt", "v");
+        m_drives->writeFile(root + "\\" + names["old"] + "\\" + retention::kBytesName, "5\r\n");
+        m_drives->writeFile(root + "\\" + names["young"] + "\\" + retention::kBytesName, "7\r\n");
+        for (BackupPair& pair : plan.pairs)
+            pair.source += backsUp ? "" : "\\manca";
+        g_versionDays = days;
+        const Run run = runEngine(plan, {}, false, {}, false);
+        QStringList expected;
+        for (const QString& key : left)
+            expected << names[key];
+        expected.sort();
+        QCOMPARE(QDir(host(root)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name), expected);
+        QCOMPARE(run.end.versions.size(), 1);
+        const VersionsKept& kept = run.end.versions.first();
+        const bool oldGone = !left.contains("old");
+        QCOMPARE(kept.root, root);
+        QCOMPARE(kept.removedByAge, oldGone ? QStringList{names["old"]} : QStringList{});
+        QCOMPARE(QList<qint64>({kept.folders, kept.bytes, kept.unrecorded}), QList<qint64>({oldGone ? 2 : 3, oldGone ? 7 : 12, 1}));
     }
 
     // GiorniVersioni in the settings: a value that is no number of days keeps the

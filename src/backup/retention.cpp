@@ -1,0 +1,240 @@
+#include "backup/retention.h"
+
+#include "backup/enginerun.h"
+#include "backup/versions.h"
+#include "fileservices/queries.h"
+#include "platform/drives.h"
+#include "platform/filesystem.h"
+#include "platform/textfile.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace archivon::retention {
+
+using namespace platform;
+
+namespace {
+
+const QString kRemoving = QStringLiteral(".archivon-rimosso");
+
+} // namespace
+
+QStringList runFolders(const QStringList& names, const QString& current, const QDateTime& now)
+{
+    QList<std::pair<QDateTime, QString>> dated;
+    for (const QString& name : names) {
+        const auto start = versions::startOf(name);
+        if (start && *start <= now && name != current)
+            dated.append({*start, name});
+    }
+    std::sort(dated.begin(), dated.end());
+    QStringList folders;
+    for (const auto& [start, name] : std::as_const(dated))
+        folders << name;
+    return folders;
+}
+
+QStringList due(const QStringList& names, const QString& current, int days, const QDateTime& now)
+{
+    if (days <= 0)
+        return {};
+    const QDateTime before = now.addDays(-days);
+    QStringList old = runFolders(names, current, now);
+    old.removeIf([&](const QString& name) { return *versions::startOf(name) >= before; });
+    return old;
+}
+
+QStringList rootsOf(const BackupPlan& plan)
+{
+    QStringList roots;
+    for (const BackupPair& pair : plan.pairs) {
+        const QString root = versions::rootFor(pair.destination, plan.backupRoot());
+        if (!root.isEmpty() && !roots.contains(root, Qt::CaseInsensitive))
+            roots << root;
+    }
+    return roots;
+}
+
+Listing listRoot(const QString& root)
+{
+    static const QRegularExpression halfRemoved(
+        QStringLiteral("^\\..+\\.archivon-rimosso(-[0-9]+)?$"));
+    Listing listing;
+    DirSearch search(joinPath(root, QStringLiteral("*.*")), Hidden | System | Directory);
+    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
+        if (!name.startsWith(QLatin1Char('.')))
+            listing.names << name;
+        else if (halfRemoved.match(name).hasMatch())
+            listing.halfRemoved << joinPath(root, name);
+    }
+    listing.ok = search.ok();
+    return listing;
+}
+
+QString removalName(const QString& folder)
+{
+    const qsizetype cut = folder.lastIndexOf(QLatin1Char('\\'));
+    const QString base = folder.left(cut + 1) + QLatin1Char('.') + folder.mid(cut + 1) + kRemoving;
+    QString name = base;
+    for (int k = 2; linkAttributes(name).ok(); ++k)
+        name = base + QStringLiteral("-%1").arg(k);
+    return name;
+}
+
+QStringList dueFolders(const BackupPlan& plan, int days, const QDateTime& now)
+{
+    QStringList folders;
+    for (const QString& root : rootsOf(plan)) {
+        for (const QString& name : due(listRoot(root).names, {}, days, now))
+            folders << joinPath(root, name);
+    }
+    return folders;
+}
+
+qint64 recordedBytes(const QString& folder)
+{
+    const auto text = readSmallFile(joinPath(folder, kBytesName), 64);
+    bool ok = false;
+    const qint64 bytes = text ? QString::fromLatin1(*text).trimmed().toLongLong(&ok) : -1;
+    return ok && bytes >= 0 ? bytes : -1;
+}
+
+Status recordBytes(const QString& folder, qint64 bytes)
+{
+    return writeTextFile(joinPath(folder, kBytesName), {QString::number(bytes)});
+}
+
+VersionsKept kept(const QString& root)
+{
+    VersionsKept k;
+    k.root = root;
+    // Every run folder counts here, those dated in the future too.
+    for (const QString& name : listRoot(root).names) {
+        if (!versions::startOf(name))
+            continue;
+        ++k.folders;
+        const qint64 bytes = recordedBytes(joinPath(root, name));
+        if (bytes < 0)
+            ++k.unrecorded;
+        else
+            k.bytes += bytes;
+    }
+    return k;
+}
+
+} // namespace archivon::retention
+
+namespace archivon {
+
+using namespace platform;
+
+QString EngineRun::currentVersions(const QString& root) const
+{
+    const auto& folders = m_versions.runFolders();
+    for (auto it = folders.begin(); it != folders.end(); ++it) {
+        if (it.key().compare(root, Qt::CaseInsensitive) == 0)
+            return it.value().mid(it.value().lastIndexOf(QLatin1Char('\\')) + 1);
+    }
+    return {};
+}
+
+// Each folder is renamed to a hidden name before its removal begins, so that
+// one half removed never looks whole; what an earlier run began to remove
+// goes too.
+void EngineRun::startRetention()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const QString& root : retention::rootsOf(m_plan)) {
+        if (liveLockAbove(root, m_lock.token()))
+            continue;
+        const retention::Listing listing = retention::listRoot(root);
+        for (const QString& left : listing.halfRemoved)
+            removeInBackground(left, true);
+        const QStringList due = retention::due(listing.names, currentVersions(root), m_options.versionDays, now);
+        for (const QString& name : due) {
+            if (!state.proceed())
+                return;
+            m_touched = true;
+            const QString folder = joinPath(root, name);
+            const QString hidden = retention::removalName(folder);
+            if (const Status moved = moveEntry(folder, hidden); !moved) {
+                fail(folder, QStringLiteral("impossibile eliminare la versione precedente (%1)").arg(moved.error()));
+                continue;
+            }
+            m_versionsGone[root].removedByAge << name;
+            removeInBackground(hidden, true);
+        }
+    }
+}
+
+bool EngineRun::roomFromVersions(int N, qint64 need, Result<qint64>& free)
+{
+    if (m_options.versionDays <= 0 || !free || *free >= need)
+        return true;
+    const QString& destination = m_plan.pairs[N - 1].destination;
+    const auto drive = resolve(destination);
+    const QDateTime now = QDateTime::currentDateTime();
+    struct Dated
+    {
+        QDateTime start;
+        QString root;
+        QString name;
+        bool operator<(const Dated& other) const { return start < other.start; }
+    };
+    QList<Dated> oldest; // across the versions folders on that drive
+    for (const QString& root : retention::rootsOf(m_plan)) {
+        const auto where = resolve(root);
+        if (!drive || !where || where->drive != drive->drive || liveLockAbove(root, m_lock.token()))
+            continue;
+        for (const QString& name : retention::runFolders(retention::listRoot(root).names, currentVersions(root), now))
+            oldest.append({*versions::startOf(name), root, name});
+    }
+    std::stable_sort(oldest.begin(), oldest.end());
+    for (const Dated& version : std::as_const(oldest)) {
+        if (!state.proceed())
+            return false;
+        m_touched = true;
+        const QString folder = joinPath(version.root, version.name);
+        const qint64 bytes = retention::recordedBytes(folder);
+        const QString hidden = retention::removalName(folder);
+        if (const Status moved = moveEntry(folder, hidden); !moved) {
+            fail(folder, QStringLiteral("impossibile eliminare la versione precedente (%1)").arg(moved.error()));
+            continue;
+        }
+        notice(QStringLiteral("spazio insufficiente sull'unità %1: per la coppia %2: eliminata la versione "
+                              "precedente più vecchia, %3 (%4)")
+                   .arg(QString(drive->drive), QString::number(N), folder,
+                        bytes < 0 ? QStringLiteral("dimensione non registrata")
+                                  : QStringLiteral("%1 byte").arg(bytes)));
+        m_versionsGone[version.root].removedForSpace << version.name;
+        if (!removeNow(N, hidden, true))
+            return false;
+        free = ShowFreeSpace(destination.left(3));
+        if (!free || *free >= need)
+            break;
+    }
+    return true;
+}
+
+void EngineRun::closeVersions(RunEnd& end)
+{
+    const auto& folders = m_versions.runFolders();
+    for (auto it = folders.begin(); it != folders.end(); ++it) {
+        if (const Status recorded = retention::recordBytes(it.value(), m_versionBytes.value(it.key()));
+            !recorded)
+            notice(QStringLiteral("impossibile registrare la dimensione della cartella %1 (%2)")
+                       .arg(it.value(), recorded.error()));
+    }
+    end.versionDays = m_options.versionDays;
+    for (const QString& root : retention::rootsOf(m_plan)) {
+        VersionsKept kept = retention::kept(root);
+        kept.removedByAge = m_versionsGone.value(root).removedByAge;
+        kept.removedForSpace = m_versionsGone.value(root).removedForSpace;
+        if (kept.folders > 0 || !kept.removedByAge.isEmpty() || !kept.removedForSpace.isEmpty())
+            end.versions << kept;
+    }
+}
+
+} // namespace archivon

@@ -1,0 +1,57 @@
+#pragma once
+
+// How long earlier versions stay: a run removes the run folders of each
+// versions folder that are older than the days set, and the oldest of them
+// when a pair needs their room. What each folder holds is recorded once, when
+// its run ends, so that nothing walks the versions on every run.
+
+#include "backup/plan.h"
+#include "backup/runevent.h"
+#include "platform/result.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace archivon::retention {
+
+/// The hidden file in a run's folder that holds the bytes the run moved there.
+inline const QString kBytesName = QStringLiteral(".archivon-byte");
+
+/// Of the names \a names found in a versions folder, the run folders, oldest
+/// first: never \a current (the folder of the run going on), never a name that
+/// gives no date, never one dated after \a now.
+QStringList runFolders(const QStringList& names, const QString& current, const QDateTime& now);
+
+/// Those of runFolders() older than \a days at \a now, oldest first; none for
+/// 0 days or fewer.
+QStringList due(const QStringList& names, const QString& current, int days, const QDateTime& now);
+
+/// The versions folders of the pairs of \a plan, each once, in pair order.
+QStringList rootsOf(const BackupPlan& plan);
+
+/// What a versions folder holds at its top.
+struct Listing
+{
+    bool ok = false;
+    QStringList names;       // entries that are not hidden
+    QStringList halfRemoved; // paths of folders whose removal a run began
+};
+Listing listRoot(const QString& root);
+
+/// The hidden name a run folder takes before its removal begins, so that one
+/// half removed never looks whole. Nothing is there under it.
+QString removalName(const QString& folder);
+
+/// Reads only: the run folders (paths) that a run at \a now would remove for
+/// their age, in every versions folder of \a plan.
+QStringList dueFolders(const BackupPlan& plan, int days, const QDateTime& now);
+
+/// The bytes recorded in the run folder \a folder; -1 when none are.
+qint64 recordedBytes(const QString& folder);
+Status recordBytes(const QString& folder, qint64 bytes);
+
+/// What \a root holds: its run folders and their recorded bytes.
+VersionsKept kept(const QString& root);
+
+} // namespace archivon::retention
