@@ -185,14 +185,17 @@ void RunLog::report(const RunEvent& e)
         m_bytesWritten += e.stats.bytes;
         m_bytesKept += m_bytesScanned;
         write(QStringLiteral("Coppia %1 copiata: %2 file, %3 cartelle, %4 byte in %5 s; "
-                             "file invariati: %6, file eliminati: %7")
+                             "file invariati: %6, file eliminati: %7; spostati nelle versioni "
+                             "precedenti: %8 file, %9 byte")
                   .arg(e.pair)
                   .arg(e.stats.copied)
                   .arg(e.stats.folders)
                   .arg(e.stats.bytes)
                   .arg(double(e.stats.milliseconds) / 1000.0, 0, 'f', 1)
                   .arg(e.stats.unchanged)
-                  .arg(e.stats.removed));
+                  .arg(e.stats.removed)
+                  .arg(e.stats.versioned)
+                  .arg(e.stats.versionedBytes));
         break;
     case Kind::PairSkipped:
         write(QStringLiteral("Coppia %1 saltata: %2: %3").arg(e.pair).arg(e.path, oneEntry(e.detail)));
@@ -215,6 +218,27 @@ void RunLog::report(const RunEvent& e)
     case Kind::Measured:
         break;
     }
+}
+
+// What a folder of earlier versions holds at the end, and what the run removed from it.
+void RunLog::writeVersions(const VersionsKept& v, int days)
+{
+    const auto folders = [](int n) {
+        return n == 1 ? QStringLiteral("1 cartella") : QStringLiteral("%1 cartelle").arg(n);
+    };
+    QString kept = QStringLiteral("Versioni precedenti in %1: %2, %3 byte")
+                       .arg(v.root, folders(v.folders))
+                       .arg(v.bytes);
+    if (v.unrecorded > 0)
+        kept += QStringLiteral(" (più %1 di dimensione non registrata)").arg(folders(v.unrecorded));
+    write(kept);
+    if (!v.removedByAge.isEmpty())
+        write(QStringLiteral("Versioni eliminate perché più vecchie di %1 giorni: %2")
+                  .arg(days)
+                  .arg(v.removedByAge.join(QStringLiteral(", "))));
+    if (!v.removedForSpace.isEmpty())
+        write(QStringLiteral("Versioni eliminate per fare spazio: ") +
+              v.removedForSpace.join(QStringLiteral(", ")));
 }
 
 void RunLog::refused(const QString& message)
@@ -246,6 +270,11 @@ void RunLog::runEnded(const RunEnd& end)
         write(QStringLiteral("File oldimp.pvx non scritto: il backup non è stato completato."));
     write(QStringLiteral("Spegnimento richiesto: ") +
           (end.shutdownRequested ? QStringLiteral("sì") : QStringLiteral("no")));
+    qint64 versionBytes = 0;
+    for (const VersionsKept& v : end.versions) {
+        writeVersions(v, end.versionDays);
+        versionBytes += v.bytes;
+    }
     if (!end.status.isEmpty())
         write(QStringLiteral("Stato: ") + oneEntry(end.status));
     const QString outcome = outcomeText(end);
@@ -259,14 +288,15 @@ void RunLog::runEnded(const RunEnd& end)
     if (code == QLatin1String("completato"))
         m_lastClean = m_started;
     write(QStringLiteral("Riepilogo: esito=%1; errori=%2; coppie-saltate=%3; inizio=%4; fine=%5; "
-                         "ultimo-senza-errori=%6; byte-scritti=%7; byte-tenuti=%8")
+                         "ultimo-senza-errori=%6; byte-scritti=%7; byte-tenuti=%8; byte-versioni=%9")
               .arg(code)
               .arg(end.failures)
               .arg(end.skipped)
               .arg(isoTime(m_started), isoTime(ended),
                    m_lastClean.isValid() ? isoTime(m_lastClean) : QString())
               .arg(m_bytesWritten)
-              .arg(m_bytesKept));
+              .arg(m_bytesKept)
+              .arg(versionBytes));
     write(QStringLiteral("Fine: ") + ended.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     m_open = false;
 
@@ -347,6 +377,8 @@ RunRecord parseRunRecord(const QString& text)
                     r.bytesWritten = v.toLongLong();
                 else if (name == QLatin1String("byte-tenuti"))
                     r.bytesKept = v.toLongLong();
+                else if (name == QLatin1String("byte-versioni"))
+                    r.versionBytes = v.toLongLong();
             }
         }
     }

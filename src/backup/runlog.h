@@ -39,6 +39,8 @@ struct RunRecord
     /// What the backups of the pairs this run copied hold once it ended (their
     /// sources as walked); -1 in older records.
     qint64 bytesKept = -1;
+    /// The recorded bytes of the earlier versions kept at its end; -1 in older records.
+    qint64 versionBytes = -1;
     QString status;
 };
 
@@ -85,6 +87,7 @@ public:
 private:
     void runStarted(const RunEvent& event);
     void runEnded(const RunEnd& end);
+    void writeVersions(const VersionsKept& versions, int days);
     void open();
     void write(const QString& line);
     void rotate() const;

@@ -219,12 +219,15 @@ QString recordARun(RunLog& log)
     std::fflush(stderr);
     const int saved = ::dup(2);
     ::dup2(caught.handle(), 2);
-    const RunEnd end{.outcome = RunOutcome::EndedEarly, .failures = 1, .stoppedByUser = true};
+    const RunEnd end{.outcome = RunOutcome::EndedEarly, .failures = 1, .stoppedByUser = true, .versionDays = 30,
+                     .versions = {{.root = kRoot + "\\Versioni precedenti", .folders = 3, .bytes = 1200, .unrecorded = 1,
+                                   .removedByAge = {"2026-10-01 19.30.05"},
+                                   .removedForSpace = {"2026-11-01 19.30.05", "2026-11-02 19.30.05"}}}};
     for (const RunEvent& e : {RunEvent{.kind = Kind::Failure, .path = "C:\\fuori"}, // outside a run
                               RunEvent{.kind = Kind::RunStarted, .path = kRoot},
                               RunEvent{.kind = Kind::PairFinished, .pair = 1,
                                        .stats = {.copied = 2, .unchanged = 7, .removed = 3, .folders = 1,
-                                                 .bytes = 40, .milliseconds = 1500}},
+                                                 .bytes = 40, .versioned = 4, .versionedBytes = 90, .milliseconds = 1500}},
                               RunEvent{.kind = Kind::Failure, .path = "C:\\x", .detail = "accesso negato"},
                               RunEvent{.kind = Kind::RunEnded, .end = end}})
         log.report(e);
@@ -1378,6 +1381,7 @@ private slots:
         QCOMPARE(record.outcome, "interrotto");
         QCOMPARE(record.failures, 1);
         QCOMPARE(record.bytesWritten, 40);
+        QCOMPARE(record.versionBytes, 1200);
         QVERIFY(record.started.isValid() && record.ended >= record.started);
         const QDateTime expected = QDateTime::fromString(lastClean, Qt::ISODate);
         QCOMPARE(record.lastClean, expected);
@@ -1397,7 +1401,11 @@ private slots:
                  QStringLiteral("archivon: impossibile copiare il registro in "
                                 "R:\\BKPQORL\\PC7_ufficio2\\archivon.log"),
                  QStringLiteral("archivon: Coppia 1 copiata: 2 file, 1 cartelle, 40 byte in 1.5 s; file "
-                                "invariati: 7, file eliminati: 3\n"),
+                                "invariati: 7, file eliminati: 3; spostati nelle versioni precedenti: 4 file, 90 byte\n"),
+                 QStringLiteral("archivon: Versioni precedenti in R:\\BKPQORL\\PC7_ufficio2\\Versioni precedenti: 3 "
+                                "cartelle, 1200 byte (più 1 cartella di dimensione non registrata)\n"),
+                 QStringLiteral("archivon: Versioni eliminate perché più vecchie di 30 giorni: 2026-10-01 19.30.05\n"),
+                 QStringLiteral("archivon: Versioni eliminate per fare spazio: 2026-11-01 19.30.05, 2026-11-02 19.30.05\n"),
                  QStringLiteral("archivon: Errore: C:\\x: accesso negato\n"),
                  QStringLiteral("archivon: Interrotto dall'utente.\n"),
                  QStringLiteral("archivon: backup terminato prima della fine (errori: 1, coppie "
