@@ -65,7 +65,11 @@ QString helpText()
         "  2  R: o R:\\BKPQORL non si possono leggere, o argomenti errati\n"
         "\n"
         "Registri: $XDG_STATE_HOME/archivon/ (normalmente ~/.local/state/archivon/),\n"
-        "gli ultimi 30; l'ultimo anche in R:\\BKPQORL\\<computer>_<utente>\\archivon.log\n");
+        "gli ultimi 30; l'ultimo anche in R:\\BKPQORL\\<computer>_<utente>\\archivon.log\n"
+        "\n"
+        "Ciò che una copia elimina o sostituisce nel backup resta in\n"
+        "R:\\BKPQORL\\<computer>_<utente>\\Versioni precedenti\\<data e ora della copia>\\\n"
+        "per 30 giorni (GiorniVersioni=N in archivon.conf; 0: nessuna nuova versione).\n");
 }
 
 CommandLine leave(const QString& text, int exitCode)
