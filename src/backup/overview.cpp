@@ -2,6 +2,7 @@
 
 #include "backup/runlock.h"
 #include "backup/runlog.h"
+#include "backup/versions.h"
 #include "platform/drives.h"
 #include "platform/filesystem.h"
 #include "platform/textfile.h"
@@ -17,8 +18,6 @@ using namespace platform;
 using Last = ComputerState::Last;
 
 namespace {
-
-const QString kVersionFormat = QStringLiteral("yyyy-MM-dd HH.mm.ss");
 
 Last lastFromOutcome(const QString& code)
 {
@@ -69,9 +68,11 @@ void readVersions(ComputerState& c, const QString& root)
     // Only the names: a dated folder per run that kept something.
     DirSearch search(joinPath(joinPath(root, kVersionsFolder), QStringLiteral("*.*")), Directory);
     for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
-        const QDateTime when = QDateTime::fromString(name, kVersionFormat);
-        if (!when.isValid())
+        // A second run in the same second has " (2)" after its date.
+        const auto start = versions::startOf(name);
+        if (!start)
             continue;
+        const QDateTime when = *start;
         ++c.versions;
         if (!c.oldestVersion.isValid() || when < c.oldestVersion)
             c.oldestVersion = when;

@@ -211,7 +211,7 @@ private slots:
         // clang-format off
         QTest::newRow("completed, names holding _, versions") << "PC_1_a_b" << "PC_1|a_b|completato|0|8|8|2048|1048576" << ""
             << QStringList{"pc_1_A_B"}
-            << "PC_1_a_b;PC_1;a_b;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;2048;1048576;2;2026-12-01 19:30:05;" << 0;
+            << "PC_1_a_b;PC_1;a_b;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;2048;1048576;3;2026-12-01 19:30:05;" << 0;
         QTest::newRow("always the same failures") << "PC2_b" << "PC2|b|con-errori|3|8|3|10|20" << "" << QStringList{}
             << "PC2_b;PC2;b;2026-12-08 19:30:00;con 3 errori;3;2026-12-03 19:30:00;4;10;20;0;;completa, ma sempre con errori" << 1;
         QTest::newRow("stopped, clean two working days ago") << "PC3_c" << "PC3|c|interrotto|0|8|7|5|6" << "" << QStringList{}
@@ -265,7 +265,7 @@ private slots:
                                 ("host=" + platform::hostName() + "\nboot=prima\npid=1\ninizio=" + december(8) +
                                  "\ntoken=t\n").toUtf8());
         if (folder == "PC_1_a_b") {
-            for (const char* name : {"2026-12-02 19.30.05", "2026-12-01 19.30.05", "appunti"})
+            for (const char* name : {"2026-12-02 19.30.05", "2026-12-02 19.30.05 (2)", "2026-12-01 19.30.05", "appunti"})
                 m_drives->makeDir(root + "\\Versioni precedenti\\" + name);
         }
         if (folder == "-R")
