@@ -1079,8 +1079,8 @@ private slots:
     }
 
     // A run that backed something up removes the run folders older than the days set,
-    // each under a hidden name first, and what an earlier run began to remove; the record
-    // tells what is kept, with the bytes each folder recorded.
+    // each under a hidden name first, and what an earlier run began to remove, never its
+    // own; the record tells what is kept, with the bytes each folder recorded at its end.
     void retention_data()
     {
         QTest::addColumn<bool>("backsUp");
@@ -1107,6 +1107,7 @@ private slots:
             m_drives->writeFile(root + "\\" + name + "\\d1\\a.txt", "v");
         m_drives->writeFile(root + "\\" + names["old"] + "\\" + retention::kBytesName, "5\r\n");
         m_drives->writeFile(root + "\\" + names["young"] + "\\" + retention::kBytesName, "7\r\n");
+        m_drives->writeFile("R:\\BK\\d1\\via.txt", "0123456789"); // into this run's folder, as an extra
         for (BackupPair& pair : plan.pairs)
             pair.source += backsUp ? "" : "\\manca";
         g_versionDays = days;
@@ -1114,14 +1115,25 @@ private slots:
         QStringList expected;
         for (const QString& key : left)
             expected << names[key];
+        QStringList found = QDir(host(root)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QStringList made = found; // this run's folder
+        for (const QString& name : names)
+            made.removeAll(name);
+        const bool moved = backsUp && days > 0;
+        QCOMPARE(made.size(), moved ? 1 : 0);
+        if (moved)
+            QCOMPARE(read(root + "\\" + made.first() + "\\" + retention::kBytesName), QByteArray("10\r\n"));
+        found.removeAll(made.value(0));
+        found.sort();
         expected.sort();
-        QCOMPARE(QDir(host(root)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name), expected);
+        QCOMPARE(found, expected);
         QCOMPARE(run.end.versions.size(), 1);
         const VersionsKept& kept = run.end.versions.first();
         const bool oldGone = !left.contains("old");
         QCOMPARE(kept.root, root);
         QCOMPARE(kept.removedByAge, oldGone ? QStringList{names["old"]} : QStringList{});
-        QCOMPARE(QList<qint64>({kept.folders, kept.bytes, kept.unrecorded}), QList<qint64>({oldGone ? 2 : 3, oldGone ? 7 : 12, 1}));
+        QCOMPARE(QList<qint64>({kept.folders, kept.bytes, kept.unrecorded}),
+                 QList<qint64>({(oldGone ? 2 : 3) + moved, (oldGone ? 7 : 12) + (moved ? 10 : 0), 1}));
     }
 
     // GiorniVersioni in the settings: a value that is no number of days keeps the
