@@ -49,7 +49,7 @@ int dryRun(const QString& user, bool fullRewrite, bool shutdown)
                                 "R: una cartella vuota di questo computer; la prova non la crea.")
                      .arg(platform::drivesFolder()));
     const DryRun run = forecastRun(defaultPlan(platform::hostName(), user),
-                                   fullRewrite || fullRewriteConfigured());
+                                   fullRewrite || fullRewriteConfigured(), versionDaysConfigured());
     if (!run.refusal.isEmpty())
         toStderr(run.refusal);
     QString text = describe(run);

@@ -4,6 +4,8 @@
 
 #include "backup/dryrun.h"
 
+#include "backup/retention.h"
+
 #include "backup/leftovers.h"
 #include "backup/runlock.h"
 #include "fileservices/queries.h"
@@ -385,9 +387,14 @@ bool refused(const BackupPlan& plan, DryRun& run)
 
 } // namespace
 
-DryRun forecastRun(const BackupPlan& plan, bool fullRewrite)
+DryRun forecastRun(const BackupPlan& plan, bool fullRewrite, int versionDays)
 {
-    DryRun run{.backupRoot = plan.backupRoot(), .fullRewrite = fullRewrite};
+    DryRun run{.backupRoot = plan.backupRoot(), .fullRewrite = fullRewrite, .versionDays = versionDays};
+    // Retention runs once a pair has been backed up.
+    const auto retained = [&] {
+        if (run.pairsBacked > 0 && versionDays > 0)
+            run.versionsGone = retention::dueFolders(plan, versionDays, QDateTime::currentDateTime());
+    };
     if (refused(plan, run)) {
         run.exitStatus = 2;
         return run;
@@ -403,6 +410,7 @@ DryRun forecastRun(const BackupPlan& plan, bool fullRewrite)
         if (p.fate == Fate::NoSpace || p.fate == Fate::DriveLost) {
             run.failures += p.fate == Fate::DriveLost;
             run.exitStatus = touched ? 3 : 2;
+            retained();
             return run;
         }
         if (p.fate == Fate::Backed) {
@@ -414,6 +422,7 @@ DryRun forecastRun(const BackupPlan& plan, bool fullRewrite)
     if (run.pairsBacked == 0)
         run.failures = std::max(run.failures, 1);
     run.exitStatus = run.failures > 0 ? 1 : 0;
+    retained();
     return run;
 }
 
@@ -430,7 +439,9 @@ QString bytes(qint64 n)
 }
 
 // One line for a change; none for a file the backup holds as it is.
-QString changeLine(const PairForecast& p, const Change& c)
+const QString kToVersions = QStringLiteral(" (la versione precedente va nelle versioni precedenti)");
+
+QString changeLine(const PairForecast& p, const Change& c, bool versions)
 {
     const ScannedFolder& folder = p.scan.folders.at(c.folder);
     QString place = p.pair.destination + folder.relative;
@@ -445,7 +456,7 @@ QString changeLine(const PairForecast& p, const Change& c)
     case Kind::Copy:
         return QStringLiteral("da copiare: ") + place + size;
     case Kind::Replace:
-        return QStringLiteral("da sostituire: ") + place + size;
+        return QStringLiteral("da sostituire: ") + place + size + (versions ? kToVersions : QString());
     case Kind::SetAside:
         return c.file >= 0 ? QStringLiteral("da copiare al posto di una cartella: ") + place + size
                            : QStringLiteral("cartella da creare al posto di un file: ") + place;
@@ -458,7 +469,7 @@ QString changeLine(const PairForecast& p, const Change& c)
     case Kind::Remove:
         return (c.folderThere ? QStringLiteral("cartella da togliere con quanto contiene: ")
                               : QStringLiteral("da togliere: ")) +
-               c.path;
+               c.path + (versions ? kToVersions : QString());
     }
     return {};
 }
@@ -484,7 +495,7 @@ QString totals(const PairForecast& p)
              counted(p.unchanged, QStringLiteral("file"), QStringLiteral("file")));
 }
 
-void describePair(const PairForecast& p, QStringList& lines)
+void describePair(const PairForecast& p, QStringList& lines, bool versions)
 {
     lines << QString()
           << QStringLiteral("Coppia %1: %2 -> %3").arg(p.N).arg(p.pair.source, p.pair.destination);
@@ -528,12 +539,13 @@ void describePair(const PairForecast& p, QStringList& lines)
     if (!p.fresh.isEmpty())
         lines << (p.oldGoes
                       ? QStringLiteral("  copia nuova da costruire in %1, che poi "
-                                       "sostituirebbe il backup precedente in %2")
+                                       "sostituirebbe il backup precedente in %2") +
+                            (versions ? kToVersions : QString())
                       : QStringLiteral("  copia nuova da costruire in %1, che poi prenderebbe "
                                        "il nome %2"))
                      .arg(p.fresh, p.pair.destination);
     for (const Change& c : p.changes.list) {
-        if (const QString line = changeLine(p, c); !line.isEmpty())
+        if (const QString line = changeLine(p, c, versions); !line.isEmpty())
             lines << QStringLiteral("  ") + line;
     }
     lines << totals(p) << QStringLiteral("  Spazio: servono %1, %2.").arg(bytes(p.need), room);
@@ -573,7 +585,11 @@ QString describe(const DryRun& run)
         lines << QString(run.refusal).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     lines += run.notes;
     for (const PairForecast& p : run.pairs)
-        describePair(p, lines);
+        describePair(p, lines, run.versionDays > 0);
+    for (const QString& gone : run.versionsGone)
+        lines << QStringLiteral("Versioni precedenti più vecchie di %1 giorni, da eliminare: %2")
+                     .arg(run.versionDays)
+                     .arg(gone);
     lines << QString()
           << QStringLiteral("Esito previsto: %1. Stato d'uscita: %2.")
                  .arg(outcome(run))

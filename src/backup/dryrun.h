@@ -58,6 +58,8 @@ struct DryRun
 {
     QString backupRoot{};
     bool fullRewrite = false;
+    int versionDays = 0;           // what is removed or replaced is kept this many days
+    QStringList versionsGone{};    // version folders the run's retention would remove
     /// Why the run would be refused before it began; empty when it would not be.
     QString refusal{};
     /// What a run says as it starts: warnings, folders it makes first.
@@ -73,7 +75,7 @@ struct DryRun
 /// nothing on any drive. Where the destination could only be asked by writing,
 /// it reads what is there, and where nothing can be read it assumes the
 /// stricter answer and says so.
-DryRun forecastRun(const BackupPlan& plan, bool fullRewrite);
+DryRun forecastRun(const BackupPlan& plan, bool fullRewrite, int versionDays = 0);
 
 /// The forecast as the user reads it: pair by pair, one entry a line, with
 /// the totals, the expected outcome and its exit status.

@@ -117,12 +117,14 @@ expect_status 2 "the overview with no drive folder"
 echo nuovo > "$d1/c/Documenti/nuovo.txt"
 echo cambiata >> "$d1/c/Documenti/Lettere/gennaio.txt"
 rm "$d1/c/Documenti/dati.bin"
+mkdir -p "$d1/r/BKPQORL/${host}_ufficio2/Versioni precedenti/2020-01-07 19.30.05"
 before=$(state)
 run_unattended "$d1" --backup --utente ufficio2 --prova
 expect_status 1 "the dry run" # the name holding "\" cannot be carried
 D="R:\\BKPQORL\\${host}_ufficio2\\Documenti"
-for line in "  da copiare: $D\\nuovo.txt (6 byte)" "  da sostituire: $D\\Lettere\\gennaio.txt (17 byte)" \
-    "  da togliere: $D\\dati.bin" "  errore: C:\\Documenti\\Lettere\\a" "Esito previsto: completato con 1 errore. Stato d'uscita: 1."; do
+kept=" (la versione precedente va nelle versioni precedenti)"
+for line in "  da copiare: $D\\nuovo.txt (6 byte)" "  da sostituire: $D\\Lettere\\gennaio.txt (17 byte)$kept" \
+    "  da togliere: $D\\dati.bin$kept" "Versioni precedenti più vecchie di 30 giorni, da eliminare: " "  errore: C:\\Documenti\\Lettere\\a" "Esito previsto: completato con 1 errore. Stato d'uscita: 1."; do
     grep -qF -- "$line" "$work/out" || { show "$work/out"; fail "the dry run does not say \"$line\""; }
 done
 [ "$(state)" = "$before" ] || fail "the dry run changed the drives or the program's folders"
