@@ -16,6 +16,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -63,6 +65,35 @@ struct BackupListing
 /// \a present: a folder is there under \a destination itself. Writes nothing.
 /// Nothing when \a gate says to end first; it is asked before each folder.
 std::optional<BackupListing> listBackup(const QString& destination, const TreeScan& scan,
+                                       bool present, const platform::NameRules& names,
+                                       const platform::Gate& gate = {});
+
+/// The folders of a walk as it finds them, handed to a listing of the backup
+/// that runs beside the walk on a thread of its own.
+class FolderFeed
+{
+public:
+    struct Folder
+    {
+        QString relative;
+        int parent = -1;
+    };
+    void add(const ScannedFolder& folder);
+    /// The walk has ended, to its end or not.
+    void close();
+    /// Folder \a j of the walk, once it is found; nothing when the walk ended without it.
+    std::optional<Folder> at(qsizetype j);
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_added;
+    std::vector<Folder> m_folders;
+    bool m_closed = false;
+};
+
+/// The same listing, folder by folder as \a feed hands them, until it is closed.
+/// Its folders are those of the walk only when the walk ran to its end.
+std::optional<BackupListing> listBackup(const QString& destination, FolderFeed& feed,
                                        bool present, const platform::NameRules& names,
                                        const platform::Gate& gate = {});
 

@@ -15,21 +15,59 @@ namespace {
 const QString kStopped = QStringLiteral("Interrotto dall'utente!");
 const QString kNoSpace = QStringLiteral("Spazio insufficiente per completare l'operazione!");
 
-// The walk shows its counters, and ends early once the run stops.
+// The walk shows its counters, hands on the folders it finds, and ends early
+// once the run stops.
 class WalkObserver final : public ScanObserver
 {
 public:
-    WalkObserver(RunState& state, std::function<void(qint64, qint64)> show)
-        : m_state(state), m_show(std::move(show))
+    WalkObserver(RunState& state, FolderFeed* feed, std::function<void(qint64, qint64)> show)
+        : m_state(state), m_feed(feed), m_show(std::move(show))
     {
     }
     void folderFound(qint64 known) override { m_show(known, -1); }
+    void folderAdded(const ScannedFolder& folder) override
+    {
+        if (m_feed)
+            m_feed->add(folder);
+    }
     void folderVisited(qint64 visited) override { m_show(-1, visited); }
     bool stopRequested() override { return !m_state.proceed(); }
 
 private:
     RunState& m_state;
+    FolderFeed* m_feed;
     std::function<void(qint64, qint64)> m_show;
+};
+
+// The listing of the backup under a pair's name, made on a thread of its own
+// while the engine walks the source and hands it each folder it finds. The
+// listing asks the run's gate before each folder, as the walk does.
+class ListingBeside
+{
+public:
+    ListingBeside(const QString& destination, bool present, const NameRules& names, Gate gate)
+        : m_thread([this, destination, present, names, gate = std::move(gate)] {
+              m_listed = listBackup(destination, m_feed, present, names, gate);
+          })
+    {
+    }
+    ~ListingBeside() { m_feed.close(); } // and the thread is joined
+    ListingBeside(const ListingBeside&) = delete;
+    ListingBeside& operator=(const ListingBeside&) = delete;
+
+    FolderFeed& feed() { return m_feed; }
+    /// Once the walk has ended: the listing, or nothing when the run stopped it.
+    std::optional<BackupListing> take()
+    {
+        m_feed.close();
+        m_thread.join();
+        return std::move(m_listed);
+    }
+
+private:
+    FolderFeed m_feed;
+    std::optional<BackupListing> m_listed;
+    std::jthread m_thread; // last, so that it starts once the rest is there
 };
 
 QString completionText(int failures, int skipped)
@@ -237,11 +275,9 @@ bool EngineRun::leftOut(int N)
     return true;
 }
 
-std::optional<TreeScan> EngineRun::walkSource(int N)
+std::optional<TreeScan> EngineRun::walkSource(int N, FolderFeed* feed)
 {
-    updateProgress([N](RunProgress& p) { p = RunProgress{}; p.pair = N; });
-    phase(N, Phase::Scanning);
-    WalkObserver observer(state, [this](qint64 known, qint64 visited) {
+    WalkObserver observer(state, feed, [this](qint64 known, qint64 visited) {
         updateProgress([&](RunProgress& p) {
             if (known >= 0)
                 p.foldersKnown = known;
@@ -306,13 +342,27 @@ bool EngineRun::roomFor(int N, qint64 need)
 bool EngineRun::backUpPair(int N)
 {
     const BackupPair& pair = m_plan.pairs[N - 1];
-    const auto scan = walkSource(N);
-    BackupListing backup;
+    updateProgress([N](RunProgress& p) { p = RunProgress{}; p.pair = N; });
+    phase(N, Phase::Scanning);
     // Asked once, of the pair's folder or the nearest folder above it that exists.
     m_names = platform::probeNameRules(pair.destination);
+    // The update lists the backup while the source is walked.
+    std::optional<UpdateStart> start;
+    std::optional<ListingBeside> listing;
+    if (!m_options.fullRewrite && (start = startUpdate(N)))
+        listing.emplace(pair.destination, start->present, m_names, gate());
+    const auto scan = walkSource(N, listing ? &listing->feed() : nullptr);
+    BackupListing backup;
     std::optional<Changes> changes = Changes{};
-    if (scan && !m_options.fullRewrite)
-        changes = decideUpdate(N, *scan, backup);
+    if (!m_options.fullRewrite) {
+        auto listed = listing ? listing->take() : std::nullopt;
+        if (scan && listed) {
+            backup = std::move(*listed);
+            changes = compareWithBackup(*scan, backup, start->keeps, m_names);
+        } else {
+            changes.reset();
+        }
+    }
     // The stop question holds the comparison and the measurement too, so that
     // no end comes while it is open.
     if (!scan || !changes || !state.proceed()) {

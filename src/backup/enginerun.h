@@ -181,7 +181,8 @@ private:
     /// True for a pair left out, its old backup kept.
     bool leftOut(int N);
     /// Nothing when the run stops meanwhile.
-    std::optional<TreeScan> walkSource(int N);
+    /// The walk of pair N's source; each folder it finds also goes to \a feed.
+    std::optional<TreeScan> walkSource(int N, FolderFeed* feed = nullptr);
     bool roomFor(int N, qint64 need);
     /// Removes the oldest run folders of the versions on pair N's drive, one
     /// at a time, until \a free holds \a need. False when stopped meanwhile.
@@ -242,6 +243,14 @@ private:
     /// Lists the backup under pair N's name and compares it with the walk;
     /// nothing when the run stops meanwhile.
     std::optional<Changes> decideUpdate(int N, const TreeScan& scan, BackupListing& backup);
+    /// What the update of pair N starts from: whether a folder is under its
+    /// name, and what the backup keeps of times and modes.
+    struct UpdateStart
+    {
+        bool present = false;
+        platform::Keeps keeps;
+    };
+    std::optional<UpdateStart> startUpdate(int N);
     PassEnd updatePass(int N, const TreeScan& scan, BackupListing& backup, Changes& changes, PairStats& stats);
     PassEnd applyChanges(int N, const TreeScan& scan, const Changes& changes, PairStats& stats);
     std::optional<PassEnd> makeFolderFor(int N, const TreeScan& scan, const Change& change,

@@ -94,45 +94,61 @@ Phase phaseOf(const Change& change)
 
 } // namespace
 
-std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, BackupListing& backup)
+std::optional<EngineRun::UpdateStart> EngineRun::startUpdate(int N)
 {
     const QString D = m_plan.pairs[N - 1].destination;
     const auto root = attributes(D);
-    const bool present = root && (*root & Directory) && !(linkAttributes(D).valueOr(0) & System);
+    UpdateStart start;
+    start.present = root && (*root & Directory) && !(linkAttributes(D).valueOr(0) & System);
     if (!state.proceed())
         return std::nullopt;
     // What the backup keeps of times and modes, asked of its own file system.
     // A probe that a kill leaves in the pair's folder is one of its temporary
     // files; beside it, one of the leftovers the next run sorts out.
-    Keeps keeps;
     const auto beside = leftovers::besideOf(D);
-    if (present || beside) {
+    if (start.present || beside) {
         if (const auto probed =
-                present ? probeKeeps(D)
-                        : probeKeeps(beside->parent, beside->prefix + leftovers::kProbe))
-            keeps = *probed;
+                start.present ? probeKeeps(D)
+                              : probeKeeps(beside->parent, beside->prefix + leftovers::kProbe))
+            start.keeps = *probed;
     }
-    auto listed = listBackup(D, scan, present, m_names, gate());
+    return start;
+}
+
+std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, BackupListing& backup)
+{
+    const auto start = startUpdate(N);
+    if (!start)
+        return std::nullopt;
+    auto listed = listBackup(m_plan.pairs[N - 1].destination, scan, start->present, m_names, gate());
     if (!listed)
         return std::nullopt;
     backup = std::move(*listed);
-    return compareWithBackup(scan, backup, keeps, m_names);
+    return compareWithBackup(scan, backup, start->keeps, m_names);
 }
 
-std::optional<BackupListing> listBackup(const QString& destination, const TreeScan& scan,
-                                       bool present, const NameRules& names, const Gate& gate)
+namespace {
+
+// Lists the backup folder by folder of the walk, each once its parent has been
+// listed: \a folderAt gives folder j, or nothing past the last.
+std::optional<BackupListing>
+listFolders(const QString& destination, bool present, const NameRules& names, const Gate& gate,
+            const std::function<std::optional<FolderFeed::Folder>(qsizetype)>& folderAt)
 {
     BackupListing backup{.root = destination};
-    backup.folders.resize(scan.folders.size());
-    backup.folders[0].present = present;
-    std::vector<QHash<QString, QString>> keyed(scan.folders.size());
-    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
-        const ScannedFolder& folder = scan.folders.at(j);
-        BackupListing::Folder& there = backup.folders[j];
-        if (j > 0) {
-            const BackupListing::Folder& parent = backup.folders[folder.parent];
+    std::vector<QHash<QString, QString>> keyed;
+    for (qsizetype j = 0;; ++j) {
+        const auto folder = folderAt(j);
+        if (!folder)
+            break;
+        BackupListing::Folder& there = backup.folders.emplace_back();
+        keyed.emplace_back();
+        if (j == 0) {
+            there.present = present;
+        } else {
+            const BackupListing::Folder& parent = backup.folders[folder->parent];
             const QString held =
-                heldAs(parent, keyed[folder.parent], lastName(folder.relative), names);
+                heldAs(parent, keyed[folder->parent], lastName(folder->relative), names);
             there.present = !held.isEmpty() && parent.entries.value(held).isFolder();
         }
         if (!there.present)
@@ -140,10 +156,58 @@ std::optional<BackupListing> listBackup(const QString& destination, const TreeSc
         if (gate && !gate())
             return std::nullopt;
         // Listed under the source's spelling, which the destination takes for its own.
-        listFolder(destination + folder.relative + QLatin1Char('\\'), backup, there, names);
+        listFolder(destination + folder->relative + QLatin1Char('\\'), backup, there, names);
         keyed[j] = spellings(there, names);
     }
     return backup;
+}
+
+} // namespace
+
+std::optional<BackupListing> listBackup(const QString& destination, const TreeScan& scan,
+                                       bool present, const NameRules& names, const Gate& gate)
+{
+    return listFolders(destination, present, names, gate,
+                       [&scan](qsizetype j) -> std::optional<FolderFeed::Folder> {
+                           if (j >= scan.folders.size())
+                               return std::nullopt;
+                           return FolderFeed::Folder{scan.folders.at(j).relative,
+                                                     scan.folders.at(j).parent};
+                       });
+}
+
+std::optional<BackupListing> listBackup(const QString& destination, FolderFeed& feed,
+                                       bool present, const NameRules& names, const Gate& gate)
+{
+    return listFolders(destination, present, names, gate,
+                       [&feed](qsizetype j) { return feed.at(j); });
+}
+
+void FolderFeed::add(const ScannedFolder& folder)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_folders.push_back({folder.relative, folder.parent});
+    }
+    m_added.notify_one();
+}
+
+void FolderFeed::close()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_closed = true;
+    }
+    m_added.notify_all();
+}
+
+std::optional<FolderFeed::Folder> FolderFeed::at(qsizetype j)
+{
+    std::unique_lock lock(m_mutex);
+    m_added.wait(lock, [&] { return m_closed || j < qsizetype(m_folders.size()); });
+    if (j >= qsizetype(m_folders.size()))
+        return std::nullopt;
+    return m_folders[j];
 }
 
 EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupListing& backup,

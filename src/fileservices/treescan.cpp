@@ -37,6 +37,7 @@ TreeScan scanTree(const QStringList& roots, ScanObserver* observer,
         if (const auto id = platform::fileId(root))
             folder.id = *id;
         scan.folders.append(folder);
+        show.folderAdded(scan.folders.back());
     }
     show.started();
 
@@ -76,6 +77,7 @@ TreeScan scanTree(const QStringList& roots, ScanObserver* observer,
                 sub.parent = int(k);
                 sub.id = details.id;
                 scan.folders.append(sub);
+                show.folderAdded(scan.folders.back());
                 show.folderFound(scan.folders.size());
             }
             ScannedFolder& folder = scan.folders[k];

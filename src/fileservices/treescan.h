@@ -10,6 +10,8 @@
 
 namespace archivon {
 
+struct ScannedFolder;
+
 /// What the folder tree scan shows while it runs; every call has an empty
 /// default so an observer overrides only what it shows.
 class ScanObserver
@@ -20,6 +22,9 @@ public:
     virtual void started() {}
     /// A folder was added to the list, which now holds \a known entries.
     virtual void folderFound([[maybe_unused]] qint64 known) {}
+    /// The same folder, as it stands when added: its paths and parent are
+    /// known, its files not yet. Roots come first, each as it is taken.
+    virtual void folderAdded([[maybe_unused]] const ScannedFolder& folder) {}
     /// \a visited entries have been walked.
     virtual void folderVisited([[maybe_unused]] qint64 visited) {}
     /// Files are counted: hourglass off.

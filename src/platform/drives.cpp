@@ -53,21 +53,23 @@ void applyComponents(QStringList& out, const QString& text)
 
 QString drivesFolder()
 {
-    // Asked for every path the program touches: the answer is kept while the
-    // environment says the same.
+    // Asked for every path the program touches, from every thread of a run:
+    // the answer is kept while the environment says the same.
+    static std::mutex mutex;
     static QByteArray lastEnv;
     static QByteArray lastData;
     static QString folder;
     const char* env = std::getenv("ARCHIVON_DRIVES");
     const char* data = std::getenv("XDG_DATA_HOME");
-    const QByteArray envNow = env ? QByteArray(env) : QByteArray();
-    const QByteArray dataNow = data ? QByteArray(data) : QByteArray();
+    const QByteArrayView envNow(env ? env : "");
+    const QByteArrayView dataNow(data ? data : "");
+    const std::lock_guard lock(mutex);
     if (!folder.isEmpty() && envNow == lastEnv && dataNow == lastData)
         return folder;
-    lastEnv = envNow;
-    lastData = dataNow;
+    lastEnv = envNow.toByteArray();
+    lastData = dataNow.toByteArray();
     if (!envNow.isEmpty())
-        folder = QFile::decodeName(envNow);
+        folder = QFile::decodeName(lastEnv);
     else
         folder = dataFolder() + QStringLiteral("/drives");
     return folder;

@@ -58,6 +58,13 @@ QString nameKey(const QString& name, const NameRules& rules)
 
 bool startsAs(const QString& name, const QString& prefix, const NameRules& rules)
 {
+    // Asked of every entry listed: most differ at once from a prefix that
+    // begins with a character no fold changes, such as the dot of a hidden name.
+    if (!prefix.isEmpty() && !name.isEmpty() && prefix.front().unicode() < 0x80 &&
+        !prefix.front().isLetter() && name.front() != prefix.front())
+        return false;
+    if (!rules.foldsCase)
+        return name.startsWith(prefix);
     return nameKey(name.left(prefix.size()), rules) == nameKey(prefix, rules);
 }
 

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -457,8 +458,8 @@ private slots:
         QCOMPARE(m_drives->readFile(platform::programFolder() + "\\oldimp.pvx"), QByteArray("C:\\s1\r\nR:\\BK\\d1\\\r\n"));
     }
 
-    // The update lists the backup once the source has been walked: a stop then ends the
-    // run before the pair begins.
+    // The update lists the backup while its source is walked: a stop as the walk
+    // ends ends the run before the pair begins.
     void listingStops()
     {
         const Run run = runEngine(fourPairs(), [](BackupEngine& engine, const RunEvent& e) {
@@ -468,6 +469,64 @@ private slots:
         QCOMPARE(run.end.reason, RunEnd::Reason::Stopped);
         QVERIFY2(run.steps().endsWith("done 1,scan 2"), qPrintable(run.steps()));
         QCOMPARE(tree("R:\\BK"), (QStringList{"d1", "d1/f1.txt"}));
+    }
+
+    // The listing runs on a thread of its own, and a hold holds it too: no backup
+    // folder is opened while the run is held, and once let go it lists the rest.
+    void listingHeld()
+    {
+        // The walk finds every folder long before the listing has read them all,
+        // each holding files that the backup holds as they are. On tmpfs, where
+        // they are made at once.
+        if (!m_drives->mountTmpfs('C', "64m") || !m_drives->mountTmpfs('R', "64m"))
+            QSKIP("needs the right to mount a tmpfs");
+        BackupPlan plan = fourPairs();
+        m_drives->makeDir("R:\\BK\\d1");
+        const int folders = 2000;
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        const auto unwatch = qScopeGuard([&] { ::close(watch); });
+        const timespec times[2] = {{1700000000, 0}, {1700000000, 0}};
+        for (int i = 0; i < folders; ++i) {
+            const QByteArray k = "/k" + QByteArray::number(i);
+            for (const char* root : {"C:\\s1", "R:\\BK\\d1"}) {
+                const QByteArray folder = QFile::encodeName(host(root)) + k;
+                QVERIFY(::mkdir(folder, 0755) == 0);
+                for (int f = 0; f < 10; ++f) {
+                    const QByteArray name = folder + "/f" + QByteArray::number(f);
+                    ::close(::creat(name, 0644));
+                    ::utimensat(AT_FDCWD, name, times, 0);
+                }
+            }
+            ::inotify_add_watch(watch, QFile::encodeName(host("R:\\BK\\d1")) + k, IN_OPEN);
+        }
+        const auto opened = [&](int waitMs) { // backup folders opened, waiting for the first
+            int count = 0;
+            alignas(inotify_event) char buffer[1 << 16];
+            for (pollfd p{watch, POLLIN, 0}; ::poll(&p, 1, count ? 0 : waitMs) > 0;) {
+                const ssize_t n = ::read(watch, buffer, sizeof buffer);
+                for (ssize_t at = 0; at < n; ++count)
+                    at += ssize_t(sizeof(inotify_event) + reinterpret_cast<const inotify_event*>(buffer + at)->len);
+            }
+            return count;
+        };
+        int before = 0, whileHeld = 0;
+        const Run run = runEngine(plan, {}, false, [&](BackupEngine& engine) {
+            // Held once the walk has found every folder, and the listing is under way.
+            while (engine.progress().foldersKnown <= folders)
+                QThread::yieldCurrentThread();
+            const int first = opened(10000);
+            QVERIFY(engine.hold());
+            QThread::msleep(100); // a folder being listed as the hold came
+            before = first + opened(0);
+            QThread::msleep(300);
+            whileHeld = opened(0);
+            engine.release();
+        }, false);
+        QCOMPARE(whileHeld, 0);
+        QVERIFY2(before > 0 && before < folders, qPrintable(QString::number(before)));
+        QCOMPARE(run.end.reason, RunEnd::Reason::Completed);
+        QCOMPARE(run.end.failures, 0);
+        QCOMPARE(tree("R:\\BK\\d1").size(), folders * 11 + 1);
     }
 
     // What an old copy's removal cannot remove never blocks a later run: it is a
