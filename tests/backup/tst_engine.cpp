@@ -512,7 +512,7 @@ private slots:
         int before = 0, whileHeld = 0;
         const Run run = runEngine(plan, {}, false, [&](BackupEngine& engine) {
             // Held once the walk has found every folder, and the listing is under way.
-            while (engine.progress().foldersKnown <= folders)
+            for (QDeadlineTimer limit(10000); engine.progress().foldersKnown <= folders && !limit.hasExpired();)
                 QThread::yieldCurrentThread();
             const int first = opened(10000);
             QVERIFY(engine.hold());
