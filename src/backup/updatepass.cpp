@@ -15,13 +15,18 @@ using namespace platform;
 
 namespace {
 
-// One folder of the backup, as its directory search gives it to its end.
-void listFolder(const QString& prefix, BackupListing& backup, BackupListing::Folder& there,
-                const NameRules& names)
+// One folder of the backup, as its directory search gives it to its end. False
+// when \a gate says to end first: it is asked now and then in a large folder,
+// which on a slow share can take long.
+bool listFolder(const QString& prefix, BackupListing& backup, BackupListing::Folder& there,
+                const NameRules& names, const Gate& gate)
 {
     DirSearch search(prefix, Hidden | System | Directory, true);
     QStringList asideNames;
+    qsizetype seen = 0;
     for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
+        if (++seen % 1024 == 0 && gate && !gate())
+            return false;
         if (isRunLockName(name)) {
             continue; // a backup folder's own lock, where a pair is backed up into it
         } else if (isCopyTemporary(name, names)) {
@@ -44,6 +49,7 @@ void listFolder(const QString& prefix, BackupListing& backup, BackupListing::Fol
         else
             backup.setAside.append({prefix + name, prefix + was});
     }
+    return true;
 }
 
 // What a full destination left out of the pair, and what of it the previous
@@ -156,7 +162,8 @@ listFolders(const QString& destination, bool present, const NameRules& names, co
         if (gate && !gate())
             return std::nullopt;
         // Listed under the source's spelling, which the destination takes for its own.
-        listFolder(destination + folder->relative + QLatin1Char('\\'), backup, there, names);
+        if (!listFolder(destination + folder->relative + QLatin1Char('\\'), backup, there, names, gate))
+            return std::nullopt;
         keyed[j] = spellings(there, names);
     }
     return backup;

@@ -484,6 +484,7 @@ private slots:
         m_drives->makeDir("R:\\BK\\d1");
         const int folders = 2000;
         const int watch = ::inotify_init1(IN_CLOEXEC);
+        QVERIFY(watch >= 0);
         const auto unwatch = qScopeGuard([&] { ::close(watch); });
         const timespec times[2] = {{1700000000, 0}, {1700000000, 0}};
         for (int i = 0; i < folders; ++i) {
@@ -497,7 +498,7 @@ private slots:
                     ::utimensat(AT_FDCWD, name, times, 0);
                 }
             }
-            ::inotify_add_watch(watch, QFile::encodeName(host("R:\\BK\\d1")) + k, IN_OPEN);
+            QVERIFY(::inotify_add_watch(watch, QFile::encodeName(host("R:\\BK\\d1")) + k, IN_OPEN) >= 0);
         }
         const auto opened = [&](int waitMs) { // backup folders opened, waiting for the first
             int count = 0;
@@ -514,6 +515,7 @@ private slots:
             // Held once the walk has found every folder, and the listing is under way.
             for (QDeadlineTimer limit(10000); engine.progress().foldersKnown <= folders && !limit.hasExpired();)
                 QThread::yieldCurrentThread();
+            QVERIFY(engine.progress().foldersKnown > folders);
             const int first = opened(10000);
             QVERIFY(engine.hold());
             QThread::msleep(100); // a folder being listed as the hold came
@@ -527,6 +529,11 @@ private slots:
         QCOMPARE(run.end.reason, RunEnd::Reason::Completed);
         QCOMPARE(run.end.failures, 0);
         QCOMPARE(tree("R:\\BK\\d1").size(), folders * 11 + 1);
+        // Nor is one large folder listed to its end once the run stops.
+        TreeScan rootOnly;
+        rootOnly.folders << scanTree({"C:\\s1"}).folders.first();
+        int asked = 0;
+        QVERIFY(!listBackup("R:\\BK\\d1", rootOnly, true, {}, [&] { return ++asked < 2; }));
     }
 
     // What an old copy's removal cannot remove never blocks a later run: it is a
