@@ -38,11 +38,6 @@ bool foldsToItself(const BackupListing::Folder& there, const QString& held, cons
                          [&](const QString& n) { return nameKey(n, names) == key; }) == 1;
 }
 
-QString lastName(const QString& relative)
-{
-    return relative.mid(relative.lastIndexOf(QLatin1Char('\\')) + 1);
-}
-
 Change notCarried(qsizetype folder, const QString& path, const QString& reason)
 {
     return {.kind = Change::Kind::NotCarried, .folder = folder, .path = path, .reason = reason};

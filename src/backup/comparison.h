@@ -23,6 +23,12 @@
 
 namespace archivon {
 
+/// The last name of a Windows-form path, or of a folder's path below its root.
+inline QString lastName(const QString& path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1);
+}
+
 /// Why a source that could not be read keeps its previous copy.
 inline QString notUpdated(const QString& reason)
 {

@@ -32,11 +32,6 @@ bool exists(const QString& path)
     return linkAttributes(path).ok();
 }
 
-QString lastName(const QString& path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1);
-}
-
 QString rebased(const QString& path, const QString& from, const QString& to)
 {
     return path.startsWith(from) ? to + path.mid(from.size()) : path;

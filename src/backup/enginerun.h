@@ -180,8 +180,8 @@ private:
     void reportStart();
     /// True for a pair left out, its old backup kept.
     bool leftOut(int N);
-    /// Nothing when the run stops meanwhile.
-    /// The walk of pair N's source; each folder it finds also goes to \a feed.
+    /// The walk of pair N's source, each folder it finds also handed to \a
+    /// feed; nothing when the run stops meanwhile.
     std::optional<TreeScan> walkSource(int N, FolderFeed* feed = nullptr);
     bool roomFor(int N, qint64 need);
     /// Removes the oldest run folders of the versions on pair N's drive, one

@@ -77,11 +77,6 @@ QString leftOverText(const QString& reason)
     return QStringLiteral("impossibile eliminare (%1): resta sulla destinazione").arg(reason);
 }
 
-QString lastName(const QString& relative)
-{
-    return relative.mid(relative.lastIndexOf(QLatin1Char('\\')) + 1);
-}
-
 // Where a change goes in the pass: the folders, then the files, then the removals.
 Phase phaseOf(const Change& change)
 {
