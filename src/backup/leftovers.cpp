@@ -162,7 +162,7 @@ std::optional<EngineRun::PassEnd> EngineRun::removeTemporaries(int N, const Back
         if (!state.proceed())
             return PassEnd::Stopped;
         // Something set aside is a whole entry of the previous backup: it is kept.
-        const QString name = left.mid(left.lastIndexOf(QLatin1Char('\\')) + 1);
+        const QString name = lastName(left);
         if (const auto was = setAsideFrom(name, m_names); was && keepsVersions()) {
             m_touched = true;
             const QString as = was->isEmpty() ? left : left.left(left.size() - name.size()) + *was;

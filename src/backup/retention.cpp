@@ -135,7 +135,7 @@ QString EngineRun::currentVersions(const QString& root) const
     const auto& folders = m_versions.runFolders();
     for (auto it = folders.begin(); it != folders.end(); ++it) {
         if (it.key().compare(root, Qt::CaseInsensitive) == 0)
-            return it.value().mid(it.value().lastIndexOf(QLatin1Char('\\')) + 1);
+            return lastName(it.value());
     }
     return {};
 }

@@ -49,7 +49,7 @@ std::optional<QString> EngineRun::versionPlace(int N, const QString& path)
         return std::nullopt;
     const QString D = m_plan.pairs[N - 1].destination;
     const QString root = versions::rootFor(D, m_plan.backupRoot());
-    const auto place = m_versions.placeFor(root, D.mid(D.lastIndexOf(QLatin1Char('\\')) + 1),
+    const auto place = m_versions.placeFor(root, lastName(D),
                                            path.mid(D.size()));
     if (!place) {
         versionsBroken(N, place.error());
