@@ -199,6 +199,8 @@ private:
     QString currentVersions(const QString& root) const;
     /// The folders older than the days set go beside the next pairs.
     void startRetention();
+    /// A version folder under its hidden name for removal; nothing, and a failure, when it stays.
+    std::optional<QString> hideForRemoval(const QString& folder);
     /// Records the bytes of this run's folders, and tells what the versions hold.
     void closeVersions(RunEnd& end);
 

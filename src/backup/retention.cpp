@@ -140,9 +140,21 @@ QString EngineRun::currentVersions(const QString& root) const
     return {};
 }
 
-// Each folder is renamed to a hidden name before its removal begins, so that
-// one half removed never looks whole; what an earlier run began to remove
-// goes too.
+// A version folder is renamed to a hidden name before its removal begins, so
+// that one half removed never looks whole. Nothing when it cannot be, which is
+// a failure.
+std::optional<QString> EngineRun::hideForRemoval(const QString& folder)
+{
+    const QString hidden = retention::removalName(folder);
+    if (const Status moved = moveEntry(folder, hidden); !moved) {
+        fail(folder, QStringLiteral("impossibile eliminare la versione precedente (%1)").arg(moved.error()));
+        return std::nullopt;
+    }
+    return hidden;
+}
+
+// The folders older than the days kept go, and what an earlier run began to
+// remove goes too.
 void EngineRun::startRetention()
 {
     const QDateTime now = QDateTime::currentDateTime();
@@ -157,14 +169,11 @@ void EngineRun::startRetention()
             if (!state.proceed())
                 return;
             m_touched = true;
-            const QString folder = joinPath(root, name);
-            const QString hidden = retention::removalName(folder);
-            if (const Status moved = moveEntry(folder, hidden); !moved) {
-                fail(folder, QStringLiteral("impossibile eliminare la versione precedente (%1)").arg(moved.error()));
+            const auto hidden = hideForRemoval(joinPath(root, name));
+            if (!hidden)
                 continue;
-            }
             m_versionsGone[root].removedByAge << name;
-            removeInBackground(hidden, true);
+            removeInBackground(*hidden, true);
         }
     }
 }
@@ -198,18 +207,16 @@ bool EngineRun::roomFromVersions(int N, qint64 need, Result<qint64>& free)
         m_touched = true;
         const QString folder = joinPath(version.root, version.name);
         const qint64 bytes = retention::recordedBytes(folder);
-        const QString hidden = retention::removalName(folder);
-        if (const Status moved = moveEntry(folder, hidden); !moved) {
-            fail(folder, QStringLiteral("impossibile eliminare la versione precedente (%1)").arg(moved.error()));
+        const auto hidden = hideForRemoval(folder);
+        if (!hidden)
             continue;
-        }
         notice(QStringLiteral("spazio insufficiente sull'unità %1: per la coppia %2: eliminata la versione "
                               "precedente più vecchia, %3 (%4)")
                    .arg(QString(drive->drive), QString::number(N), folder,
                         bytes < 0 ? QStringLiteral("dimensione non registrata")
                                   : QStringLiteral("%1 byte").arg(bytes)));
         m_versionsGone[version.root].removedForSpace << version.name;
-        if (!removeNow(N, hidden, true))
+        if (!removeNow(N, *hidden, true))
             return false;
         free = ShowFreeSpace(destination.left(3));
         if (!free || *free >= need)
