@@ -6,7 +6,9 @@
 #include "platform/identity.h"
 #include "platform/textfile.h"
 
+#include <QHash>
 #include <QLocale>
+#include <QSet>
 #include <QUuid>
 
 #include <cerrno>
@@ -146,6 +148,107 @@ void removeClaims(const QString& root)
         (void)removeFolder(joinPath(root, name));
 }
 
+// Lets the lock \a token of \a root go: true once it is gone, or is no longer
+// this run's; false while R: cannot be reached or the lock cannot be moved.
+bool letGo(const QString& root, const QString& token)
+{
+    const QString lock = runLockPath(root);
+    // The claims of those who took a stale lock over before this run made its
+    // own go now: whoever read that lock has long seen this one instead.
+    removeClaims(root);
+    const auto found = readOwner(lock);
+    if (!found)
+        return linkAttributes(root).ok(); // no lock, or no R: to find it on
+    if (found->token != token)
+        return true;
+    // Only this run's own lock goes, and through a rename, so that no run
+    // ever finds it half removed.
+    const QString leaving = joinPath(root, kAsidePrefix + QStringLiteral("fine-") + token);
+    if (!moveEntry(lock, leaving))
+        return false;
+    removeLockFolder(leaving);
+    return true;
+}
+
+// The locks of this process: those its runs hold, and those that its ended
+// runs could not let go of (R: gone at the end), tried again every minute
+// while the process lives. A lock of this process that none of its runs holds
+// is stale, so that the next run here is not refused by what the last one left.
+class OwnLocks
+{
+public:
+    static OwnLocks& instance()
+    {
+        static OwnLocks locks;
+        return locks;
+    }
+    ~OwnLocks()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_quitting = true;
+        }
+        m_changed.notify_all();
+        if (m_retries.joinable())
+            m_retries.join();
+    }
+
+    bool holds(const QString& token)
+    {
+        const std::lock_guard lock(m_heldMutex);
+        return m_held.contains(token);
+    }
+    void taken(const QString& token)
+    {
+        const std::lock_guard lock(m_heldMutex);
+        m_held.insert(token);
+    }
+    void released(const QString& root, const QString& token, bool gone)
+    {
+        {
+            const std::lock_guard lock(m_heldMutex);
+            m_held.remove(token);
+        }
+        if (gone)
+            return;
+        const std::lock_guard lock(m_mutex);
+        m_leftBehind.insert(root, token);
+        if (!m_retries.joinable())
+            m_retries = std::thread([this] { retry(); });
+    }
+    /// A run of this process is about to take \a root's lock: it takes over
+    /// what an earlier one left there, instead of a retry removing it under it.
+    void forget(const QString& root)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_leftBehind.remove(root);
+    }
+
+private:
+    OwnLocks() = default;
+
+    void retry()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_quitting) {
+            m_changed.wait_for(lock, std::chrono::seconds(RunLock::kHeartbeatSeconds));
+            if (m_quitting)
+                break;
+            // Under the mutex: a run of this process that takes the lock meanwhile waits.
+            for (auto it = m_leftBehind.begin(); it != m_leftBehind.end();)
+                it = letGo(it.key(), it.value()) ? m_leftBehind.erase(it) : std::next(it);
+        }
+    }
+
+    std::mutex m_heldMutex;
+    QSet<QString> m_held;
+    std::mutex m_mutex; // the locks left behind, and the thread that retries them
+    std::condition_variable m_changed;
+    QHash<QString, QString> m_leftBehind; // token by backup folder
+    std::thread m_retries;
+    bool m_quitting = false;
+};
+
 } // namespace
 
 bool isRunLockName(const QString& name)
@@ -170,10 +273,12 @@ LockState judgeRunLock(const LockOwner& owner, qint64 nowNs)
             return LockState::Stale;
         if (owner.pid <= 0 || processStart(owner.pid) != owner.processStart)
             return LockState::Stale;
-        return LockState::Live;
+        if (owner.pid == processId() && !OwnLocks::instance().holds(owner.token))
+            return LockState::Stale; // left by a run of this process that has ended
     }
-    // Another machine's, or one whose maker never said who it is: only its
-    // heartbeat can tell.
+    // A process that lives may still have lost its run's lock (R: went away
+    // and came back): a silent heartbeat tells, on this machine as on another.
+    // One whose maker never said who it is has only its heartbeat to go by.
     return nowNs - owner.heartbeatNs > qint64(RunLock::kStaleAfterSeconds) * kSecondNs
                ? LockState::Stale
                : LockState::Live;
@@ -233,6 +338,7 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
     me.started = started.toOffsetFromUtc(started.offsetFromUtc());
     me.token = token;
 
+    OwnLocks::instance().forget(backupRoot);
     // A few rounds: each one that finds the lock gone, or another run taking a
     // stale one over, tries to make it again.
     for (int round = 0; round < 12; ++round) {
@@ -246,6 +352,7 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
             }
             m_root = backupRoot;
             m_token = token;
+            OwnLocks::instance().taken(token);
             beat();
             sortOutBesideLock(backupRoot, token);
             m_releasing = false;
@@ -334,18 +441,7 @@ void RunLock::release()
     m_released.notify_all();
     if (m_beats.joinable())
         m_beats.join();
-    // Only this run's own lock goes, and through a rename, so that no run
-    // ever finds it half removed.
-    const QString lock = runLockPath(m_root);
-    // The claims of those who took a stale lock over before this run made its
-    // own go now: whoever read that lock has long seen this one instead.
-    removeClaims(m_root);
-    const auto found = readOwner(lock);
-    if (found && found->token == m_token) {
-        const QString leaving = joinPath(m_root, kAsidePrefix + QStringLiteral("fine-") + m_token);
-        if (moveEntry(lock, leaving))
-            removeLockFolder(leaving);
-    }
+    OwnLocks::instance().released(m_root, m_token, letGo(m_root, m_token));
     m_token.clear();
 }
 

@@ -37,10 +37,12 @@ enum class LockState { Live, Stale };
 /// share (an exclusive create of a file does not). Inside it the holder writes
 /// who it is and, every minute while the run lasts, a heartbeat.
 ///
-/// A lock of this machine is stale when it was made in another boot or its
-/// process is gone; a lock of another machine, once its heartbeat is older than
-/// kStaleAfterSeconds by the share's clock. A stale lock is taken over without a
-/// race: renamed aside (only one run can), its token checked, then made anew.
+/// A lock of this machine is stale when it was made in another boot, its
+/// process is gone, or it is this process's and none of its runs holds it; any
+/// lock, once its heartbeat is older than kStaleAfterSeconds by the share's
+/// clock. A stale lock is taken over without a race: renamed aside (only one
+/// run can), its token checked, then made anew. A lock that its run could not
+/// remove at the end (R: gone) is tried again every minute while the process lives.
 class RunLock
 {
 public:

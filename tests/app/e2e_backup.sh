@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A backup as a user makes it: the real program under a virtual X server, the
 # wizard, the shutdown tick, the start button and the boxes, by clicks and
-# keys. A first run is stopped; a second one runs to its end, and then the
-# mirror, the marker file and the shutdown requests (sent to recording fakes
-# first on PATH) are checked.
+# keys. A first run is stopped; R: goes away under a second one; a third one
+# runs to its end, and then the mirror, the marker file and the shutdown
+# requests (sent to recording fakes first on PATH) are checked.
 set -euo pipefail
 
 source "$(dirname "$0")/../support/e2e.sh"
@@ -57,6 +57,27 @@ grep -qs '^Interrotto dall.utente\.$' "$work/state/archivon/"*.log || fail "the 
 [ ! -e "$work/prog/oldimp.pvx" ] && [ ! -e "$work/requests" ] ||
     fail "a stopped run wrote the marker or asked for a shutdown"
 
+# R: goes away in the middle of the next run, which ends for it; once R: is back,
+# the same window's next run takes over the lock the lost one could not remove.
+logs() { grep -ls '^Esito: ' "$work/state/archivon/"*.log | wc -l; }
+copied() { { find "$root/Documenti/molti" -type f 2>/dev/null || true; } | wc -l; }
+before=$(copied)
+start_button
+answer_box "confirmation"
+for _ in $(seq 300); do
+    [ "$(copied)" -gt $((before + 50)) ] && break
+    sleep 0.1
+done
+mv "$work/drives/r" "$work/drives/r.via"
+answer_box "R: gone"
+for _ in $(seq 100); do
+    [ "$(logs)" -eq 2 ] && break
+    sleep 0.1
+done
+grep -qs "L'unità di destinazione R: non è più disponibile" "$work/state/archivon/"*.log ||
+    fail "the run that lost R: does not say so"
+mv "$work/drives/r.via" "$work/drives/r"
+
 start_button
 answer_box "confirmation"
 
@@ -80,5 +101,12 @@ done
     fail "no shutdown request first: $(cat "$work/requests" 2>/dev/null)"
 sed -n 2p "$work/requests" | grep -q '^loginctl terminate-' || fail "no log-off request second" # recorded
 
+grep -qs "^Nota: un'esecuzione precedente" "$(ls -t "$work/state/archivon/"*.log | head -n1)" ||
+    fail "the run after R: came back does not say it took the lost run's lock over"
+
+# The evening's unattended run, while the window stays open.
+(env -u DISPLAY PATH="$work/fakebin:$PATH" ARCHIVON_DRIVES="$work/drives" QT_QPA_PLATFORM=offscreen \
+    timeout 60 "$work/prog/archivon" --backup --utente ufficio2) > /dev/null 2>&1 ||
+    fail "an unattended run beside the open window did not complete"
 kill -0 "$app" 2>/dev/null || fail "the program ended"
 echo "PASS"

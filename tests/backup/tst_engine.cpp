@@ -658,18 +658,23 @@ private slots:
     void lock_data()
     {
         QTest::addColumn<QString>("holder");
+        QTest::addColumn<int>("silentFor"); // minutes since its last heartbeat
         QTest::addColumn<bool>("taken");
-        QTest::newRow("another run, going on") << "engine" << false;
-        QTest::newRow("a dead process of this machine") << "dead" << true;
-        QTest::newRow("this machine, another boot") << "boot" << true;
-        QTest::newRow("another machine, beating") << "other" << false;
-        QTest::newRow("another machine, silent for 11 minutes") << "other silent" << true;
-        QTest::newRow("a lock half made a moment ago") << "unnamed" << false;
-        QTest::newRow("the destinations' folder held by another run") << "inside" << true;
+        QTest::newRow("another run, going on") << "engine" << 0 << false;
+        QTest::newRow("a dead process of this machine") << "dead" << 0 << true;
+        QTest::newRow("this machine, another boot") << "boot" << 0 << true;
+        QTest::newRow("this process, its run ended") << "own" << 0 << true;
+        QTest::newRow("this machine, silent for 11 minutes") << "live" << 11 << true;
+        QTest::newRow("another machine, beating") << "other" << 0 << false;
+        QTest::newRow("another machine, silent for 9 minutes") << "other" << 9 << false;
+        QTest::newRow("another machine, silent for 11 minutes") << "other" << 11 << true;
+        QTest::newRow("a lock half made a moment ago") << "unnamed" << 0 << false;
+        QTest::newRow("the destinations' folder held by another run") << "inside" << 0 << true;
     }
     void lock()
     {
         QFETCH(QString, holder);
+        QFETCH(int, silentFor);
         QFETCH(bool, taken);
         const BackupPlan plan = fourPairs();
         // "inside": the lock is on the folder that holds the four destinations.
@@ -678,21 +683,25 @@ private slots:
             m_drives->writeFile("R:\\BK\\.d1.archivon-nuovo\\a.txt", "left by that run");
         if (holder != "engine")
             m_drives->makeDir(lock);
-        QProcess gone;
-        gone.start("true");
-        gone.waitForFinished();
-        const qint64 pid = holder == "dead" ? gone.processId() : ::getpid();
+        QProcess process; // another run's: one that has ended, or one that lives
+        process.start("sleep", {holder == "dead" ? "0" : "60"});
+        QVERIFY(process.waitForStarted());
+        if (holder == "dead")
+            process.waitForFinished();
+        const auto stop = qScopeGuard([&] { process.kill(), process.waitForFinished(); });
+        const qint64 pid = holder == "own" ? ::getpid() : process.processId();
         const QString owner = QStringLiteral("host=%1\nboot=%2\npid=%3\navvio-processo=%4\n"
                                              "inizio=2026-12-07T19:30:05\ntoken=t1\n")
-                                  .arg(holder.startsWith("other") ? "ALTRO" : platform::hostName(),
+                                  .arg(holder == "other" ? "ALTRO" : platform::hostName(),
                                        holder == "boot" ? "un-altro-avvio" : platform::bootId())
                                   .arg(pid)
-                                  .arg(platform::processStart(::getpid()));
+                                  .arg(platform::processStart(holder == "dead" ? ::getpid() : pid));
         if (holder != "unnamed" && holder != "engine")
             m_drives->writeFile(lock + "\\proprietario", owner.toUtf8());
-        const timeval old[2] = {{QDateTime::currentSecsSinceEpoch() - 11 * 60, 0}, {QDateTime::currentSecsSinceEpoch() - 11 * 60, 0}};
+        const qint64 beat = QDateTime::currentSecsSinceEpoch() - silentFor * 60;
+        const timeval old[2] = {{beat, 0}, {beat, 0}};
         for (const QString& entry : {lock, lock + "\\proprietario"})
-            QVERIFY(holder != "other silent" || ::utimes(QFile::encodeName(host(entry)).constData(), old) == 0);
+            QVERIFY(silentFor == 0 || ::utimes(QFile::encodeName(host(entry)).constData(), old) == 0);
         Run second;
         const Run first = runEngine(plan, at(Phase::Copying, 2, [&](BackupEngine&) {
             if (holder == "engine")
@@ -710,7 +719,7 @@ private slots:
             QCOMPARE(judged.end.reason, RunEnd::Reason::Locked);
             QCOMPARE(judged.end.outcome, RunOutcome::Refused);
             QVERIFY2(judged.end.message.startsWith("Un altro backup di questo computer è in corso"), qPrintable(judged.end.message));
-            QCOMPARE(judged.end.message.contains("in corso dal 07/12/2026 alle 19:30:05"), holder == "other");
+            QCOMPARE(judged.end.message.contains("in corso dal 07/12/2026 alle 19:30:05"), holder != "engine" && holder != "unnamed");
             QCOMPARE(judged.events.size(), 1); // nothing but its end
             QVERIFY(!judged.end.shutdownRequested);
         }
