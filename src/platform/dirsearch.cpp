@@ -152,11 +152,13 @@ QString DirSearch::next()
                 attrs = attributesFromStat(st, name) & ~unsigned(ReadOnly);
                 d->details = detailsOf(st);
             } else {
-                // A name that leads nowhere (a dangling link, or gone) is a
+                // A name that leads nowhere (gone, a dangling link, a link to
+                // itself or round a loop of links, or through a file) is a
                 // system entry; one that cannot be reached (a folder that can
                 // be listed but not entered) means the folder was not read
                 // to its end, never that the entry is not there.
-                if (errno != ENOENT && d->error.isEmpty())
+                const bool nowhere = errno == ENOENT || errno == ELOOP || errno == ENOTDIR;
+                if (!nowhere && d->error.isEmpty())
                     d->error = reasonFor(errno);
                 attrs = System | (hidden ? unsigned(Hidden) : 0u);
             }

@@ -309,6 +309,10 @@ private slots:
         for (const char* link : {"C:\\s2\\a", "C:\\s2\\b"}) // met before z\vera, breadth-first
             QVERIFY(QFile::link(host("C:\\s2\\z\\vera"), host(link)));
         QVERIFY(QFile::link(host("C:\\s2\\z"), host("C:\\s2\\z\\giro")));
+        // Links that lead nowhere are passed over, and never keep the folder's extras.
+        for (const auto& [link, to] : {std::pair{"anello", "anello"}, {"giro1", "giro2"}, {"giro2", "giro1"},
+                                       {"pendente", "manca"}, {"attraverso", "f1.txt/x"}})
+            QCOMPARE(::symlink(to, QFile::encodeName(host("C:\\s1") + "/" + link).constData()), 0);
         m_drives->makeDir("R:\\BK\\d4");
         QVERIFY(QFile::link(host("R:\\BK\\d4"), host("C:\\s2\\nel backup")));
 
