@@ -134,8 +134,11 @@ void UnattendedRun::begin()
             toStderr(warning);
         }
     }
-    if (const QString problem = makeBackupFolders(plan); !problem.isEmpty())
-        platform::inform(problem);
+    // A name the share refuses is told once, as the refusal, with nothing made.
+    if (backupFolderNameRefusal(plan).isEmpty()) {
+        if (const QString problem = makeBackupFolders(plan); !problem.isEmpty())
+            platform::inform(problem);
+    }
     if (const QString problem = checkPlan(plan); !problem.isEmpty()) {
         platform::inform(problem);
         m_log.refused(problem);

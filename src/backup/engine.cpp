@@ -212,6 +212,15 @@ bool EngineRun::takeLock()
 
 void EngineRun::run()
 {
+    // The backup folder is made here when it is missing: never under a name a
+    // share cannot keep, whoever started the run.
+    if (const QString refusal = backupFolderNameRefusal(m_plan); !refusal.isEmpty()) {
+        RunEnd end;
+        end.outcome = RunOutcome::Refused;
+        end.reason = RunEnd::Reason::Refused;
+        end.message = end.status = refusal;
+        return finish(end);
+    }
     if (!takeLock())
         return;
     reportStart();

@@ -4,6 +4,7 @@
 #include "fileservices/queries.h"
 #include "platform/drives.h"
 #include "platform/filesystem.h"
+#include "platform/names.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -34,18 +35,6 @@ const std::array<DefaultPair, 4>& defaultPairs()
          QStringLiteral("\\Address Book")},
     }};
     return pairs;
-}
-
-// Windows refuses these in a folder name. Here "\" and "/" would make nested
-// folders instead, so such a name is never handed to the file system.
-bool hasForbiddenCharacter(const QString& name)
-{
-    static const QString forbidden = QStringLiteral("<>:\"/\\|?*");
-    for (const QChar c : name) {
-        if (c.unicode() < 0x20 || forbidden.contains(c))
-            return true;
-    }
-    return false;
 }
 
 // A folder that is there after the attempt counts as made: a name with
@@ -92,19 +81,31 @@ BackupPlan defaultPlan(const QString& computer, const QString& user)
     return plan;
 }
 
+QString backupFolderNameRefusal(const BackupPlan& plan)
+{
+    // The share is the backup's home even where R: is a folder of this
+    // computer for now: a name it cannot keep would be a backup that cannot
+    // move there. Here "\\" and "/" would also nest folders.
+    const QString name = plan.computer + QLatin1Char('_') + plan.user;
+    const QString problem = windowsNameProblem(name);
+    if (problem.isEmpty())
+        return {};
+    return QStringLiteral("Il nome della cartella del computer «%1» non è ammesso (%2): il nome "
+                          "utente non può contenere i caratteri < > : \" / \\ | ? * né finire "
+                          "con un punto o uno spazio.")
+        .arg(name, problem);
+}
+
 QString makeBackupFolders(const BackupPlan& plan)
 {
+    const QString root = plan.backupRoot();
+    if (const QString refusal = backupFolderNameRefusal(plan); !refusal.isEmpty())
+        return notMade({root}, refusal);
     // A step that needs a folder that could not be made is not attempted.
     if (!CartellaEsistente(kSiteFolder.trimmed()) &&
         !ensureFolder(QStringLiteral("R:\\") + QStringLiteral("BKPQORL")))
         return notMade({kSiteFolder}, kDriveHint);
 
-    const QString root = plan.backupRoot();
-    if (hasForbiddenCharacter(plan.computer + QLatin1Char('_') + plan.user)) {
-        return notMade({root}, QStringLiteral("Il nome del computer o il nome utente contiene "
-                                              "caratteri non ammessi nei nomi delle cartelle "
-                                              "(< > : \" / \\ | ? *)."));
-    }
     if (CartellaEsistente(root.trimmed()))
         return {};
     if (!ensureFolder(root))
@@ -212,6 +213,8 @@ QString checkPlan(const BackupPlan& plan)
         sources[N - 1] = canonicalFolder(s);
         destinations[N - 1] = canonicalFolder(d);
     }
+    if (const QString refusal = backupFolderNameRefusal(plan); !refusal.isEmpty())
+        return refusal;
     // A destination is rewritten: it may hold no source and no other
     // destination, nor lie inside one. One pass over the texts, so that a "%"
     // in a typed folder stays as it is.

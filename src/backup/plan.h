@@ -36,6 +36,11 @@ inline const QString kSelfCopyMessage =
 /// The four fixed sources, each with the folder of the backup folder it goes to.
 BackupPlan defaultPlan(const QString& computer, const QString& user);
 
+/// Why the computer's backup folder "<computer>_<user>" cannot be made on a
+/// Windows share, whatever R: is here: every such name is refused before
+/// anything is made or started. Empty for a name a share keeps.
+QString backupFolderNameRefusal(const BackupPlan& plan);
+
 /// Makes the site folder, the backup folder and its four subfolders where they
 /// are missing (nothing when the backup folder exists already). Returns what
 /// to tell the user when something could not be made, or an empty text.

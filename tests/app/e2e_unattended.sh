@@ -147,6 +147,18 @@ grep -q "^archivon: Impossibile creare la cartella R:" "$work/err" ||
 [ "$(md5sum < "$work/prog/oldimp.pvx")" = "$marker" ] || fail "a refused run changed the marker"
 [ "$(find "$d3" | wc -l)" -eq 4 ] || fail "a refused run changed the drives"
 
+# 3a. A user name a Windows share refuses, whatever R: is: refused before anything is
+#     made, backup folder included, with no success said.
+for user in 'a<b' 'a>b' 'a:b' 'a"b' 'a|b' 'a?b' 'a*b' 'ufficio.' 'ufficio '; do
+    before=$(find "$d1/r" | sort)
+    run_unattended "$d1" --backup --utente "$user"
+    expect_status 2 "the user name \"$user\""
+    grep -q "^archivon: Il nome della cartella del computer «${host}_" "$work/err" ||
+        { show "$work/err"; fail "no refusal of the user name \"$user\""; }
+    ! grep -q "completat\|success" "$work/err" || { show "$work/err"; fail "success said for \"$user\""; }
+    [ "$(find "$d1/r" | sort)" = "$before" ] || fail "the user name \"$user\" made something on R:"
+done
+
 # 3b. Another run holds the computer's backup folder: refused before anything is
 #     written, even with --spegni: no record on R:, no marker, no shutdown.
 sleep 120 & holder=$!

@@ -1402,6 +1402,7 @@ private slots:
             << "Coppia 2: la cartella destinazione \"R:\\BK\\Versioni precedenti\" coincide con la cartella delle versioni precedenti R:\\BK\\Versioni precedenti,";
         QTest::newRow("inside the computer's versions") << "C:\\s2" << kRoot + "\\Versioni precedenti\\x"
             << "Coppia 2: la cartella destinazione \"" + kRoot + "\\Versioni precedenti\\x\" coincide con la cartella delle versioni precedenti " + kRoot + "\\Versioni precedenti,";
+        QTest::newRow("a user name a share refuses") << "C:\\s2" << "{utente}ufficio." << "Il nome della cartella del computer «PC7_ufficio.» non è ammesso (il nome finisce con un punto";
         QTest::newRow("fine") << "C:\\s2" << "R:\\BK\\d2" << "";
         // clang-format on
     }
@@ -1415,9 +1416,18 @@ private slots:
         QFile::link(host("C:\\s2"), host("R:\\alias"));
         if (destination.startsWith("{Z}")) // the host path of a C: folder, as a Z: path
             destination = "Z:" + host(destination.mid(3)).replace('/', '\\');
+        if (destination.startsWith("{utente}")) // and the engine refuses it too, whoever started it
+            plan.user = destination.mid(8), destination = "R:\\BK\\d2";
         plan.pairs[1] = {source, destination};
         const QString refusal = checkPlan(plan);
         QVERIFY2(message.isEmpty() ? refusal.isEmpty() : refusal.startsWith(message), qPrintable(refusal));
+        if (plan.user != "ufficio2") {
+            const QStringList before = tree("R:\\");
+            const Run run = runEngine(plan);
+            QCOMPARE(run.end.outcome, RunOutcome::Refused);
+            QCOMPARE(run.end.message, refusal);
+            QCOMPARE(tree("R:\\"), before);
+        }
     }
 
     // The run's record (what it holds of a real run: e2e_unattended). Only this program's

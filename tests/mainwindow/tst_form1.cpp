@@ -24,44 +24,48 @@ private slots:
     void init() { setUp(); }
     void cleanup() { tearDown(); }
 
-    // {root}: the backup folder's name, {trimmed}: it trimmed, {host}: the computer's name.
+    // {root}: the backup folder's name, {host}: the computer's name.
     void folders_data()
     {
         QTest::addColumn<QString>("user");
         QTest::addColumn<QStringList>("before"); // or "unmapped", or "file": BKPQORL is one
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<QStringList>("reported"); // the one message, up to its reason
-        const QString cannot = "Impossibile creare la cartella R:\\BKPQORL";
-        const QStringList trimmed{"BKPQORL", "BKPQORL/{trimmed}"}, none,
-            nested{"BKPQORL", "BKPQORL/{host}_a"}; // where "a/b" would nest
+        QTest::addColumn<QString>("refusal");      // the start's, where it asks no question
+        const QString cannot = "Impossibile creare la cartella R:\\BKPQORL", name = "Il nome della cartella del computer";
+        const QStringList none, nested{"BKPQORL", "BKPQORL/{host}_a"}; // where "a/b" would nest
         // clang-format off
         QStringList all = {"BKPQORL", "BKPQORL/{root}", "BKPQORL/{root}/Address Book",
             "BKPQORL/{root}/Documenti", "BKPQORL/{root}/Outlook", "BKPQORL/{root}/Preferiti"};
-        for (const char* user : {"ufficio2", "", "ufficio  "}) // six folders, made untrimmed
-            QTest::addRow("site absent, user \"%s\"", user) << user << none << all << none;
-        QTest::newRow("site present") << "ufficio2" << QStringList{"BKPQORL"} << all << none;
-        QTest::newRow("trimmed present: nothing made") << "ufficio  " << trimmed << trimmed << none;
-        QTest::newRow("R: not mapped") << "ufficio2" << QStringList{"unmapped"} << none << QStringList{cannot};
-        QTest::newRow("site is a file") << "ufficio2" << QStringList{"file"} << QStringList{"BKPQORL"} << QStringList{cannot + "\\{root}"};
+        for (const char* user : {"ufficio2", "", "  ufficio"}) // six folders
+            QTest::addRow("site absent, user \"%s\"", user) << user << none << all << none << "";
+        QTest::newRow("site present") << "ufficio2" << QStringList{"BKPQORL"} << all << none << "";
+        QTest::newRow("R: not mapped") << "ufficio2" << QStringList{"unmapped"} << none << QStringList{cannot} << "L'unità di destinazione R: non è disponibile!";
+        QTest::newRow("site is a file") << "ufficio2" << QStringList{"file"} << QStringList{"BKPQORL"} << QStringList{cannot + "\\{root}"} << "";
         for (const char* user : {"..\\..\\x", "a/b", "c:x", "tutti*", "<ufficio>", "a\tb"})
-            QTest::newRow(user) << user << nested << nested << QStringList{cannot + "\\{root}"};
+            QTest::newRow(user) << user << nested << nested << QStringList{cannot + "\\{root}"} << (user[0] == '.' ? "Coppia 1" : name);
+        // A name a share cannot keep gets nothing, not even the site folder, whatever R: is.
+        for (const char* user : {"a<b", "a>b", "a:b", "a\"b", "a|b", "a?b", "a*b", "ufficio.", "ufficio ", "ufficio  "})
+            QTest::newRow(user) << user << none << none << QStringList{cannot + "\\{root}"} << name;
         all.removeAt(4);
-        QTest::newRow("root present, Outlook missing: nothing made") << "ufficio2" << all << all << none;
+        QTest::newRow("root present, Outlook missing: nothing made") << "ufficio2" << all << all << none << "";
         // clang-format on
     }
-    // The second load finds everything as the first left it; the window filled in either way.
+    // The second load finds everything as the first left it; the window filled in either
+    // way. Its start is refused where the folder cannot be, and starts nothing.
     void folders()
     {
         QFETCH(QString, user);
         QFETCH(QStringList, before);
         QFETCH(QStringList, after);
         QFETCH(QStringList, reported);
+        QFETCH(QString, refusal);
         const auto text = [](QWidget* form, const char* name) {
             return form->findChild<QWidget*>(name)->property("text").toString();
         };
         const QString root = platform::hostName() + "_" + user, r = m_drives->root('r');
         for (QStringList* list : {&before, &after, &reported}) {
-            list->replaceInStrings("{root}", root).replaceInStrings("{trimmed}", root.trimmed());
+            list->replaceInStrings("{root}", root);
             list->replaceInStrings("{host}", platform::hostName()).sort();
         }
         for (const QString& path : before) {
@@ -86,6 +90,13 @@ private slots:
                      platform::hostName() + " " + platform::ipv4Address());
             QCOMPARE(platform::currentFolder(), platform::programFolder());
         }
+        m_boxes.shown.clear();
+        m_boxes.answerNo();
+        Forms::form1()->ui()->Command3->click();
+        QVERIFY2(m_boxes.texts().value(0).startsWith(refusal.isEmpty() ? "Sei sicuro" : refusal),
+                 qPrintable(m_boxes.texts().join('\n')));
+        QVERIFY(!Forms::form1()->engine());
+        QCOMPARE(test::treeOf(r), after);
         Forms::unloadAll(); // without the wizard there is no user name
         QVERIFY(text(Forms::form1(), "Nome_utente").isEmpty() && !Forms::isLoaded("Form_avvio"));
     }
