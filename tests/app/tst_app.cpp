@@ -19,6 +19,8 @@
 #include <QMenu>
 #include <QtTest>
 
+#include <sys/time.h>
+
 using namespace archivon;
 
 namespace {
@@ -257,9 +259,13 @@ private slots:
         else if (!record.isEmpty())
             m_drives->writeFile(root + "\\archivon.log", recordText(folder, record).toUtf8());
         RunLock held;
-        if (lock == "live")
+        if (lock == "live") { // its last heartbeat a minute before the overview's clock
             QCOMPARE(held.acquire(root, "PC5", "e", QDateTime::fromString(december(8), Qt::ISODate)).result,
                      RunLock::Result::Taken);
+            const timeval beat[2] = {{kNow.toSecsSinceEpoch() - 60, 0}, {kNow.toSecsSinceEpoch() - 60, 0}};
+            for (const char* entry : {"", "/proprietario", "/battito"})
+                QCOMPARE(::utimes(QFile::encodeName(m_drives->host(root + "\\.archivon-blocco") + entry).constData(), beat), 0);
+        }
         if (lock == "stale") // this machine's, from an earlier boot
             m_drives->writeFile(root + "\\.archivon-blocco\\proprietario",
                                 ("host=" + platform::hostName() + "\nboot=prima\npid=1\ninizio=" + december(8) +
