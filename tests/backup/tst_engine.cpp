@@ -1059,6 +1059,8 @@ private slots:
         QTest::newRow("full rewrite: no room") << "full";
         QTest::newRow("full rewrite once the old copy has gone") << "old copy";
         QTest::newRow("room for the second pair once the first has written") << "second pair";
+        QTest::newRow("a file that cannot be read takes no room from the next pair") << "unreadable";
+        QTest::newRow("no room at the third pair, after the first changed something") << "third pair";
         QTest::newRow("full rewrite once the oldest version has gone") << "versions";
         QTest::newRow("every version gone, and still no room") << "versions short";
     }
@@ -1089,11 +1091,38 @@ private slots:
             QVERIFY(run.steps().contains("done 1,scan 2,clean 2,start 2"));
             return;
         }
-        if (room == "second pair") { // foreseen by the dry run, which writes nothing
-            m_drives->writeFile("C:\\s1\\f1.txt", QByteArray(1200 << 10, '1'));
-            m_drives->writeFile("C:\\s2\\f2.txt", QByteArray(1000 << 10, '2'));
-            QCOMPARE(forecastRun(plan, false).exitStatus, 3);
-            QCOMPARE(runEngine(plan, {}, false, {}, false).end.reason, RunEnd::Reason::NoSpace);
+        // Foreseen by the dry run, which writes nothing: the bytes each pair writes (none
+        // of a file that cannot be read, which leaves the next pair its room), and a run
+        // that runs out of room after any pair changed something ends early, whatever the
+        // pair just before it did.
+        if (room == "second pair" || room == "unreadable" || room == "third pair") {
+            const bool unreadable = room == "unreadable";
+            std::optional<WithoutPrivileges> asUser;
+            if (room == "third pair") {
+                plan.pairs[2].destination = "F:\\d3";
+                QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+                m_drives->writeFile("C:\\s1\\nuovo.txt", "nuovo");
+                m_drives->writeFile("C:\\s3\\grande.bin", QByteArray(3000 << 10, '3'));
+            } else {
+                const QString first = m_drives->writeFile(unreadable ? "C:\\s1\\chiuso.bin" : "C:\\s1\\f1.txt", QByteArray(1200 << 10, '1'));
+                m_drives->writeFile("C:\\s2\\f2.txt", QByteArray(1000 << 10, '2'));
+                if (unreadable) {
+                    ::chmod(QFile::encodeName(first).constData(), 0);
+                    if (::getuid() == 0)
+                        asUser.emplace();
+                }
+            }
+            const DryRun forecast = forecastRun(plan, false);
+            const Run run = runEngine(plan, {}, false, {}, false);
+            asUser.reset();
+            QCOMPARE(run.end.reason, unreadable ? RunEnd::Reason::Completed : RunEnd::Reason::NoSpace);
+            QCOMPARE(run.end.outcome, unreadable ? RunOutcome::Completed : RunOutcome::EndedEarly);
+            QCOMPARE(forecast.exitStatus, unreadable ? 1 : 3);
+            QCOMPARE(forecast.failures, run.end.failures);
+            for (const RunEvent& e : run.events) {
+                if (e.kind == Kind::PairFinished)
+                    QCOMPARE(forecast.pairs.at(e.pair - 1).writes, e.stats.bytes);
+            }
             return;
         }
         if (room.startsWith("versions")) { // never this run's, nor a name without a date, nor the future

@@ -10,6 +10,7 @@
 #   texts   sizes, times, status lines and refusals as the user reads them
 #   log     the run's record
 #   overview  the last backup of every computer (--stato)
+#   forecast  the dry run (--prova): what it foresees, and that it writes nothing
 #   paths   drive paths and their mapping
 #   windows, app, package: the rest
 function(archivon_test_labels name)
@@ -21,7 +22,7 @@ archivon_test_labels(tst_platform      copy scan removal paths)
 archivon_test_labels(tst_programfolder paths)
 archivon_test_labels(tst_fileservices  texts scan links removal paths)
 archivon_test_labels(tst_comparison    update)
-archivon_test_labels(tst_engine        state swap update links removal copy scan texts log paths)
+archivon_test_labels(tst_engine        state swap update links removal copy scan texts log paths forecast)
 archivon_test_labels(tst_catalogue     windows)
 archivon_test_labels(tst_layout        windows)
 archivon_test_labels(tst_form1         windows texts paths)
@@ -29,5 +30,5 @@ archivon_test_labels(tst_runview       windows texts state update copy)
 archivon_test_labels(tst_dialogs       windows scan paths)
 archivon_test_labels(tst_app           app windows overview log)
 archivon_test_labels(e2e_backup        app windows state update copy scan log paths)
-archivon_test_labels(e2e_unattended    app update swap copy scan log paths overview)
+archivon_test_labels(e2e_unattended    app update swap copy scan log paths overview forecast)
 archivon_test_labels(package_deb       package)
