@@ -1,5 +1,6 @@
 #include "backup/dryrun.h"
 #include "backup/engine.h"
+#include "backup/overview.h"
 #include "backup/retention.h"
 #include "backup/runlock.h"
 #include "backup/runlog.h"
@@ -211,16 +212,20 @@ bool killedAt(const BackupPlan& plan, const QString& onto)
 
 const QString kRoot = QStringLiteral("R:\\BKPQORL\\PC7_ufficio2");
 
-// A run whose record goes to \a log: a failure, and an end stopped by the user.
-// Returns what reached standard error meanwhile.
-QString recordARun(RunLog& log)
+// A run whose record goes to \a log, ending as its record's \a outcome says: stopped by
+// the user, "terminato" and "rifiutato" for room, "bloccato" by another run's lock, which
+// reports its end alone. Returns what reached standard error meanwhile.
+QString recordARun(RunLog& log, const QString& outcome = "interrotto", int failures = 1)
 {
     QTemporaryFile caught;
     caught.open();
     std::fflush(stderr);
     const int saved = ::dup(2);
     ::dup2(caught.handle(), 2);
-    const RunEnd end{.outcome = RunOutcome::EndedEarly, .failures = 1, .stoppedByUser = true, .versionDays = 30,
+    using Reason = RunEnd::Reason;
+    const RunEnd end{.outcome = outcome == "rifiutato" || outcome == "bloccato" ? RunOutcome::Refused : RunOutcome::EndedEarly,
+                     .reason = outcome == "interrotto" ? Reason::Stopped : outcome == "bloccato" ? Reason::Locked : Reason::NoSpace,
+                     .failures = failures, .stoppedByUser = outcome == "interrotto", .versionDays = 30,
                      .versions = {{.root = kRoot + "\\Versioni precedenti", .folders = 3, .bytes = 1200, .unrecorded = 1,
                                    .removedByAge = {"2026-10-01 19.30.05"},
                                    .removedForSpace = {"2026-11-01 19.30.05", "2026-11-02 19.30.05"}}}};
@@ -230,8 +235,11 @@ QString recordARun(RunLog& log)
                                        .stats = {.copied = 2, .unchanged = 7, .removed = 3, .folders = 1,
                                                  .bytes = 40, .versioned = 4, .versionedBytes = 90, .milliseconds = 1500}},
                               RunEvent{.kind = Kind::Failure, .path = "C:\\x", .detail = "accesso negato"},
-                              RunEvent{.kind = Kind::RunEnded, .end = end}})
+                              RunEvent{.kind = Kind::RunEnded, .end = end}}) {
+        if ((e.kind == Kind::Failure && failures == 0) || (end.reason == Reason::Locked && e.kind != Kind::RunEnded))
+            continue;
         log.report(e);
+    }
     std::fflush(stderr);
     ::dup2(saved, 2);
     ::close(saved);
@@ -1484,20 +1492,38 @@ private slots:
     }
 
     // The record's summary line: the outcome in fixed words, and the last run of this
-    // computer without failures, carried over from the previous record on R:.
+    // computer without failures, carried over from the previous record on R:. A run that
+    // does not complete is never that run, even where it counts no failure, and --stato,
+    // which reads the record on R:, still marks a computer whose last clean run is old.
     void logSummary_data()
     {
-        QTest::addColumn<QString>("previous"); // the record on R: before the run
+        QTest::addColumn<QString>("previous"); // the record on R: before the run; {clean}: ten days ago
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<int>("failures");
         QTest::addColumn<QString>("lastClean");
-        QTest::newRow("no record yet") << "" << "";
-        QTest::newRow("failures before, a clean run earlier") << "Riepilogo: esito=con-errori; errori=2; inizio=2026-12-04T19:30:00+01:00; ultimo-senza-errori=2026-12-01T19:30:00+01:00" << "2026-12-01T19:30:00+01:00";
-        QTest::newRow("an older version's clean record") << "Inizio: 2026-12-03 19:30:00\nEsito: completato senza errori; errori: 0; coppie saltate: 0" << "2026-12-03T19:30:00";
-        QTest::newRow("an older version's stopped record") << "Inizio: 2026-12-03 19:30:00\nEsito: terminato prima della fine; errori: 0; coppie saltate: 0" << "";
+        const QString clean = "Riepilogo: esito=completato; errori=0; inizio={clean}; ultimo-senza-errori={clean}";
+        // clang-format off
+        QTest::newRow("no record yet") << "" << "interrotto" << 1 << "";
+        QTest::newRow("failures before, a clean run earlier") << "Riepilogo: esito=con-errori; errori=2; inizio=2026-12-04T19:30:00+01:00; ultimo-senza-errori=2026-12-01T19:30:00+01:00" << "interrotto" << 1 << "2026-12-01T19:30:00+01:00";
+        QTest::newRow("an older version's clean record") << "Inizio: 2026-12-03 19:30:00\nEsito: completato senza errori; errori: 0; coppie saltate: 0" << "interrotto" << 1 << "2026-12-03T19:30:00";
+        QTest::newRow("an older version's stopped record") << "Inizio: 2026-12-03 19:30:00\nEsito: terminato prima della fine; errori: 0; coppie saltate: 0" << "interrotto" << 1 << "";
+        QTest::newRow("stopped, no failure") << clean << "interrotto" << 0 << "{clean}";
+        QTest::newRow("no room at a later pair, no failure") << clean << "terminato" << 0 << "{clean}";
+        QTest::newRow("no room for the first pair") << clean << "rifiutato" << 0 << "{clean}";
+        QTest::newRow("another run holds the lock: R: is not read") << clean << "bloccato" << 0 << "";
+        // clang-format on
     }
     void logSummary()
     {
         QFETCH(QString, previous);
+        QFETCH(QString, outcome);
+        QFETCH(int, failures);
         QFETCH(QString, lastClean);
+        const bool cleanBefore = previous.contains("{clean}");
+        const QDateTime tenDaysAgo = QDateTime::currentDateTime().addDays(-10);
+        const QString clean = tenDaysAgo.toOffsetFromUtc(tenDaysAgo.offsetFromUtc()).toString(Qt::ISODate);
+        previous.replace("{clean}", clean);
+        lastClean.replace("{clean}", clean);
         QTemporaryDir state;
         qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
         if (!previous.isEmpty())
@@ -1505,16 +1531,26 @@ private slots:
         else
             m_drives->makeDir(kRoot);
         RunLog log;
-        recordARun(log);
-        const RunRecord record = parseRunRecord(QString::fromUtf8(read(kRoot + "\\archivon.log")));
+        recordARun(log, outcome, failures);
+        QFile local(log.path());
+        QVERIFY(local.open(QIODevice::ReadOnly));
+        const QByteArray text = local.readAll();
+        QCOMPARE(read(kRoot + "\\archivon.log") == text, outcome != "bloccato"); // a refused start leaves R: as it was
+        const RunRecord record = parseRunRecord(QString::fromUtf8(text));
         QVERIFY(record.summarised);
-        QCOMPARE(record.outcome, "interrotto");
-        QCOMPARE(record.failures, 1);
-        QCOMPARE(record.bytesWritten, 40);
+        QCOMPARE(record.outcome, outcome);
+        QCOMPARE(record.failures, failures);
+        QCOMPARE(record.bytesWritten, outcome == "bloccato" ? 0 : 40);
         QCOMPARE(record.versionBytes, 1200);
         QVERIFY(record.started.isValid() && record.ended >= record.started);
         const QDateTime expected = QDateTime::fromString(lastClean, Qt::ISODate);
         QCOMPARE(record.lastClean, expected);
+        if (cleanBefore) {
+            const SiteOverview site = readSiteOverview("R:\\BKPQORL", {}, 2, QDateTime::currentDateTime());
+            QCOMPARE(site.computers.size(), 1);
+            QCOMPARE(site.computers.first().lastClean, QDateTime::fromString(clean, Qt::ISODate));
+            QVERIFY(site.anyMarked());
+        }
     }
 
     // A record that can be written nowhere still reaches standard error whole.
