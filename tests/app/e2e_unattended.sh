@@ -201,7 +201,30 @@ log_has "$log" "Coppia 4 saltata: C:\Sys\Windows\Application Data\Microsoft\Addr
 [ "$(md5sum < "$work/prog/oldimp.pvx")" = "$marker" ] || fail "a run that backed up nothing wrote the marker"
 grep -qx "systemctl poweroff --ignore-inhibitors" "$work/requests" || fail "no shutdown after a run with no C:" # recorded
 
-# 3d. A new user's first start: R: is the placeholder it makes, said in the log and on standard
+# 3d. A new user's dry run, before any start has made the drive folder, with no settings and
+#     ARCHIVON_DRIVES unset: R: is not ready, and nothing is written in that user's home (which
+#     the XDG folders are in, all of it in $work) nor beside the program.
+fresh="$work/fresh"
+mkdir -p "$fresh/Documenti" && mkdir -m 700 "$fresh/.run"
+echo nuovo > "$fresh/Documenti/nuovo.txt"
+home_state() { find "$fresh" "$work/prog" -printf '%p %s %T@ %C@\n' | sort; }
+before=$(home_state)
+status=0
+(cd "$fresh" && exec env -i PATH="$work/fakebin:$PATH" LANG="${LANG:-C.UTF-8}" LC_ALL="${LC_ALL:-}" \
+    HOME="$fresh" XDG_DATA_HOME="$fresh/.local/share" XDG_CONFIG_HOME="$fresh/.config" \
+    XDG_STATE_HOME="$fresh/.local/state" XDG_CACHE_HOME="$fresh/.cache" XDG_RUNTIME_DIR="$fresh/.run" \
+    QT_QPA_PLATFORM=offscreen timeout 60 "$work/prog/archivon" --backup --utente nuovo --prova) \
+    > "$work/out" 2> "$work/err" || status=$?
+expect_status 2 "a dry run with no drive folder"
+for line in "archivon: La cartella dei dischi $fresh/.local/share/archivon/drives non c'è: il backup la creerebbe" \
+    "archivon: L'unità di destinazione R: non è disponibile!"; do
+    grep -qF -- "$line" "$work/err" || { show "$work/err"; fail "the dry run with no drive folder does not say \"$line\""; }
+done
+grep -qxF "Esito previsto: backup rifiutato prima di cambiare qualcosa. Stato d'uscita: 2." "$work/out" ||
+    { show "$work/out"; fail "the dry run with no drive folder does not foresee a refusal"; }
+[ "$(home_state)" = "$before" ] || fail "the dry run wrote in the new user's home or beside the program"
+
+# 3e. A new user's first start: R: is the placeholder it makes, said in the log and on standard
 #     error. An R: set on C:'s disk (a share not mounted) is refused before anything is written.
 mkdir -p "$work/home/Documenti" "$work/vuota"
 echo nuovo > "$work/home/Documenti/nuovo.txt"
