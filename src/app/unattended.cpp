@@ -27,19 +27,6 @@ void toStderr(QString text)
 
 } // namespace
 
-int exitStatusFor(const RunEnd& end)
-{
-    switch (end.outcome) {
-    case RunOutcome::Refused:
-        return 2;
-    case RunOutcome::Completed:
-        return end.failures == 0 ? 0 : 1;
-    case RunOutcome::EndedEarly:
-        return 3;
-    }
-    return 3;
-}
-
 int dryRun(const QString& user, bool fullRewrite, bool shutdown)
 {
     // Nothing is made, not even the default drive folder that a run makes first.
@@ -48,8 +35,10 @@ int dryRun(const QString& user, bool fullRewrite, bool shutdown)
         toStderr(QStringLiteral("La cartella dei dischi %1 non c'è: il backup la creerebbe, con "
                                 "R: una cartella vuota di questo computer; la prova non la crea.")
                      .arg(platform::drivesFolder()));
-    const DryRun run = forecastRun(defaultPlan(platform::hostName(), user),
-                                   fullRewrite || fullRewriteConfigured(), versionDaysConfigured());
+    BackupEngine::Options options;
+    options.fullRewrite = fullRewrite || fullRewriteConfigured();
+    options.versionDays = versionDaysConfigured();
+    const DryRun run = forecastRun(defaultPlan(platform::hostName(), user), options);
     if (!run.refusal.isEmpty())
         toStderr(run.refusal);
     QString text = describe(run);

@@ -13,10 +13,6 @@ namespace archivon {
 
 class BackupEngine;
 
-/// The exit status of an unattended run: 0 completed, 1 completed with
-/// failures, 2 refused before anything changed, 3 ended early.
-int exitStatusFor(const RunEnd& end);
-
 /// `archivon --backup --utente NOME --prova`: prints what that run would do,
 /// writing nothing anywhere, and returns the exit status it would end with.
 int dryRun(const QString& user, bool fullRewrite, bool shutdown);

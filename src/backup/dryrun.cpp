@@ -263,6 +263,8 @@ void foreseeFull(PairForecast& p)
     if (const auto beside = besideOf(D))
         p.fresh = beside->name(kFresh, 1); // what was there by that name has gone by then
     p.oldGoes = exists(old);
+    if (p.oldGoes)
+        p.oldBytes = ShowFolderInfo(old).valueOr(0);
     BackupListing listing;
     listing.folders.resize(scan.folders.size());
     NameCheck names = checkNames(scan, listing, p.names);
@@ -308,7 +310,18 @@ struct Context
 {
     bool fullRewrite = false;
     std::array<QString, 4> destinations{}; // as host folders
-    qint64 writtenBefore = 0;
+};
+
+// What the run's earlier pairs did to a drive's room, as far as the forecast
+// can tell: what they wrote, what removals they left going, and what was freed.
+struct DriveRoom
+{
+    qint64 written = 0;
+    qint64 freed = 0;
+    qint64 pending = 0; // bytes of removals still going
+    bool pendingAny = false;
+    bool pendingUnknown = false;
+    QStringList versionsGone; // removed already, for their age or for room
 };
 
 PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
@@ -341,16 +354,58 @@ PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
         p.failures += c.kind == Kind::NotCarried;
         p.unchanged += c.kind == Kind::Keep;
     }
-    const auto free = ShowFreeSpace(D.left(3));
+    return p;
+}
+
+// The room of pair \a p, taken step by step as the run takes it: what earlier
+// pairs wrote is gone from the drive; removals they left going give their
+// room back once waited for; then the oldest earlier versions go, each
+// freeing what its record says. Says whether something changed on the way.
+bool foreseeRoom(const BackupPlan& plan, const BackupEngine::Options& options, PairForecast& p,
+                 DriveRoom& drive)
+{
+    const auto free = ShowFreeSpace(p.pair.destination.left(3));
     if (!free) {
         p.fate = Fate::DriveLost;
-        return p;
+        return false;
     }
-    p.free =
-        *free == kFreeSpaceUnknown ? *free : std::max<qint64>(0, *free - context.writtenBefore);
-    if (p.free < p.need)
-        p.fate = Fate::NoSpace;
-    return p;
+    p.free = *free == kFreeSpaceUnknown
+                 ? *free
+                 : std::max<qint64>(0, *free - drive.written) + drive.freed;
+    bool touched = false;
+    std::optional<QList<room::Version>> versions;
+    for (;;) {
+        if (!versions && p.free < p.need && options.versionDays > 0 && !drive.pendingAny) {
+            versions = room::versionsFor(plan, p.pair.destination, [](const QString&) { return QString(); },
+                                         QString(), QDateTime::currentDateTime());
+            versions->removeIf([&](const room::Version& v) { return drive.versionsGone.contains(v.path()); });
+        }
+        switch (room::next(p.need, p.free, drive.pendingAny, versions && !versions->isEmpty())) {
+        case room::Step::WaitForRemovals:
+            touched = p.waitsForRemovals = true;
+            p.roomUncertain = p.roomUncertain || drive.pendingUnknown;
+            p.free += drive.pending;
+            drive.freed += drive.pending;
+            drive.pending = 0;
+            drive.pendingAny = drive.pendingUnknown = false;
+            break;
+        case room::Step::RemoveVersion: {
+            touched = true;
+            const room::Version v = versions->takeFirst();
+            p.versionsForRoom << v;
+            drive.versionsGone << v.path();
+            p.roomUncertain = p.roomUncertain || v.bytes < 0;
+            p.free += std::max<qint64>(v.bytes, 0);
+            drive.freed += std::max<qint64>(v.bytes, 0);
+            break;
+        }
+        case room::Step::NoRoom:
+            p.fate = Fate::NoSpace;
+            return touched;
+        case room::Step::Enough:
+            return touched;
+        }
+    }
 }
 
 // The start of a run: the checks of its plan, then its lock.
@@ -382,42 +437,63 @@ bool refused(const BackupPlan& plan, DryRun& run)
 
 } // namespace
 
-DryRun forecastRun(const BackupPlan& plan, bool fullRewrite, int versionDays)
+DryRun forecastRun(const BackupPlan& plan, const BackupEngine::Options& options)
 {
-    DryRun run{.backupRoot = plan.backupRoot(), .fullRewrite = fullRewrite, .versionDays = versionDays};
-    // Retention runs once a pair has been backed up.
-    const auto retained = [&] {
-        if (run.pairsBacked > 0 && versionDays > 0)
-            run.versionsGone = retention::dueFolders(plan, versionDays, QDateTime::currentDateTime());
-    };
+    DryRun run{.backupRoot = plan.backupRoot(), .fullRewrite = options.fullRewrite, .versionDays = options.versionDays};
     if (refused(plan, run)) {
-        run.exitStatus = 2;
+        run.outcome = RunOutcome::Refused;
+        run.exitStatus = exitStatusFor(run.outcome, 0);
         return run;
     }
-    Context context{.fullRewrite = fullRewrite};
+    Context context{.fullRewrite = options.fullRewrite};
     for (std::size_t i = 0; i < plan.pairs.size(); ++i)
         context.destinations[i] = canonicalFolder(plan.pairs[i].destination);
+    QHash<QChar, DriveRoom> drives;
+    const auto driveOf = [&](const QString& path) -> DriveRoom& {
+        const auto where = resolve(path);
+        return drives[where ? where->drive : QChar()];
+    };
     bool touched = false;
     for (int N = 1; N <= 4; ++N) {
         run.pairs.push_back(forecastPair(plan, N, context));
-        const PairForecast& p = run.pairs.back();
+        PairForecast& p = run.pairs.back();
         run.failures += p.failures;
-        if (p.fate == Fate::NoSpace || p.fate == Fate::DriveLost) {
-            run.failures += p.fate == Fate::DriveLost;
-            run.exitStatus = touched ? 3 : 2;
-            retained();
-            return run;
-        }
         if (p.fate == Fate::Backed) {
-            ++run.pairsBacked;
+            DriveRoom& drive = driveOf(p.pair.destination);
+            touched = foreseeRoom(plan, options, p, drive) || touched;
+            if (p.fate == Fate::NoSpace || p.fate == Fate::DriveLost) {
+                run.failures += p.fate == Fate::DriveLost;
+                run.outcome = earlyEnd(touched);
+                run.exitStatus = exitStatusFor(run.outcome, run.failures);
+                return run;
+            }
             touched = touched || p.touches;
-            context.writtenBefore += p.writes;
+            drive.written += p.writes;
+            // Without versions, the old copy a full rewrite replaced is removed
+            // while the next pairs go on.
+            if (p.oldGoes && options.versionDays <= 0) {
+                drive.pending += p.oldBytes;
+                drive.pendingAny = true;
+            }
+            // Retention begins once the first pair is backed up.
+            if (++run.pairsBacked == 1 && options.versionDays > 0) {
+                run.versionsGone = retention::dueFolders(plan, options.versionDays, QDateTime::currentDateTime());
+                for (const QString& folder : std::as_const(run.versionsGone)) {
+                    touched = true;
+                    DriveRoom& there = driveOf(folder);
+                    const qint64 bytes = retention::recordedBytes(folder);
+                    there.pending += std::max<qint64>(bytes, 0);
+                    there.pendingUnknown = there.pendingUnknown || bytes < 0;
+                    there.pendingAny = true;
+                    there.versionsGone << folder;
+                }
+            }
         }
     }
     if (run.pairsBacked == 0)
         run.failures = std::max(run.failures, 1);
-    run.exitStatus = run.failures > 0 ? 1 : 0;
-    retained();
+    run.outcome = RunOutcome::Completed;
+    run.exitStatus = exitStatusFor(run.outcome, run.failures);
     return run;
 }
 
@@ -511,6 +587,13 @@ void describePair(const PairForecast& p, QStringList& lines, bool versions)
                      .arg(p.pair.destination);
         return;
     }
+    if (p.waitsForRemovals)
+        lines << QStringLiteral("  per fare spazio: si attende la fine della rimozione delle copie "
+                                "precedenti ancora in corso");
+    for (const room::Version& v : p.versionsForRoom)
+        lines << QStringLiteral("  per fare spazio: versione precedente da eliminare: %1 (%2)")
+                     .arg(v.path(), v.bytes < 0 ? QStringLiteral("incerto: dimensione non registrata")
+                                                : bytes(v.bytes));
     if (p.fate == Fate::NoSpace) {
         lines << QStringLiteral("  spazio insufficiente: servono %1, %2: il backup finirebbe qui.")
                      .arg(bytes(p.need), room);
@@ -543,7 +626,10 @@ void describePair(const PairForecast& p, QStringList& lines, bool versions)
         if (const QString line = changeLine(p, c, versions); !line.isEmpty())
             lines << QStringLiteral("  ") + line;
     }
-    lines << totals(p) << QStringLiteral("  Spazio: servono %1, %2.").arg(bytes(p.need), room);
+    lines << totals(p)
+          << QStringLiteral("  Spazio: servono %1, %2%3.")
+                 .arg(bytes(p.need), room,
+                      p.roomUncertain ? QStringLiteral(" (incerto)") : QString());
 }
 
 QString outcome(const DryRun& run)

@@ -5,7 +5,9 @@
 // each backup and its comparison, and none of its writing.
 
 #include "backup/comparison.h"
+#include "backup/engine.h"
 #include "backup/plan.h"
+#include "backup/room.h"
 
 #include <QList>
 #include <QPair>
@@ -47,6 +49,13 @@ struct PairForecast
     Changes changes{};         // in the order the run makes them
     qint64 need = 0;           // the room the run measures for
     qint64 free = 0;           // less what the pairs before write; kFreeSpaceUnknown
+    qint64 oldBytes = 0;       // the full rewrite: what the old copy's removal frees
+    /// Where the room came from when it was short: the wait for old copies
+    /// being removed, and the earlier versions removed, oldest first. Uncertain
+    /// where what one frees is not recorded.
+    bool waitsForRemovals = false;
+    QList<room::Version> versionsForRoom{};
+    bool roomUncertain = false;
     qint64 writes = 0;         // bytes it would copy
     qint64 unchanged = 0;
     int failures = 0;
@@ -67,6 +76,7 @@ struct DryRun
     std::vector<PairForecast> pairs{};
     int failures = 0;
     int pairsBacked = 0;
+    RunOutcome outcome = RunOutcome::Completed;
     /// Of an unattended run: 0 completed, 1 with failures, 2 refused, 3 ended early.
     int exitStatus = 0;
 };
@@ -75,7 +85,7 @@ struct DryRun
 /// nothing on any drive. Where the destination could only be asked by writing,
 /// it reads what is there, and where nothing can be read it assumes the
 /// stricter answer and says so.
-DryRun forecastRun(const BackupPlan& plan, bool fullRewrite, int versionDays = 0);
+DryRun forecastRun(const BackupPlan& plan, const BackupEngine::Options& options = {});
 
 /// The forecast as the user reads it: pair by pair, one entry a line, with
 /// the totals, the expected outcome and its exit status.

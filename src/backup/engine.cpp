@@ -1,6 +1,7 @@
 #include "backup/engine.h"
 
 #include "backup/enginerun.h"
+#include "backup/room.h"
 #include "fileservices/queries.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
@@ -312,38 +313,52 @@ std::optional<TreeScan> EngineRun::walkSource(int N, FolderFeed* feed)
 }
 
 // The room the copy needs: the whole source built beside the old copy, or
-// what is new or changed in it. An old copy still going may be what it needs,
-// and then the oldest earlier versions. False once the run has ended.
+// what is new or changed in it. Where it is short, the old copies still being
+// removed, then the oldest earlier versions, make more, measured after each.
+// False once the run has ended.
 bool EngineRun::roomFor(int N, qint64 need)
 {
     const QString& destination = m_plan.pairs[N - 1].destination;
     auto free = ShowFreeSpace(destination.left(3));
-    if (free && *free < need && removalsPending()) {
-        if (!waitForRemovals(N)) {
-            endStopped();
+    std::optional<QList<room::Version>> versions; // listed once they are needed
+    for (;;) {
+        if (!free) {
+            endDestinationLost(N);
             return false;
+        }
+        if (!versions && *free < need && m_options.versionDays > 0 && !removalsPending())
+            versions = room::versionsFor(m_plan, destination, [this](const QString& root) { return currentVersions(root); },
+                                         m_lock.token(), QDateTime::currentDateTime());
+        const bool versionsLeft = versions && !versions->isEmpty();
+        switch (room::next(need, *free, removalsPending(), versionsLeft)) {
+        case room::Step::WaitForRemovals:
+            if (!waitForRemovals(N)) {
+                endStopped();
+                return false;
+            }
+            break;
+        case room::Step::RemoveVersion:
+            if (!removeVersionForRoom(N, versions->takeFirst())) {
+                endStopped();
+                return false;
+            }
+            break;
+        case room::Step::Enough:
+        case room::Step::NoRoom:
+            RunEvent measured;
+            measured.kind = RunEvent::Kind::Measured;
+            measured.pair = N;
+            measured.bytes = need;
+            measured.count = *free == kFreeSpaceUnknown ? -1 : *free;
+            report(measured);
+            if (*free < need) {
+                endNoSpace();
+                return false;
+            }
+            return true;
         }
         free = ShowFreeSpace(destination.left(3));
     }
-    if (!roomFromVersions(N, need, free)) {
-        endStopped();
-        return false;
-    }
-    if (!free) {
-        endDestinationLost(N);
-        return false;
-    }
-    RunEvent measured;
-    measured.kind = RunEvent::Kind::Measured;
-    measured.pair = N;
-    measured.bytes = need;
-    measured.count = *free == kFreeSpaceUnknown ? -1 : *free;
-    report(measured);
-    if (*free < need) {
-        endNoSpace();
-        return false;
-    }
-    return true;
 }
 
 // One pair, from the walk of its source to the end of its pass. False once the
@@ -454,7 +469,7 @@ void EngineRun::endStopped()
 void EngineRun::endNoSpace()
 {
     RunEnd end;
-    end.outcome = m_touched ? RunOutcome::EndedEarly : RunOutcome::Refused;
+    end.outcome = earlyEnd(m_touched);
     end.reason = RunEnd::Reason::NoSpace;
     end.status = kNoSpace;
     end.message = kNoSpace;
@@ -474,7 +489,7 @@ void EngineRun::endDestinationLost(int N)
                              .arg(drive);
     fail(destination, QStringLiteral("unità di destinazione non disponibile"));
     RunEnd end;
-    end.outcome = m_touched ? RunOutcome::EndedEarly : RunOutcome::Refused;
+    end.outcome = earlyEnd(m_touched);
     end.reason = RunEnd::Reason::DestinationLost;
     end.status = text;
     end.message = text;

@@ -27,6 +27,10 @@
 
 namespace archivon {
 
+namespace room {
+struct Version;
+}
+
 /// Anything under that name, a link included, whether or not it leads anywhere.
 inline bool exists(const QString& path)
 {
@@ -184,9 +188,9 @@ private:
     /// feed; nothing when the run stops meanwhile.
     std::optional<TreeScan> walkSource(int N, FolderFeed* feed = nullptr);
     bool roomFor(int N, qint64 need);
-    /// Removes the oldest run folders of the versions on pair N's drive, one
-    /// at a time, until \a free holds \a need. False when stopped meanwhile.
-    bool roomFromVersions(int N, qint64 need, Result<qint64>& free);
+    /// Removes a run folder of the versions to make room for pair N. False
+    /// when stopped meanwhile.
+    bool removeVersionForRoom(int N, const room::Version& version);
     bool backUpPair(int N);
 
     bool destinationLost(int N) const;

@@ -1,6 +1,7 @@
 #include "backup/retention.h"
 
 #include "backup/enginerun.h"
+#include "backup/room.h"
 #include "backup/versions.h"
 #include "fileservices/queries.h"
 #include "platform/drives.h"
@@ -178,51 +179,22 @@ void EngineRun::startRetention()
     }
 }
 
-bool EngineRun::roomFromVersions(int N, qint64 need, Result<qint64>& free)
+bool EngineRun::removeVersionForRoom(int N, const room::Version& version)
 {
-    if (m_options.versionDays <= 0 || !free || *free >= need)
+    if (!state.proceed())
+        return false;
+    m_touched = true;
+    const auto hidden = hideForRemoval(version.path());
+    if (!hidden)
         return true;
-    const QString& destination = m_plan.pairs[N - 1].destination;
-    const auto drive = resolve(destination);
-    const QDateTime now = QDateTime::currentDateTime();
-    struct Dated
-    {
-        QDateTime start;
-        QString root;
-        QString name;
-        bool operator<(const Dated& other) const { return start < other.start; }
-    };
-    QList<Dated> oldest; // across the versions folders on that drive
-    for (const QString& root : retention::rootsOf(m_plan)) {
-        const auto where = resolve(root);
-        if (!drive || !where || where->drive != drive->drive || liveLockAbove(root, m_lock.token()))
-            continue;
-        for (const QString& name : retention::runFolders(retention::listRoot(root).names, currentVersions(root), now))
-            oldest.append({*versions::startOf(name), root, name});
-    }
-    std::stable_sort(oldest.begin(), oldest.end());
-    for (const Dated& version : std::as_const(oldest)) {
-        if (!state.proceed())
-            return false;
-        m_touched = true;
-        const QString folder = joinPath(version.root, version.name);
-        const qint64 bytes = retention::recordedBytes(folder);
-        const auto hidden = hideForRemoval(folder);
-        if (!hidden)
-            continue;
-        notice(QStringLiteral("spazio insufficiente sull'unità %1: per la coppia %2: eliminata la versione "
-                              "precedente più vecchia, %3 (%4)")
-                   .arg(QString(drive->drive), QString::number(N), folder,
-                        bytes < 0 ? QStringLiteral("dimensione non registrata")
-                                  : QStringLiteral("%1 byte").arg(bytes)));
-        m_versionsGone[version.root].removedForSpace << version.name;
-        if (!removeNow(N, *hidden, true))
-            return false;
-        free = ShowFreeSpace(destination.left(3));
-        if (!free || *free >= need)
-            break;
-    }
-    return true;
+    const auto drive = resolve(version.root);
+    notice(QStringLiteral("spazio insufficiente sull'unità %1: per la coppia %2: eliminata la versione "
+                          "precedente più vecchia, %3 (%4)")
+               .arg(drive ? QString(drive->drive) : QString(), QString::number(N), version.path(),
+                    version.bytes < 0 ? QStringLiteral("dimensione non registrata")
+                                      : QStringLiteral("%1 byte").arg(version.bytes)));
+    m_versionsGone[version.root].removedForSpace << version.name;
+    return removeNow(N, *hidden, true);
 }
 
 void EngineRun::closeVersions(RunEnd& end)

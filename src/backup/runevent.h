@@ -19,6 +19,28 @@ enum class RunOutcome {
     EndedEarly,
 };
 
+/// A run that ends before its last pair (no room, no drive): refused while
+/// nothing on the drives has changed, ended early once something has.
+inline RunOutcome earlyEnd(bool touched)
+{
+    return touched ? RunOutcome::EndedEarly : RunOutcome::Refused;
+}
+
+/// The exit status of an unattended run, and of its forecast: 0 completed,
+/// 1 completed with failures, 2 refused, 3 ended early.
+inline int exitStatusFor(RunOutcome outcome, int failures)
+{
+    switch (outcome) {
+    case RunOutcome::Refused:
+        return 2;
+    case RunOutcome::Completed:
+        return failures == 0 ? 0 : 1;
+    case RunOutcome::EndedEarly:
+        return 3;
+    }
+    return 3;
+}
+
 /// What a folder of earlier versions holds once a run has ended, and what the
 /// run removed from it.
 struct VersionsKept
@@ -59,6 +81,11 @@ struct RunEnd
     int versionDays = 0;
     QList<VersionsKept> versions{};
 };
+
+inline int exitStatusFor(const RunEnd& end)
+{
+    return exitStatusFor(end.outcome, end.failures);
+}
 
 /// The step a pair is at, as the status line names it.
 enum class Phase {

@@ -94,6 +94,16 @@ using Action = std::function<void(BackupEngine&, const RunEvent&)>;
 // The days the runs of a test keep versions; tests of what a removal does set 0.
 int g_versionDays = versions::kDefaultDays;
 
+// The settings of a test's runs, and of their forecasts.
+BackupEngine::Options settings(bool full, bool shutdown = false)
+{
+    BackupEngine::Options options;
+    options.fullRewrite = full;
+    options.shutdownAtEnd = shutdown;
+    options.versionDays = g_versionDays;
+    return options;
+}
+
 Run runEngine(const BackupPlan& plan, const Action& act = {}, bool shutdown = true,
               const std::function<void(BackupEngine&)>& meanwhile = {}, bool full = true)
 {
@@ -109,11 +119,7 @@ Run runEngine(const BackupPlan& plan, const Action& act = {}, bool shutdown = tr
                 act(engine, e);
         },
         Qt::DirectConnection);
-    BackupEngine::Options options;
-    options.fullRewrite = full;
-    options.shutdownAtEnd = shutdown;
-    options.versionDays = g_versionDays;
-    engine.start(plan, options);
+    engine.start(plan, settings(full, shutdown));
     if (meanwhile)
         meanwhile(engine);
     engine.wait();
@@ -937,7 +943,7 @@ private slots:
         }
         // The dry run first: it writes nothing, and foresees what the run does.
         const QStringList untouched = stamps(m_drives->drivesFolder());
-        const DryRun forecast = forecastRun(plan, full);
+        const DryRun forecast = forecastRun(plan, settings(full));
         QCOMPARE(stamps(m_drives->drivesFolder()), untouched);
         const Run run = runEngine(plan, {}, false, {}, full);
         QStringList failed = run.of(Kind::Failure);
@@ -1071,6 +1077,7 @@ private slots:
         QTest::newRow("no room at the third pair, after the first changed something") << "third pair";
         QTest::newRow("full rewrite once the oldest version has gone") << "versions";
         QTest::newRow("every version gone, and still no room") << "versions short";
+        QTest::newRow("no room at the second pair, once retention removed something") << "retention";
     }
     void space()
     {
@@ -1093,6 +1100,7 @@ private slots:
                 QCOMPARE(::link(old + "/grande.bin", old + name), 0);
             }
             g_versionDays = 0; // an old copy kept among the versions frees nothing
+            QCOMPARE(forecastRun(plan, settings(true)).exitStatus, 0); // the wait foreseen
             const Run run = runEngine(plan);
             QCOMPARE(run.end.status, QStringLiteral("Operazione completata con successo!"));
             QCOMPARE(read("F:\\d2\\f2.txt").size(), 1 << 20);
@@ -1120,7 +1128,7 @@ private slots:
                         asUser.emplace();
                 }
             }
-            const DryRun forecast = forecastRun(plan, false);
+            const DryRun forecast = forecastRun(plan, settings(false));
             const Run run = runEngine(plan, {}, false, {}, false);
             asUser.reset();
             QCOMPARE(run.end.reason, unreadable ? RunEnd::Reason::Completed : RunEnd::Reason::NoSpace);
@@ -1133,19 +1141,42 @@ private slots:
             }
             return;
         }
-        if (room.startsWith("versions")) { // never this run's, nor a name without a date, nor the future
+        // Foreseen too, from the bytes each version folder records: the same folders
+        // go, and the same end. Retention that removed something has changed the
+        // drive, so a later pair without room ends the run early.
+        if (room.startsWith("versions") || room == "retention") { // never this run's, nor a name without a date, nor the future
             const QDateTime now = QDateTime::currentDateTime();
             const QString root = "F:\\Versioni precedenti\\";
             QStringList kept{versions::stampOf(now.addDays(-20)), versions::stampOf(now.addDays(-10)),
                              versions::stampOf(now.addDays(5)), "vecchie"};
-            for (const QString& name : kept)
-                m_drives->writeFile(root + name + "\\d1\\vecchio.bin", QByteArray(name < kept[2] ? 700 << 10 : 10, 'v'));
+            if (room == "retention") {
+                kept = QStringList{versions::stampOf(now.addDays(-40))};
+                QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+                m_drives->writeFile("C:\\s2\\grande.bin", QByteArray(3000 << 10, '2'));
+            }
+            for (const QString& name : kept) {
+                m_drives->writeFile(root + name + "\\d1\\vecchio.bin", QByteArray(name < kept.value(2) ? 700 << 10 : 10, 'v'));
+                QVERIFY(retention::recordBytes(root + name, QFileInfo(host(root + name + "\\d1\\vecchio.bin")).size()));
+            }
             const bool none = room == "versions short";
-            m_drives->writeFile("C:\\s1\\f1.txt", QByteArray((none ? 3000 : 900) << 10, '1'));
-            const Run run = runEngine(plan);
+            if (room != "retention")
+                m_drives->writeFile("C:\\s1\\f1.txt", QByteArray((none ? 3000 : 900) << 10, '1'));
+            const DryRun forecast = forecastRun(plan, settings(room != "retention"));
+            const Run run = runEngine(plan, {}, true, {}, room != "retention");
+            QCOMPARE(forecast.exitStatus, exitStatusFor(run.end));
+            QCOMPARE(forecast.failures, run.end.failures);
+            if (room == "retention") {
+                QCOMPARE(run.end.outcome, RunOutcome::EndedEarly);
+                QCOMPARE(forecast.versionsGone, QStringList{root + kept.first()});
+                return;
+            }
             QCOMPARE(run.end.reason, none ? RunEnd::Reason::NoSpace : RunEnd::Reason::Completed);
             const QStringList gone = kept.mid(0, none ? 2 : 1);
             QCOMPARE(run.end.versions.value(0).removedForSpace, gone);
+            QStringList foreseen;
+            for (const room::Version& v : forecast.pairs[0].versionsForRoom)
+                foreseen << v.name;
+            QCOMPARE(foreseen, gone);
             QCOMPARE(run.of(Kind::Notice).filter("eliminata la versione precedente più vecchia, " + root).size(), gone.size());
             for (const QString& name : gone)
                 kept.removeAll(name);
@@ -1156,7 +1187,7 @@ private slots:
         QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
         m_drives->writeFile("C:\\s1\\nuovo.bin", QByteArray(100 << 10, 'n'));
         const bool full = room == "full";
-        QCOMPARE(forecastRun(plan, full).exitStatus, full ? 2 : 0);
+        QCOMPARE(forecastRun(plan, settings(full)).exitStatus, full ? 2 : 0);
         const Run run = runEngine(plan, {}, false, {}, full);
         QCOMPARE(run.end.reason, full ? RunEnd::Reason::NoSpace : RunEnd::Reason::Completed);
         QCOMPARE(run.first(Kind::Measured).bytes, full ? (1600 << 10) + 10 : 100 << 10);
@@ -1356,7 +1387,7 @@ private slots:
             QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
             QFile::remove(host("C:\\s1\\f1.txt"));
             QFile::remove(host("C:\\s1\\cartella\\p.txt"));
-            QCOMPARE(forecastRun(plan, false).pairs[0].leftOutReason, kEmptiedSource); // as the run will
+            QCOMPARE(forecastRun(plan, settings(false)).pairs[0].leftOutReason, kEmptiedSource); // as the run will
         } else if (fault == "marker") {
             platform::setProgramFolderForTesting(m_drives->programFolder() + "/mancante");
         }

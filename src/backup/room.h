@@ -1,0 +1,48 @@
+#pragma once
+
+// The room a pair needs on its destination's drive, and where more comes from
+// when it is short: the removals of old copies still going, then the oldest
+// earlier versions. The run and its forecast take these steps the same way; the
+// run measures the drive after each, the forecast adds what each should free.
+
+#include "backup/plan.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+namespace archivon::room {
+
+/// A run folder of earlier versions that may go to make room.
+struct Version
+{
+    QDateTime start;
+    QString root; // its versions folder
+    QString name;
+    qint64 bytes = -1; // as recorded when its run ended; -1: no record
+    QString path() const;
+};
+
+/// The run folders of the versions folders of \a plan that lie on the drive
+/// of \a destination, oldest first: never the folder \a current gives for its
+/// root (the run's own), nor one in a folder another live run holds (\a
+/// ownToken: the caller's lock, empty for none). Reads only.
+QList<Version> versionsFor(const BackupPlan& plan, const QString& destination,
+                           const std::function<QString(const QString& root)>& current,
+                           const QString& ownToken, const QDateTime& now);
+
+enum class Step {
+    Enough,          // the pair goes ahead
+    WaitForRemovals, // old copies are still being removed: their room comes back first
+    RemoveVersion,   // the oldest earlier version left goes
+    NoRoom,          // the run ends here
+};
+
+/// What a pair that needs \a need bytes does next, with \a free bytes free
+/// (kFreeSpaceUnknown never counts as short), removals still going or not,
+/// and earlier versions left to remove or not.
+Step next(qint64 need, qint64 free, bool removalsPending, bool versionsLeft);
+
+} // namespace archivon::room
