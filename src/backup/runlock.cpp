@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QSet>
 #include <QUuid>
 
@@ -339,6 +340,10 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
     me.token = token;
 
     OwnLocks::instance().forget(backupRoot);
+    // Known as held from before the lock is made, so that no other run of
+    // this process ever finds it made and takes it for one left behind.
+    OwnLocks::instance().taken(token);
+    auto notTaken = qScopeGuard([&] { OwnLocks::instance().released(backupRoot, token, true); });
     // A few rounds: each one that finds the lock gone, or another run taking a
     // stale one over, tries to make it again.
     for (int round = 0; round < 12; ++round) {
@@ -352,7 +357,7 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
             }
             m_root = backupRoot;
             m_token = token;
-            OwnLocks::instance().taken(token);
+            notTaken.dismiss();
             beat();
             sortOutBesideLock(backupRoot, token);
             m_releasing = false;
