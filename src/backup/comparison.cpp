@@ -15,19 +15,6 @@ qint64 cut(qint64 ns, qint64 step)
     return ns - ns % step;
 }
 
-// The same file on both sides: a regular file of the same size and time, and
-// the same permission bits where the backup keeps them. The time is compared
-// to the step the backup keeps, and never more loosely than two seconds.
-bool unchanged(const ScannedFile& file, const BackupListing::Entry& entry, const Keeps& keeps)
-{
-    if (!(entry.attributes & Archive) || entry.link || entry.size != file.size)
-        return false;
-    const qint64 step = std::min<qint64>(keeps.timeStepNs, 2000000000);
-    if (cut(file.modifiedNs, step) != cut(entry.modifiedNs, step))
-        return false;
-    return !keeps.modes || entry.mode == file.mode;
-}
-
 // Whether the destination's folded name of \a held is that very entry: the
 // name rules were asked, not assumed, and the folder holds no other spelling of it.
 bool foldsToItself(const BackupListing::Folder& there, const QString& held, const NameRules& names)
@@ -225,6 +212,20 @@ void compareExtras(const TreeScan& scan, qsizetype j, const BackupListing& backu
 }
 
 } // namespace
+
+// The same file on both sides: a regular file of the same size and time, and
+// the same permission bits where the backup keeps them. The time is compared
+// to the step the backup keeps, and never more loosely than two seconds.
+bool unchanged(const ScannedFile& file, const BackupListing::Entry& entry, const Keeps& keeps)
+{
+    if (!(entry.attributes & Archive) || entry.link || entry.size != file.size)
+        return false;
+    const qint64 step = std::min<qint64>(keeps.timeStepNs, 2000000000);
+    if (cut(file.modifiedNs, step) != cut(entry.modifiedNs, step))
+        return false;
+    return !keeps.modes || entry.mode == file.mode;
+}
+
 
 NameCheck checkNames(const TreeScan& scan, const BackupListing& backup, const NameRules& names)
 {

@@ -177,6 +177,12 @@ QHash<QString, QString> spellings(const BackupListing::Folder& there,
 QString heldAs(const BackupListing::Folder& there, const QHash<QString, QString>& keyed,
                const QString& name, const platform::NameRules& names);
 
+/// The same file on both sides: a regular file of the same size and time, and
+/// the same permission bits where the backup keeps them (\a keeps). The time
+/// is compared to the step the backup keeps, and never more loosely than two
+/// seconds.
+bool unchanged(const ScannedFile& file, const BackupListing::Entry& entry, const platform::Keeps& keeps);
+
 /// The changes that make the backup \a backup hold the walk \a scan, on a
 /// destination that keeps what \a keeps says of times and modes and matches
 /// names as \a names says.

@@ -132,16 +132,13 @@ Keeps keepsRead(const QString& D, const TreeScan& scan, const BackupListing& lis
             }
         }
     }
-    const qint64 step = std::min<qint64>(keeps.timeStepNs, 2 * kSecondNs);
+    const Keeps timesOnly{.timeStepNs = keeps.timeStepNs, .modes = false};
     qint64 alike = 0;
     qint64 sameMode = 0;
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
         for (const ScannedFile& file : scan.folders.at(j).files) {
             const auto entry = listing.folders[j].entries.constFind(file.name);
-            if (entry == listing.folders[j].entries.cend() || !(entry->attributes & Archive) ||
-                entry->size != file.size ||
-                entry->modifiedNs - entry->modifiedNs % step !=
-                    file.modifiedNs - file.modifiedNs % step)
+            if (entry == listing.folders[j].entries.cend() || !unchanged(file, *entry, timesOnly))
                 continue;
             ++alike;
             sameMode += entry->mode == file.mode;
@@ -199,15 +196,9 @@ void sortOutBeside(PairForecast& p)
     const auto beside = besideOf(p.pair.destination);
     if (!beside)
         return;
-    const Leftovers left = findLeftovers(*beside, p.names);
-    if (!exists(beside->target))
-        p.putBack = completeCopy(left);
-    for (const QStringList& kind : {left.other, left.marks, left.fresh, left.retired}) {
-        for (const QString& path : kind) {
-            if (path != p.putBack)
-                p.leftoversGone << path;
-        }
-    }
+    const Sorted fate = sortOut(findLeftovers(*beside, p.names), exists(beside->target));
+    p.putBack = fate.putBack;
+    p.leftoversGone = fate.marks + fate.removed + fate.oldBackups;
 }
 
 void foreseeUpdate(PairForecast& p)
@@ -306,9 +297,39 @@ void foreseeFull(PairForecast& p)
     p.touches = true;
 }
 
+// The files the pass would move into the earlier versions, as the run counts
+// them: what it replaces or removes, the old copy a full rewrite replaces, and
+// the complete old backups an interrupted run left.
+qint64 versionedBy(const PairForecast& p, bool full)
+{
+    const auto under = [](const QString& path) { return filesUnder(path).first; };
+    qint64 files = 0;
+    if (full) {
+        const QString old = p.putBack.isEmpty() ? p.pair.destination : p.putBack;
+        if (p.oldGoes && !(linkAttributes(old).valueOr(0) & System))
+            files += under(old);
+    }
+    for (const Change& c : p.changes.list) {
+        if (c.kind == Kind::Replace)
+            ++files;
+        else if (c.kind == Kind::Remove)
+            files += c.folderThere ? under(c.path) : 1;
+        else if (c.kind == Kind::SetAside) // what is in the place of the new entry
+            files += c.file >= 0 ? under(joinPath(p.pair.destination + p.scan.folders.at(c.folder).relative,
+                                                 p.scan.folders.at(c.folder).files.at(c.file).name))
+                                 : 1;
+    }
+    if (const auto beside = besideOf(p.pair.destination)) {
+        for (const QString& old : sortOut(findLeftovers(*beside, p.names), exists(beside->target)).oldBackups)
+            files += under(old);
+    }
+    return files;
+}
+
 struct Context
 {
     bool fullRewrite = false;
+    int versionDays = 0;
     std::array<QString, 4> destinations{}; // as host folders
 };
 
@@ -353,7 +374,10 @@ PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
     for (const Change& c : p.changes.list) {
         p.failures += c.kind == Kind::NotCarried;
         p.unchanged += c.kind == Kind::Keep;
+        p.copied += c.file >= 0 && (c.kind == Kind::Copy || c.kind == Kind::Replace || c.kind == Kind::SetAside);
     }
+    if (context.versionDays > 0)
+        p.versioned = versionedBy(p, context.fullRewrite);
     return p;
 }
 
@@ -445,7 +469,7 @@ DryRun forecastRun(const BackupPlan& plan, const BackupEngine::Options& options)
         run.exitStatus = exitStatusFor(run.outcome, 0);
         return run;
     }
-    Context context{.fullRewrite = options.fullRewrite};
+    Context context{.fullRewrite = options.fullRewrite, .versionDays = options.versionDays};
     for (std::size_t i = 0; i < plan.pairs.size(); ++i)
         context.destinations[i] = canonicalFolder(plan.pairs[i].destination);
     QHash<QChar, DriveRoom> drives;

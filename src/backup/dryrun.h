@@ -57,6 +57,8 @@ struct PairForecast
     QList<room::Version> versionsForRoom{};
     bool roomUncertain = false;
     qint64 writes = 0;         // bytes it would copy
+    qint64 copied = 0;         // files it would copy
+    qint64 versioned = 0;      // files it would move into the earlier versions
     qint64 unchanged = 0;
     int failures = 0;
     bool touches = false; // something on the destination's drive would change

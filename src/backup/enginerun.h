@@ -8,6 +8,7 @@
 #include "backup/runlock.h"
 #include "backup/runstate.h"
 #include "backup/versions.h"
+#include "fileservices/queries.h"
 #include "fileservices/treescan.h"
 #include "platform/filesystem.h"
 #include "platform/removal.h"
@@ -36,9 +37,6 @@ inline bool exists(const QString& path)
 {
     return platform::linkAttributes(path).ok();
 }
-
-/// Files and bytes under a folder, at any depth.
-std::pair<qint64, qint64> filesUnder(const QString& folder);
 
 /// The leading folders of the walk whose files have all been handed over and
 /// whose copies have all ended: how far "% cartelle" and the list go.

@@ -72,6 +72,22 @@ QString leftovers::completeCopy(const Leftovers& left)
     return left.retired.isEmpty() ? QString() : left.retired.first();
 }
 
+leftovers::Sorted leftovers::sortOut(const Leftovers& left, bool targetThere)
+{
+    Sorted fate;
+    if (!targetThere)
+        fate.putBack = completeCopy(left);
+    const auto others = [&](const QStringList& paths) {
+        QStringList kept = paths;
+        kept.removeAll(fate.putBack);
+        return kept;
+    };
+    fate.marks = left.marks;
+    fate.removed = left.other + others(left.fresh);
+    fate.oldBackups = others(left.retired);
+    return fate;
+}
+
 // What earlier runs left beside the destination: a copy one never finished,
 // or an old one it had not removed yet. The last complete backup is kept
 // under the pair's name whatever the order of events was; \a restored says
@@ -84,32 +100,26 @@ std::optional<EngineRun::PassEnd> EngineRun::sortOutLeftovers(int N, bool& resto
         fail(D, driveNotReadyReason());
         return PassEnd::Finished;
     }
-    Leftovers left = findLeftovers(*beside, m_names);
-    if (!exists(beside->target)) {
-        if (const QString complete = completeCopy(left); !complete.isEmpty()) {
-            m_touched = true;
-            (void)state.proceed(); // not while held; a stop still lets it go back
-            if (const Status moved = moveEntry(complete, beside->target); !moved) {
-                if (destinationLost(N))
-                    return PassEnd::DestinationLost;
-                fail(D, QStringLiteral("impossibile rimettere al suo posto il backup lasciato "
-                                       "da un'esecuzione interrotta (%1)")
-                            .arg(moved.error()));
-                return PassEnd::Finished;
-            }
-            restored = true;
-            left.fresh.removeAll(complete);
-            left.retired.removeAll(complete);
+    const Sorted fate = sortOut(findLeftovers(*beside, m_names), exists(beside->target));
+    if (!fate.putBack.isEmpty()) {
+        m_touched = true;
+        (void)state.proceed(); // not while held; a stop still lets it go back
+        if (const Status moved = moveEntry(fate.putBack, beside->target); !moved) {
+            if (destinationLost(N))
+                return PassEnd::DestinationLost;
+            fail(D, QStringLiteral("impossibile rimettere al suo posto il backup lasciato "
+                                   "da un'esecuzione interrotta (%1)")
+                        .arg(moved.error()));
+            return PassEnd::Finished;
         }
+        restored = true;
     }
-    QStringList garbage = left.other;
-    // A mark goes before its copy, so that a copy half removed never looks complete.
-    for (const QString& mark : std::as_const(left.marks))
+    for (const QString& mark : fate.marks)
         (void)deleteFile(mark);
-    garbage += left.fresh;
+    QStringList garbage = fate.removed;
     // An old backup is renamed before its removal begins: a copy under that
     // name is always whole. Where versions are kept, it is one of them.
-    for (const QString& retired : std::as_const(left.retired)) {
+    for (const QString& retired : fate.oldBackups) {
         if (keepsVersions()) {
             (void)keepVersion(N, retired, D, true, 0, QStringLiteral("copia precedente"));
             continue;

@@ -60,4 +60,17 @@ Leftovers findLeftovers(const Beside& beside, const platform::NameRules& names);
 /// when there is none.
 QString completeCopy(const Leftovers& left);
 
+/// What becomes of what earlier runs left beside a destination.
+struct Sorted
+{
+    QString putBack;         // goes back under the destination's name
+    QStringList marks;       // go first, so that a copy half removed never looks complete
+    QStringList removed;     // copies never finished, and the rest of ours
+    QStringList oldBackups;  // complete old backups: kept among the versions, or removed
+};
+
+/// Sorts it out: the last complete copy goes back where nothing is under the
+/// destination's name (\a targetThere false), and everything else goes.
+Sorted sortOut(const Leftovers& left, bool targetThere);
+
 } // namespace archivon::leftovers

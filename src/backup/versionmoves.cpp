@@ -10,23 +10,6 @@ namespace archivon {
 
 using namespace platform;
 
-std::pair<qint64, qint64> filesUnder(const QString& folder)
-{
-    std::pair<qint64, qint64> count;
-    DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory, true);
-    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
-        if (search.lastAttributes() & Directory && !search.lastDetails().link) {
-            const auto [files, bytes] = filesUnder(joinPath(folder, name));
-            count.first += files;
-            count.second += bytes;
-        } else {
-            ++count.first;
-            count.second += search.lastDetails().size;
-        }
-    }
-    return count;
-}
-
 namespace {
 
 // Whether a folder of the backup holds a file, at any depth.

@@ -27,4 +27,8 @@ Result<qint64> ShowFreeSpace(const QString& drvPath);
 /// that cannot be read itself is a failure.
 Result<qint64> ShowFolderInfo(const QString& NomeDir);
 
+/// Files and bytes under a folder, at any depth, hidden and system entries
+/// included; a link counts as one entry and is not followed.
+std::pair<qint64, qint64> filesUnder(const QString& folder);
+
 } // namespace archivon
