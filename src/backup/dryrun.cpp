@@ -204,9 +204,9 @@ void sortOutBeside(PairForecast& p)
 void foreseeUpdate(PairForecast& p)
 {
     const QString& D = p.pair.destination;
-    const auto root = attributes(D);
-    p.linkReplaced = linkAttributes(D).valueOr(0) & System;
-    const bool present = root && (*root & Directory) && !p.linkReplaced;
+    const PairFolder folder = pairFolderOf(D);
+    p.linkReplaced = folder.link;
+    const bool present = folder.present;
     BackupListing listing = *listBackup(D, p.scan, present, p.names);
     // The room is measured before anything is sorted out.
     QStringList timesAssumed;

@@ -72,6 +72,13 @@ QString leftovers::completeCopy(const Leftovers& left)
     return left.retired.isEmpty() ? QString() : left.retired.first();
 }
 
+leftovers::PairFolder leftovers::pairFolderOf(const QString& destination)
+{
+    const bool link = linkAttributes(destination).valueOr(0) & System;
+    const auto attrs = attributes(destination);
+    return {.present = attrs && (*attrs & Directory) && !link, .link = link};
+}
+
 leftovers::Sorted leftovers::sortOut(const Leftovers& left, bool targetThere)
 {
     Sorted fate;

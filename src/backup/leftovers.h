@@ -42,6 +42,15 @@ struct Beside
 
 std::optional<Beside> besideOf(const QString& destination);
 
+/// What is under a pair's name: its backup, a real folder; or a link in its
+/// place, which the run replaces with a folder, touching nothing behind it.
+struct PairFolder
+{
+    bool present = false;
+    bool link = false;
+};
+PairFolder pairFolderOf(const QString& destination);
+
 /// What earlier runs left beside a destination.
 struct Leftovers
 {

@@ -98,9 +98,8 @@ Phase phaseOf(const Change& change)
 std::optional<EngineRun::UpdateStart> EngineRun::startUpdate(int N)
 {
     const QString D = m_plan.pairs[N - 1].destination;
-    const auto root = attributes(D);
     UpdateStart start;
-    start.present = root && (*root & Directory) && !(linkAttributes(D).valueOr(0) & System);
+    start.present = leftovers::pairFolderOf(D).present;
     if (!state.proceed())
         return std::nullopt;
     // What the backup keeps of times and modes, asked of its own file system.
@@ -239,7 +238,7 @@ EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupList
         m_touched = true;
         // A link in the place of the pair's folder goes, and nothing behind it
         // is touched: the backup is a real folder again.
-        if (const auto self = linkAttributes(D); self && (*self & System))
+        if (leftovers::pairFolderOf(D).link)
             (void)deleteFile(D);
         if (const Status made = makeFolder(D); !made) {
             if (destinationLost(N))
