@@ -400,7 +400,7 @@ bool foreseeRoom(const BackupPlan& plan, const BackupEngine::Options& options, P
     std::optional<QList<room::Version>> versions;
     for (;;) {
         if (!versions && p.free < p.need && options.versionDays > 0 && !drive.pendingAny) {
-            versions = room::versionsFor(plan, p.pair.destination, [](const QString&) { return QString(); },
+            versions = room::versionsFor(retention::rootsOf(plan), p.pair.destination, [](const QString&) { return QString(); },
                                          QString(), QDateTime::currentDateTime());
             versions->removeIf([&](const room::Version& v) { return drive.versionsGone.contains(v.path()); });
         }

@@ -327,7 +327,7 @@ bool EngineRun::roomFor(int N, qint64 need)
             return false;
         }
         if (!versions && *free < need && m_options.versionDays > 0 && !removalsPending())
-            versions = room::versionsFor(m_plan, destination, [this](const QString& root) { return currentVersions(root); },
+            versions = room::versionsFor(versionRoots(), destination, [this](const QString& root) { return currentVersions(root); },
                                          m_lock.token(), QDateTime::currentDateTime());
         const bool versionsLeft = versions && !versions->isEmpty();
         switch (room::next(need, *free, removalsPending(), versionsLeft)) {

@@ -198,7 +198,10 @@ private:
 
     // Earlier versions.
     /// This run's folder in \a root, by its name; empty while it has none.
-    QString currentVersions(const QString& root) const;
+    QString currentVersions(const QString& root);
+    /// The versions folders of the pairs, each once, their names matched as
+    /// their file systems match them.
+    QStringList versionRoots();
     /// The folders older than the days set go beside the next pairs.
     void startRetention();
     /// A version folder under its hidden name for removal; nothing, and a failure, when it stays.
@@ -286,8 +289,6 @@ private:
     /// When the run began; its versions are named by it.
     const QDateTime m_start = QDateTime::currentDateTime();
     versions::RunVersions m_versions{m_start};
-    /// Bytes this run moved into its versions folder, by versions root.
-    QHash<QString, qint64> m_versionBytes;
     /// The pair being backed up cannot keep versions (its versions folder is
     /// on another drive, or cannot be made): said once, and nothing of it is
     /// removed or replaced.

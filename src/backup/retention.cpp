@@ -47,13 +47,19 @@ QStringList due(const QStringList& names, const QString& current, int days, cons
     return old;
 }
 
-QStringList rootsOf(const BackupPlan& plan)
+QStringList rootsOf(const BackupPlan& plan, const RulesOf& rulesOf)
 {
     QStringList roots;
+    QStringList keys;
     for (const BackupPair& pair : plan.pairs) {
         const QString root = versions::rootFor(pair.destination, plan.backupRoot());
-        if (!root.isEmpty() && !roots.contains(root, Qt::CaseInsensitive))
+        if (root.isEmpty())
+            continue;
+        const QString key = nameKey(root, rulesOf ? rulesOf(root) : probeNameRules(root));
+        if (!keys.contains(key)) {
             roots << root;
+            keys << key;
+        }
     }
     return roots;
 }
@@ -131,14 +137,14 @@ namespace archivon {
 
 using namespace platform;
 
-QString EngineRun::currentVersions(const QString& root) const
+QString EngineRun::currentVersions(const QString& root)
 {
-    const auto& folders = m_versions.runFolders();
-    for (auto it = folders.begin(); it != folders.end(); ++it) {
-        if (it.key().compare(root, Qt::CaseInsensitive) == 0)
-            return lastName(it.value());
-    }
-    return {};
+    return lastName(m_versions.runFolder(root));
+}
+
+QStringList EngineRun::versionRoots()
+{
+    return retention::rootsOf(m_plan, [this](const QString& root) { return m_versions.rulesFor(root); });
 }
 
 // A version folder is renamed to a hidden name before its removal begins, so
@@ -159,7 +165,7 @@ std::optional<QString> EngineRun::hideForRemoval(const QString& folder)
 void EngineRun::startRetention()
 {
     const QDateTime now = QDateTime::currentDateTime();
-    for (const QString& root : retention::rootsOf(m_plan)) {
+    for (const QString& root : versionRoots()) {
         if (liveLockAbove(root, m_lock.token()))
             continue;
         const retention::Listing listing = retention::listRoot(root);
@@ -199,15 +205,13 @@ bool EngineRun::removeVersionForRoom(int N, const room::Version& version)
 
 void EngineRun::closeVersions(RunEnd& end)
 {
-    const auto& folders = m_versions.runFolders();
-    for (auto it = folders.begin(); it != folders.end(); ++it) {
-        if (const Status recorded = retention::recordBytes(it.value(), m_versionBytes.value(it.key()));
-            !recorded)
+    for (const versions::RunVersions::RunFolder& folder : m_versions.runFolders()) {
+        if (const Status recorded = retention::recordBytes(folder.path, folder.bytes); !recorded)
             notice(QStringLiteral("impossibile registrare la dimensione della cartella %1 (%2)")
-                       .arg(it.value(), recorded.error()));
+                       .arg(folder.path, recorded.error()));
     }
     end.versionDays = m_options.versionDays;
-    for (const QString& root : retention::rootsOf(m_plan)) {
+    for (const QString& root : versionRoots()) {
         VersionsKept kept = retention::kept(root);
         kept.removedByAge = m_versionsGone.value(root).removedByAge;
         kept.removedForSpace = m_versionsGone.value(root).removedForSpace;

@@ -7,11 +7,14 @@
 
 #include "backup/plan.h"
 #include "backup/runevent.h"
+#include "platform/names.h"
 #include "platform/result.h"
 
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace archivon::retention {
 
@@ -27,8 +30,12 @@ QStringList runFolders(const QStringList& names, const QString& current, const Q
 /// 0 days or fewer.
 QStringList due(const QStringList& names, const QString& current, int days, const QDateTime& now);
 
-/// The versions folders of the pairs of \a plan, each once, in pair order.
-QStringList rootsOf(const BackupPlan& plan);
+/// What the file system of a versions folder does with names.
+using RulesOf = std::function<platform::NameRules(const QString& root)>;
+
+/// The versions folders of the pairs of \a plan, each once, in pair order: two
+/// are one where \a rulesOf (by default a probe of each) says their names match.
+QStringList rootsOf(const BackupPlan& plan, const RulesOf& rulesOf = {});
 
 /// What a versions folder holds at its top.
 struct Listing

@@ -17,7 +17,7 @@ QString Version::path() const
     return joinPath(root, name);
 }
 
-QList<Version> versionsFor(const BackupPlan& plan, const QString& destination,
+QList<Version> versionsFor(const QStringList& roots, const QString& destination,
                            const std::function<QString(const QString&)>& current,
                            const QString& ownToken, const QDateTime& now)
 {
@@ -25,7 +25,7 @@ QList<Version> versionsFor(const BackupPlan& plan, const QString& destination,
     const auto drive = resolve(destination);
     if (!drive)
         return oldest;
-    for (const QString& root : retention::rootsOf(plan)) {
+    for (const QString& root : roots) {
         const auto where = resolve(root);
         if (!where || where->drive != drive->drive || liveLockAbove(root, ownToken))
             continue;

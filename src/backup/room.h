@@ -5,7 +5,7 @@
 // earlier versions. The run and its forecast take these steps the same way; the
 // run measures the drive after each, the forecast adds what each should free.
 
-#include "backup/plan.h"
+#include <QStringList>
 
 #include <QDateTime>
 #include <QList>
@@ -25,11 +25,11 @@ struct Version
     QString path() const;
 };
 
-/// The run folders of the versions folders of \a plan that lie on the drive
-/// of \a destination, oldest first: never the folder \a current gives for its
+/// The run folders of the versions folders \a roots that lie on the drive of
+/// \a destination, oldest first: never the folder \a current gives for its
 /// root (the run's own), nor one in a folder another live run holds (\a
 /// ownToken: the caller's lock, empty for none). Reads only.
-QList<Version> versionsFor(const BackupPlan& plan, const QString& destination,
+QList<Version> versionsFor(const QStringList& roots, const QString& destination,
                            const std::function<QString(const QString& root)>& current,
                            const QString& ownToken, const QDateTime& now);
 

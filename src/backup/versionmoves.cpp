@@ -105,7 +105,7 @@ void EngineRun::countVersion(int N, qint64 files, qint64 bytes)
 {
     m_versioned += files;
     m_versionedBytes += bytes;
-    m_versionBytes[versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot())] += bytes;
+    m_versions.count(versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot()), bytes);
 }
 
 // A source with no file at all over a backup that holds some is far more

@@ -53,34 +53,54 @@ std::optional<QDateTime> startOf(const QString& folderName)
     return start;
 }
 
-// Makes \a path and the folders above it that are missing, up to one that is there.
-Status RunVersions::makeFolders(const QString& path)
+const NameRules& RunVersions::rulesFor(const QString& root)
 {
-    if (m_made.contains(path.toLower()))
+    auto it = m_rules.find(root);
+    if (it == m_rules.end())
+        it = m_rules.insert(root, probeNameRules(root));
+    return *it;
+}
+
+QString RunVersions::runFolder(const QString& root)
+{
+    return m_runFolders.value(keyOf(root, root)).path;
+}
+
+void RunVersions::count(const QString& root, qint64 bytes)
+{
+    if (const auto it = m_runFolders.find(keyOf(root, root)); it != m_runFolders.end())
+        it->bytes += bytes;
+}
+
+// Makes \a path and the folders above it that are missing, up to one that is there.
+Status RunVersions::makeFolders(const QString& root, const QString& path)
+{
+    const QString key = keyOf(root, path);
+    if (m_made.contains(key))
         return {};
     if (const auto attrs = attributes(path); !attrs || !(*attrs & Directory)) {
         const qsizetype cut = path.lastIndexOf(QLatin1Char('\\'));
         if (cut < 2)
             return Status::failure(driveNotReadyReason());
         if (cut > 2) { // below a folder, not the drive's root
-            if (const Status above = makeFolders(path.left(cut)); !above)
+            if (const Status above = makeFolders(root, path.left(cut)); !above)
                 return above;
         }
         // Another run may have made the versions folder a moment before.
         if (const Status made = makeFolder(path); !made && !(attributes(path).valueOr(0) & Directory))
             return made;
     }
-    m_made.insert(path.toLower());
+    m_made.insert(key);
     return {};
 }
 
-Result<QString> RunVersions::placeFor(const QString& root, const QString& pairName,
+Result<QString> RunVersions::placeFor(const QString& root, const QString& pair,
                                       const QString& relative)
 {
-    QString run = m_runFolders.value(root);
+    QString run = runFolder(root);
     if (run.isEmpty()) {
         // A folder of its own: another run that began in the same second keeps its own.
-        if (const Status made = makeFolders(root); !made)
+        if (const Status made = makeFolders(root, root); !made)
             return Result<QString>::failure(made.error());
         const QString named = joinPath(root, m_stamp);
         run = named;
@@ -92,18 +112,18 @@ Result<QString> RunVersions::placeFor(const QString& root, const QString& pairNa
                 return Result<QString>::failure(made.error());
             run = QStringLiteral("%1 (%2)").arg(named).arg(k);
         }
-        m_made.insert(run.toLower());
-        m_runFolders.insert(root, run);
+        m_made.insert(keyOf(root, run));
+        m_runFolders.insert(keyOf(root, root), {root, run});
     }
-    const QString place = joinPath(run, pairName) + relative;
+    const QString place = joinPath(run, pair) + relative;
     const qsizetype cut = place.lastIndexOf(QLatin1Char('\\'));
-    if (const Status made = makeFolders(place.left(cut)); !made)
+    if (const Status made = makeFolders(root, place.left(cut)); !made)
         return Result<QString>::failure(made.error());
     // Only this run writes in its folder: a name it has not handed out is free.
     QString free = place;
-    for (int k = 2; m_given.contains(free.toLower()); ++k)
+    for (int k = 2; m_given.contains(keyOf(root, free)); ++k)
         free = QStringLiteral("%1 (%2)").arg(place).arg(k);
-    m_given.insert(free.toLower());
+    m_given.insert(keyOf(root, free));
     return free;
 }
 

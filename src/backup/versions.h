@@ -4,6 +4,7 @@
 // not deleted, into a folder of that run under "Versioni precedenti", where it
 // stays for the days set.
 
+#include "platform/names.h"
 #include "platform/result.h"
 
 #include <QDateTime>
@@ -43,23 +44,38 @@ class RunVersions
 public:
     explicit RunVersions(QDateTime start) : m_stamp(stampOf(start)) {}
 
+    /// What the file system of \a root does with names, asked once.
+    const platform::NameRules& rulesFor(const QString& root);
+
     /// A free name for the entry \a relative ("\Lettere\a.txt") of the pair
-    /// folder \a pairName, in this run's folder of \a root, the folders above
-    /// it made. Nothing is written under that name.
-    Result<QString> placeFor(const QString& root, const QString& pairName,
-                                       const QString& relative);
+    /// folder \a pair, in this run's folder of \a root, the folders above it
+    /// made. Nothing is written under that name.
+    Result<QString> placeFor(const QString& root, const QString& pair, const QString& relative);
+
     /// This run's folder in \a root, once something went there.
-    QString runFolder(const QString& root) const { return m_runFolders.value(root); }
-    /// Every root this run's folder was made in, with the folder.
-    const QHash<QString, QString>& runFolders() const { return m_runFolders; }
+    QString runFolder(const QString& root);
+    /// Bytes moved into this run's folder of \a root.
+    void count(const QString& root, qint64 bytes);
+    struct RunFolder
+    {
+        QString root;
+        QString path;
+        qint64 bytes = 0; // moved there, as far as this run knows
+    };
+    /// Every run folder this run made, with its bytes.
+    QList<RunFolder> runFolders() const { return m_runFolders.values(); }
 
 private:
-    Status makeFolders(const QString& path);
+    Status makeFolders(const QString& root, const QString& path);
+    /// The key this run knows a path below \a root by: folded only where that
+    /// root's file system folds case.
+    QString keyOf(const QString& root, const QString& path) { return platform::nameKey(path, rulesFor(root)); }
 
     QString m_stamp;
-    QHash<QString, QString> m_runFolders; // by versions root
+    QHash<QString, platform::NameRules> m_rules; // by versions root
+    QHash<QString, RunFolder> m_runFolders; // by the key of the versions root
     // What this run made or handed out in its own folders, where no other run
-    // writes: by lower-case path, since a share may not tell case apart.
+    // writes, by key.
     QSet<QString> m_made;
     QSet<QString> m_given;
 };

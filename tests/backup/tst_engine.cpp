@@ -876,6 +876,7 @@ private slots:
         QTest::newRow("a folder deleted, a contract saved over") << "deleted" << false << QStringList{"tre.txt"} << QStringList{};
         QTest::newRow("a folder deleted, a contract saved over: --completo") << "deleted" << true << QStringList{"f1.txt", "nota.txt", "tre.txt"} << QStringList{};
         QTest::newRow("a folder deleted, a contract saved over, on exFAT") << "exfat deleted" << false << QStringList{"tre.txt"} << QStringList{};
+        QTest::newRow("two pairs into folders that differ in case") << "pairs in case" << false << QStringList{"tre.txt"} << QStringList{};
         // clang-format on
     }
     void updatesInPlace()
@@ -892,6 +893,8 @@ private slots:
         }
         if (change.endsWith("killed case")) // no letter to ask the destination by
             plan.pairs[0].destination = plan.pairs[0].destination.left(3) + "1";
+        if (change == "pairs in case")
+            plan.pairs[1].destination = "R:\\BK\\D1";
         const QString D = plan.pairs[0].destination;
         m_drives->writeFile("C:\\s1\\a\\uno.txt", "uno");
         m_drives->writeFile("C:\\s1\\a\\b\\due.txt", "due");
@@ -937,6 +940,9 @@ private slots:
             const QStringList aside = test::treeOf(host(D)).filter(QRegularExpression("^\\.~archivon~[^/]*~Tre\\.txt$"));
             QCOMPARE(aside.size(), 1);
             QCOMPARE(read(D + '\\' + aside.first()), "tre v1");
+        } else if (change.startsWith("pairs")) { // each pair replaces a file
+            m_drives->writeFile("C:\\s1\\tre.txt", "tre v2");
+            m_drives->writeFile("C:\\s2\\f2.txt", "f2 v2");
         } else if (change.endsWith("names")) {
             for (const char* name : {"NOTA.txt", "aux.txt", "x*.txt", "punto.\\y.txt", "ok.txt"})
                 m_drives->writeFile(QStringLiteral("C:\\s1\\") + name, name);
@@ -975,6 +981,8 @@ private slots:
         QCOMPARE(hidden(), QStringList());
         // Every earlier content is under its name, in any case, or among this run's versions.
         const QString keptIn = QFileInfo(host(D)).path() + '/' + versions::kFolderName;
+        if (change.startsWith("pairs")) // each pair has a folder of its own there
+            QCOMPARE(test::treeOf(keptIn).filter(QRegularExpression("^[^/]+/D1/")).size(), 1);
         QStringList inVersions = test::treeOf(keptIn).filter(QRegularExpression("^[^/]+/d1/"));
         inVersions.removeIf([&](const QString& e) { return !QFileInfo(keptIn + '/' + e).isFile(); });
         for (auto it = previous.begin(); it != previous.end(); ++it) {
