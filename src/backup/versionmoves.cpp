@@ -32,7 +32,7 @@ std::optional<QString> EngineRun::versionPlace(int N, const QString& path)
         return std::nullopt;
     const QString D = m_plan.pairs[N - 1].destination;
     const QString root = versions::rootFor(D, m_plan.backupRoot());
-    const auto place = m_versions.placeFor(root, lastName(D),
+    const auto place = m_versions.placeFor(root, versions::pairFolder(m_plan, N, m_versions.rulesFor(root)),
                                            path.mid(D.size()));
     if (!place) {
         versionsBroken(N, place.error());

@@ -1,5 +1,7 @@
 #include "backup/versions.h"
 
+#include "backup/comparison.h"
+
 #include "platform/drives.h"
 #include "platform/errors.h"
 #include "platform/filesystem.h"
@@ -51,6 +53,20 @@ std::optional<QDateTime> startOf(const QString& folderName)
     if (!start.isValid())
         return std::nullopt;
     return start;
+}
+
+QString pairFolder(const BackupPlan& plan, int N, const NameRules& rules)
+{
+    const QString& destination = plan.pairs[N - 1].destination;
+    const QString root = nameKey(rootFor(destination, plan.backupRoot()), rules);
+    const QString name = lastName(destination);
+    for (int M = 1; M <= int(plan.pairs.size()); ++M) {
+        const QString& other = plan.pairs[M - 1].destination;
+        if (M != N && nameKey(lastName(other), rules) == nameKey(name, rules) &&
+            nameKey(rootFor(other, plan.backupRoot()), rules) == root)
+            return QStringLiteral("%1 (coppia %2)").arg(name).arg(N);
+    }
+    return name;
 }
 
 const NameRules& RunVersions::rulesFor(const QString& root)

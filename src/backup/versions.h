@@ -4,6 +4,7 @@
 // not deleted, into a folder of that run under "Versioni precedenti", where it
 // stays for the days set.
 
+#include "backup/plan.h"
 #include "platform/names.h"
 #include "platform/result.h"
 
@@ -36,6 +37,12 @@ QString stampOf(const QDateTime& start);
 /// nothing for a name that is not one.
 std::optional<QDateTime> startOf(const QString& folderName);
 
+/// The folder that pair \a N of \a plan has in a run's folder: its destination's
+/// last name ("Documenti"), or, where another pair of the plan keeps its
+/// versions in the same root under a name that root's \a rules take for the
+/// same, that name with the pair's number ("Documenti (coppia 2)").
+QString pairFolder(const BackupPlan& plan, int N, const platform::NameRules& rules);
+
 /// Where one run puts what it removes or replaces: under each versions root
 /// it meets, a folder of its own, named by its start (with " (2)" where that
 /// name is taken), made when the first entry goes there.
@@ -48,8 +55,8 @@ public:
     const platform::NameRules& rulesFor(const QString& root);
 
     /// A free name for the entry \a relative ("\Lettere\a.txt") of the pair
-    /// folder \a pair, in this run's folder of \a root, the folders above it
-    /// made. Nothing is written under that name.
+    /// folder \a pair (see pairFolder()), in this run's folder of \a root, the
+    /// folders above it made. Nothing is written under that name.
     Result<QString> placeFor(const QString& root, const QString& pair, const QString& relative);
 
     /// This run's folder in \a root, once something went there.

@@ -877,6 +877,7 @@ private slots:
         QTest::newRow("a folder deleted, a contract saved over: --completo") << "deleted" << true << QStringList{"f1.txt", "nota.txt", "tre.txt"} << QStringList{};
         QTest::newRow("a folder deleted, a contract saved over, on exFAT") << "exfat deleted" << false << QStringList{"tre.txt"} << QStringList{};
         QTest::newRow("two pairs into folders that differ in case") << "pairs in case" << false << QStringList{"tre.txt"} << QStringList{};
+        QTest::newRow("two pairs into folders of one name") << "pairs of one name" << false << QStringList{"tre.txt"} << QStringList{};
         // clang-format on
     }
     void updatesInPlace()
@@ -893,8 +894,13 @@ private slots:
         }
         if (change.endsWith("killed case")) // no letter to ask the destination by
             plan.pairs[0].destination = plan.pairs[0].destination.left(3) + "1";
-        if (change == "pairs in case")
+        if (change == "pairs in case") {
             plan.pairs[1].destination = "R:\\BK\\D1";
+        } else if (change == "pairs of one name") { // their versions in the computer's folder
+            plan.pairs[0].destination = kRoot + "\\d1";
+            plan.pairs[1].destination = kRoot + "\\altra\\d1";
+            m_drives->makeDir(kRoot + "\\altra");
+        }
         const QString D = plan.pairs[0].destination;
         m_drives->writeFile("C:\\s1\\a\\uno.txt", "uno");
         m_drives->writeFile("C:\\s1\\a\\b\\due.txt", "due");
@@ -981,9 +987,13 @@ private slots:
         QCOMPARE(hidden(), QStringList());
         // Every earlier content is under its name, in any case, or among this run's versions.
         const QString keptIn = QFileInfo(host(D)).path() + '/' + versions::kFolderName;
-        if (change.startsWith("pairs")) // each pair has a folder of its own there
-            QCOMPARE(test::treeOf(keptIn).filter(QRegularExpression("^[^/]+/D1/")).size(), 1);
-        QStringList inVersions = test::treeOf(keptIn).filter(QRegularExpression("^[^/]+/d1/"));
+        // Each pair has a folder of its own there, numbered where two share a name.
+        const QString pairFolder = change == "pairs of one name" ? "d1 (coppia 1)" : "d1";
+        if (change.startsWith("pairs")) {
+            const QString other = change == "pairs of one name" ? "d1 (coppia 2)" : "D1";
+            QCOMPARE(test::treeOf(keptIn).filter(QRegularExpression("^[^/]+/" + QRegularExpression::escape(other) + "/")).size(), 1);
+        }
+        QStringList inVersions = test::treeOf(keptIn).filter(QRegularExpression("^[^/]+/" + QRegularExpression::escape(pairFolder) + "/"));
         inVersions.removeIf([&](const QString& e) { return !QFileInfo(keptIn + '/' + e).isFile(); });
         for (auto it = previous.begin(); it != previous.end(); ++it) {
             const QRegularExpression named('^' + QRegularExpression::escape(it.key()) + '$', QRegularExpression::CaseInsensitiveOption);
