@@ -96,7 +96,8 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::wait(bool all)
         const bool allEnded = !m_copies.busy();
         if (const auto end = settle())
             return end;
-        if (all ? allEnded : m_copies.hasRoom())
+        // A copy started once more while settling is one more to wait for.
+        if (all ? allEnded && !m_copies.busy() : m_copies.hasRoom())
             return std::nullopt;
         m_copies.waitFor(50);
     }
@@ -124,10 +125,13 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::settle()
             ++m_stats.copied;
             m_stats.bytes += e.size;
             m_replaced += h.hadCopy;
-            if (!h.keptAt.isEmpty())
+            if (e.kept)
                 m_run.countVersion(m_N, 1, h.keptBytes);
             if (!h.aside.isEmpty())
                 m_run.dropSetAside(m_N, h.aside, h.destination, true);
+        } else if (e.keepFailed && !h.again && !m_draining && !m_run.state.stopRequested() &&
+                   again(e, h)) {
+            continue; // not ended: copied once more
         } else {
             if (!h.aside.isEmpty())
                 (void)moveEntry(h.aside, h.destination);
@@ -140,6 +144,23 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::settle()
     if (end && *end != PassEnd::Finished)
         m_copies.abandon();
     return end;
+}
+
+// A copy whose old file could not go into a versions folder that went
+// meanwhile starts again, into that folder made again; true once it has.
+bool EngineRun::CopyStage::again(const ParallelCopy::Ended& e, const Handed& h)
+{
+    const auto place = m_run.placeAgain(m_N, h.destination, h.destination, h.keptAt, e.status.error());
+    if (!place)
+        return false;
+    Handed retried = h;
+    retried.keptAt = *place;
+    retried.again = true;
+    m_handed.insert(e.source, retried);
+    if (m_copies.start(e.source, h.destination, e.shownAs, retried.keptAt))
+        return true;
+    m_handed.remove(e.source);
+    return false;
 }
 
 // A file's copy ended, however it ended: one more file, and maybe more folders, done.

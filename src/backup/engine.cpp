@@ -399,7 +399,7 @@ bool EngineRun::backUpPair(int N)
     }
     if (!roomFor(N, m_options.fullRewrite ? scan->bytes : changes->toWrite))
         return false;
-    m_versionsBroken = false;
+    m_versionsBroken = m_versionsVanished = false;
     m_versioned = m_versionedBytes = 0;
 
     RunEvent pairStarted;

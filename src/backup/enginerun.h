@@ -99,6 +99,7 @@ private:
         bool hadCopy = false;
         QString keptAt{}; // where the file it replaces is kept, once the copy is whole
         qint64 keptBytes = 0;
+        bool again = false; // copied once more, where its versions folder had gone
     };
     /// How a pass takes a copy that failed, short of a stop: its source could
     /// not be read, or its destination written. Says how the pass ends, when
@@ -134,6 +135,7 @@ private:
     private:
         std::optional<PassEnd> wait(bool all);
         std::optional<PassEnd> settle();
+        bool again(const platform::ParallelCopy::Ended& e, const Handed& h);
         void ended(qsizetype folder);
 
         EngineRun& m_run;
@@ -227,6 +229,14 @@ private:
     /// or for an extra (kNotRemoved) something left over.
     bool keepVersion(int N, const QString& path, const QString& as, bool folder, qint64 size,
                      const QString& what);
+    /// Moves \a path, which the backup holds as \a as, to \a place in this
+    /// run's versions; where a folder of them went meanwhile, once more to a
+    /// new \a place.
+    Status moveIntoVersions(int N, const QString& path, const QString& as, QString& place);
+    /// A new place for \a as, where the move of \a path into \a place failed
+    /// for \a reason because a folder of this run's versions went meanwhile.
+    std::optional<QString> placeAgain(int N, const QString& path, const QString& as,
+                                      const QString& place, const QString& reason);
     static inline const QString kNotRemoved = QStringLiteral("non eliminato");
     /// A move into the versions that failed for \a path.
     void keepFailed(int N, const QString& path, const QString& what, const QString& reason);
@@ -293,6 +303,8 @@ private:
     /// on another drive, or cannot be made): said once, and nothing of it is
     /// removed or replaced.
     bool m_versionsBroken = false;
+    /// A folder of this run's versions went while the pair was backed up: said once.
+    bool m_versionsVanished = false;
     /// Of the pair being backed up, files moved into the versions and their bytes.
     qint64 m_versioned = 0;
     qint64 m_versionedBytes = 0;

@@ -270,7 +270,7 @@ EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& 
     }
     Status moved;
     if (hadOld)
-        moved = moveEntry(beside.target, retired);
+        moved = keep ? moveIntoVersions(N, beside.target, D, retired) : moveEntry(beside.target, retired);
     if (moved) {
         moved = moveEntry(fresh, beside.target);
         // The previous backup goes back under the pair's name, whatever else happens.

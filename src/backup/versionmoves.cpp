@@ -34,6 +34,12 @@ std::optional<QString> EngineRun::versionPlace(int N, const QString& path)
     const QString root = versions::rootFor(D, m_plan.backupRoot());
     const auto place = m_versions.placeFor(root, versions::pairFolder(m_plan, N, m_versions.rulesFor(root)),
                                            path.mid(D.size()));
+    // What this run had moved there went with it: said once for the pair.
+    if (const QString gone = m_versions.takeVanished(); !gone.isEmpty() && !m_versionsVanished) {
+        m_versionsVanished = true;
+        fail(gone, QStringLiteral("cartella delle versioni precedenti scomparsa durante il backup, con "
+                                  "ciò che conteneva: creata di nuovo"));
+    }
     if (!place) {
         versionsBroken(N, place.error());
         return std::nullopt;
@@ -41,14 +47,38 @@ std::optional<QString> EngineRun::versionPlace(int N, const QString& path)
     return *place;
 }
 
+// A move into \a place that failed as if nothing were there, while the entry
+// \a path is: a folder of this run's versions went meanwhile. A new place,
+// made again, for one more try.
+std::optional<QString> EngineRun::placeAgain(int N, const QString& path, const QString& as,
+                                             const QString& place, const QString& reason)
+{
+    if (!isVanishedReason(reason) || !exists(path))
+        return std::nullopt;
+    (void)m_versions.forgetGone(versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot()), place);
+    return versionPlace(N, as);
+}
+
+Status EngineRun::moveIntoVersions(int N, const QString& path, const QString& as, QString& place)
+{
+    Status moved = moveEntry(path, place);
+    if (!moved) {
+        if (const auto again = placeAgain(N, path, as, place, moved.error())) {
+            place = *again;
+            moved = moveEntry(path, place);
+        }
+    }
+    return moved;
+}
+
 bool EngineRun::keepVersion(int N, const QString& path, const QString& as, bool folder,
                             qint64 size, const QString& what)
 {
-    const auto place = versionPlace(N, as);
+    auto place = versionPlace(N, as);
     if (!place)
         return false;
     m_touched = true;
-    if (const Status moved = moveEntry(path, *place); !moved) {
+    if (const Status moved = moveIntoVersions(N, path, as, *place); !moved) {
         keepFailed(N, as, what, moved.error());
         return false;
     }

@@ -113,6 +113,38 @@ Status RunVersions::makeFolders(const QString& root, const QString& path)
 Result<QString> RunVersions::placeFor(const QString& root, const QString& pair,
                                       const QString& relative)
 {
+    const auto place = tryPlace(root, pair, relative);
+    if (place || !isVanishedReason(place.error()))
+        return place;
+    // Something this run made went meanwhile: made again, once.
+    const QString run = runFolder(root);
+    const QString meant = run.isEmpty() ? joinPath(root, m_stamp) : joinPath(run, pair) + relative;
+    return forgetGone(root, meant) ? tryPlace(root, pair, relative) : place;
+}
+
+bool RunVersions::forgetGone(const QString& root, const QString& place)
+{
+    // The highest folder above the place that is not there.
+    QString gone;
+    for (QString folder = place.left(place.lastIndexOf(QLatin1Char('\\')));
+         folder.lastIndexOf(QLatin1Char('\\')) >= 2 && !(attributes(folder).valueOr(0) & Directory);
+         folder.truncate(folder.lastIndexOf(QLatin1Char('\\'))))
+        gone = folder;
+    const QString key = keyOf(root, gone);
+    if (gone.isEmpty() || !m_made.contains(key))
+        return false; // nothing this run had made
+    const auto under = [&](const QString& k) { return k == key || k.startsWith(key + QLatin1Char('\\')); };
+    m_made.removeIf(under);
+    m_given.removeIf(under);
+    m_runFolders.removeIf([&](QHash<QString, RunFolder>::iterator it) { return under(keyOf(root, it->path)); });
+    if (m_vanished.isEmpty())
+        m_vanished = gone;
+    return true;
+}
+
+Result<QString> RunVersions::tryPlace(const QString& root, const QString& pair,
+                                      const QString& relative)
+{
     QString run = runFolder(root);
     if (run.isEmpty()) {
         // A folder of its own: another run that began in the same second keeps its own.

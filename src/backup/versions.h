@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 namespace archivon::versions {
 
@@ -56,8 +57,15 @@ public:
 
     /// A free name for the entry \a relative ("\Lettere\a.txt") of the pair
     /// folder \a pair (see pairFolder()), in this run's folder of \a root, the
-    /// folders above it made. Nothing is written under that name.
+    /// folders above it made. Nothing is written under that name. A folder this
+    /// run had made there that is gone is made again.
     Result<QString> placeFor(const QString& root, const QString& pair, const QString& relative);
+    /// After a move into \a place that failed as if a folder above it were
+    /// missing: forgets the folders this run had made there that are gone, so
+    /// that the next place makes them again. False when none is.
+    bool forgetGone(const QString& root, const QString& place);
+    /// The highest folder found gone since the last call, once; empty when none.
+    QString takeVanished() { return std::exchange(m_vanished, {}); }
 
     /// This run's folder in \a root, once something went there.
     QString runFolder(const QString& root);
@@ -73,6 +81,7 @@ public:
     QList<RunFolder> runFolders() const { return m_runFolders.values(); }
 
 private:
+    Result<QString> tryPlace(const QString& root, const QString& pair, const QString& relative);
     Status makeFolders(const QString& root, const QString& path);
     /// The key this run knows a path below \a root by: folded only where that
     /// root's file system folds case.
@@ -85,6 +94,7 @@ private:
     // writes, by key.
     QSet<QString> m_made;
     QSet<QString> m_given;
+    QString m_vanished;
 };
 
 } // namespace archivon::versions

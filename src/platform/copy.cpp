@@ -36,6 +36,7 @@ struct CopyError
     int error = 0;
     bool reading = false;
     bool keeping = false; // the old file could not be moved to where it is kept
+    bool kept = false;    // the old file was moved there
 };
 
 CopyError readFailure(int error) { return {error, true}; }
@@ -162,13 +163,21 @@ CopyError putInPlace(const QByteArray& written, const QByteArray& destination,
     if (keepOldAt.isEmpty())
         return ::rename(written.constData(), destination.constData()) == 0 ? CopyError{}
                                                                            : writeFailure(errno);
-    if (const int error = moveNoReplace(destination, keepOldAt); error != 0 && error != ENOENT)
-        return {error, false, true};
+    bool kept = true;
+    if (const int error = moveNoReplace(destination, keepOldAt); error != 0) {
+        // Nothing there is either the old file gone, with nothing to keep, or
+        // the folder it was to go into gone, with the old file still in place.
+        struct stat st {};
+        if (error != ENOENT || ::lstat(destination.constData(), &st) == 0 || errno != ENOENT)
+            return {error, false, true};
+        kept = false;
+    }
     if (const int error = moveNoReplace(written, destination); error != 0) {
-        (void)moveNoReplace(keepOldAt, destination);
+        if (kept)
+            (void)moveNoReplace(keepOldAt, destination);
         return writeFailure(error);
     }
-    return {};
+    return {.kept = kept};
 }
 
 } // namespace
@@ -216,13 +225,14 @@ CopyError copyOpenSource(const OpenSource& source, const QByteArray& destination
     (void)::fchmod(out.get(), st.st_mode & 07777);
     if (::close(out.release()) != 0)
         return fail(writeFailure(errno));
-    if (const CopyError placed = putInPlace(written, destination, keepOldAt); placed.error != 0)
+    const CopyError placed = putInPlace(written, destination, keepOldAt);
+    if (placed.error != 0)
         return fail(placed);
     // The times go on under the final name: a Samba share stamps a file
     // renamed right after it was written with the time of the rename.
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     (void)::utimensat(AT_FDCWD, destination.constData(), times, AT_SYMLINK_NOFOLLOW);
-    return {};
+    return placed;
 }
 
 } // namespace
@@ -418,7 +428,7 @@ QList<ParallelCopy::Ended> ParallelCopy::takeEnded()
     for (CopyEnd& e : taken) {
         ends.append({std::move(e.name), std::move(e.shownAs), e.size,
                      e.error.error == 0 ? Status() : errnoStatus(e.error.error), e.error.reading,
-                     e.error.keeping});
+                     e.error.keeping, e.error.kept});
     }
     return ends;
 }

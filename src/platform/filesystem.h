@@ -158,6 +158,7 @@ public:
         Status status;
         bool readFailed = false; // the source could not be read, rather than the copy written
         bool keepFailed = false; // the old file could not be moved to where it was to be kept
+        bool kept = false;       // the old file was moved there; not where it had gone already
     };
     /// A copy being written now.
     struct InFlight

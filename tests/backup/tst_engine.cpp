@@ -1351,6 +1351,9 @@ private slots:
         QTest::newRow("a copy fails part way, in a folder's place") << "too big" << "C:\\s1\\grande.bin : file troppo grande";
         QTest::newRow("the marker cannot be written") << "marker" << "oldimp.pvx : impossibile scrivere";
         QTest::newRow("a source emptied by mistake") << "emptied" << "C:\\s1 : la cartella sorgente non contiene alcun file, mentre il suo backup sì: coppia saltata, il backup è rimasto com'era (per svuotarlo, eseguire un backup completo)";
+        const QString vanished = " : cartella delle versioni precedenti scomparsa durante il backup, con ciò che conteneva: creata di nuovo";
+        QTest::newRow("the versions folder goes as files are replaced") << "versions gone" << "R:\\BK\\Versioni precedenti" + vanished;
+        QTest::newRow("this run's versions folder goes before a removal") << "versions gone before a removal" << "R:\\BK\\Versioni precedenti\\{run}" + vanished;
         // clang-format on
     }
     void faultsMidRun()
@@ -1359,6 +1362,7 @@ private slots:
         QFETCH(QString, listed);
         BackupPlan plan = fourPairs();
         Action act;
+        QString runFolder;
         if (fault == "vanish") {
             for (int i = 0; i < 3; ++i)
                 m_drives->writeFile(QStringLiteral("C:\\s1\\v%1.txt").arg(i), "v");
@@ -1403,6 +1407,29 @@ private slots:
             QFile::remove(host("C:\\s1\\f1.txt"));
             QFile::remove(host("C:\\s1\\cartella\\p.txt"));
             QCOMPARE(forecastRun(plan, settings(false)).pairs[0].leftOutReason, kEmptiedSource); // as the run will
+        } else if (fault.startsWith("versions")) { // each pair's backup holds what goes into the versions
+            m_drives->writeFile("R:\\BK\\d1\\f1.txt", "old");
+            m_drives->writeFile("R:\\BK\\d2\\f2.txt", "old");
+            const QString kept = host("R:\\BK\\Versioni precedenti");
+            if (fault == "versions gone") { // pair 1's old file goes on its own; pair 2's versions go
+                // once its folder there is made for a file set aside, and two files are replaced
+                m_drives->writeFile("R:\\BK\\d2\\g2.txt", "old");
+                m_drives->writeFile("C:\\s2\\g2.txt", "g2");
+                m_drives->writeFile("R:\\BK\\d2\\x", "x");
+                m_drives->writeFile("C:\\s2\\x\\y.txt", "y");
+                const Action first = at(Phase::Copying, 1, [&](BackupEngine&) { QFile::remove(host("R:\\BK\\d1\\f1.txt")); });
+                const Action second = at(Phase::Copying, 2, [=](BackupEngine&) { QDir(kept).removeRecursively(); });
+                act = [=](BackupEngine& engine, const RunEvent& e) {
+                    first(engine, e);
+                    second(engine, e);
+                };
+            } else { // and an extra of pair 2
+                m_drives->writeFile("R:\\BK\\d2\\via.txt", "old");
+                act = at(Phase::Cleaning, 2, [&, kept](BackupEngine&) {
+                    runFolder = QDir(kept).entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0);
+                    QVERIFY(QDir(kept + '/' + runFolder).removeRecursively());
+                }, 2);
+            }
         } else if (fault == "marker") {
             platform::setProgramFolderForTesting(m_drives->programFolder() + "/mancante");
         }
@@ -1413,13 +1440,13 @@ private slots:
             setrlimit(RLIMIT_FSIZE, &limited);
         }
         const bool nothing = fault.startsWith("no ");
-        const Run run = runEngine(plan, act, nothing, {}, !fault.startsWith("full update") && fault != "too big" && fault != "emptied");
+        const Run run = runEngine(plan, act, nothing, {}, !fault.startsWith("full update") && fault != "too big" && fault != "emptied" && !fault.startsWith("versions"));
         setrlimit(RLIMIT_FSIZE, &unlimited);
         QFile::rename(m_drives->drivesFolder() + "/via", m_drives->drivesFolder() + "/c");
         int left = 0; // files of a full destination's pair not there as they are now
         for (int i = 0; fault.startsWith("full") && i < 40; ++i)
             left += read(QStringLiteral("F:\\d1\\p%1.txt").arg(i)) != read(QStringLiteral("C:\\s1\\p%1.txt").arg(i));
-        listed.replace("{n}", QString::number(left));
+        listed.replace("{n}", QString::number(left)).replace("{run}", runFolder);
         const QString failures = run.of(Kind::Failure).join('\n');
         QVERIFY2(!run.end.status.contains("successo"), qPrintable(run.end.status));
         QVERIFY2(failures.contains(listed), qPrintable(failures));
@@ -1431,6 +1458,22 @@ private slots:
             QVERIFY(!QFileInfo::exists(m_drives->drivesFolder() + "/staccata/BK/d3"));
         } else if (fault == "emptied") {
             QCOMPARE(tree("R:\\BK\\d1"), (QStringList{"cartella", "cartella/p.txt", "f1.txt"}));
+        } else if (fault.startsWith("versions")) { // said once, made again, and only what went there counted
+            QCOMPARE(run.end.failures, 1);
+            const bool copies = fault == "versions gone";
+            QStringList kept;
+            for (const QString& entry : tree("R:\\BK\\Versioni precedenti")) {
+                if (entry.count('/') == 2) {
+                    kept << entry.section('/', 1);
+                    QCOMPARE(read("R:\\BK\\Versioni precedenti\\" + QString(entry).replace('/', '\\')), "old");
+                }
+            }
+            QCOMPARE(kept, copies ? (QStringList{"d2/f2.txt", "d2/g2.txt"}) : QStringList{"d2/via.txt"});
+            QCOMPARE(tree("R:\\BK\\d2"), copies ? (QStringList{"f2.txt", "g2.txt", "x", "x/y.txt"}) : QStringList{"f2.txt"});
+            QCOMPARE(read("R:\\BK\\d2\\f2.txt"), read("C:\\s2\\f2.txt"));
+            QCOMPARE(read("R:\\BK\\d1\\f1.txt"), read("C:\\s1\\f1.txt"));
+            QCOMPARE(run.first(Kind::PairFinished, 1).stats.versioned, copies ? 0 : 1);
+            QCOMPARE(run.first(Kind::PairFinished, 2).stats.versioned, copies ? 3 : 2);
         } else if (fault == "too big") { // nothing under its name, and the folder back in its place
             QCOMPARE(tree("R:\\BK\\d1"), (QStringList{"f1.txt", "grande.bin", "grande.bin/vecchio.txt"}));
         } else if (fault.startsWith("full")) { // a full rewrite's old backup stays, and nothing beside it
