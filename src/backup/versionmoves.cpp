@@ -59,13 +59,32 @@ std::optional<QString> EngineRun::placeAgain(int N, const QString& path, const Q
     return versionPlace(N, as);
 }
 
+namespace {
+
+// A folder that moves to another parent has its ".." rewritten, which needs
+// the right to write in the folder itself: a read-only one is made writable
+// for the move, as its removal would be, and read-only again wherever it is.
+Status moveKeepingMode(const QString& from, const QString& to)
+{
+    const unsigned attrs = linkAttributes(from).valueOr(0);
+    const bool readOnlyFolder = (attrs & Directory) && (attrs & ReadOnly);
+    if (readOnlyFolder)
+        (void)setAttributesNormal(from);
+    const Status moved = moveEntry(from, to);
+    if (readOnlyFolder)
+        (void)setReadOnly(moved ? to : from);
+    return moved;
+}
+
+} // namespace
+
 Status EngineRun::moveIntoVersions(int N, const QString& path, const QString& as, QString& place)
 {
-    Status moved = moveEntry(path, place);
+    Status moved = moveKeepingMode(path, place);
     if (!moved) {
         if (const auto again = placeAgain(N, path, as, place, moved.error())) {
             place = *again;
-            moved = moveEntry(path, place);
+            moved = moveKeepingMode(path, place);
         }
     }
     return moved;

@@ -68,6 +68,21 @@ Status setAttributesNormal(const QString& path)
     return {};
 }
 
+Status setReadOnly(const QString& path)
+{
+    const auto host = hostBytes(path);
+    if (!host)
+        return Status::failure(driveNotReadyReason());
+    struct stat st {};
+    if (::lstat(host->constData(), &st) != 0)
+        return errnoStatus(errno);
+    if (S_ISLNK(st.st_mode) || !(st.st_mode & S_IWUSR))
+        return {};
+    if (::chmod(host->constData(), (st.st_mode & 07777) & ~S_IWUSR) != 0)
+        return errnoStatus(errno);
+    return {};
+}
+
 Status deleteFile(const QString& path)
 {
     const auto host = hostBytes(path);

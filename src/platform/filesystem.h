@@ -44,6 +44,10 @@ Result<FileId> fileId(const QString& path);
 /// Turns the owner's write permission on.
 Status setAttributesNormal(const QString& path);
 
+/// Turns the owner's write permission off: the read-only attribute. A symlink
+/// is left as it is.
+Status setReadOnly(const QString& path);
+
 /// Deletes a file, or a symlink itself. Never removes a directory.
 Status deleteFile(const QString& path);
 

@@ -564,6 +564,7 @@ private slots:
         QTest::newRow("immutable file") << "immutable";
         QTest::newRow("folder of another owner") << "owner";
         QTest::newRow("an extra the update cannot move") << "extra";
+        QTest::newRow("a read-only folder the user deleted") << "read-only";
     }
     void leftoversNeverBlock()
     {
@@ -574,6 +575,33 @@ private slots:
         m_drives->writeFile("R:\\BK\\d1\\altro.txt", "old"); // goes, beside what cannot
         const QString folder = QFileInfo(blocked).path();
         std::optional<WithoutPrivileges> asUser;
+        if (blocker == "read-only") { // it goes read-only into the versions; one whose folder is read-only stays so
+            g_versionDays = versions::kDefaultDays;
+            m_drives->writeFile("C:\\s1\\tenuta\\t.txt", "t");
+            QCOMPARE(runEngine(plan, {}, true, {}, false).end.failures, 0);
+            m_drives->writeFile("R:\\BK\\d1\\tenuta\\chiusa\\c.txt", "old");
+            m_drives->writeFile("R:\\BK\\d1\\sola\\s.txt", "old");
+            for (const char* folder : {"R:\\BK\\d1\\sola", "R:\\BK\\d1\\tenuta\\chiusa", "R:\\BK\\d1\\tenuta"})
+                ::chmod(QFile::encodeName(host(folder)).constData(), 0555);
+            const auto writable = qScopeGuard([&] { QProcess::execute("chmod", {"-R", "u+w", host("R:\\BK")}); });
+            if (::getuid() == 0)
+                asUser.emplace();
+            const Run run = runEngine(plan, {}, true, {}, false);
+            asUser.reset();
+            QCOMPARE(run.end.failures, 0);
+            QCOMPARE(run.of(Kind::PassedOver), QStringList{"R:\\BK\\d1\\tenuta\\chiusa : non eliminato: impossibile "
+                                                           "spostare la versione precedente (accesso negato)"});
+            const auto mode = [](const QString& path) {
+                struct stat st {};
+                return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+            };
+            const QStringList moved = tree("R:\\BK\\Versioni precedenti").filter(QRegularExpression("^[^/]+/d1/sola$"));
+            QCOMPARE(moved.size(), 1);
+            QCOMPARE(mode(host("R:\\BK\\Versioni precedenti") + '/' + moved.first()), 0555u);
+            QCOMPARE(tree("R:\\BK\\d1"), (QStringList{"f1.txt", "tenuta", "tenuta/chiusa", "tenuta/chiusa/c.txt", "tenuta/t.txt"}));
+            QCOMPARE(mode(host("R:\\BK\\d1\\tenuta\\chiusa")), 0555u);
+            return;
+        }
         if (blocker == "extra") { // left over, run after run, and never a failure
             g_versionDays = versions::kDefaultDays;
             QCOMPARE(runEngine(plan, {}, true, {}, false).end.failures, 0); // it goes, with its folder
