@@ -3,6 +3,7 @@
 #   state   the run's state (hold, stop, end) and the engine's use of it
 #   swap    the full rewrite built beside the old copy, its swap and recovery
 #   update  the update in place
+#   versions  the earlier versions: the moves into them, their folders, retention
 #   links   links to folders met by the walk
 #   removal tree removal
 #   copy    file copies: temporary name, chunks, copies side by side
@@ -22,7 +23,7 @@ archivon_test_labels(tst_platform      copy scan removal paths)
 archivon_test_labels(tst_programfolder paths)
 archivon_test_labels(tst_fileservices  texts scan links removal paths)
 archivon_test_labels(tst_comparison    update)
-archivon_test_labels(tst_engine        state swap update links removal copy scan texts log paths forecast)
+archivon_test_labels(tst_engine        state swap update links removal copy scan texts log paths forecast versions)
 archivon_test_labels(tst_catalogue     windows)
 archivon_test_labels(tst_layout        windows)
 archivon_test_labels(tst_form1         windows texts paths)
