@@ -1393,6 +1393,9 @@ private slots:
         QTest::newRow("a copy fails part way, in a folder's place") << "too big" << "C:\\s1\\grande.bin : file troppo grande";
         QTest::newRow("the marker cannot be written") << "marker" << "oldimp.pvx : impossibile scrivere";
         QTest::newRow("a source emptied by mistake") << "emptied" << "C:\\s1 : la cartella sorgente non contiene alcun file, mentre il suo backup sì: coppia saltata, il backup è rimasto com'era (per svuotarlo, eseguire un backup completo)";
+        // The backup's one file, in one form and at one depth each.
+        for (const char* holds : {"deep, its folders gone", "deep, its folders kept", "hidden", "a link"})
+            QTest::addRow("a source emptied, its backup's file %s", holds) << QStringLiteral("emptied: %1").arg(holds) << "C:\\s1 : " + kEmptiedSource;
         const QString vanished = " : cartella delle versioni precedenti scomparsa durante il backup, con ciò che conteneva: creata di nuovo";
         QTest::newRow("the versions folder goes as files are replaced") << "versions gone" << "R:\\BK\\Versioni precedenti" + vanished;
         QTest::newRow("this run's versions folder goes before a removal") << "versions gone before a removal" << "R:\\BK\\Versioni precedenti\\{run}" + vanished;
@@ -1404,6 +1407,7 @@ private slots:
         QFETCH(QString, listed);
         BackupPlan plan = fourPairs();
         Action act;
+        QStringList emptiedBackup;
         QString runFolder;
         if (fault == "vanish") {
             for (int i = 0; i < 3; ++i)
@@ -1443,11 +1447,22 @@ private slots:
         } else if (fault == "too big") { // an update: the folder is set aside for the file
             m_drives->writeFile("C:\\s1\\grande.bin", QByteArray(4 << 20, 'b'));
             m_drives->writeFile("R:\\BK\\d1\\grande.bin\\vecchio.txt", "old");
-        } else if (fault == "emptied") { // its folders stay, every file gone
-            m_drives->writeFile("C:\\s1\\cartella\\p.txt", "p");
-            QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+        } else if (fault.startsWith("emptied")) { // every file gone, and the backup holds one
+            if (fault == "emptied") { // its folders stay
+                m_drives->writeFile("C:\\s1\\cartella\\p.txt", "p");
+                QCOMPARE(runEngine(plan, {}, false, {}, false).end.failures, 0);
+                QFile::remove(host("C:\\s1\\cartella\\p.txt"));
+            } else if (fault.endsWith("link")) { // to an empty folder
+                m_drives->makeDir("R:\\BK\\vuota");
+                m_drives->makeDir("R:\\BK\\d1\\a");
+                QVERIFY(QFile::link(host("R:\\BK\\vuota"), host("R:\\BK\\d1\\a\\collegamento")));
+            } else {
+                m_drives->writeFile(fault.endsWith("hidden") ? "R:\\BK\\d1\\a\\.p.txt" : "R:\\BK\\d1\\a\\b\\c\\p.txt", "p");
+                if (fault.endsWith("kept"))
+                    m_drives->makeDir("C:\\s1\\a\\b\\c");
+            }
             QFile::remove(host("C:\\s1\\f1.txt"));
-            QFile::remove(host("C:\\s1\\cartella\\p.txt"));
+            emptiedBackup = tree("R:\\BK\\d1");
             QCOMPARE(forecastRun(plan, settings(false)).pairs[0].leftOutReason, kEmptiedSource); // as the run will
         } else if (fault.startsWith("versions")) { // each pair's backup holds what goes into the versions
             m_drives->writeFile("R:\\BK\\d1\\f1.txt", "old");
@@ -1482,7 +1497,7 @@ private slots:
             setrlimit(RLIMIT_FSIZE, &limited);
         }
         const bool nothing = fault.startsWith("no ");
-        const Run run = runEngine(plan, act, nothing, {}, !fault.startsWith("full update") && fault != "too big" && fault != "emptied" && !fault.startsWith("versions"));
+        const Run run = runEngine(plan, act, nothing, {}, !fault.startsWith("full update") && fault != "too big" && !fault.startsWith("emptied") && !fault.startsWith("versions"));
         setrlimit(RLIMIT_FSIZE, &unlimited);
         QFile::rename(m_drives->drivesFolder() + "/via", m_drives->drivesFolder() + "/c");
         int left = 0; // files of a full destination's pair not there as they are now
@@ -1498,8 +1513,8 @@ private slots:
                                                      "backup interrotto!"));
             QCOMPARE(test::treeOf(m_drives->drivesFolder() + "/staccata/BK/d2"), QStringList{"vecchio.txt"});
             QVERIFY(!QFileInfo::exists(m_drives->drivesFolder() + "/staccata/BK/d3"));
-        } else if (fault == "emptied") {
-            QCOMPARE(tree("R:\\BK\\d1"), (QStringList{"cartella", "cartella/p.txt", "f1.txt"}));
+        } else if (fault.startsWith("emptied")) {
+            QCOMPARE(tree("R:\\BK\\d1"), emptiedBackup);
         } else if (fault.startsWith("versions")) { // said once, made again, and only what went there counted
             QCOMPARE(run.end.failures, 1);
             const bool copies = fault == "versions gone";
