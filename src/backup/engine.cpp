@@ -556,7 +556,8 @@ void EngineRun::settleRemovals()
             const QString what = it->version ? QStringLiteral("dalle versioni precedenti")
                                              : QStringLiteral("dal backup precedente");
             for (const BackgroundRemoval::Left& left : it->removal->left())
-                fail(left.path, QStringLiteral("impossibile eliminare %1 (%2)").arg(what, left.reason));
+                fail(left.path, QStringLiteral("impossibile eliminare %1 (%2)")
+                                    .arg(what, left.failure.error()));
         }
         it = m_removals.erase(it);
     }
@@ -584,11 +585,11 @@ bool EngineRun::removeNow(int N, const QString& folder, bool leftIsFailure)
         return false;
     for (const BackgroundRemoval::Left& left : removal.left()) {
         if (leftIsFailure)
-            fail(left.path, QStringLiteral("impossibile eliminare (%1)").arg(left.reason));
+            fail(left.path, QStringLiteral("impossibile eliminare (%1)").arg(left.failure.error()));
         else
             passOver(left.path, QStringLiteral("impossibile eliminare (%1): resta da un'esecuzione "
                                                "precedente")
-                                    .arg(left.reason));
+                                    .arg(left.failure.error()));
     }
     return true;
 }

@@ -477,7 +477,7 @@ std::optional<EngineRun::PassEnd> EngineRun::removeExtra(int N, const Change& ch
             return PassEnd::Stopped;
         stats.removed += removal.removedFiles();
         for (const BackgroundRemoval::Left& left : removal.left())
-            passOver(left.path, leftOverText(left.reason));
+            passOver(left.path, leftOverText(left.failure.error()));
         return std::nullopt;
     }
     // What cannot be removed loses nothing: it is left over, and the next run

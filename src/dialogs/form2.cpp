@@ -167,7 +167,7 @@ Status FolderList::setPath(const QString& path)
     const QString folder = resolved->toString();
     const auto attrs = platform::attributes(folder);
     if (!attrs)
-        return Status::failure(attrs.error());
+        return attrs.status();
     if (!(*attrs & platform::Directory))
         return Status::failure(folder + QStringLiteral(" non è una cartella"));
     if (Status filled = fill(folder); !filled)
@@ -230,7 +230,7 @@ Status FolderList::fill(const QString& folder)
     // the attributes tell the folders apart.
     platform::DirSearch search(platform::joinPath(folder, QString()), platform::Directory);
     if (!search.ok())
-        return Status::failure(search.error());
+        return search.status();
     QStringList subfolders;
     for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
         if (isFolder(platform::joinPath(folder, name)))

@@ -26,7 +26,7 @@ Result<qint64> Dimensionefile(const QString& nomefile) { return fileLength(nomef
 Result<qint64> ShowFreeSpace(const QString& drvPath)
 {
     if (drvPath.size() < 2 || drvPath.at(1) != QLatin1Char(':') || !drvPath.at(0).isLetter())
-        return Result<qint64>::failure(driveNotReadyReason());
+        return Result<qint64>::failure(driveNotReady());
     return freeSpace(drvPath.at(0));
 }
 
@@ -34,9 +34,9 @@ Result<qint64> ShowFolderInfo(const QString& NomeDir)
 {
     const auto rootAttrs = attributes(NomeDir);
     if (!rootAttrs)
-        return Result<qint64>::failure(rootAttrs.error());
+        return Result<qint64>::failure(rootAttrs.status());
     if (!(*rootAttrs & Directory))
-        return Result<qint64>::failure(reasonFor(ENOTDIR));
+        return Result<qint64>::fromErrno(ENOTDIR);
 
     // What cannot be read inside the folder adds nothing: the size is that of
     // what a backup of it can copy. Only the folder itself must be readable.
@@ -51,7 +51,7 @@ Result<qint64> ShowFolderInfo(const QString& NomeDir)
         DirSearch search(joinPath(folder, QStringLiteral("*.*")),
                          ReadOnly | Hidden | System | Directory | Archive);
         if (top && !search.ok())
-            return Result<qint64>::failure(search.error());
+            return Result<qint64>::failure(search.status());
         for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
             const QString path = joinPath(folder, name);
             const unsigned attrs = search.lastAttributes();

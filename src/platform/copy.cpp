@@ -186,7 +186,7 @@ Status sourceOpens(const QString& source)
 {
     const auto src = hostBytes(source);
     if (!src)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     OpenSource in;
     if (const int error = openSource(*src, in); error != 0)
         return errnoStatus(error);
@@ -242,7 +242,7 @@ Status copyFile(const QString& source, const QString& destination, const ChunkHo
     const auto src = hostBytes(source);
     const auto dst = hostBytes(destination);
     if (!src || !dst)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     OpenSource in;
     if (const int error = openSource(*src, in); error != 0)
         return errnoStatus(error);
@@ -391,7 +391,7 @@ Status ParallelCopy::start(const QString& source, const QString& destination, co
     const auto keep = keepOldAt.isEmpty() ? std::optional<QByteArray>(QByteArray())
                                           : hostBytes(keepOldAt);
     if (!src || !dst || !keep)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     CopyJob job;
     job.destination = *dst;
     job.keepOldAt = *keep;

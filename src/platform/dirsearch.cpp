@@ -19,7 +19,7 @@ struct DirSearch::Impl
 {
     DIR* dir = nullptr;
     QByteArray folder; // host, ending in '/'
-    QString error;
+    Status status;
     unsigned mask = 0;
     bool matchAll = true;
     QRegularExpression pattern;
@@ -64,7 +64,7 @@ DirSearch::DirSearch(const QString& pattern, unsigned mask, bool details)
         // A plain path: the search answers with that one entry, if it qualifies.
         const auto attrs = attributes(pattern);
         if (!attrs) {
-            d->error = attrs.error();
+            d->status = attrs.status();
             return;
         }
         const auto resolved = resolve(pattern);
@@ -85,7 +85,7 @@ DirSearch::DirSearch(const QString& pattern, unsigned mask, bool details)
 
     const auto host = toHost(folderPart.isEmpty() ? QStringLiteral(".") : folderPart);
     if (!host) {
-        d->error = driveNotReadyReason();
+        d->status = driveNotReady();
         return;
     }
     d->folder = encoded(*host);
@@ -93,7 +93,7 @@ DirSearch::DirSearch(const QString& pattern, unsigned mask, bool details)
         d->folder += '/';
     d->dir = ::opendir(d->folder.constData());
     if (!d->dir) {
-        d->error = reasonFor(errno);
+        d->status = Status::fromErrno(errno);
         return;
     }
     d->matchAll = namePart.isEmpty() || namePart == QLatin1String("*") ||
@@ -112,9 +112,11 @@ DirSearch::~DirSearch()
         ::closedir(d->dir);
 }
 
-bool DirSearch::ok() const { return d->error.isEmpty(); }
+bool DirSearch::ok() const { return d->status.ok(); }
 
-QString DirSearch::error() const { return d->error; }
+QString DirSearch::error() const { return d->status.error(); }
+
+const Status& DirSearch::status() const { return d->status; }
 
 QString DirSearch::next()
 {
@@ -131,7 +133,7 @@ QString DirSearch::next()
         if (!e) {
             // The end of the folder, or a folder that could not be read to its end.
             if (errno != 0)
-                d->error = reasonFor(errno);
+                d->status = Status::fromErrno(errno);
             break;
         }
         const char* raw = e->d_name;
@@ -158,8 +160,8 @@ QString DirSearch::next()
                 // be listed but not entered) means the folder was not read
                 // to its end, never that the entry is not there.
                 const bool nowhere = errno == ENOENT || errno == ELOOP || errno == ENOTDIR;
-                if (!nowhere && d->error.isEmpty())
-                    d->error = reasonFor(errno);
+                if (!nowhere && d->status.ok())
+                    d->status = Status::fromErrno(errno);
                 attrs = System | (hidden ? unsigned(Hidden) : 0u);
             }
             d->details.link = e->d_type == DT_LNK ||

@@ -50,6 +50,46 @@ bool isDiskFullReason(const QString& reason) { return reason == reasonFor(ENOSPC
 
 bool isOtherDiskReason(const QString& reason) { return reason == reasonFor(EXDEV); }
 
+ErrorKind kindOf(int error)
+{
+    switch (error) {
+    case 0:
+        return ErrorKind::None;
+    case ENOSPC:
+    case EDQUOT:
+        return ErrorKind::NoSpace;
+    case ENOENT:
+        return ErrorKind::NotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ErrorKind::NoAccess;
+    case ENAMETOOLONG:
+        return ErrorKind::NameRefused;
+    case EEXIST:
+        return ErrorKind::Exists;
+    case EXDEV:
+        return ErrorKind::OtherDisk;
+    case ENOTEMPTY:
+        return ErrorKind::NotEmpty;
+    case ECANCELED:
+        return ErrorKind::Cancelled;
+    default:
+        return ErrorKind::Other;
+    }
+}
+
 QString driveNotReadyReason() { return QStringLiteral("unità non pronta o percorso non valido"); }
 
+Status driveNotReady() { return Status::failure(ErrorKind::DriveLost, driveNotReadyReason()); }
+
 } // namespace archivon::platform
+
+namespace archivon {
+
+Status Status::fromErrno(int errorNumber)
+{
+    return failure(platform::kindOf(errorNumber), platform::reasonFor(errorNumber), errorNumber);
+}
+
+} // namespace archivon

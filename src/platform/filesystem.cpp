@@ -27,7 +27,7 @@ Result<unsigned> attributes(const QString& path)
     const int error = errno;
     if (::lstat(host->constData(), &st) == 0) // a dangling symlink
         return unsigned(System) | (name.startsWith(QLatin1Char('.')) ? unsigned(Hidden) : 0u);
-    return Result<unsigned>::failure(reasonFor(error));
+    return Result<unsigned>::fromErrno(error);
 }
 
 Result<unsigned> linkAttributes(const QString& path)
@@ -37,7 +37,7 @@ Result<unsigned> linkAttributes(const QString& path)
         return notReady<unsigned>();
     struct stat st {};
     if (::lstat(host->constData(), &st) != 0)
-        return Result<unsigned>::failure(reasonFor(errno));
+        return Result<unsigned>::fromErrno(errno);
     return attributesFromStat(st, lastComponent(*host));
 }
 
@@ -48,7 +48,7 @@ Result<FileId> fileId(const QString& path)
         return notReady<FileId>();
     struct stat st {};
     if (::stat(host->constData(), &st) != 0)
-        return Result<FileId>::failure(reasonFor(errno));
+        return Result<FileId>::fromErrno(errno);
     return FileId{quint64(st.st_dev), quint64(st.st_ino)};
 }
 
@@ -56,7 +56,7 @@ Status setAttributesNormal(const QString& path)
 {
     const auto host = hostBytes(path);
     if (!host)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     struct stat st {};
     if (::lstat(host->constData(), &st) != 0)
         return errnoStatus(errno);
@@ -87,7 +87,7 @@ Status deleteFile(const QString& path)
 {
     const auto host = hostBytes(path);
     if (!host)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     struct stat st {};
     if (::lstat(host->constData(), &st) != 0)
         return errnoStatus(errno);
@@ -102,7 +102,7 @@ Status makeFolder(const QString& path)
 {
     const auto host = hostBytes(path);
     if (!host)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     if (::mkdir(host->constData(), 0777) != 0)
         return errnoStatus(errno);
     return {};
@@ -112,7 +112,7 @@ Status removeFolder(const QString& path)
 {
     const auto host = hostBytes(path);
     if (!host)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     if (::rmdir(host->constData()) != 0)
         return errnoStatus(errno);
     return {};
@@ -137,7 +137,7 @@ Status moveEntry(const QString& from, const QString& to)
     const auto src = hostBytes(from);
     const auto dst = hostBytes(to);
     if (!src || !dst)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     if (const int error = moveNoReplace(*src, *dst); error != 0)
         return errnoStatus(error);
     return {};
@@ -148,7 +148,7 @@ Status renameCase(const QString& from, const QString& to)
     const auto src = hostBytes(from);
     const auto dst = hostBytes(to);
     if (!src || !dst)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     if (::renameat(AT_FDCWD, src->constData(), AT_FDCWD, dst->constData()) != 0)
         return errnoStatus(errno);
     return {};
@@ -161,9 +161,9 @@ Result<qint64> fileLength(const QString& path)
         return notReady<qint64>();
     struct stat st {};
     if (::stat(host->constData(), &st) != 0)
-        return Result<qint64>::failure(reasonFor(errno));
+        return Result<qint64>::fromErrno(errno);
     if (S_ISDIR(st.st_mode))
-        return Result<qint64>::failure(reasonFor(EISDIR));
+        return Result<qint64>::fromErrno(EISDIR);
     return qint64(st.st_size);
 }
 
@@ -187,7 +187,7 @@ Status linkFile(const QString& existing, const QString& newName)
     const auto from = hostBytes(existing);
     const auto to = hostBytes(newName);
     if (!from || !to)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     if (::linkat(AT_FDCWD, from->constData(), AT_FDCWD, to->constData(), 0) != 0)
         return errnoStatus(errno);
     return {};
@@ -202,7 +202,7 @@ Result<QString> setAside(const QString& path, const QString& as)
 {
     auto where = resolve(path);
     if (!where || where->components.isEmpty())
-        return Result<QString>::failure(driveNotReadyReason());
+        return Result<QString>::failure(driveNotReady());
     const QString name = where->components.takeLast();
     // The whole name is kept where it fits, so that a run killed meanwhile can
     // be undone by the next.

@@ -227,6 +227,8 @@ public:
     bool ok() const;
     /// The reason the search failed.
     QString error() const;
+    /// The same failure with its kind, or ok.
+    const Status& status() const;
     /// The next matching name, or an empty string when there is none left.
     QString next();
     /// Hidden, system, directory and archive bits of the name next() returned

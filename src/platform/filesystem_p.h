@@ -67,10 +67,10 @@ inline DirSearch::Details detailsOf(const struct stat& st)
 template <typename T>
 Result<T> notReady()
 {
-    return Result<T>::failure(driveNotReadyReason());
+    return Result<T>::failure(driveNotReady());
 }
 
-inline Status errnoStatus(int error) { return Status::failure(reasonFor(error)); }
+inline Status errnoStatus(int error) { return Status::fromErrno(error); }
 
 /// Renames without ever replacing what \a to names; 0, or the errno that says why not.
 int moveNoReplace(const QByteArray& from, const QByteArray& to);

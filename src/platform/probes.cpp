@@ -16,7 +16,7 @@ Result<Keeps> probeKeeps(const QString& folder, const QString& prefix)
 {
     const auto host = hostBytes(folder);
     if (!host)
-        return Result<Keeps>::failure(driveNotReadyReason());
+        return Result<Keeps>::failure(driveNotReady());
     QByteArray probe =
         *host + "/" + (prefix.isEmpty() ? kTemporaryPrefix + "sonda." : encoded(prefix)) + "XXXXXX";
     // An odd second and every digit of the nanoseconds, so that each step tells.
@@ -25,7 +25,7 @@ Result<Keeps> probeKeeps(const QString& folder, const QString& prefix)
     {
         const Fd file(::mkostemp(probe.data(), O_CLOEXEC));
         if (file.get() < 0)
-            return Result<Keeps>::failure(reasonFor(errno));
+            return Result<Keeps>::fromErrno(errno);
         const struct timespec times[2] = {{kSeconds, kNanoseconds}, {kSeconds, kNanoseconds}};
         (void)::futimens(file.get(), times);
         (void)::fchmod(file.get(), 0604);
@@ -37,7 +37,7 @@ Result<Keeps> probeKeeps(const QString& folder, const QString& prefix)
     const int error = errno;
     ::unlink(probe.constData());
     if (statted != 0)
-        return Result<Keeps>::failure(reasonFor(error));
+        return Result<Keeps>::fromErrno(error);
     Keeps keeps;
     keeps.modes = (st.st_mode & 07777) == 0604;
     const qint64 set = kSeconds * 1000000000 + kNanoseconds;

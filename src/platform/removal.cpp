@@ -143,7 +143,7 @@ void BackgroundRemoval::Impl::leave(const std::string& below, int error)
         path = joinPath(path, QFile::decodeName(QByteArray::fromStdString(below))
                                   .replace(QLatin1Char('/'), QLatin1Char('\\')));
     const std::lock_guard lock(leftMutex);
-    left.append({path, reasonFor(error)});
+    left.append({path, Status::fromErrno(error)});
 }
 
 // Counts one piece of work in a folder as done; the folder goes once nothing
@@ -351,7 +351,7 @@ void BackgroundRemoval::Impl::run()
     if (!stop && !options.keepFolder && ::lstat(root.constData(), &st) == 0) {
         const std::lock_guard lock(leftMutex);
         if (left.isEmpty())
-            left.append({shown, reasonFor(ENOTEMPTY)});
+            left.append({shown, Status::fromErrno(ENOTEMPTY)});
     }
 }
 

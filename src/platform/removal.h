@@ -37,7 +37,7 @@ public:
     struct Left
     {
         QString path;
-        QString reason;
+        Status failure;
     };
 
     /// Starts removing \a folder (Windows form). A path that leads nowhere

@@ -49,7 +49,7 @@ Status writeTextFile(const QString& path, const QStringList& lines)
 {
     const auto host = toHost(path);
     if (!host)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     QSaveFile file(*host);
     if (!file.open(QIODevice::WriteOnly))
         return Status::failure(file.errorString());
@@ -66,7 +66,7 @@ Result<QByteArray> readSmallFile(const QString& path, qint64 limit)
 {
     const auto host = toHost(path);
     if (!host)
-        return Result<QByteArray>::failure(driveNotReadyReason());
+        return Result<QByteArray>::failure(driveNotReady());
     QFile file(*host);
     if (!file.open(QIODevice::ReadOnly))
         return Result<QByteArray>::failure(file.errorString());
@@ -80,11 +80,11 @@ Status writeInPlace(const QString& path, const QByteArray& content)
 {
     const auto host = toHost(path);
     if (!host)
-        return Status::failure(driveNotReadyReason());
+        return driveNotReady();
     const QByteArray name = QFile::encodeName(*host);
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        return Status::failure(reasonFor(errno));
+        return Status::fromErrno(errno);
     qsizetype done = 0;
     while (done < content.size()) {
         const ssize_t n = ::write(fd, content.constData() + done, size_t(content.size() - done));
@@ -93,12 +93,12 @@ Status writeInPlace(const QString& path, const QByteArray& content)
         if (n <= 0) {
             const int error = errno;
             ::close(fd);
-            return Status::failure(reasonFor(error));
+            return Status::fromErrno(error);
         }
         done += n;
     }
     if (::close(fd) != 0)
-        return Status::failure(reasonFor(errno));
+        return Status::fromErrno(errno);
     return {};
 }
 
@@ -106,10 +106,10 @@ Result<qint64> modifiedNs(const QString& path)
 {
     const auto host = toHost(path);
     if (!host)
-        return Result<qint64>::failure(driveNotReadyReason());
+        return Result<qint64>::failure(driveNotReady());
     struct stat st {};
     if (::stat(QFile::encodeName(*host).constData(), &st) != 0)
-        return Result<qint64>::failure(reasonFor(errno));
+        return Result<qint64>::fromErrno(errno);
     return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 

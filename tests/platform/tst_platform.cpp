@@ -91,7 +91,7 @@ private slots:
     }
 
     // What the masks above tell apart; a link to a folder is that folder, as a
-    // System entry itself; a search of a drive not ready, or of no folder, fails.
+    // System entry itself; a search of a drive not ready, or of no folder, fails as such.
     void attributesOfEntries()
     {
         test::TempDrives drives;
@@ -100,21 +100,23 @@ private slots:
         QCOMPARE(*attributes("C:\\d\\.hiddendir"), unsigned(Directory | Hidden));
         QCOMPARE(*linkAttributes("C:\\d\\linkdir") & (System | Directory), unsigned(System));
         QCOMPARE(*fileId("C:\\d\\linkdir"), *fileId("C:\\d\\Sub"));
-        QVERIFY(!DirSearch("Q:\\*.*", 55).ok() && !DirSearch("C:\\nothere\\*.*", 55).ok());
+        QCOMPARE(DirSearch("Q:\\*.*", 55).status().kind(), ErrorKind::DriveLost);
+        QCOMPARE(DirSearch("C:\\nothere\\*.*", 55).status().kind(), ErrorKind::NotFound);
     }
     // A copy replaces the destination (its mode and time, copies side by side and onto
     // other file systems: tst_engine); one that fails or is abandoned between chunks leaves the old
-    // destination as it was and nothing else.
+    // destination as it was and nothing else, and says which failure it was.
     void copies()
     {
         test::TempDrives drives;
         QByteArray big = QByteArray("0123456789abcdef").repeated(1310721); // 20 MiB and 16 bytes
         drives.writeFile("C:\\s\\big.bin", big);
         drives.writeFile("R:\\d\\keep.txt", "previous");
-        QVERIFY(!copyFile("C:\\s\\missing", "R:\\d\\keep.txt"));
-        QVERIFY(!copyFile("C:\\s\\big.bin", "R:\\nofolder\\a.txt"));
-        QVERIFY(!copyFile("C:\\s\\big.bin", "Q:\\a.txt"));
-        QVERIFY(!copyFile("C:\\s\\big.bin", "R:\\d\\keep.txt", [](qint64) { return false; }));
+        QCOMPARE(copyFile("C:\\s\\missing", "R:\\d\\keep.txt").kind(), ErrorKind::NotFound);
+        QCOMPARE(copyFile("C:\\s\\big.bin", "R:\\nofolder\\a.txt").kind(), ErrorKind::NotFound);
+        QCOMPARE(copyFile("C:\\s\\big.bin", "Q:\\a.txt").kind(), ErrorKind::DriveLost);
+        QCOMPARE(copyFile("C:\\s\\big.bin", "R:\\d\\keep.txt", [](qint64) { return false; }).kind(),
+                 ErrorKind::Cancelled);
         QCOMPARE(drives.readFile("R:\\d\\keep.txt"), QByteArray("previous"));
         QCOMPARE(allNames("R:\\d\\*.*", 55), QStringList{"keep.txt"});
 
