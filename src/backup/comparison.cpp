@@ -190,7 +190,7 @@ void compareExtras(const TreeScan& scan, qsizetype j, const BackupListing& backu
 {
     const ScannedFolder& folder = scan.folders.at(j);
     const BackupListing::Folder& there = backup.folders[j];
-    if (!there.present || !folder.listed || !folder.error.isEmpty() || !there.error.isEmpty())
+    if (!there.present || !folder.listed || !folder.listing.ok() || !there.error.isEmpty())
         return;
     QSet<QString> kept;
     for (const ScannedFile& file : folder.files)
@@ -295,9 +295,9 @@ Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, con
                                  lastName(folder.relative), names)
                               .isEmpty();
             out.list.push_back(notCarried(j, folder.path,
-                                          hadCopy && !isVanishedReason(folder.error)
-                                              ? notUpdated(folder.error)
-                                              : folder.error));
+                                          hadCopy && folder.listing.kind() != ErrorKind::NotFound
+                                              ? notUpdated(folder.listing.error())
+                                              : folder.listing.error()));
         }
         if (!usable[j])
             continue;
@@ -305,10 +305,11 @@ Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, con
             out.list.push_back(
                 notCarried(j, backup.root + folder.relative, notUpdated(there.error)));
         compareFiles(scan, j, backup, m, keeps, out);
-        if (folder.listed && !folder.error.isEmpty())
-            out.list.push_back(notCarried(
-                j, folder.path,
-                isVanishedReason(folder.error) ? folder.error : notUpdated(folder.error)));
+        if (folder.listed && !folder.listing.ok())
+            out.list.push_back(notCarried(j, folder.path,
+                                          folder.listing.kind() == ErrorKind::NotFound
+                                              ? folder.listing.error()
+                                              : notUpdated(folder.listing.error())));
     }
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
         if (usable[j])

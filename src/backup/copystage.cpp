@@ -10,13 +10,13 @@ namespace archivon {
 using namespace platform;
 
 std::optional<EngineRun::PassEnd> EngineRun::writeFailed(int N, const QString& path,
-                                                         const QString& reason)
+                                                         const Status& failure)
 {
     if (destinationLost(N))
         return PassEnd::DestinationLost;
-    if (isDiskFullReason(reason))
+    if (failure.kind() == ErrorKind::NoSpace)
         return PassEnd::Finished;
-    fail(path, reason);
+    fail(path, failure.error());
     return std::nullopt;
 }
 
@@ -150,7 +150,7 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::settle()
 // meanwhile starts again, into that folder made again; true once it has.
 bool EngineRun::CopyStage::again(const ParallelCopy::Ended& e, const Handed& h)
 {
-    const auto place = m_run.placeAgain(m_N, h.destination, h.destination, h.keptAt, e.status.error());
+    const auto place = m_run.placeAgain(m_N, h.destination, h.destination, h.keptAt, e.status);
     if (!place)
         return false;
     Handed retried = h;

@@ -162,10 +162,11 @@ void checkSources(PairForecast& p, const std::function<bool(const Change&)>& had
         const QString source = joinPath(folder.path, file.name);
         if (const Status opens = sourceOpens(source); !opens) {
             const QString reason = opens.error();
+            const bool vanished = opens.kind() == ErrorKind::NotFound;
             c = {.kind = Kind::NotCarried,
                  .folder = c.folder,
                  .path = source,
-                 .reason = hadCopy(c) && !isVanishedReason(reason) ? notUpdated(reason) : reason};
+                 .reason = hadCopy(c) && !vanished ? notUpdated(reason) : reason};
         } else {
             p.writes += file.size;
         }
@@ -279,15 +280,15 @@ void foreseeFull(PairForecast& p)
             if (names.files[j][i])
                 out.list.push_back({.kind = Kind::Copy, .folder = j, .file = i});
         }
-        if (!folder.error.isEmpty() && names.folders[j])
+        if (!folder.listing.ok() && names.folders[j])
             out.list.push_back(
                 {.kind = Kind::NotCarried,
                  .folder = j,
                  .path = folder.path,
                  .reason = exists(old + folder.relative)
-                               ? notUpdated(folder.error)
+                               ? notUpdated(folder.listing.error())
                                : QStringLiteral("impossibile leggere la cartella (%1)")
-                                     .arg(folder.error)});
+                                     .arg(folder.listing.error())});
     }
     p.need = scan.bytes;
     checkSources(p, [&](const Change& c) {

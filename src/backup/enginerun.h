@@ -196,7 +196,7 @@ private:
     bool destinationLost(int N) const;
     /// A write that failed: listed, and nothing more; or how the pass ends, when
     /// nothing more can be written: the drive is gone, or full (Finished).
-    std::optional<PassEnd> writeFailed(int N, const QString& path, const QString& reason);
+    std::optional<PassEnd> writeFailed(int N, const QString& path, const Status& failure);
 
     // Earlier versions.
     /// This run's folder in \a root, by its name; empty while it has none.
@@ -234,12 +234,12 @@ private:
     /// new \a place.
     Status moveIntoVersions(int N, const QString& path, const QString& as, QString& place);
     /// A new place for \a as, where the move of \a path into \a place failed
-    /// for \a reason because a folder of this run's versions went meanwhile.
+    /// with \a failure because a folder of this run's versions went meanwhile.
     std::optional<QString> placeAgain(int N, const QString& path, const QString& as,
-                                      const QString& place, const QString& reason);
+                                      const QString& place, const Status& failure);
     static inline const QString kNotRemoved = QStringLiteral("non eliminato");
     /// A move into the versions that failed for \a path.
-    void keepFailed(int N, const QString& path, const QString& what, const QString& reason);
+    void keepFailed(int N, const QString& path, const QString& what, const Status& failure);
     void versionsBroken(int N, const QString& reason);
     void countVersion(int N, qint64 files, qint64 bytes);
     /// What was set aside for an entry of another kind, now that the new one

@@ -35,13 +35,13 @@ Status carryFolder(const QString& old, const QString& fresh, const Gate& gate)
     Status result;
     DirSearch search(joinPath(old, QStringLiteral("*.*")), Directory);
     if (!search.ok())
-        return Status::failure(search.error());
+        return search.status();
     QList<std::pair<QString, bool>> entries;
     for (QString name = search.next(); !name.isEmpty(); name = search.next())
         entries.append({name, bool(search.lastAttributes() & Directory)});
     for (const auto& [name, isFolder] : entries) {
         if (!gate())
-            return Status::failure(reasonFor(ECANCELED));
+            return Status::fromErrno(ECANCELED);
         const QString to = joinPath(fresh, name);
         if (exists(to))
             continue;
@@ -145,7 +145,7 @@ std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeS
         if (!names.folders[i])
             continue;
         if (const Status made = makeFolder(fresh + relative); !made) {
-            if (const auto end = writeFailed(N, D + relative, made.error()))
+            if (const auto end = writeFailed(N, D + relative, made))
                 return end;
         }
         updateProgress([i](RunProgress& p) { p.foldersMade = i + 1; });
@@ -171,7 +171,7 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
         QString source;
         QString old;
         QString fresh;
-        QString reason;
+        Status failure;
         bool folder;
     };
     QList<Carry> carries;
@@ -180,11 +180,11 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
             *this, N, scan.folders.size(), stats,
             [&](const ParallelCopy::Ended& e, const Handed& h) -> std::optional<PassEnd> {
                 if (!e.readFailed)
-                    return writeFailed(N, e.source, e.status.error());
-                if (isVanishedReason(e.status.error()))
+                    return writeFailed(N, e.source, e.status);
+                if (e.status.kind() == ErrorKind::NotFound)
                     fail(e.source, e.status.error());
                 else
-                    carries.append({e.source, e.shownAs, h.destination, e.status.error(), false});
+                    carries.append({e.source, e.shownAs, h.destination, e.status, false});
                 return std::nullopt;
             });
         for (qsizetype j = 0; j < scan.folders.size(); ++j) {
@@ -206,9 +206,9 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
                         copies.start(source, to, shown, {.folder = j, .destination = to}))
                     return end;
             }
-            if (!folder.error.isEmpty() && names.folders[j])
+            if (!folder.listing.ok() && names.folders[j])
                 carries.append({folder.path, D + folder.relative, fresh + folder.relative,
-                                folder.error, true});
+                                folder.listing, true});
             copies.handedUpTo(j + 1);
         }
         if (const auto end = copies.finish())
@@ -220,18 +220,19 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
             return PassEnd::Stopped;
         if (!exists(c.old)) {
             fail(c.source,
-                 c.folder ? QStringLiteral("impossibile leggere la cartella (%1)").arg(c.reason)
-                          : c.reason);
+                 c.folder
+                     ? QStringLiteral("impossibile leggere la cartella (%1)").arg(c.failure.error())
+                     : c.failure.error());
             continue;
         }
         const Status carried =
             c.folder ? carryFolder(c.old, c.fresh, gate()) : carryFile(c.old, c.fresh);
         if (carried)
-            fail(c.source, notUpdated(c.reason));
-        else if (const auto end =
-                     writeFailed(N, c.source,
-                                 QStringLiteral("%1; copia precedente non recuperata (%2)")
-                                     .arg(c.reason, carried.error())))
+            fail(c.source, notUpdated(c.failure.error()));
+        else if (const auto end = writeFailed(
+                     N, c.source,
+                     Status::failure(QStringLiteral("%1; copia precedente non recuperata (%2)")
+                                         .arg(c.failure.error(), carried.error()))))
             return end;
     }
     return std::nullopt;
@@ -247,7 +248,7 @@ EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& 
     if (!state.proceed())
         return PassEnd::Stopped;
     if (const Status marked = writeTextFile(mark, {}); !marked) {
-        if (const auto end = writeFailed(N, D, marked.error()))
+        if (const auto end = writeFailed(N, D, marked))
             return *end == PassEnd::Finished ? endFull(N, scan, fresh) : *end;
         (void)deleteFile(mark);
         return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;

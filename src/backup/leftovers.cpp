@@ -151,7 +151,7 @@ bool EngineRun::removeLeftover(int N, const QString& path)
     m_touched = true;
     if (const auto attrs = linkAttributes(path); attrs && (*attrs & Directory))
         return removeNow(N, path, false);
-    if (const Status deleted = deleteFile(path); !deleted && !isVanishedReason(deleted.error()))
+    if (const Status deleted = deleteFile(path); !deleted && deleted.kind() != ErrorKind::NotFound)
         passOver(path, QStringLiteral("impossibile eliminare (%1): resta da un'esecuzione "
                                       "precedente")
                            .arg(deleted.error()));

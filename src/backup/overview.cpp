@@ -42,7 +42,7 @@ void readRecord(ComputerState& c, const QString& root)
     const auto text = readSmallFile(path, 64 * 1024 * 1024);
     if (!text) {
         const auto there = attributes(path);
-        if (!there && isVanishedReason(there.error()))
+        if (!there && there.kind() == ErrorKind::NotFound)
             return; // no record: NoRecord
         c.last = Last::Unreadable;
         c.problem = there ? text.error() : there.error();

@@ -364,7 +364,7 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
             m_beats = std::thread([this] { beatUntilReleased(); });
             outcome.result = Result::Taken;
             return outcome;
-        } else if (made.error() != reasonFor(EEXIST)) {
+        } else if (made.kind() != ErrorKind::Exists) {
             outcome.result = Result::Failed;
             outcome.error = made.error();
             return outcome;

@@ -339,12 +339,13 @@ std::optional<EngineRun::PassEnd> EngineRun::copyFailed(int N, const ParallelCop
 {
     const QString reason = e.status.error();
     if (e.keepFailed) {
-        keepFailed(N, h.destination, QStringLiteral("non aggiornato"), reason);
+        keepFailed(N, h.destination, QStringLiteral("non aggiornato"), e.status);
         return std::nullopt;
     }
     if (!e.readFailed)
-        return writeFailed(N, e.source, reason);
-    fail(e.source, h.hadCopy && !isVanishedReason(reason) ? notUpdated(reason) : reason);
+        return writeFailed(N, e.source, e.status);
+    fail(e.source,
+         h.hadCopy && e.status.kind() != ErrorKind::NotFound ? notUpdated(reason) : reason);
     return std::nullopt;
 }
 
@@ -367,7 +368,7 @@ std::optional<EngineRun::PassEnd> EngineRun::makeFolderFor(int N, const TreeScan
         const auto moved = setAside(path);
         if (!moved) {
             usable[change.folder] = false;
-            return writeFailed(N, path, moved.error());
+            return writeFailed(N, path, moved.status());
         }
         aside = *moved;
     }
@@ -375,7 +376,7 @@ std::optional<EngineRun::PassEnd> EngineRun::makeFolderFor(int N, const TreeScan
         usable[change.folder] = false;
         if (!aside.isEmpty())
             (void)moveEntry(aside, path);
-        return writeFailed(N, path, made.error());
+        return writeFailed(N, path, made);
     }
     if (!aside.isEmpty())
         dropSetAside(N, aside, path, false);
@@ -414,7 +415,7 @@ std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan
         const auto moved = setAside(destination);
         if (!moved) {
             updateProgress([](RunProgress& p) { ++p.filesEnded; });
-            return writeFailed(N, destination, moved.error());
+            return writeFailed(N, destination, moved.status());
         }
         handed.aside = *moved;
     }
@@ -442,16 +443,16 @@ std::optional<EngineRun::PassEnd> EngineRun::fixCase(int N, const TreeScan& scan
                        (change.file >= 0 ? QLatin1Char('\\') + name : QString());
     if (!change.twoSteps || !setAsideRecords(name)) {
         if (const Status renamed = renameCase(change.path, to); !renamed)
-            return writeFailed(N, to, renamed.error());
+            return writeFailed(N, to, renamed);
         return std::nullopt;
     }
     const auto aside = setAside(change.path, name);
     if (!aside)
-        return writeFailed(N, to, aside.error());
+        return writeFailed(N, to, aside.status());
     if (const Status moved = moveEntry(*aside, to); !moved) {
         // Back under its old spelling; failing that, the next run puts it back.
         (void)moveEntry(*aside, change.path);
-        return writeFailed(N, to, moved.error());
+        return writeFailed(N, to, moved);
     }
     return std::nullopt;
 }

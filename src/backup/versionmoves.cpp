@@ -51,9 +51,9 @@ std::optional<QString> EngineRun::versionPlace(int N, const QString& path)
 // \a path is: a folder of this run's versions went meanwhile. A new place,
 // made again, for one more try.
 std::optional<QString> EngineRun::placeAgain(int N, const QString& path, const QString& as,
-                                             const QString& place, const QString& reason)
+                                             const QString& place, const Status& failure)
 {
-    if (!isVanishedReason(reason) || !exists(path))
+    if (failure.kind() != ErrorKind::NotFound || !exists(path))
         return std::nullopt;
     (void)m_versions.forgetGone(versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot()), place);
     return versionPlace(N, as);
@@ -82,7 +82,7 @@ Status EngineRun::moveIntoVersions(int N, const QString& path, const QString& as
 {
     Status moved = moveKeepingMode(path, place);
     if (!moved) {
-        if (const auto again = placeAgain(N, path, as, place, moved.error())) {
+        if (const auto again = placeAgain(N, path, as, place, moved)) {
             place = *again;
             moved = moveKeepingMode(path, place);
         }
@@ -98,7 +98,7 @@ bool EngineRun::keepVersion(int N, const QString& path, const QString& as, bool 
         return false;
     m_touched = true;
     if (const Status moved = moveIntoVersions(N, path, as, *place); !moved) {
-        keepFailed(N, as, what, moved.error());
+        keepFailed(N, as, what, moved);
         return false;
     }
     const auto [files, bytes] = folder ? filesUnder(*place) : std::pair<qint64, qint64>{1, size};
@@ -106,14 +106,14 @@ bool EngineRun::keepVersion(int N, const QString& path, const QString& as, bool 
     return true;
 }
 
-void EngineRun::keepFailed(int N, const QString& path, const QString& what, const QString& reason)
+void EngineRun::keepFailed(int N, const QString& path, const QString& what, const Status& failure)
 {
-    if (isOtherDiskReason(reason))
-        return versionsBroken(N, reason);
+    if (failure.kind() == ErrorKind::OtherDisk)
+        return versionsBroken(N, failure.error());
     if (m_versionsBroken)
         return;
-    const QString text =
-        QStringLiteral("%1: impossibile spostare la versione precedente (%2)").arg(what, reason);
+    const QString text = QStringLiteral("%1: impossibile spostare la versione precedente (%2)")
+                             .arg(what, failure.error());
     // An extra that stays loses nothing: it is left over, not a failure, and
     // the next run tries again.
     if (what == kNotRemoved)

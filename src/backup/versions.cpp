@@ -97,7 +97,7 @@ Status RunVersions::makeFolders(const QString& root, const QString& path)
     if (const auto attrs = attributes(path); !attrs || !(*attrs & Directory)) {
         const qsizetype cut = path.lastIndexOf(QLatin1Char('\\'));
         if (cut < 2)
-            return Status::failure(driveNotReadyReason());
+            return driveNotReady();
         if (cut > 2) { // below a folder, not the drive's root
             if (const Status above = makeFolders(root, path.left(cut)); !above)
                 return above;
@@ -114,7 +114,7 @@ Result<QString> RunVersions::placeFor(const QString& root, const QString& pair,
                                       const QString& relative)
 {
     const auto place = tryPlace(root, pair, relative);
-    if (place || !isVanishedReason(place.error()))
+    if (place || place.kind() != ErrorKind::NotFound)
         return place;
     // Something this run made went meanwhile: made again, once.
     const QString run = runFolder(root);
@@ -149,7 +149,7 @@ Result<QString> RunVersions::tryPlace(const QString& root, const QString& pair,
     if (run.isEmpty()) {
         // A folder of its own: another run that began in the same second keeps its own.
         if (const Status made = makeFolders(root, root); !made)
-            return Result<QString>::failure(made.error());
+            return Result<QString>::failure(made);
         const QString named = joinPath(root, m_stamp);
         run = named;
         for (int k = 2;; ++k) {
@@ -157,7 +157,7 @@ Result<QString> RunVersions::tryPlace(const QString& root, const QString& pair,
             if (made)
                 break;
             if (!linkAttributes(run).ok() || k > 1000)
-                return Result<QString>::failure(made.error());
+                return Result<QString>::failure(made);
             run = QStringLiteral("%1 (%2)").arg(named).arg(k);
         }
         m_made.insert(keyOf(root, run));
@@ -166,7 +166,7 @@ Result<QString> RunVersions::tryPlace(const QString& root, const QString& pair,
     const QString place = joinPath(run, pair) + relative;
     const qsizetype cut = place.lastIndexOf(QLatin1Char('\\'));
     if (const Status made = makeFolders(root, place.left(cut)); !made)
-        return Result<QString>::failure(made.error());
+        return Result<QString>::failure(made);
     // Only this run writes in its folder: a name it has not handed out is free.
     QString free = place;
     for (int k = 2; m_given.contains(keyOf(root, free)); ++k)

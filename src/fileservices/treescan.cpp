@@ -85,7 +85,7 @@ TreeScan scanTree(const QStringList& roots, ScanObserver* observer,
             scan.files += folder.files.size();
             if (!search.ok()) {
                 folder.listed = opened;
-                folder.error = search.error();
+                folder.listing = search.status();
             }
             for (const auto& lost : search.uncarried()) {
                 scan.notCarried.append({base + lost.name, lost.reason});

@@ -56,7 +56,7 @@ struct ScannedFolder
     int parent = -1;
     platform::FileId id;
     bool listed = true; // false: it could not be listed at all
-    QString error;      // why it could not be listed, or not to its end
+    Status listing;     // how its listing ended: why it could not be listed, or not to its end
     QList<ScannedFile> files;
 };
 

@@ -46,10 +46,6 @@ QString reasonFor(int error)
     }
 }
 
-bool isDiskFullReason(const QString& reason) { return reason == reasonFor(ENOSPC); }
-
-bool isOtherDiskReason(const QString& reason) { return reason == reasonFor(EXDEV); }
-
 ErrorKind kindOf(int error)
 {
     switch (error) {

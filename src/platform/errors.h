@@ -9,12 +9,6 @@ namespace archivon::platform {
 /// A short Italian reason for an errno value, for the lists the user reads.
 QString reasonFor(int error);
 
-/// True for the reason reasonFor() gives a full disk (or quota).
-bool isDiskFullReason(const QString& reason);
-
-/// True for the reason reasonFor() gives a rename that would cross file systems.
-bool isOtherDiskReason(const QString& reason);
-
 /// The kind of failure an errno value is.
 ErrorKind kindOf(int error);
 

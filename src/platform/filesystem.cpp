@@ -180,8 +180,6 @@ Result<qint64> freeSpace(QChar drive)
     return storage.bytesAvailable();
 }
 
-bool isVanishedReason(const QString& reason) { return reason == reasonFor(ENOENT); }
-
 Status linkFile(const QString& existing, const QString& newName)
 {
     const auto from = hostBytes(existing);
@@ -215,8 +213,8 @@ Result<QString> setAside(const QString& path, const QString& as)
         const Status moved = moveEntry(path, aside);
         if (moved)
             return aside;
-        if (moved.error() != reasonFor(EEXIST) || attempt > 100)
-            return Result<QString>::failure(moved.error());
+        if (moved.kind() != ErrorKind::Exists || attempt > 100)
+            return Result<QString>::failure(moved);
     }
 }
 

@@ -113,9 +113,6 @@ bool isCopyTemporary(const QString& name, const NameRules& rules = {});
 /// refuses links (many shares) and across file systems.
 Status linkFile(const QString& existing, const QString& newName);
 
-/// True for the reason a failure gives when the file or folder is not there.
-bool isVanishedReason(const QString& reason);
-
 /// What a destination keeps of a file's modification time and permission bits.
 struct Keeps
 {

@@ -4,13 +4,15 @@
 
 #include <QtTest>
 
+#include <cerrno>
+
 using namespace archivon;
 
 namespace {
 
 // "d/b.txt:size:seconds:mode", each part after the name optional; "d/" is a
-// folder. A first "~" marks a folder the walk could not list, "?" one it listed
-// in part, "!" a backup folder not listed to its end.
+// folder. A first "~" marks a folder the walk could not list, "%" one gone before
+// it was listed, "?" one it listed in part, "!" a backup folder not listed to its end.
 struct Spec
 {
     QChar mark;
@@ -23,7 +25,7 @@ struct Spec
 Spec parse(QString text)
 {
     Spec s;
-    if (QStringLiteral("~?!").contains(text.front())) {
+    if (QStringLiteral("~%?!").contains(text.front())) {
         s.mark = text.front();
         text.remove(0, 1);
     }
@@ -59,8 +61,11 @@ TreeScan walk(const QStringList& source)
         folder.path = parent->path + '\\' + s.name;
         folder.relative = s.parent + '\\' + s.name;
         folder.parent = int(parent - scan.folders.begin());
-        folder.listed = s.mark != '~';
-        folder.error = s.mark == '~' ? "accesso negato" : s.mark == '?' ? "errore di lettura" : "";
+        folder.listed = s.mark != '~' && s.mark != '%';
+        folder.listing = s.mark == '~'   ? Status::fromErrno(EACCES)
+                         : s.mark == '%' ? Status::fromErrno(ENOENT)
+                         : s.mark == '?' ? Status::failure("errore di lettura")
+                                         : Status();
         scan.folders.append(folder);
     }
     return scan;
@@ -152,6 +157,7 @@ private slots:
         QTest::newRow("names a Windows share refuses") << QStringList{"x*.txt", "aux.txt", "ok.txt", "punto./", "punto./x"} << QStringList{"aux.txt"} << "ns" << QStringList{"folder punto.", "copy x*.txt", "keep aux.txt", "copy ok.txt", "copy punto.\\x"}
             << QStringList{"not carried C:\\s1\\x*.txt" + kRefused.arg("il nome contiene «*»", "accetta"), "not carried C:\\s1\\aux.txt" + kRefused.arg("«aux» è il nome di un dispositivo di Windows", "accetta"), "not carried C:\\s1\\punto." + kRefused.arg("il nome finisce con un punto", "conserva"), "copy ok.txt"};
         QTest::newRow("a folder the walk could not list") << QStringList{"~d/"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"not carried C:\\s1\\d: impossibile leggere (accesso negato)" + kNotUpdated} << QStringList{};
+        QTest::newRow("a folder gone before the walk listed it") << QStringList{"%d/"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"not carried C:\\s1\\d: file o cartella inesistente"} << QStringList{};
         QTest::newRow("a new folder the walk could not list") << QStringList{"~d/"} << QStringList{} << "ns" << QStringList{"folder d", "not carried C:\\s1\\d: accesso negato"} << QStringList{};
         QTest::newRow("a folder the walk listed in part") << QStringList{"?d/", "d/n"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"copy d\\n", "not carried C:\\s1\\d: impossibile leggere (errore di lettura)" + kNotUpdated} << QStringList{};
         QTest::newRow("a backup folder not listed to its end") << QStringList{"d/", "d/a", "d/b:2", "d/n", "d/s/", "d/t/", "d/t/y"} << QStringList{"!d/", "d/a", "d/b", "d/x", "d/t"} << "ns"
