@@ -226,9 +226,9 @@ private:
     /// Moves \a path (a file of \a size, or a \a folder, whole), which the
     /// backup holds as \a as, into this run's versions; false when it stays
     /// where it is, which is said as \a what ("non aggiornato"...): a failure,
-    /// or for an extra (kNotRemoved) something left over.
+    /// or for an \a extra (kNotRemoved) something left over.
     bool keepVersion(int N, const QString& path, const QString& as, bool folder, qint64 size,
-                     const QString& what);
+                     const QString& what, bool extra = false);
     /// Moves \a path, which the backup holds as \a as, to \a place in this
     /// run's versions; where a folder of them went meanwhile, once more to a
     /// new \a place.
@@ -239,7 +239,8 @@ private:
                                       const QString& place, const Status& failure);
     static inline const QString kNotRemoved = QStringLiteral("non eliminato");
     /// A move into the versions that failed for \a path.
-    void keepFailed(int N, const QString& path, const QString& what, const Status& failure);
+    void keepFailed(int N, const QString& path, const QString& what, const Status& failure,
+                    bool extra = false);
     void versionsBroken(int N, const QString& reason);
     void countVersion(int N, qint64 files, qint64 bytes);
     /// What was set aside for an entry of another kind, now that the new one

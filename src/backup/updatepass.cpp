@@ -465,7 +465,8 @@ std::optional<EngineRun::PassEnd> EngineRun::removeExtra(int N, const Change& ch
     m_touched = true;
     if (keepsVersions()) {
         const qint64 before = m_versioned;
-        if (keepVersion(N, change.path, change.path, change.folderThere, change.size, kNotRemoved))
+        if (keepVersion(N, change.path, change.path, change.folderThere, change.size, kNotRemoved,
+                        true))
             stats.removed += m_versioned - before;
         return std::nullopt;
     }

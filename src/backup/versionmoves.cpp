@@ -91,14 +91,14 @@ Status EngineRun::moveIntoVersions(int N, const QString& path, const QString& as
 }
 
 bool EngineRun::keepVersion(int N, const QString& path, const QString& as, bool folder,
-                            qint64 size, const QString& what)
+                            qint64 size, const QString& what, bool extra)
 {
     auto place = versionPlace(N, as);
     if (!place)
         return false;
     m_touched = true;
     if (const Status moved = moveIntoVersions(N, path, as, *place); !moved) {
-        keepFailed(N, as, what, moved);
+        keepFailed(N, as, what, moved, extra);
         return false;
     }
     const auto [files, bytes] = folder ? filesUnder(*place) : std::pair<qint64, qint64>{1, size};
@@ -106,7 +106,8 @@ bool EngineRun::keepVersion(int N, const QString& path, const QString& as, bool 
     return true;
 }
 
-void EngineRun::keepFailed(int N, const QString& path, const QString& what, const Status& failure)
+void EngineRun::keepFailed(int N, const QString& path, const QString& what, const Status& failure,
+                           bool extra)
 {
     if (failure.kind() == ErrorKind::OtherDisk)
         return versionsBroken(N, failure.error());
@@ -116,7 +117,7 @@ void EngineRun::keepFailed(int N, const QString& path, const QString& what, cons
                              .arg(what, failure.error());
     // An extra that stays loses nothing: it is left over, not a failure, and
     // the next run tries again.
-    if (what == kNotRemoved)
+    if (extra)
         passOver(path, text);
     else
         fail(path, text);
