@@ -231,8 +231,8 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
             fail(c.source, notUpdated(c.failure.error()));
         else if (const auto end = writeFailed(
                      N, c.source,
-                     Status::failure(QStringLiteral("%1; copia precedente non recuperata (%2)")
-                                         .arg(c.failure.error(), carried.error()))))
+                     carried.withText(QStringLiteral("%1; copia precedente non recuperata (%2)")
+                                          .arg(c.failure.error(), carried.error()))))
             return end;
     }
     return std::nullopt;

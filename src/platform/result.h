@@ -48,6 +48,9 @@ public:
     ErrorKind kind() const { return m_kind; }
     /// The errno the failure came from, or 0.
     int errorNumber() const { return m_errno; }
+    /// The same failure, kind and errno, told in \a reason: a longer text
+    /// still counts as what it is.
+    Status withText(QString reason) const { return failure(m_kind, std::move(reason), m_errno); }
 
 private:
     ErrorKind m_kind = ErrorKind::None;

@@ -1388,6 +1388,7 @@ private slots:
         QTest::newRow("the destination fills") << "full" << "F:\\d1 : spazio su disco esaurito: nessuno dei 40 file della coppia è stato copiato, resta il backup precedente";
         QTest::newRow("it fills in a first update") << "full update" << "F:\\d1 : spazio su disco esaurito: {n} dei 40 file della coppia non sono stati copiati";
         QTest::newRow("it fills in an update") << "full update again" << "F:\\d1 : spazio su disco esaurito: {n} dei 40 file della coppia non sono stati copiati, di ognuno resta la copia del backup precedente";
+        QTest::newRow("it fills as a full rewrite takes back what it cannot read") << "carry full" << "F:\\d1 : spazio su disco esaurito: nessuno dei 3 file della coppia è stato copiato, resta il backup precedente";
         QTest::newRow("no source there") << "no source" << "R:\\BKPQORL\\PC7_ufficio2 : backup non eseguito: nessuna cartella sorgente è stata copiata";
         QTest::newRow("drive C: not ready") << "no C" << "R:\\BKPQORL\\PC7_ufficio2 : backup non eseguito: l'unità C: non è disponibile, nessuna cartella è stata copiata";
         QTest::newRow("a copy fails part way, in a folder's place") << "too big" << "C:\\s1\\grande.bin : file troppo grande";
@@ -1439,6 +1440,25 @@ private slots:
                 sources(1000);
                 act = at(Phase::Copying, 1, [&](BackupEngine&) { m_drives->writeFile("F:\\pieno", QByteArray(256 << 10, 'x')); });
             }
+        } else if (fault == "carry full") { // the previous copies of unreadable files, taken back one by one
+            if (!m_drives->mountTmpfs('f', "256k", 64))
+                QSKIP("mounting a small tmpfs needs root");
+            plan.pairs[0].destination = "F:\\d1";
+            for (const QString name : {"chiuso1.txt", "chiuso2.txt"}) {
+                m_drives->writeFile("F:\\d1\\" + name, "old");
+                ::chmod(QFile::encodeName(m_drives->writeFile("C:\\s1\\" + name, "new")).constData(), 0);
+            }
+            // Once the first is back, no file can be made there: the second cannot follow.
+            act = [this, filled = false](BackupEngine&, const RunEvent& e) mutable {
+                if (e.kind != Kind::Failure || std::exchange(filled, true))
+                    return;
+                for (int i = 0;; ++i) {
+                    const int fd = ::creat(QFile::encodeName(host(QStringLiteral("F:\\pieno%1").arg(i))).constData(), 0644);
+                    if (fd < 0)
+                        break;
+                    ::close(fd);
+                }
+            };
         } else if (fault == "no source") {
             for (BackupPair& pair : plan.pairs)
                 pair.source += "\\manca";
@@ -1497,7 +1517,11 @@ private slots:
             setrlimit(RLIMIT_FSIZE, &limited);
         }
         const bool nothing = fault.startsWith("no ");
+        std::optional<WithoutPrivileges> asUser;
+        if (fault == "carry full" && ::getuid() == 0)
+            asUser.emplace();
         const Run run = runEngine(plan, act, nothing, {}, !fault.startsWith("full update") && fault != "too big" && !fault.startsWith("emptied") && !fault.startsWith("versions"));
+        asUser.reset();
         setrlimit(RLIMIT_FSIZE, &unlimited);
         QFile::rename(m_drives->drivesFolder() + "/via", m_drives->drivesFolder() + "/c");
         int left = 0; // files of a full destination's pair not there as they are now
@@ -1541,6 +1565,10 @@ private slots:
                                                     "sono stati copiati (vedere l'elenco).").arg(left));
             if (fault == "full")
                 QCOMPARE(tree("F:\\"), (QStringList{"d1", "d1/vecchio.txt"}));
+        } else if (fault == "carry full") { // as when the copies fill it: every file counted, the old backup whole
+            QCOMPARE(run.of(Kind::Failure).last(), listed);
+            QCOMPARE(run.end.failures, 1 + 3); // the file taken back, then each of the pair's three
+            QCOMPARE(tree("F:\\d1"), (QStringList{"chiuso1.txt", "chiuso2.txt"}));
         } else if (nothing) {
             QCOMPARE(run.end.status, "Backup non eseguito: " + listed.section(": backup non eseguito: ", 1) +
                                          " (vedere l'elenco).");

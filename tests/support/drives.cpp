@@ -81,10 +81,12 @@ QByteArray TempDrives::readFile(const QString& windowsPath) const
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-bool TempDrives::mountTmpfs(QChar letter, const char* size)
+bool TempDrives::mountTmpfs(QChar letter, const char* size, int inodes)
 {
     const QString point = root(letter);
-    const QByteArray options = QByteArray("size=") + size;
+    QByteArray options = QByteArray("size=") + size;
+    if (inodes > 0)
+        options += ",nr_inodes=" + QByteArray::number(inodes);
     if (::mount("tmpfs", QFile::encodeName(point).constData(), "tmpfs", 0, options.constData()))
         return false;
     m_mounts << point;

@@ -28,9 +28,10 @@ public:
     QString programFolder() const;
     /// Removes a drive, so it is not ready.
     void unmap(QChar letter) const;
-    /// A small tmpfs ("64k") as a drive's folder for the life of the drives;
+    /// A small tmpfs ("64k") as a drive's folder for the life of the drives,
+    /// with room for at most \a inodes files and folders where it is given;
     /// false without the right to mount.
-    bool mountTmpfs(QChar letter, const char* size);
+    bool mountTmpfs(QChar letter, const char* size, int inodes = 0);
     /// A 64 MiB exFAT image, through exfat-fuse on a loop device, as a drive's
     /// folder: like a share, it refuses hard links, keeps no modes and keeps
     /// whole seconds. False without the tools or the right to mount.
