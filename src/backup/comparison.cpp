@@ -294,10 +294,7 @@ Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, con
                        : !heldAs(backup.folders[folder.parent], m.keyed[folder.parent],
                                  lastName(folder.relative), names)
                               .isEmpty();
-            out.list.push_back(notCarried(j, folder.path,
-                                          hadCopy && folder.listing.kind() != ErrorKind::NotFound
-                                              ? notUpdated(folder.listing.error())
-                                              : folder.listing.error()));
+            out.list.push_back(notCarried(j, folder.path, unreadSource(folder.listing, hadCopy)));
         }
         if (!usable[j])
             continue;
@@ -306,10 +303,7 @@ Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, con
                 notCarried(j, backup.root + folder.relative, notUpdated(there.error)));
         compareFiles(scan, j, backup, m, keeps, out);
         if (folder.listed && !folder.listing.ok())
-            out.list.push_back(notCarried(j, folder.path,
-                                          folder.listing.kind() == ErrorKind::NotFound
-                                              ? folder.listing.error()
-                                              : notUpdated(folder.listing.error())));
+            out.list.push_back(notCarried(j, folder.path, unreadSource(folder.listing, true)));
     }
     for (qsizetype j = 0; j < scan.folders.size(); ++j) {
         if (usable[j])

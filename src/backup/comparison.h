@@ -36,6 +36,13 @@ inline QString notUpdated(const QString& reason)
         .arg(reason);
 }
 
+/// What a run says of a source it could not read: where the backup holds a
+/// previous copy, that the copy stays; one gone meanwhile is only gone.
+inline QString unreadSource(const Status& failure, bool hadCopy)
+{
+    return hadCopy && failure.kind() != ErrorKind::NotFound ? notUpdated(failure.error()) : failure.error();
+}
+
 /// What the backup under a pair's name holds, folder by folder of the walk of
 /// its source.
 struct BackupListing

@@ -161,12 +161,10 @@ void checkSources(PairForecast& p, const std::function<bool(const Change&)>& had
         const ScannedFile& file = folder.files.at(c.file);
         const QString source = joinPath(folder.path, file.name);
         if (const Status opens = sourceOpens(source); !opens) {
-            const QString reason = opens.error();
-            const bool vanished = opens.kind() == ErrorKind::NotFound;
             c = {.kind = Kind::NotCarried,
                  .folder = c.folder,
                  .path = source,
-                 .reason = hadCopy(c) && !vanished ? notUpdated(reason) : reason};
+                 .reason = unreadSource(opens, hadCopy(c))};
         } else {
             p.writes += file.size;
         }

@@ -337,15 +337,13 @@ EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Ch
 std::optional<EngineRun::PassEnd> EngineRun::copyFailed(int N, const ParallelCopy::Ended& e,
                                                         const Handed& h)
 {
-    const QString reason = e.status.error();
     if (e.keepFailed) {
         keepFailed(N, h.destination, QStringLiteral("non aggiornato"), e.status);
         return std::nullopt;
     }
     if (!e.readFailed)
         return writeFailed(N, e.source, e.status);
-    fail(e.source,
-         h.hadCopy && e.status.kind() != ErrorKind::NotFound ? notUpdated(reason) : reason);
+    fail(e.source, unreadSource(e.status, h.hadCopy));
     return std::nullopt;
 }
 
