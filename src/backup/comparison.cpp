@@ -312,4 +312,32 @@ Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, con
     return out;
 }
 
+Changes planFullRewrite(const TreeScan& scan, const NameCheck& names)
+{
+    Changes out;
+    for (qsizetype k = 1; k < scan.folders.size(); ++k) {
+        if (names.folders[k])
+            out.list.push_back({.kind = Change::Kind::MakeFolder, .folder = k});
+    }
+    for (const ScanProblem& problem : scan.notCarried)
+        out.list.push_back(notCarried(0, problem.path, problem.reason));
+    out.list.insert(out.list.end(), names.notCarried.begin(), names.notCarried.end());
+    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+        const ScannedFolder& folder = scan.folders.at(j);
+        for (qsizetype i = 0; i < folder.files.size(); ++i) {
+            if (!names.files[j][i])
+                continue;
+            out.list.push_back({.kind = Change::Kind::Copy, .folder = j, .file = i});
+            out.toWrite += folder.files.at(i).size;
+            ++out.changedFiles;
+        }
+        if (!folder.listing.ok() && names.folders[j]) {
+            Change takeBack = notCarried(j, folder.path, folder.listing.error());
+            takeBack.folderThere = true;
+            out.list.push_back(takeBack);
+        }
+    }
+    return out;
+}
+
 } // namespace archivon

@@ -138,7 +138,10 @@ struct Change
     QString path{};       // NotCarried: the source or backup path it is about; Remove: the extra;
                           // FixCase: the entry under its backup spelling
     QString reason{};     // NotCarried
-    bool folderThere = false; // Remove: the extra is a folder
+    /// Remove: the extra is a folder. NotCarried of a folder (file -1): it
+    /// could not be read to its end, and the full rewrite takes its previous
+    /// copy back from the old backup.
+    bool folderThere = false;
     qint64 size = 0;          // Replace, Remove: the size of the file the backup holds
     /// FixCase: the listing does not show that the destination's folded name is
     /// this very entry (the name rules were assumed, or the folder holds more
@@ -173,6 +176,12 @@ struct NameCheck
 /// folder left out takes all it holds with it, without a line for each.
 NameCheck checkNames(const TreeScan& scan, const BackupListing& backup,
                      const platform::NameRules& names);
+
+/// The full rewrite of a pair, decided before anything is written, in the
+/// order it is made: the new copy's folders, parents first; what cannot be
+/// carried; then folder by folder of the walk its files, and, for a folder that
+/// could not be read to its end, the taking back of its previous copy.
+Changes planFullRewrite(const TreeScan& scan, const NameCheck& names);
 
 /// The backup folder's spellings, by the key the destination matches names by;
 /// of two spellings of one key, the first in byte order.

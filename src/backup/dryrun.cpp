@@ -263,30 +263,15 @@ void foreseeFull(PairForecast& p)
         listing = *listBackup(old, scan, root && (*root & Directory), p.names);
         names = checkNames(scan, listing, p.names);
     }
-    Changes& out = p.changes;
-    for (qsizetype k = 1; k < scan.folders.size(); ++k) {
-        if (names.folders[k])
-            out.list.push_back({.kind = Kind::MakeFolder, .folder = k});
-    }
-    for (const ScanProblem& problem : scan.notCarried)
-        out.list.push_back(
-            {.kind = Kind::NotCarried, .path = problem.path, .reason = problem.reason});
-    out.list.insert(out.list.end(), names.notCarried.begin(), names.notCarried.end());
-    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
-        const ScannedFolder& folder = scan.folders.at(j);
-        for (qsizetype i = 0; i < folder.files.size(); ++i) {
-            if (names.files[j][i])
-                out.list.push_back({.kind = Kind::Copy, .folder = j, .file = i});
+    p.changes = planFullRewrite(scan, names);
+    // A folder not read to its end: its previous copy is taken back, where there is one.
+    for (Change& c : p.changes.list) {
+        if (c.kind == Kind::NotCarried && c.folderThere) {
+            const ScannedFolder& folder = scan.folders.at(c.folder);
+            c.reason = exists(old + folder.relative)
+                           ? notUpdated(folder.listing.error())
+                           : QStringLiteral("impossibile leggere la cartella (%1)").arg(folder.listing.error());
         }
-        if (!folder.listing.ok() && names.folders[j])
-            out.list.push_back(
-                {.kind = Kind::NotCarried,
-                 .folder = j,
-                 .path = folder.path,
-                 .reason = exists(old + folder.relative)
-                               ? notUpdated(folder.listing.error())
-                               : QStringLiteral("impossibile leggere la cartella (%1)")
-                                     .arg(folder.listing.error())});
     }
     p.need = scan.bytes;
     checkSources(p, [&](const Change& c) {

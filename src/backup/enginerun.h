@@ -249,9 +249,9 @@ private:
 
     // The full rewrite.
     PassEnd fullPass(int N, const TreeScan& scan, PairStats& stats);
-    std::optional<PassEnd> makeFreshFolders(int N, const TreeScan& scan, const NameCheck& names,
+    std::optional<PassEnd> makeFreshFolders(int N, const TreeScan& scan, const Changes& plan,
                                             const QString& fresh);
-    std::optional<PassEnd> copyIntoFresh(int N, const TreeScan& scan, const NameCheck& names,
+    std::optional<PassEnd> copyIntoFresh(int N, const TreeScan& scan, const Changes& plan,
                                          const QString& fresh, PairStats& stats);
     PassEnd swapIn(int N, const TreeScan& scan, const leftovers::Beside& beside, const QString& fresh);
     /// The new copy goes at once, and the old backup stays.

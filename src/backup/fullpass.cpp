@@ -104,9 +104,10 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
     updateProgress([](RunProgress& p) { p.foldersMade = 1; });
 
     // A full destination (Finished, from these two) ends the new copy.
-    auto end = makeFreshFolders(N, scan, names, fresh);
+    const Changes plan = planFullRewrite(scan, names);
+    auto end = makeFreshFolders(N, scan, plan, fresh);
     if (!end)
-        end = copyIntoFresh(N, scan, names, fresh, stats);
+        end = copyIntoFresh(N, scan, plan, fresh, stats);
     if (end)
         return *end == PassEnd::Finished ? endFull(N, scan, fresh) : *end;
     stats.folders = scan.folders.size();
@@ -133,22 +134,22 @@ EngineRun::PassEnd EngineRun::endFull(int N, const TreeScan& scan, const QString
 
 // The folders, parents first since the walk is breadth-first.
 std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeScan& scan,
-                                                              const NameCheck& names,
+                                                              const Changes& plan,
                                                               const QString& fresh)
 {
     const QString D = m_plan.pairs[N - 1].destination;
     phase(N, Phase::MakingFolders);
-    for (qsizetype i = 1; i < scan.folders.size(); ++i) {
+    for (const Change& c : plan.list) {
+        if (c.kind != Change::Kind::MakeFolder)
+            continue;
         if (!state.proceed())
             return PassEnd::Stopped;
-        const QString& relative = scan.folders.at(i).relative;
-        if (!names.folders[i])
-            continue;
+        const QString& relative = scan.folders.at(c.folder).relative;
         if (const Status made = makeFolder(fresh + relative); !made) {
             if (const auto end = writeFailed(N, D + relative, made))
                 return end;
         }
-        updateProgress([i](RunProgress& p) { p.foldersMade = i + 1; });
+        updateProgress([k = c.folder](RunProgress& p) { p.foldersMade = k + 1; });
     }
     return std::nullopt;
 }
@@ -156,15 +157,15 @@ std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeS
 // The files, copied two at a time beside this loop. A source that could not
 // be read keeps its previous copy; one that vanished is not brought back.
 std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan& scan,
-                                                           const NameCheck& names,
+                                                           const Changes& plan,
                                                            const QString& fresh, PairStats& stats)
 {
     const QString D = m_plan.pairs[N - 1].destination;
     phase(N, Phase::Copying);
-    for (const ScanProblem& p : scan.notCarried)
-        fail(p.path, p.reason);
-    for (const Change& c : names.notCarried)
-        fail(c.path, c.reason);
+    for (const Change& c : plan.list) {
+        if (c.kind == Change::Kind::NotCarried && !c.folderThere)
+            fail(c.path, c.reason);
+    }
 
     struct Carry
     {
@@ -187,12 +188,14 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
                     carries.append({e.source, e.shownAs, h.destination, e.status, false});
                 return std::nullopt;
             });
-        for (qsizetype j = 0; j < scan.folders.size(); ++j) {
-            const ScannedFolder& folder = scan.folders.at(j);
-            for (qsizetype i = 0; i < folder.files.size(); ++i) {
-                const ScannedFile& file = folder.files.at(i);
-                if (!names.files[j][i])
-                    continue;
+        for (const Change& c : plan.list) {
+            const ScannedFolder& folder = scan.folders.at(c.folder);
+            if (c.kind == Change::Kind::NotCarried && c.folderThere) {
+                carries.append({folder.path, D + folder.relative, fresh + folder.relative,
+                                folder.listing, true});
+            } else if (c.kind == Change::Kind::Copy) {
+                copies.handedUpTo(c.folder);
+                const ScannedFile& file = folder.files.at(c.file);
                 if (const auto end = copies.room())
                     return end;
                 const QString source = joinPath(folder.path, file.name);
@@ -203,13 +206,9 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
                 if (file.size >= kForgetCachedFrom)
                     forgetCachedContent(shown);
                 if (const auto end =
-                        copies.start(source, to, shown, {.folder = j, .destination = to}))
+                        copies.start(source, to, shown, {.folder = c.folder, .destination = to}))
                     return end;
             }
-            if (!folder.listing.ok() && names.folders[j])
-                carries.append({folder.path, D + folder.relative, fresh + folder.relative,
-                                folder.listing, true});
-            copies.handedUpTo(j + 1);
         }
         if (const auto end = copies.finish())
             return end;
