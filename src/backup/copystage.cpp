@@ -94,10 +94,12 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::wait(bool all)
         }
         // Whatever has ended by the time nothing is busy is settled here.
         const bool allEnded = !m_copies.busy();
+        m_startedAgain = false;
         if (const auto end = settle())
             return end;
-        // A copy started once more while settling is one more to wait for.
-        if (all ? allEnded && !m_copies.busy() : m_copies.hasRoom())
+        // A copy started once more while settling is one more to wait for, and
+        // to settle, however quickly it ends.
+        if (all ? allEnded && !m_startedAgain : m_copies.hasRoom())
             return std::nullopt;
         m_copies.waitFor(50);
     }
@@ -157,8 +159,10 @@ bool EngineRun::CopyStage::again(const ParallelCopy::Ended& e, const Handed& h)
     retried.keptAt = *place;
     retried.again = true;
     m_handed.insert(e.source, retried);
-    if (m_copies.start(e.source, h.destination, e.shownAs, retried.keptAt))
+    if (m_copies.start(e.source, h.destination, e.shownAs, retried.keptAt)) {
+        m_startedAgain = true;
         return true;
+    }
     m_handed.remove(e.source);
     return false;
 }

@@ -149,6 +149,7 @@ private:
         qsizetype m_handedUpTo = 0;
         qint64 m_replaced = 0;
         bool m_draining = false;
+        bool m_startedAgain = false; // by the last settle()
     };
 
     // Reports.
