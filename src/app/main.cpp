@@ -3,6 +3,7 @@
 #include "app/forms.h"
 #include "app/overviewcommand.h"
 #include "app/unattended.h"
+#include "backup/runlock.h"
 #include "dialogs/formavvio.h"
 #include "layout/windowstyle.h"
 #include "platform/drives.h"
@@ -56,6 +57,7 @@ int main(int argc, char* argv[])
         UnattendedRun run(command.user, command.shutdown, command.fullRewrite);
         run.start();
         QCoreApplication::exec();
+        RunLock::stopRetrying();
         return run.exitStatus();
     }
 
@@ -74,6 +76,7 @@ int main(int argc, char* argv[])
     Forms::avvio()->show();
     const int rc = QApplication::exec();
     Forms::unloadAll();
+    RunLock::stopRetrying();
     platform::setDefaultPrompter(nullptr);
     return rc;
 }

@@ -154,19 +154,26 @@ void removeClaims(const QString& root)
 bool letGo(const QString& root, const QString& token)
 {
     const QString lock = runLockPath(root);
-    // The claims of those who took a stale lock over before this run made its
-    // own go now: whoever read that lock has long seen this one instead.
-    removeClaims(root);
     const auto found = readOwner(lock);
     if (!found)
         return linkAttributes(root).ok(); // no lock, or no R: to find it on
+    if (found->unnamed)
+        return false; // being made, or its owner unreadable for now: looked at again
     if (found->token != token)
-        return true;
+        return true; // taken over: the claim named by this run's token stays with it
+    // The claims of those who took a stale lock over before this run made its
+    // own go now: whoever read that lock has long seen this one instead.
+    removeClaims(root);
     // Only this run's own lock goes, and through a rename, so that no run
-    // ever finds it half removed.
+    // ever finds it half removed. One that another run made in the meantime
+    // (this one silent so long that it was taken over) goes back.
     const QString leaving = joinPath(root, kAsidePrefix + QStringLiteral("fine-") + token);
     if (!moveEntry(lock, leaving))
         return false;
+    if (const auto moved = readOwner(leaving); moved && moved->token != token) {
+        (void)moveEntry(leaving, lock);
+        return true;
+    }
     removeLockFolder(leaving);
     return true;
 }
@@ -183,7 +190,8 @@ public:
         static OwnLocks locks;
         return locks;
     }
-    ~OwnLocks()
+    ~OwnLocks() { stop(); }
+    void stop()
     {
         {
             const std::lock_guard lock(m_mutex);
@@ -218,11 +226,14 @@ public:
             m_retries = std::thread([this] { retry(); });
     }
     /// A run of this process is about to take \a root's lock: it takes over
-    /// what an earlier one left there, instead of a retry removing it under it.
-    void forget(const QString& root)
+    /// what an earlier one left there, instead of a retry removing it under
+    /// it. The token left behind, to be tried again if the run does not take it.
+    std::optional<QString> forget(const QString& root)
     {
         const std::lock_guard lock(m_mutex);
-        m_leftBehind.remove(root);
+        if (!m_leftBehind.contains(root))
+            return std::nullopt;
+        return m_leftBehind.take(root);
     }
 
 private:
@@ -235,9 +246,19 @@ private:
             m_changed.wait_for(lock, std::chrono::seconds(RunLock::kHeartbeatSeconds));
             if (m_quitting)
                 break;
-            // Under the mutex: a run of this process that takes the lock meanwhile waits.
-            for (auto it = m_leftBehind.begin(); it != m_leftBehind.end();)
-                it = letGo(it.key(), it.value()) ? m_leftBehind.erase(it) : std::next(it);
+            // The share may be slow or hang: nobody waits on the mutex for it.
+            const QHash<QString, QString> left = m_leftBehind;
+            lock.unlock();
+            QStringList gone;
+            for (auto it = left.begin(); it != left.end(); ++it) {
+                if (letGo(it.key(), it.value()))
+                    gone << it.key();
+            }
+            lock.lock();
+            for (const QString& root : gone) {
+                if (m_leftBehind.value(root) == left.value(root))
+                    m_leftBehind.remove(root);
+            }
         }
     }
 
@@ -339,11 +360,15 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
     me.started = started.toOffsetFromUtc(started.offsetFromUtc());
     me.token = token;
 
-    OwnLocks::instance().forget(backupRoot);
+    const auto leftBehind = OwnLocks::instance().forget(backupRoot);
     // Known as held from before the lock is made, so that no other run of
     // this process ever finds it made and takes it for one left behind.
     OwnLocks::instance().taken(token);
-    auto notTaken = qScopeGuard([&] { OwnLocks::instance().released(backupRoot, token, true); });
+    auto notTaken = qScopeGuard([&] {
+        OwnLocks::instance().released(backupRoot, token, true);
+        if (leftBehind) // still to be let go
+            OwnLocks::instance().released(backupRoot, *leftBehind, false);
+    });
     // A few rounds: each one that finds the lock gone, or another run taking a
     // stale one over, tries to make it again.
     for (int round = 0; round < 12; ++round) {
@@ -433,6 +458,11 @@ void RunLock::beatUntilReleased()
     while (!m_released.wait_for(lock, std::chrono::seconds(kHeartbeatSeconds),
                                 [this] { return m_releasing; }))
         beat();
+}
+
+void RunLock::stopRetrying()
+{
+    OwnLocks::instance().stop();
 }
 
 void RunLock::release()

@@ -76,6 +76,9 @@ public:
     QString token() const { return m_token; }
     /// Rewrites the heartbeat now (the thread does it every kHeartbeatSeconds).
     void beat();
+    /// Ends the retries of locks that ended runs could not let go of; called
+    /// as the program ends, while everything they use is still there.
+    static void stopRetrying();
 
 private:
     void beatUntilReleased();
