@@ -483,17 +483,26 @@ DryRun forecastRun(const BackupPlan& plan, const BackupEngine::Options& options)
                 drive.pending += p.oldBytes;
                 drive.pendingAny = true;
             }
-            // Retention begins once the first pair is backed up.
-            if (++run.pairsBacked == 1 && options.versionDays > 0) {
-                run.versionsGone = retention::dueFolders(plan, options.versionDays, QDateTime::currentDateTime());
-                for (const QString& folder : std::as_const(run.versionsGone)) {
-                    touched = true;
-                    DriveRoom& there = driveOf(folder);
-                    const qint64 bytes = retention::recordedBytes(folder);
-                    there.pending += std::max<qint64>(bytes, 0);
-                    there.pendingUnknown = there.pendingUnknown || bytes < 0;
-                    there.pendingAny = true;
-                    there.versionsGone << folder;
+            // Retention begins once the first pair is backed up: the folders
+            // older than the days set are a change, and their removals, with
+            // those an earlier run began, go on beside the next pairs.
+            if (++run.pairsBacked == 1) {
+                for (const retention::Due& due :
+                     retention::dueNow(retention::rootsOf(plan), options.versionDays,
+                                       [](const QString&) { return QString(); }, QString(),
+                                       QDateTime::currentDateTime())) {
+                    DriveRoom& there = driveOf(due.root);
+                    there.pendingAny = there.pendingAny || !due.halfRemoved.isEmpty() || !due.names.isEmpty();
+                    there.pendingUnknown = there.pendingUnknown || !due.halfRemoved.isEmpty();
+                    for (const QString& name : due.names) {
+                        const QString folder = joinPath(due.root, name);
+                        touched = true;
+                        run.versionsGone << folder;
+                        const qint64 bytes = retention::recordedBytes(folder);
+                        there.pending += std::max<qint64>(bytes, 0);
+                        there.pendingUnknown = there.pendingUnknown || bytes < 0;
+                        there.versionsGone << folder;
+                    }
                 }
             }
         }

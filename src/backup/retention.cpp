@@ -90,14 +90,17 @@ QString removalName(const QString& folder)
     return name;
 }
 
-QStringList dueFolders(const BackupPlan& plan, int days, const QDateTime& now)
+QList<Due> dueNow(const QStringList& roots, int days, const std::function<QString(const QString&)>& current,
+                  const QString& ownToken, const QDateTime& now)
 {
-    QStringList folders;
-    for (const QString& root : rootsOf(plan)) {
-        for (const QString& name : due(listRoot(root).names, {}, days, now))
-            folders << joinPath(root, name);
+    QList<Due> found;
+    for (const QString& root : roots) {
+        if (liveLockAbove(root, ownToken))
+            continue;
+        const Listing listing = listRoot(root);
+        found.append({root, due(listing.names, current(root), days, now), listing.halfRemoved});
     }
-    return folders;
+    return found;
 }
 
 qint64 recordedBytes(const QString& folder)
@@ -164,22 +167,19 @@ std::optional<QString> EngineRun::hideForRemoval(const QString& folder)
 // remove goes too.
 void EngineRun::startRetention()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    for (const QString& root : versionRoots()) {
-        if (liveLockAbove(root, m_lock.token()))
-            continue;
-        const retention::Listing listing = retention::listRoot(root);
-        for (const QString& left : listing.halfRemoved)
+    const auto current = [this](const QString& root) { return currentVersions(root); };
+    for (const retention::Due& due : retention::dueNow(versionRoots(), m_options.versionDays, current,
+                                                       m_lock.token(), QDateTime::currentDateTime())) {
+        for (const QString& left : due.halfRemoved)
             removeInBackground(left, true);
-        const QStringList due = retention::due(listing.names, currentVersions(root), m_options.versionDays, now);
-        for (const QString& name : due) {
+        for (const QString& name : due.names) {
             if (!state.proceed())
                 return;
             m_touched = true;
-            const auto hidden = hideForRemoval(joinPath(root, name));
+            const auto hidden = hideForRemoval(joinPath(due.root, name));
             if (!hidden)
                 continue;
-            m_versionsGone[root].removedByAge << name;
+            m_versionsGone[due.root].removedByAge << name;
             removeInBackground(*hidden, true);
         }
     }

@@ -50,9 +50,21 @@ Listing listRoot(const QString& root);
 /// half removed never looks whole. Nothing is there under it.
 QString removalName(const QString& folder);
 
-/// Reads only: the run folders (paths) that a run at \a now would remove for
-/// their age, in every versions folder of \a plan.
-QStringList dueFolders(const BackupPlan& plan, int days, const QDateTime& now);
+/// What retention takes in one versions folder, once a run has backed up its
+/// first pair: the run folders older than the days set, and what an earlier
+/// run began to remove.
+struct Due
+{
+    QString root;
+    QStringList names;       // run folders, oldest first
+    QStringList halfRemoved; // paths
+};
+
+/// Reads only: what retention takes in each of \a roots that no other live run
+/// holds (\a ownToken: the caller's lock), never the folder \a current gives
+/// for a root (the run's own).
+QList<Due> dueNow(const QStringList& roots, int days, const std::function<QString(const QString&)>& current,
+                  const QString& ownToken, const QDateTime& now);
 
 /// The bytes recorded in the run folder \a folder; -1 when none are.
 qint64 recordedBytes(const QString& folder);
