@@ -1,6 +1,8 @@
 // What an update in place decides, from the walk of the source and the listing
 // of the backup alone: no disk.
 #include "backup/comparison.h"
+#include "backup/leftovers.h"
+#include "backup/room.h"
 
 #include <QtTest>
 
@@ -182,6 +184,49 @@ private slots:
                 decided << text(c, scan);
             QCOMPARE(decided, folds && !folded.isEmpty() ? folded : changes);
         }
+    }
+
+    // Where a pair short of room finds more, in the order the run and its forecast
+    // both take: the removals still going, then the oldest earlier versions.
+    void roomSteps_data()
+    {
+        QTest::addColumn<qint64>("free");
+        QTest::addColumn<bool>("removals");
+        QTest::addColumn<bool>("versions");
+        QTest::addColumn<int>("step");
+        using S = room::Step;
+        QTest::newRow("exactly enough") << qint64(100) << true << true << int(S::Enough);
+        QTest::newRow("unknown room is never short") << platform::kFreeSpaceUnknown << false << false << int(S::Enough);
+        QTest::newRow("short: the removals first") << qint64(99) << true << true << int(S::WaitForRemovals);
+        QTest::newRow("short: then the oldest version") << qint64(99) << false << true << int(S::RemoveVersion);
+        QTest::newRow("short, and nothing left to free") << qint64(0) << false << false << int(S::NoRoom);
+    }
+    void roomSteps()
+    {
+        QFETCH(qint64, free);
+        QFETCH(bool, removals);
+        QFETCH(bool, versions);
+        QFETCH(int, step);
+        QCOMPARE(int(room::next(100, free, removals, versions)), step);
+    }
+
+    // What earlier runs left beside a pair: the last complete copy goes back only
+    // where nothing is under the pair's name, and never goes with the rest.
+    void leftoversSorted_data()
+    {
+        QTest::addColumn<bool>("there");
+        QTest::addColumn<QString>("sorted"); // put back | removed | old backups
+        QTest::newRow("nothing under the name: the complete new copy goes back") << false << "n1 | o, n2 | v";
+        QTest::newRow("the backup under the name: every copy goes") << true << " | o, n1, n2 | v";
+    }
+    void leftoversSorted()
+    {
+        QFETCH(bool, there);
+        QFETCH(QString, sorted);
+        const leftovers::Leftovers left{.fresh = {"n1", "n2"}, .marks = {"n1" + leftovers::kCompleteMark}, .retired = {"v"}, .other = {"o"}};
+        const leftovers::Sorted s = leftovers::sortOut(left, there);
+        QCOMPARE(s.putBack + " | " + s.removed.join(", ") + " | " + s.oldBackups.join(", "), sorted);
+        QCOMPARE(s.marks, left.marks);
     }
 };
 
