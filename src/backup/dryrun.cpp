@@ -198,6 +198,7 @@ void sortOutBeside(PairForecast& p)
     const Sorted fate = sortOut(findLeftovers(*beside, p.names), exists(beside->target));
     p.putBack = fate.putBack;
     p.leftoversGone = fate.marks + fate.removed + fate.oldBackups;
+    p.oldBackups = fate.oldBackups;
 }
 
 void foreseeUpdate(PairForecast& p)
@@ -303,10 +304,8 @@ qint64 versionedBy(const PairForecast& p, bool full)
                                                  p.scan.folders.at(c.folder).files.at(c.file).name))
                                  : 1;
     }
-    if (const auto beside = besideOf(p.pair.destination)) {
-        for (const QString& old : sortOut(findLeftovers(*beside, p.names), exists(beside->target)).oldBackups)
-            files += under(old);
-    }
+    for (const QString& old : p.oldBackups)
+        files += under(old);
     return files;
 }
 

@@ -42,6 +42,7 @@ struct PairForecast
     QString putBack{};
     QList<QPair<QString, QString>> setAsideBack{};
     QStringList leftoversGone{};
+    QStringList oldBackups{}; // of those, complete old backups: kept among the versions
     bool linkReplaced = false; // a link in the place of the pair's folder goes
     bool makesFolder = false;  // the pair's folder is made
     QString fresh{};           // the full rewrite: where the new copy is built,
