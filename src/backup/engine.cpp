@@ -326,11 +326,12 @@ bool EngineRun::roomFor(int N, qint64 need)
             endDestinationLost(N);
             return false;
         }
-        if (!versions && *free < need && m_options.versionDays > 0 && !removalsPending())
+        const bool pending = removalsPending();
+        if (!versions && *free < need && m_options.versionDays > 0 && !pending)
             versions = room::versionsFor(versionRoots(), destination, [this](const QString& root) { return currentVersions(root); },
                                          m_lock.token(), QDateTime::currentDateTime());
         const bool versionsLeft = versions && !versions->isEmpty();
-        switch (room::next(need, *free, removalsPending(), versionsLeft)) {
+        switch (room::next(need, *free, pending, versionsLeft)) {
         case room::Step::WaitForRemovals:
             if (!waitForRemovals(N)) {
                 endStopped();
