@@ -6,7 +6,8 @@
 // other three sources are missing. Prints the seconds from the pair's start
 // to the end of the run (the old copy removed), and the failures if any.
 
-#include "backup/engine.h"
+#include "engine/engine.h"
+#include "plan/checks.h"
 #include "platform/prompter.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 #include "app/forms.h"
 #include "app/overviewcommand.h"
 #include "app/unattended.h"
-#include "backup/runlock.h"
+#include "lock/runlock.h"
 #include "dialogs/formavvio.h"
 #include "layout/windowstyle.h"
 #include "platform/drives.h"

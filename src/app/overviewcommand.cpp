@@ -1,6 +1,6 @@
 #include "app/overviewcommand.h"
 
-#include "backup/overview.h"
+#include "record/overview.h"
 #include "platform/drives.h"
 #include "platform/textfile.h"
 

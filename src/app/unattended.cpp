@@ -1,8 +1,10 @@
 #include "app/unattended.h"
+#include "plan/checks.h"
+#include "plan/settings.h"
 
-#include "backup/dryrun.h"
-#include "backup/engine.h"
-#include "backup/plan.h"
+#include "forecast/dryrun.h"
+#include "engine/engine.h"
+#include "plan/plan.h"
 #include "platform/drives.h"
 #include "platform/filesystem.h"
 #include "platform/identity.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "backup/runevent.h"
-#include "backup/runlog.h"
+#include "plan/runevent.h"
+#include "record/runlog.h"
 #include "platform/prompter.h"
 
 #include <QObject>

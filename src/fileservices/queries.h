@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/filesystem.h"
 #include "platform/result.h"
 
 #include <QString>
@@ -8,6 +9,12 @@
 // The existence tests answer false on any failure; the size queries report
 // their failure to the caller, who must look at it.
 namespace archivon {
+
+/// Anything under that name, a link included, whether or not it leads anywhere.
+inline bool exists(const QString& path)
+{
+    return platform::linkAttributes(path).ok();
+}
 
 /// True when a file (hidden and read-only ones too, not a folder) matches the path.
 bool FileEsistente(const QString& nomefile);

@@ -1,8 +1,10 @@
 #include "mainwindow/form1.h"
 
 #include "app/forms.h"
-#include "backup/engine.h"
-#include "backup/runlog.h"
+#include "plan/checks.h"
+#include "plan/settings.h"
+#include "engine/engine.h"
+#include "record/runlog.h"
 #include "dialogs/formavvio.h"
 #include "layout/windowstyle.h"
 #include "mainwindow/runview.h"

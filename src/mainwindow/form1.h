@@ -1,7 +1,7 @@
 #pragma once
 
-#include "backup/plan.h"
-#include "backup/runevent.h"
+#include "plan/plan.h"
+#include "plan/runevent.h"
 
 #include <QTimer>
 #include <QWidget>

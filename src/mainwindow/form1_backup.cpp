@@ -2,8 +2,10 @@
 // the shutdown at the end. The run itself goes on in the engine, on a thread
 // of its own; the window asks the questions and shows what it reports.
 
-#include "backup/engine.h"
-#include "backup/runlog.h"
+#include "engine/engine.h"
+#include "plan/checks.h"
+#include "plan/settings.h"
+#include "record/runlog.h"
 #include "fileservices/texts.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/runview.h"

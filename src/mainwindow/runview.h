@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backup/runevent.h"
+#include "plan/runevent.h"
 
 #include <QString>
 #include <QStringList>

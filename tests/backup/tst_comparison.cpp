@@ -1,8 +1,8 @@
 // What an update in place decides, from the walk of the source and the listing
 // of the backup alone: no disk.
-#include "backup/comparison.h"
-#include "backup/leftovers.h"
-#include "backup/room.h"
+#include "decision/comparison.h"
+#include "decision/leftovers.h"
+#include "versions/room.h"
 
 #include <QtTest>
 

@@ -1,6 +1,7 @@
 // The main window as a view of a backup run: what it shows of the engine's
 // reports, and a run started, stopped and closed by clicks.
-#include "backup/engine.h"
+#include "engine/engine.h"
+#include "plan/checks.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/runview.h"
 #include "support/windowfixture.h"

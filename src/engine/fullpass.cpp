@@ -1,0 +1,304 @@
+// The full rewrite of a pair: the new copy is built beside the old backup,
+// under a hidden name, recorded as complete, and only then swapped in.
+
+#include "engine/enginerun.h"
+
+#include "platform/drives.h"
+#include "platform/errors.h"
+#include "platform/textfile.h"
+
+#include <optional>
+
+namespace archivon {
+
+using namespace platform;
+using namespace leftovers;
+
+namespace {
+
+// For a small file, opening the old copy costs more than it saves.
+constexpr qint64 kForgetCachedFrom = 1024 * 1024;
+
+// Puts the previous backup's copy of a file into the new copy: a second name
+// where the destination allows it, otherwise a copy. Never a move, so the old
+// backup stays whole until the swap.
+Status carryFile(const QString& old, const QString& fresh)
+{
+    if (linkFile(old, fresh))
+        return {};
+    return copyFile(old, fresh);
+}
+
+// The entries of a folder of the previous backup that the new copy lacks.
+Status carryFolder(const QString& old, const QString& fresh, const Gate& gate)
+{
+    Status result;
+    DirSearch search(joinPath(old, QStringLiteral("*.*")), Directory);
+    if (!search.ok())
+        return search.status();
+    QList<std::pair<QString, bool>> entries;
+    for (QString name = search.next(); !name.isEmpty(); name = search.next())
+        entries.append({name, bool(search.lastAttributes() & Directory)});
+    for (const auto& [name, isFolder] : entries) {
+        if (!gate())
+            return Status::fromErrno(ECANCELED);
+        const QString to = joinPath(fresh, name);
+        if (exists(to))
+            continue;
+        Status carried;
+        if (isFolder) {
+            carried = makeFolder(to);
+            if (carried)
+                carried = carryFolder(joinPath(old, name), to, gate);
+        } else {
+            carried = carryFile(joinPath(old, name), to);
+        }
+        if (!carried && result)
+            result = carried;
+    }
+    return result;
+}
+
+} // namespace
+
+EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& stats)
+{
+    const QString D = m_plan.pairs[N - 1].destination;
+    const auto beside = besideOf(D);
+    if (!beside) {
+        fail(D, driveNotReadyReason());
+        return PassEnd::Finished;
+    }
+
+    phase(N, Phase::Cleaning);
+    bool restored = false;
+    if (const auto end = sortOutLeftovers(N, restored))
+        return *end;
+
+    // Only names the destination keeps, one of each set it takes for one: the
+    // spelling the old backup holds, as the update would keep it.
+    BackupListing old;
+    old.folders.resize(scan.folders.size());
+    NameCheck names = checkNames(scan, old, m_names);
+    if (names.clashes) {
+        const auto root = attributes(D);
+        auto listed = listBackup(D, scan, root && (*root & Directory), m_names, gate());
+        if (!listed)
+            return PassEnd::Stopped;
+        old = std::move(*listed);
+        names = checkNames(scan, old, m_names);
+    }
+    phase(N, Phase::Creating);
+    if (!state.proceed())
+        return PassEnd::Stopped;
+    // The new mirror is built here; the old backup keeps D's name until the
+    // new one is complete.
+    const QString fresh = beside->freeName(kFresh);
+    m_touched = true;
+    if (const Status made = makeFolder(fresh); !made) {
+        if (destinationLost(N))
+            return PassEnd::DestinationLost;
+        fail(D, made.error()); // nowhere to build: the old backup stays
+        return PassEnd::Finished;
+    }
+    updateProgress([](RunProgress& p) { p.foldersMade = 1; });
+
+    // A full destination (Finished, from these two) ends the new copy.
+    const Changes plan = planFullRewrite(scan, names);
+    auto end = makeFreshFolders(N, scan, plan, fresh);
+    if (!end)
+        end = copyIntoFresh(N, scan, plan, fresh, stats);
+    if (end)
+        return *end == PassEnd::Finished ? endFull(N, scan, fresh) : *end;
+    stats.folders = scan.folders.size();
+    return swapIn(N, scan, *beside, fresh);
+}
+
+EngineRun::PassEnd EngineRun::endFull(int N, const TreeScan& scan, const QString& fresh)
+{
+    const QString D = m_plan.pairs[N - 1].destination;
+    QString text = scan.files > 0
+                       ? QStringLiteral("spazio su disco esaurito: nessuno dei %1 file "
+                                        "della coppia è stato copiato")
+                             .arg(scan.files)
+                       : QStringLiteral("spazio su disco esaurito: copia non completata");
+    // An empty folder under the pair's name is no previous backup.
+    if (!DirSearch(joinPath(D, QStringLiteral("*.*")), Hidden | System | Directory)
+             .next()
+             .isEmpty())
+        text += QStringLiteral(", resta il backup precedente");
+    fail(D, text, scan.files);
+    (void)deleteFile(fresh + kCompleteMark);
+    return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
+}
+
+// The folders, parents first since the walk is breadth-first.
+std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeScan& scan,
+                                                              const Changes& plan,
+                                                              const QString& fresh)
+{
+    const QString D = m_plan.pairs[N - 1].destination;
+    phase(N, Phase::MakingFolders);
+    for (const Change& c : plan.list) {
+        if (c.kind != Change::Kind::MakeFolder)
+            continue;
+        if (!state.proceed())
+            return PassEnd::Stopped;
+        const QString& relative = scan.folders.at(c.folder).relative;
+        if (const Status made = makeFolder(fresh + relative); !made) {
+            if (const auto end = writeFailed(N, D + relative, made))
+                return end;
+        }
+        updateProgress([k = c.folder](RunProgress& p) { p.foldersMade = k + 1; });
+    }
+    return std::nullopt;
+}
+
+// The files, copied two at a time beside this loop. A source that could not
+// be read keeps its previous copy; one that vanished is not brought back.
+std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan& scan,
+                                                           const Changes& plan,
+                                                           const QString& fresh, PairStats& stats)
+{
+    const QString D = m_plan.pairs[N - 1].destination;
+    phase(N, Phase::Copying);
+    for (const Change& c : plan.list) {
+        if (c.kind == Change::Kind::NotCarried && !c.folderThere)
+            fail(c.path, c.reason);
+    }
+
+    struct Carry
+    {
+        QString source;
+        QString old;
+        QString fresh;
+        Status failure;
+        bool folder;
+    };
+    QList<Carry> carries;
+    {
+        CopyStage copies(
+            *this, N, scan.folders.size(), stats,
+            [&](const ParallelCopy::Ended& e, const Handed& h) -> std::optional<PassEnd> {
+                if (!e.readFailed)
+                    return writeFailed(N, e.source, e.status);
+                if (e.status.kind() == ErrorKind::NotFound)
+                    fail(e.source, e.status.error());
+                else
+                    carries.append({e.source, e.shownAs, h.destination, e.status, false});
+                return std::nullopt;
+            });
+        for (const Change& c : plan.list) {
+            const ScannedFolder& folder = scan.folders.at(c.folder);
+            if (c.kind == Change::Kind::NotCarried && c.folderThere) {
+                carries.append({folder.path, D + folder.relative, fresh + folder.relative,
+                                folder.listing, true});
+            } else if (c.kind == Change::Kind::Copy) {
+                copies.handedUpTo(c.folder);
+                const ScannedFile& file = folder.files.at(c.file);
+                if (const auto end = copies.room())
+                    return end;
+                const QString source = joinPath(folder.path, file.name);
+                const QString shown = joinPath(D + folder.relative, file.name);
+                const QString to = joinPath(fresh + folder.relative, file.name);
+                // The old backup's copy of a large file is about to go: the memory
+                // it holds serves the new one, which is far quicker than fresh memory.
+                if (file.size >= kForgetCachedFrom)
+                    forgetCachedContent(shown);
+                if (const auto end =
+                        copies.start(source, to, shown, {.folder = c.folder, .destination = to}))
+                    return end;
+            }
+        }
+        if (const auto end = copies.finish())
+            return end;
+    }
+
+    for (const Carry& c : carries) {
+        if (!state.proceed())
+            return PassEnd::Stopped;
+        if (!exists(c.old)) {
+            fail(c.source,
+                 c.folder
+                     ? QStringLiteral("impossibile leggere la cartella (%1)").arg(c.failure.error())
+                     : c.failure.error());
+            continue;
+        }
+        const Status carried =
+            c.folder ? carryFolder(c.old, c.fresh, gate()) : carryFile(c.old, c.fresh);
+        if (carried)
+            fail(c.source, notUpdated(c.failure.error()));
+        else if (const auto end = writeFailed(
+                     N, c.source,
+                     carried.withText(QStringLiteral("%1; copia precedente non recuperata (%2)")
+                                          .arg(c.failure.error(), carried.error()))))
+            return end;
+    }
+    return std::nullopt;
+}
+
+// Complete: recorded so, then swapped in. A rename that fails keeps the old
+// backup where it was.
+EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& beside,
+                                     const QString& fresh)
+{
+    const QString D = m_plan.pairs[N - 1].destination;
+    const QString mark = fresh + kCompleteMark;
+    if (!state.proceed())
+        return PassEnd::Stopped;
+    if (const Status marked = writeTextFile(mark, {}); !marked) {
+        if (const auto end = writeFailed(N, D, marked))
+            return *end == PassEnd::Finished ? endFull(N, scan, fresh) : *end;
+        (void)deleteFile(mark);
+        return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
+    }
+    const bool hadOld = exists(beside.target);
+    // The old copy goes whole into the versions, where they are kept, or
+    // beside the new one until that is in its place. A link in its place
+    // goes, and nothing behind it is touched.
+    const bool keep = hadOld && keepsVersions() && !(linkAttributes(D).valueOr(0) & System);
+    QString retired;
+    if (keep) {
+        const auto place = versionPlace(N, D);
+        if (!place) {
+            (void)deleteFile(mark);
+            return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
+        }
+        retired = *place;
+    } else {
+        retired = beside.freeName(kRetired);
+    }
+    Status moved;
+    if (hadOld)
+        moved = keep ? moveIntoVersions(N, beside.target, D, retired) : moveEntry(beside.target, retired);
+    if (moved) {
+        moved = moveEntry(fresh, beside.target);
+        // The previous backup goes back under the pair's name, whatever else happens.
+        if (!moved && hadOld && !moveEntry(retired, beside.target)) {
+            fail(D, QStringLiteral("impossibile sostituire il backup precedente (%1): la prossima "
+                                   "esecuzione lo rimetterà al suo posto")
+                        .arg(moved.error()));
+            return PassEnd::Finished;
+        }
+    }
+    if (!moved) {
+        if (destinationLost(N))
+            return PassEnd::DestinationLost;
+        fail(D, QStringLiteral("impossibile sostituire il backup precedente (%1): è rimasto quello")
+                    .arg(moved.error()));
+        (void)deleteFile(mark);
+        return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
+    }
+    (void)deleteFile(mark);
+    if (keep) {
+        const auto [files, bytes] = filesUnder(retired);
+        countVersion(N, files, bytes);
+    } else if (hadOld) {
+        // The old copy goes on threads of its own, while the next pair copies.
+        const QString trash = beside.freeName(kTrash);
+        removeInBackground(moveEntry(retired, trash) ? trash : retired);
+    }
+    return PassEnd::Finished;
+}
+
+} // namespace archivon

@@ -1,0 +1,179 @@
+// What a run removes or replaces in a pair's backup goes into the run's
+// earlier versions, by one rename on the same drive, and only once that
+// rename has been made is its place free.
+
+#include "engine/enginerun.h"
+
+#include "platform/errors.h"
+
+namespace archivon {
+
+using namespace platform;
+
+namespace {
+
+// Whether a folder of the backup holds a file, at any depth.
+bool holdsAnyFile(const QString& folder)
+{
+    DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory, true);
+    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
+        if (!(search.lastAttributes() & Directory) || search.lastDetails().link ||
+            holdsAnyFile(joinPath(folder, name)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<QString> EngineRun::versionPlace(int N, const QString& path)
+{
+    if (m_versionsBroken)
+        return std::nullopt;
+    const QString D = m_plan.pairs[N - 1].destination;
+    const QString root = versions::rootFor(D, m_plan.backupRoot());
+    const auto place = m_versions.placeFor(root, versions::pairFolder(m_plan, N, m_versions.rulesFor(root)),
+                                           path.mid(D.size()));
+    // What this run had moved there went with it: said once for the pair.
+    if (const QString gone = m_versions.takeVanished(); !gone.isEmpty() && !m_versionsVanished) {
+        m_versionsVanished = true;
+        fail(gone, QStringLiteral("cartella delle versioni precedenti scomparsa durante il backup, con "
+                                  "ciò che conteneva: creata di nuovo"));
+    }
+    if (!place) {
+        versionsBroken(N, place.error());
+        return std::nullopt;
+    }
+    return *place;
+}
+
+// A move into \a place that failed as if nothing were there, while the entry
+// \a path is: a folder of this run's versions went meanwhile. A new place,
+// made again, for one more try.
+std::optional<QString> EngineRun::placeAgain(int N, const QString& path, const QString& as,
+                                             const QString& place, const Status& failure)
+{
+    if (failure.kind() != ErrorKind::NotFound || !exists(path))
+        return std::nullopt;
+    (void)m_versions.forgetGone(versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot()), place);
+    return versionPlace(N, as);
+}
+
+namespace {
+
+// A folder that moves to another parent has its ".." rewritten, which needs
+// the right to write in the folder itself: a read-only one is made writable
+// for the move, as its removal would be, and read-only again wherever it is.
+Status moveKeepingMode(const QString& from, const QString& to)
+{
+    const unsigned attrs = linkAttributes(from).valueOr(0);
+    const bool readOnlyFolder = (attrs & Directory) && (attrs & ReadOnly);
+    if (readOnlyFolder)
+        (void)setAttributesNormal(from);
+    const Status moved = moveEntry(from, to);
+    if (readOnlyFolder)
+        (void)setReadOnly(moved ? to : from);
+    return moved;
+}
+
+} // namespace
+
+Status EngineRun::moveIntoVersions(int N, const QString& path, const QString& as, QString& place)
+{
+    Status moved = moveKeepingMode(path, place);
+    if (!moved) {
+        if (const auto again = placeAgain(N, path, as, place, moved)) {
+            place = *again;
+            moved = moveKeepingMode(path, place);
+        }
+    }
+    return moved;
+}
+
+bool EngineRun::keepVersion(int N, const QString& path, const QString& as, bool folder,
+                            qint64 size, const QString& what, bool extra)
+{
+    auto place = versionPlace(N, as);
+    if (!place)
+        return false;
+    m_touched = true;
+    if (const Status moved = moveIntoVersions(N, path, as, *place); !moved) {
+        keepFailed(N, as, what, moved, extra);
+        return false;
+    }
+    const auto [files, bytes] = folder ? filesUnder(*place) : std::pair<qint64, qint64>{1, size};
+    countVersion(N, files, bytes);
+    return true;
+}
+
+void EngineRun::keepFailed(int N, const QString& path, const QString& what, const Status& failure,
+                           bool extra)
+{
+    if (failure.kind() == ErrorKind::OtherDisk)
+        return versionsBroken(N, failure.error());
+    if (m_versionsBroken)
+        return;
+    const QString text = QStringLiteral("%1: impossibile spostare la versione precedente (%2)")
+                             .arg(what, failure.error());
+    // An extra that stays loses nothing: it is left over, not a failure, and
+    // the next run tries again.
+    if (extra)
+        passOver(path, text);
+    else
+        fail(path, text);
+}
+
+// Versions that cannot be kept at all (their folder cannot be made, or is on
+// another drive, where nothing goes by a rename) are one failure for the pair,
+// and the rest of it keeps what it had.
+void EngineRun::versionsBroken(int N, const QString& reason)
+{
+    if (m_versionsBroken)
+        return;
+    m_versionsBroken = true;
+    const QString& D = m_plan.pairs[N - 1].destination;
+    fail(D, QStringLiteral("impossibile conservare le versioni precedenti in %1 (%2): nessun file "
+                           "della coppia è stato sostituito o eliminato")
+                .arg(versions::rootFor(D, m_plan.backupRoot()), reason));
+}
+
+// An entry set aside while one of another kind took its place, once that one
+// is there. One that cannot be kept stays under its hidden name, for the next
+// run to try again.
+void EngineRun::dropSetAside(int N, const QString& aside, const QString& as, bool folder)
+{
+    if (keepsVersions())
+        (void)keepVersion(N, aside, as, folder, folder ? 0 : fileLength(aside).valueOr(0),
+                          QStringLiteral("rimasto da parte"));
+    else if (folder)
+        removeInBackground(aside);
+    else
+        (void)deleteFile(aside);
+}
+
+void EngineRun::countVersion(int N, qint64 files, qint64 bytes)
+{
+    m_versioned += files;
+    m_versionedBytes += bytes;
+    m_versions.count(versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot()), bytes);
+}
+
+// A source with no file at all over a backup that holds some is far more
+// likely a mistake than a wish: the update leaves the backup as it is.
+bool emptiedSource(const TreeScan& scan, const BackupListing& backup)
+{
+    if (scan.files > 0 || !backup.folders[0].present)
+        return false;
+    const QString& D = backup.root;
+    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+        const auto& entries = backup.folders[j].entries;
+        for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+            if (!it->isFolder() ||
+                holdsAnyFile(D + scan.folders.at(j).relative + QLatin1Char('\\') + it.key()))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace archivon

@@ -1,0 +1,699 @@
+// A dry run: the decisions of a backup run, taken from the drives as they are,
+// through the functions the run itself decides with, and printed instead of
+// carried out. Nothing here writes: it lists, stats and opens for reading.
+
+#include "forecast/dryrun.h"
+#include "plan/checks.h"
+#include "plan/paths.h"
+
+#include "versions/retention.h"
+
+#include "decision/leftovers.h"
+#include "lock/runlock.h"
+#include "fileservices/queries.h"
+#include "platform/drives.h"
+#include "platform/textfile.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace archivon {
+
+using namespace platform;
+using namespace leftovers;
+
+namespace {
+
+using Kind = Change::Kind;
+using Fate = PairForecast::Fate;
+
+constexpr qint64 kSecondNs = 1000000000;
+
+bool exists(const QString& path)
+{
+    return linkAttributes(path).ok();
+}
+
+QString rebased(const QString& path, const QString& from, const QString& to)
+{
+    return path.startsWith(from) ? to + path.mid(from.size()) : path;
+}
+
+// The listing of a complete copy beside the pair's folder, as it will be once
+// it is back under the pair's name.
+BackupListing listedAs(BackupListing listing, const QString& from, const QString& to)
+{
+    listing.root = to;
+    for (QString& left : listing.temporaries)
+        left = rebased(left, from, to);
+    for (auto& [aside, place] : listing.setAside) {
+        aside = rebased(aside, from, to);
+        place = rebased(place, from, to);
+    }
+    return listing;
+}
+
+// The listing of a folder of the walk (\a k) and all it holds, taken where
+// that folder is set aside, as it will be once it is back under its name.
+void listSetAsideFolder(const TreeScan& scan, qsizetype k, const QString& aside,
+                        const QString& place, const NameRules& names, BackupListing& listing)
+{
+    TreeScan below;
+    std::vector<qsizetype> from;  // the walk's folder of each of below's
+    QHash<qsizetype, int> inside; // and the other way round
+    const QString top = scan.folders.at(k).relative;
+    for (qsizetype j = k; j < scan.folders.size(); ++j) {
+        ScannedFolder folder = scan.folders.at(j);
+        if (j > k && !inside.contains(folder.parent))
+            continue;
+        folder.parent = j == k ? -1 : inside.value(folder.parent);
+        folder.relative = folder.relative.mid(top.size());
+        inside.insert(j, int(below.folders.size()));
+        below.folders << folder;
+        from.push_back(j);
+    }
+    const BackupListing there = listedAs(*listBackup(aside, below, true, names), aside, place);
+    for (std::size_t i = 0; i < from.size(); ++i)
+        listing.folders[from[i]] = there.folders[i];
+    listing.temporaries += there.temporaries;
+}
+
+// What a killed update set aside goes back to its free place before the
+// comparison: its entry is there under its own name, a folder with all it holds.
+void putBackInListing(const TreeScan& scan, const NameRules& names, BackupListing& listing)
+{
+    for (const auto& [aside, place] : std::as_const(listing.setAside)) {
+        const QString folder = place.left(place.lastIndexOf(QLatin1Char('\\')));
+        const QString name = lastName(place);
+        for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+            DirSearch search(aside, Hidden | System | Directory, true);
+            if (listing.root + scan.folders.at(j).relative != folder || search.next().isEmpty())
+                continue;
+            const DirSearch::Details& d = search.lastDetails();
+            const BackupListing::Entry entry{search.lastAttributes(), d.size, d.modifiedNs, d.mode,
+                                             d.link};
+            listing.folders[j].entries.insert(name, entry);
+            for (qsizetype k = j + 1; entry.isFolder() && k < scan.folders.size(); ++k) {
+                if (scan.folders.at(k).parent == j &&
+                    nameKey(lastName(scan.folders.at(k).relative), names) == nameKey(name, names))
+                    listSetAsideFolder(scan, k, aside, place, names, listing);
+            }
+        }
+    }
+}
+
+// What the destination keeps of times and modes, read from what is there, as
+// the run would find it by writing a probe: the coarsest step that every time
+// there is a multiple of (the folders above the pair's got theirs from the
+// destination itself), and the modes where the files that match their
+// sources in size and time mostly match them in mode too.
+Keeps keepsRead(const QString& D, const TreeScan& scan, const BackupListing& listing,
+                QStringList& assumed)
+{
+    std::vector<qint64> times;
+    for (const BackupListing::Folder& folder : listing.folders) {
+        for (const BackupListing::Entry& entry : folder.entries)
+            times.push_back(entry.modifiedNs);
+    }
+    for (auto where = resolve(D); where && !where->components.isEmpty();
+         where->components.removeLast()) {
+        if (const auto time = modifiedNs(where->toString()))
+            times.push_back(*time);
+    }
+    Keeps keeps;
+    if (times.empty()) {
+        keeps.timeStepNs = kSecondNs;
+        assumed << QStringLiteral("sulla destinazione non si è potuta leggere nessuna data: si "
+                                  "suppone che conservi solo i secondi interi");
+    } else {
+        for (const qint64 step : {kSecondNs, 100000000LL, 10000000LL, 1000000LL, 1000LL, 1LL}) {
+            if (std::all_of(times.begin(), times.end(),
+                            [step](qint64 t) { return t % step == 0; })) {
+                keeps.timeStepNs = step;
+                break;
+            }
+        }
+    }
+    const Keeps timesOnly{.timeStepNs = keeps.timeStepNs, .modes = false};
+    qint64 alike = 0;
+    qint64 sameMode = 0;
+    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+        for (const ScannedFile& file : scan.folders.at(j).files) {
+            const auto entry = listing.folders[j].entries.constFind(file.name);
+            if (entry == listing.folders[j].entries.cend() || !unchanged(file, *entry, timesOnly))
+                continue;
+            ++alike;
+            sameMode += entry->mode == file.mode;
+        }
+    }
+    keeps.modes = 2 * sameMode >= alike;
+    return keeps;
+}
+
+// A file the run would copy whose source cannot be opened fails as its copy
+// would, and nothing of it changes; \a hadCopy says whether the backup holds
+// one that stays.
+void checkSources(PairForecast& p, const std::function<bool(const Change&)>& hadCopy)
+{
+    for (Change& c : p.changes.list) {
+        if (c.file < 0 ||
+            (c.kind != Kind::Copy && c.kind != Kind::Replace && c.kind != Kind::SetAside))
+            continue;
+        const ScannedFolder& folder = p.scan.folders.at(c.folder);
+        const ScannedFile& file = folder.files.at(c.file);
+        const QString source = joinPath(folder.path, file.name);
+        if (const Status opens = sourceOpens(source); !opens) {
+            c = {.kind = Kind::NotCarried,
+                 .folder = c.folder,
+                 .path = source,
+                 .reason = unreadSource(opens, hadCopy(c))};
+        } else {
+            p.writes += file.size;
+        }
+    }
+}
+
+// What the destination does with names, asked as the run asks it; where the
+// pair's folder and those above it are not there yet (the run makes them
+// first), of another entry of the nearest folder that is.
+NameRules namesRead(const QString& D)
+{
+    NameRules names = probeNameRules(D);
+    for (auto where = resolve(D); names.assumed && where; where->components.removeLast()) {
+        const QString folder = where->toString();
+        DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory);
+        for (QString name = search.next(); names.assumed && !name.isEmpty(); name = search.next())
+            names = probeNameRules(joinPath(folder, name));
+        if (search.ok() || where->components.isEmpty())
+            break;
+    }
+    return names;
+}
+
+// What earlier runs left beside the pair's folder: the last complete backup
+// goes back under its name where nothing is there, and the rest goes.
+void sortOutBeside(PairForecast& p)
+{
+    const auto beside = besideOf(p.pair.destination);
+    if (!beside)
+        return;
+    const Sorted fate = sortOut(findLeftovers(*beside, p.names), exists(beside->target));
+    p.putBack = fate.putBack;
+    p.leftoversGone = fate.marks + fate.removed + fate.oldBackups;
+    p.oldBackups = fate.oldBackups;
+}
+
+void foreseeUpdate(PairForecast& p)
+{
+    const QString& D = p.pair.destination;
+    const PairFolder folder = pairFolderOf(D);
+    p.linkReplaced = folder.link;
+    const bool present = folder.present;
+    BackupListing listing = *listBackup(D, p.scan, present, p.names);
+    // The room is measured before anything is sorted out.
+    QStringList timesAssumed;
+    const Changes first =
+        compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, timesAssumed), p.names);
+    p.need = first.toWrite;
+    if (emptiedSource(p.scan, listing)) {
+        p.fate = Fate::LeftOut;
+        p.leftOutPath = p.pair.source;
+        p.leftOutReason = kEmptiedSource;
+        p.failures = 1;
+        return;
+    }
+    sortOutBeside(p);
+    if (!p.putBack.isEmpty())
+        listing = listedAs(*listBackup(p.putBack, p.scan, true, p.names), p.putBack, D);
+    p.setAsideBack = listing.setAside;
+    putBackInListing(p.scan, p.names, listing);
+    p.leftoversGone += listing.temporaries;
+    p.makesFolder = !present && p.putBack.isEmpty();
+    if (p.putBack.isEmpty() && p.setAsideBack.isEmpty()) {
+        p.changes = first;
+    } else {
+        timesAssumed.clear();
+        p.changes = compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, timesAssumed),
+                                      p.names);
+    }
+    p.assumed += timesAssumed;
+    checkSources(p, [](const Change& c) { return c.kind != Kind::Copy; });
+    p.touches = p.makesFolder || !p.putBack.isEmpty() || !p.setAsideBack.isEmpty() ||
+                !p.leftoversGone.isEmpty() ||
+                std::any_of(p.changes.list.begin(), p.changes.list.end(), [](const Change& c) {
+                    return c.kind != Kind::Keep && c.kind != Kind::NotCarried;
+                });
+}
+
+// The new copy holds every file the destination can keep, copied again; the
+// old backup is where the copies of what cannot be read come from.
+void foreseeFull(PairForecast& p)
+{
+    const QString& D = p.pair.destination;
+    const TreeScan& scan = p.scan;
+    sortOutBeside(p);
+    const QString old = p.putBack.isEmpty() ? D : p.putBack;
+    if (const auto beside = besideOf(D))
+        p.fresh = beside->name(kFresh, 1); // what was there by that name has gone by then
+    p.oldGoes = exists(old);
+    if (p.oldGoes)
+        p.oldBytes = ShowFolderInfo(old).valueOr(0);
+    BackupListing listing;
+    listing.folders.resize(scan.folders.size());
+    NameCheck names = checkNames(scan, listing, p.names);
+    if (names.clashes) {
+        const auto root = attributes(old);
+        listing = *listBackup(old, scan, root && (*root & Directory), p.names);
+        names = checkNames(scan, listing, p.names);
+    }
+    p.changes = planFullRewrite(scan, names);
+    // A folder not read to its end: its previous copy is taken back, where there is one.
+    for (Change& c : p.changes.list) {
+        if (c.kind == Kind::NotCarried && c.folderThere) {
+            const ScannedFolder& folder = scan.folders.at(c.folder);
+            c.reason = exists(old + folder.relative)
+                           ? notUpdated(folder.listing.error())
+                           : QStringLiteral("impossibile leggere la cartella (%1)").arg(folder.listing.error());
+        }
+    }
+    p.need = scan.bytes;
+    checkSources(p, [&](const Change& c) {
+        const ScannedFolder& folder = scan.folders.at(c.folder);
+        return exists(old + folder.relative + QLatin1Char('\\') + folder.files.at(c.file).name);
+    });
+    p.touches = true;
+}
+
+// The files the pass would move into the earlier versions, as the run counts
+// them: what it replaces or removes, the old copy a full rewrite replaces, and
+// the complete old backups an interrupted run left.
+qint64 versionedBy(const PairForecast& p, bool full)
+{
+    const auto under = [](const QString& path) { return filesUnder(path).first; };
+    qint64 files = 0;
+    if (full) {
+        const QString old = p.putBack.isEmpty() ? p.pair.destination : p.putBack;
+        if (p.oldGoes && !(linkAttributes(old).valueOr(0) & System))
+            files += under(old);
+    }
+    for (const Change& c : p.changes.list) {
+        if (c.kind == Kind::Replace)
+            ++files;
+        else if (c.kind == Kind::Remove)
+            files += c.folderThere ? under(c.path) : 1;
+        else if (c.kind == Kind::SetAside) // what is in the place of the new entry
+            files += c.file >= 0 ? under(joinPath(p.pair.destination + p.scan.folders.at(c.folder).relative,
+                                                 p.scan.folders.at(c.folder).files.at(c.file).name))
+                                 : 1;
+    }
+    for (const QString& old : p.oldBackups)
+        files += under(old);
+    return files;
+}
+
+struct Context
+{
+    bool fullRewrite = false;
+    int versionDays = 0;
+    std::array<QString, 4> destinations{}; // as host folders
+};
+
+// What the run's earlier pairs did to a drive's room, as far as the forecast
+// can tell: what they wrote, what removals they left going, and what was freed.
+struct DriveRoom
+{
+    qint64 written = 0;
+    qint64 freed = 0;
+    qint64 pending = 0; // bytes of removals still going
+    bool pendingAny = false;
+    bool pendingUnknown = false;
+    QStringList versionsGone; // removed already, for their age or for room
+};
+
+PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
+{
+    PairForecast p{.N = N, .pair = plan.pairs[N - 1]};
+    const QString& D = p.pair.destination;
+    const auto holder = liveLockAbove(D, QString());
+    if (const auto out = whyLeftOut(p.pair, holder ? std::optional(holder->host) : std::nullopt)) {
+        p.fate = out->failure ? Fate::LeftOut : Fate::Skipped;
+        p.leftOutPath = out->path;
+        p.leftOutReason = out->reason;
+        p.failures = out->failure ? 1 : 0;
+        return p;
+    }
+    p.scan = scanTree({p.pair.source}, nullptr, [&](const QString& link) {
+        return leadsIntoBackup(link, context.destinations);
+    });
+    p.names = namesRead(D);
+    if (p.names.assumed)
+        p.assumed << QStringLiteral("la destinazione non si è potuta interrogare sui nomi: si "
+                                    "suppone che non distingua maiuscole e minuscole e che "
+                                    "rifiuti i nomi che Windows non accetta");
+    if (context.fullRewrite)
+        foreseeFull(p);
+    else
+        foreseeUpdate(p);
+    if (p.fate == Fate::LeftOut)
+        return p;
+    for (const Change& c : p.changes.list) {
+        p.failures += c.kind == Kind::NotCarried;
+        p.unchanged += c.kind == Kind::Keep;
+        p.copied += c.file >= 0 && (c.kind == Kind::Copy || c.kind == Kind::Replace || c.kind == Kind::SetAside);
+    }
+    if (context.versionDays > 0)
+        p.versioned = versionedBy(p, context.fullRewrite);
+    return p;
+}
+
+// The room of pair \a p, taken step by step as the run takes it: what earlier
+// pairs wrote is gone from the drive; removals they left going give their
+// room back once waited for; then the oldest earlier versions go, each
+// freeing what its record says. Says whether something changed on the way.
+bool foreseeRoom(const BackupPlan& plan, const RunOptions& options, PairForecast& p,
+                 DriveRoom& drive)
+{
+    const auto free = ShowFreeSpace(p.pair.destination.left(3));
+    if (!free) {
+        p.fate = Fate::DriveLost;
+        return false;
+    }
+    p.free = *free == kFreeSpaceUnknown
+                 ? *free
+                 : std::max<qint64>(0, *free - drive.written) + drive.freed;
+    bool touched = false;
+    std::optional<QList<room::Version>> versions;
+    for (;;) {
+        if (!versions && p.free < p.need && options.versionDays > 0 && !drive.pendingAny) {
+            versions = room::versionsFor(retention::rootsOf(plan), p.pair.destination, [](const QString&) { return QString(); },
+                                         QString(), QDateTime::currentDateTime());
+            versions->removeIf([&](const room::Version& v) { return drive.versionsGone.contains(v.path()); });
+        }
+        switch (room::next(p.need, p.free, drive.pendingAny, versions && !versions->isEmpty())) {
+        case room::Step::WaitForRemovals:
+            touched = p.waitsForRemovals = true;
+            p.roomUncertain = p.roomUncertain || drive.pendingUnknown;
+            p.free += drive.pending;
+            drive.freed += drive.pending;
+            drive.pending = 0;
+            drive.pendingAny = drive.pendingUnknown = false;
+            break;
+        case room::Step::RemoveVersion: {
+            touched = true;
+            const room::Version v = versions->takeFirst();
+            p.versionsForRoom << v;
+            drive.versionsGone << v.path();
+            p.roomUncertain = p.roomUncertain || v.bytes < 0;
+            p.free += std::max<qint64>(v.bytes, 0);
+            drive.freed += std::max<qint64>(v.bytes, 0);
+            break;
+        }
+        case room::Step::NoRoom:
+            p.fate = Fate::NoSpace;
+            return touched;
+        case room::Step::Enough:
+            return touched;
+        }
+    }
+}
+
+// The start of a run: the checks of its plan, then its lock.
+bool refused(const BackupPlan& plan, DryRun& run)
+{
+    if (const QString problem = checkPlan(plan); !problem.isEmpty()) {
+        run.refusal = problem;
+        return true;
+    }
+    if (const QString warning = placeholderWarning(); !warning.isEmpty())
+        run.notes << warning;
+    if (!exists(run.backupRoot))
+        run.notes << QStringLiteral("La cartella %1 non c'è: il backup la creerebbe, con le "
+                                    "cartelle delle quattro coppie.")
+                         .arg(run.backupRoot);
+    // The share's clock can only be read by writing there: this machine's serves.
+    const auto owner = readRunLock(run.backupRoot);
+    if (owner &&
+        judgeRunLock(*owner, QDateTime::currentMSecsSinceEpoch() * 1000000) == LockState::Live) {
+        run.refusal = lockedMessage(*owner);
+        return true;
+    }
+    if (owner)
+        run.notes << QStringLiteral("Un'esecuzione precedente (computer %1) è terminata senza "
+                                    "liberare la cartella: il backup rimuoverebbe il suo blocco.")
+                         .arg(owner->host.isEmpty() ? QStringLiteral("?") : owner->host);
+    return false;
+}
+
+} // namespace
+
+DryRun forecastRun(const BackupPlan& plan, const RunOptions& options)
+{
+    DryRun run{.backupRoot = plan.backupRoot(), .fullRewrite = options.fullRewrite, .versionDays = options.versionDays};
+    if (refused(plan, run)) {
+        run.outcome = RunOutcome::Refused;
+        run.exitStatus = exitStatusFor(run.outcome, 0);
+        return run;
+    }
+    Context context{.fullRewrite = options.fullRewrite, .versionDays = options.versionDays};
+    for (std::size_t i = 0; i < plan.pairs.size(); ++i)
+        context.destinations[i] = canonicalFolder(plan.pairs[i].destination);
+    QHash<QChar, DriveRoom> drives;
+    const auto driveOf = [&](const QString& path) -> DriveRoom& {
+        const auto where = resolve(path);
+        return drives[where ? where->drive : QChar()];
+    };
+    bool touched = false;
+    for (int N = 1; N <= 4; ++N) {
+        run.pairs.push_back(forecastPair(plan, N, context));
+        PairForecast& p = run.pairs.back();
+        run.failures += p.failures;
+        if (p.fate == Fate::Backed) {
+            DriveRoom& drive = driveOf(p.pair.destination);
+            touched = foreseeRoom(plan, options, p, drive) || touched;
+            if (p.fate == Fate::NoSpace || p.fate == Fate::DriveLost) {
+                run.failures += p.fate == Fate::DriveLost;
+                run.outcome = earlyEnd(touched);
+                run.exitStatus = exitStatusFor(run.outcome, run.failures);
+                return run;
+            }
+            touched = touched || p.touches;
+            drive.written += p.writes;
+            // Without versions, the old copy a full rewrite replaced is removed
+            // while the next pairs go on.
+            if (p.oldGoes && options.versionDays <= 0) {
+                drive.pending += p.oldBytes;
+                drive.pendingAny = true;
+            }
+            // Retention begins once the first pair is backed up: the folders
+            // older than the days set are a change, and their removals, with
+            // those an earlier run began, go on beside the next pairs.
+            if (++run.pairsBacked == 1) {
+                for (const retention::Due& due :
+                     retention::dueNow(retention::rootsOf(plan), options.versionDays,
+                                       [](const QString&) { return QString(); }, QString(),
+                                       QDateTime::currentDateTime())) {
+                    DriveRoom& there = driveOf(due.root);
+                    there.pendingAny = there.pendingAny || !due.halfRemoved.isEmpty() || !due.names.isEmpty();
+                    there.pendingUnknown = there.pendingUnknown || !due.halfRemoved.isEmpty();
+                    for (const QString& name : due.names) {
+                        const QString folder = joinPath(due.root, name);
+                        touched = true;
+                        run.versionsGone << folder;
+                        const qint64 bytes = retention::recordedBytes(folder);
+                        there.pending += std::max<qint64>(bytes, 0);
+                        there.pendingUnknown = there.pendingUnknown || bytes < 0;
+                        there.versionsGone << folder;
+                    }
+                }
+            }
+        }
+    }
+    if (run.pairsBacked == 0)
+        run.failures = std::max(run.failures, 1);
+    run.outcome = RunOutcome::Completed;
+    run.exitStatus = exitStatusFor(run.outcome, run.failures);
+    return run;
+}
+
+namespace {
+
+QString counted(qint64 n, const QString& one, const QString& many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? one : many);
+}
+
+QString bytes(qint64 n)
+{
+    return QStringLiteral("%1 byte").arg(n);
+}
+
+// One line for a change; none for a file the backup holds as it is.
+const QString kToVersions = QStringLiteral(" (la versione precedente va nelle versioni precedenti)");
+
+QString changeLine(const PairForecast& p, const Change& c, bool versions)
+{
+    const ScannedFolder& folder = p.scan.folders.at(c.folder);
+    QString place = p.pair.destination + folder.relative;
+    QString size;
+    if (c.file >= 0) {
+        place += QLatin1Char('\\') + folder.files.at(c.file).name;
+        size = QStringLiteral(" (%1)").arg(bytes(folder.files.at(c.file).size));
+    }
+    switch (c.kind) {
+    case Kind::Keep:
+        return {};
+    case Kind::Copy:
+        return QStringLiteral("da copiare: ") + place + size;
+    case Kind::Replace:
+        return QStringLiteral("da sostituire: ") + place + size + (versions ? kToVersions : QString());
+    case Kind::SetAside:
+        return c.file >= 0 ? QStringLiteral("da copiare al posto di una cartella: ") + place + size
+                           : QStringLiteral("cartella da creare al posto di un file: ") + place;
+    case Kind::MakeFolder:
+        return QStringLiteral("cartella da creare: ") + place;
+    case Kind::FixCase:
+        return QStringLiteral("nome da correggere: %1 diventa %2").arg(c.path, lastName(place));
+    case Kind::NotCarried:
+        return QStringLiteral("errore: %1: %2").arg(c.path, c.reason);
+    case Kind::Remove:
+        return (c.folderThere ? QStringLiteral("cartella da togliere con quanto contiene: ")
+                              : QStringLiteral("da togliere: ")) +
+               c.path + (versions ? kToVersions : QString());
+    }
+    return {};
+}
+
+QString totals(const PairForecast& p)
+{
+    qint64 files = 0, folders = p.makesFolder, names = 0, removed = 0;
+    for (const Change& c : p.changes.list) {
+        files += c.file >= 0 &&
+                 (c.kind == Kind::Copy || c.kind == Kind::Replace || c.kind == Kind::SetAside);
+        folders += c.file < 0 && (c.kind == Kind::MakeFolder || c.kind == Kind::SetAside);
+        names += c.kind == Kind::FixCase;
+        removed += c.kind == Kind::Remove;
+    }
+    return QStringLiteral("  Totale della coppia %1: %2 da copiare (%3), %4 da creare, %5 da "
+                          "correggere, %6 da togliere, %7; %8 invariati.")
+        .arg(QString::number(p.N), counted(files, QStringLiteral("file"), QStringLiteral("file")),
+             bytes(p.writes),
+             counted(folders, QStringLiteral("cartella"), QStringLiteral("cartelle")),
+             counted(names, QStringLiteral("nome"), QStringLiteral("nomi")),
+             QString::number(removed),
+             counted(p.failures, QStringLiteral("errore"), QStringLiteral("errori")),
+             counted(p.unchanged, QStringLiteral("file"), QStringLiteral("file")));
+}
+
+void describePair(const PairForecast& p, QStringList& lines, bool versions)
+{
+    lines << QString()
+          << QStringLiteral("Coppia %1: %2 -> %3").arg(p.N).arg(p.pair.source, p.pair.destination);
+    if (p.fate == Fate::Skipped || p.fate == Fate::LeftOut) {
+        lines << QStringLiteral("  %1: %2: %3")
+                     .arg(p.fate == Fate::LeftOut ? QStringLiteral("errore")
+                                                  : QStringLiteral("saltata"),
+                          p.leftOutPath, p.leftOutReason);
+        return;
+    }
+    for (const QString& note : p.assumed)
+        lines << QStringLiteral("  nota: ") + note;
+    const QString room = p.free == kFreeSpaceUnknown
+                             ? QStringLiteral("spazio libero non noto")
+                             : QStringLiteral("%1 liberi").arg(bytes(p.free));
+    if (p.fate == Fate::DriveLost) {
+        lines << QStringLiteral("  errore: %1: unità di destinazione non disponibile")
+                     .arg(p.pair.destination);
+        return;
+    }
+    if (p.waitsForRemovals)
+        lines << QStringLiteral("  per fare spazio: si attende la fine della rimozione delle copie "
+                                "precedenti ancora in corso");
+    for (const room::Version& v : p.versionsForRoom)
+        lines << QStringLiteral("  per fare spazio: versione precedente da eliminare: %1 (%2)")
+                     .arg(v.path(), v.bytes < 0 ? QStringLiteral("incerto: dimensione non registrata")
+                                                : bytes(v.bytes));
+    if (p.fate == Fate::NoSpace) {
+        lines << QStringLiteral("  spazio insufficiente: servono %1, %2: il backup finirebbe qui.")
+                     .arg(bytes(p.need), room);
+        return;
+    }
+    for (const ScanProblem& problem : p.scan.passedOver)
+        lines << QStringLiteral("  non seguito: %1: %2").arg(problem.path, problem.reason);
+    const QString left = QStringLiteral(" (lasciato da un'esecuzione interrotta)");
+    if (!p.putBack.isEmpty())
+        lines << QStringLiteral("  da rimettere al suo posto%1: %2 -> %3")
+                     .arg(left, p.putBack, p.pair.destination);
+    for (const auto& [aside, place] : p.setAsideBack)
+        lines << QStringLiteral("  da rimettere al suo posto%1: %2 -> %3").arg(left, aside, place);
+    for (const QString& gone : p.leftoversGone)
+        lines << QStringLiteral("  da togliere%1: %2").arg(left, gone);
+    if (p.linkReplaced)
+        lines << QStringLiteral("  collegamento da sostituire con una cartella: ") +
+                     p.pair.destination;
+    if (p.makesFolder)
+        lines << QStringLiteral("  cartella da creare: ") + p.pair.destination;
+    if (!p.fresh.isEmpty())
+        lines << (p.oldGoes
+                      ? QStringLiteral("  copia nuova da costruire in %1, che poi "
+                                       "sostituirebbe il backup precedente in %2") +
+                            (versions ? kToVersions : QString())
+                      : QStringLiteral("  copia nuova da costruire in %1, che poi prenderebbe "
+                                       "il nome %2"))
+                     .arg(p.fresh, p.pair.destination);
+    for (const Change& c : p.changes.list) {
+        if (const QString line = changeLine(p, c, versions); !line.isEmpty())
+            lines << QStringLiteral("  ") + line;
+    }
+    lines << totals(p)
+          << QStringLiteral("  Spazio: servono %1, %2%3.")
+                 .arg(bytes(p.need), room,
+                      p.roomUncertain ? QStringLiteral(" (incerto)") : QString());
+}
+
+QString outcome(const DryRun& run)
+{
+    if (!run.refusal.isEmpty())
+        return QStringLiteral("backup rifiutato prima di cambiare qualcosa");
+    if (run.exitStatus == 2 || run.exitStatus == 3) {
+        const PairForecast& last = run.pairs.back();
+        return QStringLiteral("backup terminato alla coppia %1 (%2)%3")
+            .arg(last.N)
+            .arg(last.fate == Fate::NoSpace
+                     ? QStringLiteral("spazio insufficiente")
+                     : QStringLiteral("unità di destinazione non disponibile"),
+                 run.exitStatus == 2 ? QStringLiteral(", prima di cambiare qualcosa") : QString());
+    }
+    if (run.pairsBacked == 0)
+        return QStringLiteral("backup non eseguito: nessuna cartella sorgente sarebbe copiata");
+    return run.failures == 0 ? QStringLiteral("completato senza errori")
+                             : QStringLiteral("completato con %1")
+                                   .arg(counted(run.failures, QStringLiteral("errore"),
+                                                QStringLiteral("errori")));
+}
+
+} // namespace
+
+QString describe(const DryRun& run)
+{
+    QStringList lines{
+        QStringLiteral("Prova del backup in %1 (%2): nulla viene scritto su nessun disco.")
+            .arg(run.backupRoot,
+                 run.fullRewrite ? QStringLiteral("completa, ogni file riscritto")
+                                 : QStringLiteral("aggiornamento dei soli file nuovi o cambiati"))};
+    if (!run.refusal.isEmpty())
+        lines << QString(run.refusal).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    lines += run.notes;
+    for (const PairForecast& p : run.pairs)
+        describePair(p, lines, run.versionDays > 0);
+    for (const QString& gone : run.versionsGone)
+        lines << QStringLiteral("Versioni precedenti più vecchie di %1 giorni, da eliminare: %2")
+                     .arg(run.versionDays)
+                     .arg(gone);
+    lines << QString()
+          << QStringLiteral("Esito previsto: %1. Stato d'uscita: %2.")
+                 .arg(outcome(run))
+                 .arg(run.exitStatus);
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+} // namespace archivon
