@@ -76,22 +76,21 @@ Result<QByteArray> readSmallFile(const QString& path, qint64 limit)
     return content;
 }
 
-Status writeInPlace(const QString& path, const QByteArray& content)
+namespace {
+
+// Writes \a content at \a offset of an open file (-1: where the file stands),
+// then closes it, whose failure a share reports for a write it could not make.
+Status writeAndClose(int fd, const QByteArray& content, qint64 offset)
 {
-    const auto host = toHost(path);
-    if (!host)
-        return driveNotReady();
-    const QByteArray name = QFile::encodeName(*host);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return Status::fromErrno(errno);
     qsizetype done = 0;
     while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.constData() + done, size_t(content.size() - done));
+        const char* from = content.constData() + done;
+        const size_t left = size_t(content.size() - done);
+        const ssize_t n = offset < 0 ? ::write(fd, from, left) : ::pwrite(fd, from, left, off_t(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            const int error = errno;
+            const int error = n == 0 ? EIO : errno;
             ::close(fd);
             return Status::fromErrno(error);
         }
@@ -100,6 +99,42 @@ Status writeInPlace(const QString& path, const QByteArray& content)
     if (::close(fd) != 0)
         return Status::fromErrno(errno);
     return {};
+}
+
+Result<int> openForWriting(const QString& path, int flags)
+{
+    const auto host = toHost(path);
+    if (!host)
+        return Result<int>::failure(driveNotReady());
+    const QByteArray name = QFile::encodeName(*host);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
+    if (fd < 0)
+        return Result<int>::fromErrno(errno);
+    return fd;
+}
+
+} // namespace
+
+Status writeInPlace(const QString& path, const QByteArray& content)
+{
+    const auto fd = openForWriting(path, O_TRUNC);
+    if (!fd)
+        return fd.status();
+    return writeAndClose(*fd, content, -1);
+}
+
+Status appendToFile(const QString& path, const QByteArray& content)
+{
+    const auto fd = openForWriting(path, 0);
+    if (!fd)
+        return fd.status();
+    struct stat st {};
+    if (::fstat(*fd, &st) != 0) {
+        const int error = errno;
+        ::close(*fd);
+        return Status::fromErrno(error);
+    }
+    return writeAndClose(*fd, content, qint64(st.st_size));
 }
 
 Result<qint64> modifiedNs(const QString& path)

@@ -18,6 +18,12 @@ Result<QByteArray> readSmallFile(const QString& path, qint64 limit = 64 * 1024);
 /// (a share's server), which is what it is written for.
 Status writeInPlace(const QString& path, const QByteArray& content);
 
+/// Adds \a content at the end of a file, made when missing. Written at the
+/// size the file has when it is opened, not through O_APPEND, which a Samba
+/// share mounted through FUSE (smbnetfs) fails with an I/O error. Meant for a
+/// file only one writer adds to.
+Status appendToFile(const QString& path, const QByteArray& content);
+
 /// Modification time of a file or folder, in nanoseconds since the epoch.
 Result<qint64> modifiedNs(const QString& path);
 
