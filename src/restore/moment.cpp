@@ -1,0 +1,516 @@
+#include "restore/moment.h"
+
+#include "platform/filesystem.h"
+#include "platform/names.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace archivon::restore {
+
+using versions::ListedChange;
+using versions::RunList;
+using Kind = ListedChange::Kind;
+
+int Tree::add(int parent, QString name, EntryKind kind, qint64 size, qint64 modifiedNs)
+{
+    m_entries.push_back({std::move(name), size, modifiedNs, parent, kind});
+    return int(m_entries.size()) - 1;
+}
+
+RelativePath Tree::pathOf(int entry) const
+{
+    RelativePath path;
+    for (; entry >= 0; entry = at(entry).parent)
+        path.prepend(at(entry).name);
+    return path;
+}
+
+namespace {
+
+// What is held at each folder of a tree, built once for the trees laid over.
+struct Children
+{
+    std::vector<int> first; // by entry + 1 (0: the top), into order
+    std::vector<int> order;
+
+    explicit Children(const Tree& tree)
+    {
+        const int n = tree.count();
+        first.assign(std::size_t(n) + 2, 0);
+        for (int e = 0; e < n; ++e)
+            ++first[std::size_t(tree.at(e).parent + 1) + 1];
+        for (std::size_t k = 1; k < first.size(); ++k)
+            first[k] += first[k - 1];
+        order.resize(std::size_t(n));
+        std::vector<int> fill(first.begin(), first.end() - 1);
+        for (int e = 0; e < n; ++e)
+            order[std::size_t(fill[std::size_t(tree.at(e).parent + 1)]++)] = e;
+    }
+    // The entries held by \a entry (-1: the top).
+    std::pair<const int*, const int*> of(int entry) const
+    {
+        const std::size_t k = std::size_t(entry + 1);
+        return {order.data() + first[k], order.data() + first[k + 1]};
+    }
+};
+
+QString dayText(const QDateTime& t)
+{
+    return QLocale(QLocale::Italian).toString(t.toLocalTime(), QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+}
+
+// The comparison's loosest step: a time the destination kept cut to whole
+// seconds, or to two, is still the one written.
+constexpr qint64 kTimeSlackNs = 2'000'000'000;
+
+} // namespace
+
+// Undoes runs on a moment, one at a time.
+class MomentBuilder
+{
+public:
+    MomentBuilder(Moment& m, const History& h) : m_m(m), m_h(h) {}
+
+    void start(const platform::NameRules& rules)
+    {
+        m_m.m_rules = rules;
+        const Tree* mirror = m_h.mirror;
+        m_m.m_nodes.reserve(std::size_t(mirror ? mirror->count() : 0) + 1);
+        m_m.m_index.reserve(mirror ? mirror->count() : 0);
+        m_m.m_nodes.push_back({QString(), -1, {-1, -1}, EntryKind::Folder, mirror != nullptr, {}});
+        if (!mirror)
+            return;
+        std::vector<int> nodeOf(std::size_t(mirror->count()));
+        for (int e = 0; e < mirror->count(); ++e) {
+            const Tree::Entry& entry = mirror->at(e);
+            const int parent = entry.parent < 0 ? 0 : nodeOf[std::size_t(entry.parent)];
+            nodeOf[std::size_t(e)] = parent < 0 ? -1 : attach(parent, entry.name, {-1, e}, entry.kind);
+        }
+    }
+
+    void undo(int run)
+    {
+        m_m.m_undone.push_back(run);
+        const RunList& list = *m_h.runs[std::size_t(run)].list;
+        const versions::ListedPair* pair = list.header.pairFor(m_h.destination);
+        if (!pair)
+            return; // a plan without this pair: the run left it alone
+        const Tree* dated = m_h.runs[std::size_t(run)].dated;
+        std::vector<const ListedChange*> changes;
+        for (const versions::RunBlock& block : list.blocks) {
+            if (block.pair != pair->number)
+                continue;
+            for (const ListedChange& c : block.changes)
+                changes.push_back(&c);
+        }
+        const auto rewrite = std::find_if(changes.begin(), changes.end(),
+                                          [](const ListedChange* c) { return c->kind == Kind::Rewritten; });
+        if (rewrite != changes.end())
+            return undoRewrite(run, dated, (*rewrite)->size != 0);
+
+        const auto each = [&](Kind kind, const auto& act) {
+            for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+                if ((*it)->kind == kind)
+                    act(**it);
+            }
+        };
+        // Backwards through what the run did: its additions and what it moved
+        // into its dated folder, then its renames, then what it sorted out of
+        // an earlier run's leftovers, which it did first.
+        each(Kind::Added, [&](const ListedChange& c) { takeOut(c); });
+        std::vector<char> claimed;
+        std::vector<std::pair<int, const RelativePath*>> movedIn;
+        if (dated) {
+            each(Kind::MovedIn, [&](const ListedChange& c) {
+                if (const int e = entryIn(*dated, c.other); e >= 0) {
+                    claimed.resize(std::size_t(dated->count()));
+                    claimed[std::size_t(e)] = 1;
+                    movedIn.emplace_back(e, &c.path);
+                }
+            });
+            const Children children(*dated);
+            if (!m_m.m_nodes[0].alive)
+                m_m.m_nodes[0] = {QString(), -1, {run, -1}, EntryKind::Folder, true, {}};
+            layOver(0, *dated, children, -1, run, claimed);
+            each(Kind::SetAside, [&](const ListedChange& c) { move(c.other, c.path); });
+            each(Kind::CaseFixed, [&](const ListedChange& c) { move(c.other, c.path); });
+            for (const auto& [e, from] : movedIn)
+                graftAt(*from, *dated, children, e, run);
+        } else {
+            each(Kind::SetAside, [&](const ListedChange& c) { move(c.other, c.path); });
+            each(Kind::CaseFixed, [&](const ListedChange& c) { move(c.other, c.path); });
+        }
+        each(Kind::PutBack, [&](const ListedChange& c) { move(c.path, c.other); });
+    }
+
+    // What the program's own hidden names hold (a partial copy, an entry set
+    // aside that nothing put back) was never part of the backup.
+    void dropLeftovers()
+    {
+        for (int n = 1; n < int(m_m.m_nodes.size()); ++n) {
+            const Moment::Node& node = m_m.m_nodes[std::size_t(n)];
+            if (node.alive && (platform::isCopyTemporary(node.name, m_m.m_rules) ||
+                               platform::setAsideFrom(node.name, m_m.m_rules)))
+                kill(n);
+        }
+    }
+
+private:
+    QString key(const QString& name) const { return platform::nameKey(name, m_m.m_rules); }
+
+    const Tree& treeOf(const Place& p) const
+    {
+        return p.run < 0 ? *m_h.mirror : *m_h.runs[std::size_t(p.run)].dated;
+    }
+
+    int child(int parent, const QString& name) const { return m_m.m_index.value({parent, key(name)}, -1); }
+
+    int lookup(const RelativePath& path, qsizetype depth) const
+    {
+        int n = m_m.m_nodes[0].alive ? 0 : -1;
+        for (qsizetype k = 0; k < depth && n >= 0; ++k)
+            n = child(n, path.at(k));
+        return n;
+    }
+
+    void kill(int top)
+    {
+        std::vector<int> stack{top};
+        while (!stack.empty()) {
+            const int n = stack.back();
+            stack.pop_back();
+            Moment::Node& node = m_m.m_nodes[std::size_t(n)];
+            if (!node.alive)
+                continue;
+            node.alive = false;
+            if (node.parent >= 0) {
+                const auto it = m_m.m_index.constFind({node.parent, key(node.name)});
+                if (it != m_m.m_index.cend() && *it == n)
+                    m_m.m_index.erase(it);
+            }
+            for (const int c : node.children) {
+                if (m_m.m_nodes[std::size_t(c)].parent == n)
+                    stack.push_back(c);
+            }
+            node.children = {};
+        }
+    }
+
+    int attach(int parent, const QString& name, Place place, EntryKind kind)
+    {
+        if (const int there = child(parent, name); there >= 0)
+            kill(there);
+        const int n = int(m_m.m_nodes.size());
+        m_m.m_nodes.push_back({name, parent, place, kind, true, {}});
+        m_m.m_nodes[std::size_t(parent)].children.push_back(n);
+        m_m.m_index.insert({parent, key(name)}, n);
+        return n;
+    }
+
+    // The entry \a e of \a tree, and all it holds, in place of what \a parent holds under its name.
+    // \a as: the name it takes there, when not its own.
+    int graft(int parent, const Tree& tree, const Children& children, int e, int run,
+              const std::vector<char>& skip = {}, const QString& as = {})
+    {
+        const Tree::Entry& entry = tree.at(e);
+        const int top = attach(parent, as.isEmpty() ? entry.name : as, {run, e}, entry.kind);
+        std::vector<std::pair<int, int>> stack{{e, top}};
+        while (!stack.empty()) {
+            const auto [from, to] = stack.back();
+            stack.pop_back();
+            for (auto [it, end] = children.of(from); it != end; ++it) {
+                if (!skip.empty() && skip[std::size_t(*it)])
+                    continue;
+                const Tree::Entry& c = tree.at(*it);
+                stack.emplace_back(*it, attach(to, c.name, {run, *it}, c.kind));
+            }
+        }
+        return top;
+    }
+
+    // A dated folder over the moment: a folder there and here is one folder,
+    // anything else there takes the place of what is here.
+    void layOver(int node, const Tree& tree, const Children& children, int from, int run,
+                 const std::vector<char>& skip)
+    {
+        for (auto [it, end] = children.of(from); it != end; ++it) {
+            if (!skip.empty() && skip[std::size_t(*it)])
+                continue;
+            const Tree::Entry& entry = tree.at(*it);
+            const int here = child(node, entry.name);
+            if (entry.kind == EntryKind::Folder && here >= 0 &&
+                m_m.m_nodes[std::size_t(here)].kind == EntryKind::Folder)
+                layOver(here, tree, children, *it, run, skip);
+            else
+                graft(node, tree, children, *it, run, skip);
+        }
+    }
+
+    void graftAt(const RelativePath& path, const Tree& tree, const Children& children, int e, int run)
+    {
+        if (path.isEmpty())
+            return;
+        if (const int parent = lookup(path, path.size() - 1); parent >= 0)
+            graft(parent, tree, children, e, run, {}, path.last());
+    }
+
+    // An entry the run added goes, if it is still the one it added.
+    void takeOut(const ListedChange& c)
+    {
+        const int n = lookup(c.path, c.path.size());
+        if (n < 0)
+            return;
+        const Moment::Node& node = m_m.m_nodes[std::size_t(n)];
+        if (node.kind != c.entry)
+            return;
+        if (c.entry != EntryKind::Folder && node.place.entry >= 0) {
+            const Tree::Entry& e = treeOf(node.place).at(node.place.entry);
+            if (e.size != c.size || std::abs(e.modifiedNs - c.modifiedNs) >= kTimeSlackNs)
+                return;
+        }
+        kill(n);
+    }
+
+    void move(const RelativePath& from, const RelativePath& to)
+    {
+        if (from.isEmpty() || to.isEmpty())
+            return;
+        const int n = lookup(from, from.size());
+        const int parent = lookup(to, to.size() - 1);
+        if (n < 0 || parent < 0)
+            return;
+        Moment::Node& node = m_m.m_nodes[std::size_t(n)];
+        m_m.m_index.remove({node.parent, key(node.name)});
+        if (const int there = child(parent, to.last()); there >= 0 && there != n)
+            kill(there);
+        if (node.parent != parent)
+            m_m.m_nodes[std::size_t(parent)].children.push_back(n);
+        node.parent = parent;
+        node.name = to.last();
+        m_m.m_index.insert({parent, key(node.name)}, n);
+    }
+
+    void undoRewrite(int run, const Tree* dated, bool hadBackup)
+    {
+        if (!dated) {
+            // Nothing was moved aside: either there was no backup before, or
+            // the swap never came and the mirror is still the old one.
+            if (!hadBackup)
+                kill0();
+            return;
+        }
+        kill0();
+        m_m.m_nodes[0] = {QString(), -1, {run, -1}, EntryKind::Folder, true, {}};
+        const Children children(*dated);
+        for (auto [it, end] = children.of(-1); it != end; ++it)
+            graft(0, *dated, children, *it, run);
+    }
+
+    void kill0()
+    {
+        Moment::Node& root = m_m.m_nodes[0];
+        for (const int c : root.children) {
+            if (m_m.m_nodes[std::size_t(c)].parent == 0)
+                kill(c);
+        }
+        root.children = {};
+        root.alive = false;
+    }
+
+    int entryIn(const Tree& tree, const RelativePath& path) const
+    {
+        int at = -1;
+        for (const QString& name : path) {
+            int found = -1;
+            for (int e = at + 1; e < tree.count() && found < 0; ++e) {
+                if (tree.at(e).parent == at && key(tree.at(e).name) == key(name))
+                    found = e;
+            }
+            if (found < 0)
+                return -1;
+            at = found;
+        }
+        return at;
+    }
+
+    Moment& m_m;
+    const History& m_h;
+};
+
+std::optional<Place> Moment::find(const RelativePath& path) const
+{
+    if (!present())
+        return std::nullopt;
+    int n = 0;
+    for (const QString& name : path) {
+        n = m_index.value({n, platform::nameKey(name, m_rules)}, -1);
+        if (n < 0)
+            return std::nullopt;
+    }
+    return m_nodes[std::size_t(n)].place;
+}
+
+void Moment::forEach(const std::function<void(const RelativePath&, EntryKind, const Place&)>& visit) const
+{
+    if (!present())
+        return;
+    RelativePath path;
+    // Each step: a node, and whether its path is to be left (after what it holds).
+    std::vector<std::pair<int, bool>> stack;
+    const auto push = [&](int n) {
+        const auto& children = m_nodes[std::size_t(n)].children;
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            const Node& c = m_nodes[std::size_t(*it)];
+            if (c.alive && c.parent == n)
+                stack.emplace_back(*it, false);
+        }
+    };
+    push(0);
+    while (!stack.empty()) {
+        const auto [n, leaving] = stack.back();
+        stack.pop_back();
+        if (leaving) {
+            path.removeLast();
+            continue;
+        }
+        const Node& node = m_nodes[std::size_t(n)];
+        path << node.name;
+        visit(path, node.kind, node.place);
+        stack.emplace_back(n, true);
+        push(n);
+    }
+}
+
+namespace {
+
+// The runs in the order they began, by their lists.
+std::vector<int> runOrder(const History& h)
+{
+    std::vector<int> order(h.runs.size());
+    for (std::size_t k = 0; k < order.size(); ++k)
+        order[k] = int(k);
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        const auto& x = h.runs[std::size_t(a)].list->header;
+        const auto& y = h.runs[std::size_t(b)].list->header;
+        return x.start != y.start ? x.start < y.start : x.id < y.id;
+    });
+    return order;
+}
+
+struct Barrier
+{
+    Reach::Limit limit;
+    QString why;
+};
+
+// Why the runs from \a first on (in \a order) cannot be undone back to the
+// state the run before them left; nothing when they can.
+std::optional<Barrier> barrierFor(const History& h, const std::vector<int>& order, std::size_t first)
+{
+    const auto header = [&](std::size_t k) -> const versions::RunHeader& {
+        return h.runs[std::size_t(order[k])].list->header;
+    };
+    if (first >= order.size())
+        return std::nullopt; // nothing to undo: the backup as it is
+    const QDateTime after = first > 0 ? header(first - 1).start : QDateTime();
+    for (std::size_t k = order.size(); k-- > first;) {
+        const versions::RunHeader& run = header(k);
+        if (run.versionDays <= 0)
+            return Barrier{Reach::Limit::NoVersions,
+                           QStringLiteral("l'esecuzione del %1 non ha tenuto le versioni precedenti")
+                               .arg(dayText(run.start))};
+        const QString expected = k > 0 ? header(k - 1).id : QString();
+        if (run.previous == expected)
+            continue;
+        const QDateTime before = k > 0 ? header(k - 1).start : QDateTime();
+        for (const History::Refused& r : h.refused) {
+            if ((!before.isValid() || r.stamp > before) && r.stamp <= run.start)
+                return Barrier{Reach::Limit::RefusedList,
+                               QStringLiteral("l'elenco in «%1» non si legge: %2").arg(r.folder, r.why)};
+        }
+        return Barrier{Reach::Limit::MissingList,
+                       QStringLiteral("manca l'elenco dell'esecuzione precedente a quella del %1")
+                           .arg(dayText(run.start))};
+    }
+    for (const History::Refused& r : h.refused) {
+        if (!after.isValid() || r.stamp > after)
+            return Barrier{Reach::Limit::RefusedList,
+                           QStringLiteral("l'elenco in «%1» non si legge: %2").arg(r.folder, r.why)};
+    }
+    for (const QDateTime& stamp : h.unlisted) {
+        if (!after.isValid() || stamp > after)
+            return Barrier{Reach::Limit::OlderRuns,
+                           QStringLiteral("l'esecuzione del %1 non ha lasciato un elenco (versione "
+                                          "precedente del programma)")
+                               .arg(dayText(stamp))};
+    }
+    return std::nullopt;
+}
+
+// The first run to undo for a moment at \a when: the one after the last run
+// that had ended by then.
+std::size_t firstAfter(const History& h, const std::vector<int>& order, const QDateTime& when)
+{
+    for (std::size_t k = order.size(); k-- > 0;) {
+        const auto& summary = h.runs[std::size_t(order[k])].list->summary;
+        if (summary && summary->end <= when)
+            return k + 1;
+    }
+    return 0;
+}
+
+platform::NameRules rulesFor(const History& h, const std::vector<int>& order)
+{
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        if (const auto* pair = h.runs[std::size_t(*it)].list->header.pairFor(h.destination))
+            return pair->rules;
+    }
+    return {};
+}
+
+} // namespace
+
+Reach reachOf(const History& h)
+{
+    const std::vector<int> order = runOrder(h);
+    Reach reach;
+    std::optional<std::size_t> reached;
+    for (std::size_t first = order.size() + 1; first-- > 0;) {
+        // A moment is the end of a run that ended, or before the first.
+        const auto* run = first > 0 ? h.runs[std::size_t(order[first - 1])].list : nullptr;
+        if (first > 0 && !run->summary)
+            continue;
+        if (const auto barrier = barrierFor(h, order, first)) {
+            reach.limit = barrier->limit;
+            reach.why = barrier->why;
+            break;
+        }
+        reached = first;
+    }
+    if (reached && *reached == 0)
+        reach.every = true;
+    else if (reached)
+        reach.oldest = h.runs[std::size_t(order[*reached - 1])].list->summary->end;
+    return reach;
+}
+
+Result<Moment> momentAt(const History& h, const QDateTime& when)
+{
+    const std::vector<int> order = runOrder(h);
+    const std::size_t first = firstAfter(h, order, when);
+    if (const auto barrier = barrierFor(h, order, first))
+        return Result<Moment>::failure(
+            QStringLiteral("il backup al %1 non si può ricostruire: %2").arg(dayText(when), barrier->why));
+    Moment moment;
+    MomentBuilder builder(moment, h);
+    builder.start(rulesFor(h, order));
+    for (std::size_t k = order.size(); k-- > first;) {
+        builder.undo(order[k]);
+    }
+    builder.dropLeftovers();
+    return moment;
+}
+
+} // namespace archivon::restore

@@ -1,0 +1,140 @@
+#pragma once
+
+// The backup of a pair as it was at a moment, worked out from listings alone:
+// the mirror as it is, each run's list, and the pair's folder in each run's
+// dated folder. Nothing here touches a disk. Starting from the mirror, the
+// runs after the moment are undone, the newest first: what a run added goes,
+// its dated folder is laid over what is left, and its renames go back.
+
+#include "platform/result.h"
+#include "versions/runlist.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace archivon::restore {
+
+using versions::EntryKind;
+using versions::RelativePath;
+
+/// A folder tree as listed: a pair's folder in the mirror, or in a dated folder.
+class Tree
+{
+public:
+    struct Entry
+    {
+        QString name;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        int parent = -1; // -1: the top of the tree
+        EntryKind kind = EntryKind::File;
+    };
+
+    /// Adds an entry below \a parent (-1: the top) and returns its index; a
+    /// folder is added before what it holds.
+    int add(int parent, QString name, EntryKind kind, qint64 size = 0, qint64 modifiedNs = 0);
+    const Entry& at(int entry) const { return m_entries[std::size_t(entry)]; }
+    int count() const { return int(m_entries.size()); }
+    /// The path of \a entry below the top; empty for -1, the top itself.
+    RelativePath pathOf(int entry) const;
+    void reserve(int entries) { m_entries.reserve(std::size_t(entries)); }
+
+private:
+    std::vector<Entry> m_entries;
+};
+
+/// Where the content of a path lies at a moment.
+struct Place
+{
+    int run = -1;   ///< -1: the mirror; otherwise the index in History::runs of the run whose dated folder holds it
+    int entry = -1; ///< in that tree; -1 for its top, the pair's folder itself
+    bool operator==(const Place&) const = default;
+};
+
+/// What the share holds of one pair: passed in, never read here.
+struct History
+{
+    struct Run
+    {
+        const versions::RunList* list = nullptr;
+        /// The pair's folder in the run's dated folder (named as the list says);
+        /// null when there is none.
+        const Tree* dated = nullptr;
+    };
+    /// A dated folder whose list is there but does not parse.
+    struct Refused
+    {
+        QDateTime stamp; // from the folder's name (versions::startOf)
+        QString folder;
+        QString why;
+    };
+
+    QString destination;          ///< the pair's, as the lists name it
+    const Tree* mirror = nullptr; ///< the pair's folder as it is; null when it is not there
+    std::vector<Run> runs;        ///< in any order
+    std::vector<Refused> refused;
+    /// Starts (from their names) of dated folders without a list: runs of an
+    /// older version.
+    std::vector<QDateTime> unlisted;
+};
+
+/// How far back the lists reach, and why not further.
+struct Reach
+{
+    enum class Limit { None, MissingList, RefusedList, OlderRuns, NoVersions };
+    /// Every moment can be given back, from before the first run on.
+    bool every = false;
+    /// Otherwise the oldest: the end of the oldest run whose state can be made
+    /// again; invalid when even the newest cannot.
+    QDateTime oldest;
+    Limit limit = Limit::None;
+    QString why; ///< for the user, naming the run or the list
+};
+
+/// The pair as it was at a moment: each path there then, and where its content lies.
+class Moment
+{
+public:
+    /// Where the content of \a path lies; nothing when it was not there.
+    std::optional<Place> find(const RelativePath& path) const;
+    /// Each entry there, a folder before what it holds, with its path as it
+    /// was spelt then, its kind and where its content lies. The pair's folder
+    /// itself is not named.
+    void forEach(const std::function<void(const RelativePath&, EntryKind, const Place&)>& visit) const;
+    /// Whether the pair's folder was there at all.
+    bool present() const { return !m_nodes.empty() && m_nodes[0].alive; }
+    /// Runs undone to reach it, newest first, as indices in History::runs.
+    const std::vector<int>& undone() const { return m_undone; }
+
+private:
+    friend class MomentBuilder;
+    struct Node
+    {
+        QString name;
+        int parent = -1;
+        Place place;
+        EntryKind kind = EntryKind::Folder;
+        bool alive = true;
+        std::vector<int> children; // may hold nodes since moved or gone: their parent says
+    };
+    std::vector<Node> m_nodes; // [0]: the pair's folder
+    QHash<std::pair<int, QString>, int> m_index; // (parent, name key) -> node
+    platform::NameRules m_rules;
+    std::vector<int> m_undone;
+};
+
+/// The oldest moment the lists reach for the pair of \a history.
+Reach reachOf(const History& history);
+
+/// The pair as the last run that had ended by \a when left it: every run that
+/// began after that one is undone, runs that never ended included. A moment
+/// out of reach fails with why.
+Result<Moment> momentAt(const History& history, const QDateTime& when);
+
+} // namespace archivon::restore

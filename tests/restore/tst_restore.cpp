@@ -1,0 +1,374 @@
+// What a restore stands on: the list each run leaves, read back as it was
+// written or refused, and the backup at a moment worked out from listings alone.
+#include "restore/moment.h"
+#include "versions/runlist.h"
+
+#include "support/drives.h"
+
+#include <QtTest>
+
+using namespace archivon;
+using namespace archivon::versions;
+using restore::Tree;
+
+namespace {
+
+const QDateTime kBase(QDate(2026, 3, 28), QTime(19, 30), Qt::OffsetFromUTC, 3600);
+
+QDateTime at(double hours)
+{
+    return kBase.addSecs(qint64(hours * 3600));
+}
+
+RelativePath pathOf(QString text)
+{
+    if (text.endsWith('/'))
+        text.chop(1);
+    return text.split('/', Qt::SkipEmptyParts);
+}
+
+// "d/" a folder, "d/f:size:seconds" a file (size and time 1 unless given).
+void addTo(Tree& tree, const QString& spec)
+{
+    const QStringList parts = spec.split(':');
+    const RelativePath path = pathOf(parts[0]);
+    int parent = -1;
+    for (qsizetype k = 0; k + 1 < path.size(); ++k) {
+        int found = -1;
+        for (int e = 0; e < tree.count() && found < 0; ++e)
+            found = tree.at(e).parent == parent && tree.at(e).name == path[k] ? e : -1;
+        parent = found;
+    }
+    tree.add(parent, path.last(), parts[0].endsWith('/') ? EntryKind::Folder : EntryKind::File,
+             parts.value(1, "1").toLongLong(), parts.value(2, "1").toLongLong() * 1'000'000'000);
+}
+
+ListedPair pair(int n, bool folds = false)
+{
+    return {n, QString("C:\\s%1").arg(n), QString("R:\\B\\d%1").arg(n), QString("d%1").arg(n), {folds, folds, false}};
+}
+
+// The list every row of the round trip starts from: names that break lines,
+// fields and paths, and every kind of change.
+RunList sample()
+{
+    RunList list;
+    list.header = {kRunListFormat, "id-1", at(0), "id-0", 30, {pair(1), pair(2, true)}};
+    list.header.pairs[0].source = "C:\\Documenti\\a\tb%";
+    const QString odd = QString("riga\nnuova\ttab\\bar%25 è ") + QChar(0xD800) + QString::fromUtf8(" 🙂");
+    using K = ListedChange::Kind;
+    list.blocks.push_back({1, {{K::Added, {"Lettere", odd}, {}, EntryKind::File, 12, 1'700'000'000'123'456'789},
+                               {K::Added, {}, {}, EntryKind::Folder, 0, 5},
+                               {K::CaseFixed, {"A"}, {"a"}},
+                               {K::SetAside, {"x"}, {".~archivon~1a2b~x"}},
+                               {K::PutBack, {"y"}, {".~archivon~3c4d~y"}},
+                               {K::MovedIn, {".~archivon~3c4d~z"}, {"z (2)"}}}});
+    list.blocks.push_back({2, {{K::Rewritten, {}, {}, EntryKind::File, 1, 0}}});
+    list.summary = RunSummary{RunOutcome::WithFailures, at(0), at(1.5), 3, 4, 5};
+    return list;
+}
+
+bool same(const RunList& a, const RunList& b, qsizetype blocks, bool summary)
+{
+    const auto pairsSame = [](const ListedPair& x, const ListedPair& y) {
+        return x.number == y.number && x.source == y.source && x.destination == y.destination &&
+               x.folder == y.folder && x.rules.foldsCase == y.rules.foldsCase &&
+               x.rules.windowsNames == y.rules.windowsNames && x.rules.assumed == y.rules.assumed;
+    };
+    bool ok = a.header.id == b.header.id && a.header.start == b.header.start &&
+              a.header.start.offsetFromUtc() == b.header.start.offsetFromUtc() &&
+              a.header.previous == b.header.previous && a.header.versionDays == b.header.versionDays &&
+              std::equal(a.header.pairs.begin(), a.header.pairs.end(), b.header.pairs.begin(),
+                         b.header.pairs.end(), pairsSame) &&
+              qsizetype(b.blocks.size()) == blocks && b.summary.has_value() == summary;
+    for (qsizetype k = 0; ok && k < blocks; ++k) {
+        const auto& x = a.blocks[std::size_t(k)];
+        const auto& y = b.blocks[std::size_t(k)];
+        ok = x.pair == y.pair && x.changes.size() == y.changes.size();
+        for (std::size_t c = 0; ok && c < x.changes.size(); ++c)
+            ok = x.changes[c].kind == y.changes[c].kind && x.changes[c].path == y.changes[c].path &&
+                 x.changes[c].other == y.changes[c].other && x.changes[c].entry == y.changes[c].entry &&
+                 x.changes[c].size == y.changes[c].size && x.changes[c].modifiedNs == y.changes[c].modifiedNs;
+    }
+    if (ok && summary)
+        ok = a.summary->outcome == b.summary->outcome && a.summary->end == b.summary->end &&
+             a.summary->added == b.summary->added && a.summary->removed == b.summary->removed;
+    return ok;
+}
+
+// One run of a moment's row, " | " between its parts:
+//   "at H" began H hours after the base, ended an hour later ("killed": never);
+//   "days N"; "fold" its pairs ignore case; "prev ID" (run ids are r0, r1...);
+//   "dated SPEC..." its dated pair folder; "p2" what follows is pair 2's;
+//   "+ SPEC" added; "case OLD NEW"; "aside PATH HIDDEN"; "back PATH HIDDEN";
+//   "in FROM AT"; "whole 0|1" rewritten, with or without a backup before.
+struct RowRun
+{
+    RunList list;
+    std::optional<Tree> dated;
+};
+
+RowRun runOf(const QString& text, int index)
+{
+    RowRun run;
+    RunHeader& h = run.list.header;
+    h = {kRunListFormat, QString("r%1").arg(index), at(index), index ? QString("r%1").arg(index - 1) : "", 30, {}};
+    bool folds = false, killed = false;
+    int target = 1;
+    std::vector<ListedChange> changes[2];
+    using K = ListedChange::Kind;
+    for (const QString& part : text.split(" | ", Qt::SkipEmptyParts)) {
+        const QStringList w = part.split(' ', Qt::SkipEmptyParts);
+        auto& to = changes[target - 1];
+        if (w[0] == "at")
+            h.start = at(w[1].toDouble());
+        else if (w[0] == "days")
+            h.versionDays = w[1].toInt();
+        else if (w[0] == "fold")
+            folds = true;
+        else if (w[0] == "prev")
+            h.previous = w[1] == "-" ? QString() : w[1];
+        else if (w[0] == "killed")
+            killed = true;
+        else if (w[0] == "p2")
+            target = 2;
+        else if (w[0] == "dated") {
+            run.dated.emplace();
+            for (qsizetype k = 1; k < w.size(); ++k)
+                addTo(*run.dated, w[k]);
+        } else if (w[0] == "+") {
+            const QStringList p = w[1].split(':');
+            to.push_back({K::Added, pathOf(p[0]), {}, p[0].endsWith('/') ? EntryKind::Folder : EntryKind::File,
+                          p.value(1, "1").toLongLong(), p.value(2, "1").toLongLong() * 1'000'000'000});
+        } else if (w[0] == "whole") {
+            to.push_back({K::Rewritten, {}, {}, EntryKind::File, w[1].toLongLong(), 0});
+        } else {
+            const K kind = w[0] == "case" ? K::CaseFixed : w[0] == "aside" ? K::SetAside
+                         : w[0] == "back" ? K::PutBack : K::MovedIn;
+            to.push_back({kind, pathOf(w[1]), pathOf(w[2])});
+        }
+    }
+    h.pairs = {pair(1, folds), pair(2, folds)};
+    for (int p = 0; p < 2; ++p) {
+        if (!changes[p].empty())
+            run.list.blocks.push_back({p + 1, changes[p]});
+    }
+    if (!killed)
+        run.list.summary = RunSummary{RunOutcome::Completed, h.start, h.start.addSecs(3600), 0, 0, 0};
+    return run;
+}
+
+} // namespace
+
+class TestRestore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listRoundTrip_data();
+    void listRoundTrip();
+    void moment_data();
+    void moment();
+};
+
+void TestRestore::listRoundTrip_data()
+{
+    QTest::addColumn<QString>("mangle");
+    QTest::addColumn<QString>("refusal"); // part of the reason, or empty when it reads
+    QTest::addColumn<int>("blocks");
+    QTest::addColumn<bool>("summary");
+
+    QTest::newRow("whole, names escaped") << "" << "" << 2 << true;
+    QTest::newRow("on the share, through the writer") << "disk" << "" << 2 << true;
+    QTest::newRow("last block torn: never began") << "torn-block" << "" << 1 << false;
+    QTest::newRow("summary torn: the run counts as killed") << "torn-summary" << "" << 2 << false;
+    QTest::newRow("a block edited") << "edited" << "modificato" << 0 << false;
+    QTest::newRow("text after the summary") << "after" << "dopo il riepilogo" << 0 << false;
+    QTest::newRow("header torn") << "torn-header" << "intestazione incompleta" << 0 << false;
+    QTest::newRow("foreign file") << "foreign" << "non è un elenco" << 0 << false;
+    QTest::newRow("newer format") << "newer" << "più recente" << 0 << false;
+}
+
+void TestRestore::listRoundTrip()
+{
+    QFETCH(QString, mangle);
+    QFETCH(QString, refusal);
+    QFETCH(int, blocks);
+    QFETCH(bool, summary);
+
+    const RunList list = sample();
+    const QByteArray head = headerText(list.header);
+    const QByteArray one = blockText(list.blocks[0]);
+    const QByteArray two = blockText(list.blocks[1]);
+    const QByteArray end = summaryText(*list.summary);
+    QByteArray text = head + one + two + end;
+    if (mangle == "torn-block")
+        text = head + one + two.left(two.size() - 3);
+    else if (mangle == "torn-summary")
+        text = head + one + two + end.left(end.size() / 2);
+    else if (mangle == "edited")
+        text.replace("\t12\t", "\t13\t");
+    else if (mangle == "after")
+        text += one;
+    else if (mangle == "torn-header")
+        text = head.left(head.size() - 2);
+    else if (mangle == "foreign")
+        text = "[General]\nGiorniVersioni=30\n";
+    else if (mangle == "newer") {
+        RunHeader newer = list.header;
+        text = headerText(newer).replace("archivon-elenco\t1", "archivon-elenco\t9");
+        // Its end line must still match, as a newer program would write it.
+        const qsizetype cut = text.indexOf("fine\t");
+        text = text.left(cut) + "fine\t" +
+               QCryptographicHash::hash(text.left(cut), QCryptographicHash::Sha256).toHex().left(16) + "\n";
+    }
+
+    Result<RunList> read = parseRunList(text);
+    test::TempDrives drives;
+    if (mangle == "disk") {
+        // The writer appends block by block; the newest list by start is the
+        // one a new run names as its previous, whatever its folder is called.
+        const QString older = "R:\\B\\Versioni precedenti\\2026-03-28 20.00.00";
+        const QString newer = "R:\\B\\Versioni precedenti\\2026-03-28 19.30.00 (2)";
+        drives.makeDir(older);
+        drives.makeDir(newer);
+        RunListWriter before(older);
+        RunHeader earlier = list.header;
+        earlier.id = "id-older";
+        earlier.start = at(-1);
+        QVERIFY(before.begin(earlier).ok());
+        RunListWriter writer(newer);
+        QVERIFY(writer.begin(list.header).ok());
+        QVERIFY(writer.add(list.blocks[0]).ok());
+        QVERIFY(writer.add(list.blocks[1]).ok());
+        QVERIFY(writer.end(*list.summary).ok());
+        read = readRunList(writer.path());
+        QCOMPARE(newestListId("R:\\B\\Versioni precedenti"), QString("id-1"));
+    }
+    if (!refusal.isEmpty()) {
+        QVERIFY(!read.ok());
+        QVERIFY2(read.error().contains(refusal), qPrintable(read.error()));
+        return;
+    }
+    QVERIFY2(read.ok(), qPrintable(read.error()));
+    QVERIFY(same(list, read.value(), blocks, summary));
+}
+
+void TestRestore::moment_data()
+{
+    QTest::addColumn<QString>("mirror");
+    QTest::addColumn<QStringList>("runs");
+    QTest::addColumn<int>("pairN");
+    QTest::addColumn<double>("when"); // hours after the base
+    QTest::addColumn<QString>("expected"); // "path@m" (mirror) or "path@N" (run N); "!why" refused
+    QTest::addColumn<QString>("reach"); // "every", or the limit and the oldest end's hour
+
+    QTest::newRow("now: nothing undone") << "a:5 d/ d/b:1" << QStringList{"+ a:5"} << 1 << 9.0
+                                         << "a@m d/@m d/b@m" << "every";
+    QTest::newRow("a file added, then replaced")
+        << "f:20:9" << QStringList{"+ f:10:5", "dated f:10:5"} << 1 << 1.5 << "f@1" << "every";
+    QTest::newRow("... and before it came") << "f:20:9" << QStringList{"+ f:10:5", "dated f:10:5"} << 1
+                                            << -1.0 << "" << "every";
+    QTest::newRow("an addition changed since is kept")
+        << "f:20:9" << QStringList{"+ f:10:5"} << 1 << -1.0 << "f@m" << "every";
+    QTest::newRow("file became folder, and back")
+        << "x:3:3" << QStringList{"dated x:1:1 | + x/ | + x/in:2:2", "dated x/ x/in:2:2 | + x:3:3"} << 1
+        << 1.5 << "x/@1 x/in@1" << "every";
+    QTest::newRow("... the file before both") << "x:3:3"
+        << QStringList{"dated x:1:1 | + x/ | + x/in:2:2", "dated x/ x/in:2:2 | + x:3:3"} << 1 << 0.5
+        << "x@0" << "every";
+    QTest::newRow("a folder deleted and made again")
+        << "d/ d/new:1" << QStringList{"dated d/ d/old:1 d/sub/ d/sub/s:1 | + d/new:1"} << 1 << -1.0
+        << "d/@m d/old@0 d/sub/@0 d/sub/s@0" << "every";
+    QTest::newRow("runs that changed nothing") << "a:1 b:1" << QStringList{"", "", "+ b:1"} << 1 << 1.5
+                                               << "a@m" << "every";
+    QTest::newRow("a killed run is undone with the later one")
+        << "a:2:2 b:1:1" << QStringList{"", "killed | dated a:1:1 | + b:1:1", "+ c:1:1"} << 1 << 2.5
+        << "a@1" << "every";
+    QTest::newRow("only the other pair's changes")
+        << "k:1 q:1" << QStringList{"+ k:1 | p2 | + q:1 | dated old:1"} << 2 << -1.0 << "k@m old@0" << "every";
+    QTest::newRow("case-only rename on a folding share")
+        << "doc/ doc/lettera:4:4"
+        << QStringList{"fold | case Doc doc | case doc/Lettera doc/lettera | dated doc/ doc/lettera:3:3"} << 1
+        << -1.0 << "Doc/@m Doc/Lettera@0" << "every";
+    QTest::newRow("a case rename leaves a share that keeps case alone")
+        << "doc/ Doc/" << QStringList{"+ doc/"} << 1 << -1.0 << "Doc/@m" << "every";
+    QTest::newRow("pair rewritten whole") << "n:1 m:1"
+        << QStringList{"whole 1 | dated o:1 p/ p/q:1"} << 1 << -1.0 << "o@0 p/@0 p/q@0" << "every";
+    QTest::newRow("rewrite killed before its swap") << "o:1"
+        << QStringList{"killed | whole 1"} << 1 << -1.0 << "o@m" << "every";
+    QTest::newRow("first rewrite: nothing before") << "n:1" << QStringList{"whole 0"} << 1 << -1.0 << ""
+                                                   << "every";
+    QTest::newRow("set aside by a killed run, put back by the next")
+        << "x:1:1" << QStringList{"killed | aside x .~archivon~1a2b~x", "back x .~archivon~1a2b~x"} << 1 << -1.0
+        << "x@m" << "every";
+    QTest::newRow("set aside, moved in where its place was taken")
+        << "x/" << QStringList{"killed | aside x .~archivon~1a2b~x | + x/",
+                                "in .~archivon~1a2b~x x | dated x:7:7"} << 1 << -1.0 << "x@1" << "every";
+    QTest::newRow("ordered by start, not by input") << "f:3:3"
+        << QStringList{"at 2 | prev r2 | dated f:2:2", "at 0 | prev - | + f:1:1", "at 1 | prev r1 | dated f:1:1"}
+        << 1 << 1.5 << "f@2" << "every";
+    QTest::newRow("a missing list stops the way back") << "f:3:3"
+        << QStringList{"prev gone | dated f:1:1", "dated f:2:2"} << 1 << -1.0 << "!manca l'elenco"
+        << "MissingList@0";
+    QTest::newRow("... but later moments are given") << "f:3:3"
+        << QStringList{"prev gone | dated f:1:1", "dated f:2:2"} << 1 << 1.5 << "f@1" << "MissingList@0";
+    QTest::newRow("versions kept 0 days") << "f:3:3" << QStringList{"", "days 0", "dated f:2:2"} << 1 << 0.5
+                                          << "!versioni" << "NoVersions@1";
+    QTest::newRow("runs of an older version first") << "f:1" << QStringList{"older -5 | prev -"} << 1 << -1.0
+                                                    << "!elenco" << "OlderRuns@0";
+}
+
+void TestRestore::moment()
+{
+    QFETCH(QString, mirror);
+    QFETCH(QStringList, runs);
+    QFETCH(int, pairN);
+    QFETCH(double, when);
+    QFETCH(QString, expected);
+    QFETCH(QString, reach);
+
+    Tree mirrorTree;
+    for (const QString& spec : mirror.split(' ', Qt::SkipEmptyParts))
+        addTo(mirrorTree, spec);
+    std::vector<RowRun> rows;
+    restore::History history;
+    for (qsizetype k = 0; k < runs.size(); ++k) {
+        QString text = runs[k];
+        if (text.startsWith("older ")) { // a dated folder without a list, H hours after the base
+            history.unlisted.push_back(at(text.section(' ', 1, 1).toDouble()));
+            text = text.section(" | ", 1);
+        }
+        rows.push_back(runOf(text, int(k)));
+    }
+    history.destination = pair(pairN).destination;
+    history.mirror = &mirrorTree;
+    for (const RowRun& r : rows)
+        history.runs.push_back({&r.list, r.dated ? &*r.dated : nullptr});
+
+    const Result<restore::Moment> moment = restore::momentAt(history, at(when));
+    if (expected.startsWith('!')) {
+        QVERIFY(!moment.ok());
+        QVERIFY2(moment.error().contains(expected.mid(1)), qPrintable(moment.error()));
+    } else {
+        QVERIFY2(moment.ok(), qPrintable(moment.error()));
+        QStringList seen;
+        moment.value().forEach([&](const RelativePath& path, EntryKind kind, const restore::Place& place) {
+            seen << path.join('/') + (kind == EntryKind::Folder ? "/" : "") + '@' +
+                        (place.run < 0 ? QString("m") : QString::number(place.run));
+            const Tree& tree = place.run < 0 ? mirrorTree : *rows[std::size_t(place.run)].dated;
+            QCOMPARE(moment.value().find(path), std::optional(place));
+            QVERIFY(place.entry >= 0 && tree.at(place.entry).kind == kind);
+        });
+        QCOMPARE(seen.join(' '), expected);
+    }
+    const restore::Reach r = restore::reachOf(history);
+    static const char* limits[] = {"None", "MissingList", "RefusedList", "OlderRuns", "NoVersions"};
+    const QString got = r.every ? QString("every")
+                                : QString("%1@%2").arg(limits[int(r.limit)]).arg(
+                                      r.oldest.isValid() ? QString::number(kBase.secsTo(r.oldest) / 3600 - 1) : "-");
+    QCOMPARE(got, reach);
+}
+
+QTEST_GUILESS_MAIN(TestRestore)
+#include "tst_restore.moc"
