@@ -27,6 +27,21 @@ RelativePath Tree::pathOf(int entry) const
     return path;
 }
 
+size_t detail::qHash(const NameInFolder& key, size_t seed) noexcept
+{
+    size_t h = seed ^ (size_t(key.parent) * 0x9E3779B97F4A7C15ull);
+    const QString& name = key.name;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        char32_t c = name.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < name.size() && name.at(i + 1).isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(name.at(i), name.at(i + 1));
+            ++i;
+        }
+        h = (h ^ (key.folds ? QChar::toCaseFolded(c) : c)) * 0x100000001B3ull;
+    }
+    return h;
+}
+
 namespace {
 
 // What is held at each folder of a tree, built once for the trees laid over.
@@ -77,9 +92,13 @@ public:
     {
         m_m.m_rules = rules;
         const Tree* mirror = m_h.mirror;
-        m_m.m_nodes.reserve(std::size_t(mirror ? mirror->count() : 0) + 1);
-        m_m.m_index.reserve(mirror ? mirror->count() : 0);
-        m_m.m_nodes.push_back({QString(), -1, {-1, -1}, EntryKind::Folder, mirror != nullptr, {}});
+        std::size_t most = mirror ? std::size_t(mirror->count()) : 0;
+        m_m.m_index.reserve(qsizetype(most));
+        for (const History::Run& run : m_h.runs)
+            most += run.dated ? std::size_t(run.dated->count()) : 0;
+        m_m.m_nodes.reserve(most + 1);
+        m_m.m_nodes.push_back({});
+        m_m.m_nodes[0].alive = mirror != nullptr;
         if (!mirror)
             return;
         std::vector<int> nodeOf(std::size_t(mirror->count()));
@@ -132,7 +151,7 @@ public:
             });
             const Children children(*dated);
             if (!m_m.m_nodes[0].alive)
-                m_m.m_nodes[0] = {QString(), -1, {run, -1}, EntryKind::Folder, true, {}};
+                revive(run);
             layOver(0, *dated, children, -1, run, claimed);
             each(Kind::SetAside, [&](const ListedChange& c) { move(c.other, c.path); });
             each(Kind::CaseFixed, [&](const ListedChange& c) { move(c.other, c.path); });
@@ -158,14 +177,12 @@ public:
     }
 
 private:
-    QString key(const QString& name) const { return platform::nameKey(name, m_m.m_rules); }
-
     const Tree& treeOf(const Place& p) const
     {
         return p.run < 0 ? *m_h.mirror : *m_h.runs[std::size_t(p.run)].dated;
     }
 
-    int child(int parent, const QString& name) const { return m_m.m_index.value({parent, key(name)}, -1); }
+    int child(int parent, const QString& name) const { return m_m.m_index.value(m_m.keyOf(parent, name), -1); }
 
     int lookup(const RelativePath& path, qsizetype depth) const
     {
@@ -186,15 +203,12 @@ private:
                 continue;
             node.alive = false;
             if (node.parent >= 0) {
-                const auto it = m_m.m_index.constFind({node.parent, key(node.name)});
+                const auto it = m_m.m_index.constFind(m_m.keyOf(node.parent, node.name));
                 if (it != m_m.m_index.cend() && *it == n)
                     m_m.m_index.erase(it);
             }
-            for (const int c : node.children) {
-                if (m_m.m_nodes[std::size_t(c)].parent == n)
-                    stack.push_back(c);
-            }
-            node.children = {};
+            for (int c = node.first; c >= 0; c = m_m.m_nodes[std::size_t(c)].next)
+                stack.push_back(c);
         }
     }
 
@@ -203,9 +217,10 @@ private:
         if (const int there = child(parent, name); there >= 0)
             kill(there);
         const int n = int(m_m.m_nodes.size());
-        m_m.m_nodes.push_back({name, parent, place, kind, true, {}});
-        m_m.m_nodes[std::size_t(parent)].children.push_back(n);
-        m_m.m_index.insert({parent, key(name)}, n);
+        Moment::Node& folder = m_m.m_nodes[std::size_t(parent)];
+        m_m.m_nodes.push_back({name, place, parent, -1, folder.first, kind, true});
+        m_m.m_nodes[std::size_t(parent)].first = n;
+        m_m.m_index.insert(m_m.keyOf(parent, name), n);
         return n;
     }
 
@@ -281,15 +296,27 @@ private:
         const int parent = lookup(to, to.size() - 1);
         if (n < 0 || parent < 0)
             return;
-        Moment::Node& node = m_m.m_nodes[std::size_t(n)];
-        m_m.m_index.remove({node.parent, key(node.name)});
+        m_m.m_index.remove(m_m.keyOf(m_m.m_nodes[std::size_t(n)].parent, m_m.m_nodes[std::size_t(n)].name));
         if (const int there = child(parent, to.last()); there >= 0 && there != n)
             kill(there);
-        if (node.parent != parent)
-            m_m.m_nodes[std::size_t(parent)].children.push_back(n);
+        if (m_m.m_nodes[std::size_t(n)].parent != parent) {
+            unlink(n);
+            m_m.m_nodes[std::size_t(n)].next = std::exchange(m_m.m_nodes[std::size_t(parent)].first, n);
+        }
+        Moment::Node& node = m_m.m_nodes[std::size_t(n)];
         node.parent = parent;
         node.name = to.last();
-        m_m.m_index.insert({parent, key(node.name)}, n);
+        m_m.m_index.insert(m_m.keyOf(parent, node.name), n);
+    }
+
+    // Takes \a n out of its folder's chain; done only for a move, which is rare.
+    void unlink(int n)
+    {
+        int* link = &m_m.m_nodes[std::size_t(m_m.m_nodes[std::size_t(n)].parent)].first;
+        while (*link >= 0 && *link != n)
+            link = &m_m.m_nodes[std::size_t(*link)].next;
+        if (*link == n)
+            *link = m_m.m_nodes[std::size_t(n)].next;
     }
 
     void undoRewrite(int run, const Tree* dated, bool hadBackup)
@@ -302,21 +329,24 @@ private:
             return;
         }
         kill0();
-        m_m.m_nodes[0] = {QString(), -1, {run, -1}, EntryKind::Folder, true, {}};
+        revive(run);
         const Children children(*dated);
         for (auto [it, end] = children.of(-1); it != end; ++it)
             graft(0, *dated, children, *it, run);
     }
 
-    void kill0()
+    // The pair's folder, there again, as the dated folder of \a run has it.
+    void revive(int run)
     {
         Moment::Node& root = m_m.m_nodes[0];
-        for (const int c : root.children) {
-            if (m_m.m_nodes[std::size_t(c)].parent == 0)
-                kill(c);
-        }
-        root.children = {};
-        root.alive = false;
+        root = Moment::Node();
+        root.place = {run, -1};
+    }
+
+    void kill0()
+    {
+        kill(0);
+        m_m.m_nodes[0].first = -1;
     }
 
     int entryIn(const Tree& tree, const RelativePath& path) const
@@ -325,7 +355,7 @@ private:
         for (const QString& name : path) {
             int found = -1;
             for (int e = at + 1; e < tree.count() && found < 0; ++e) {
-                if (tree.at(e).parent == at && key(tree.at(e).name) == key(name))
+                if (tree.at(e).parent == at && m_m.keyOf(at, tree.at(e).name) == m_m.keyOf(at, name))
                     found = e;
             }
             if (found < 0)
@@ -345,7 +375,7 @@ std::optional<Place> Moment::find(const RelativePath& path) const
         return std::nullopt;
     int n = 0;
     for (const QString& name : path) {
-        n = m_index.value({n, platform::nameKey(name, m_rules)}, -1);
+        n = m_index.value(keyOf(n, name), -1);
         if (n < 0)
             return std::nullopt;
     }
@@ -359,12 +389,12 @@ void Moment::forEach(const std::function<void(const RelativePath&, EntryKind, co
     RelativePath path;
     // Each step: a node, and whether its path is to be left (after what it holds).
     std::vector<std::pair<int, bool>> stack;
+    // The chain runs from the last entry put in a folder: on the stack, the
+    // first comes out first.
     const auto push = [&](int n) {
-        const auto& children = m_nodes[std::size_t(n)].children;
-        for (auto it = children.rbegin(); it != children.rend(); ++it) {
-            const Node& c = m_nodes[std::size_t(*it)];
-            if (c.alive && c.parent == n)
-                stack.emplace_back(*it, false);
+        for (int c = m_nodes[std::size_t(n)].first; c >= 0; c = m_nodes[std::size_t(c)].next) {
+            if (m_nodes[std::size_t(c)].alive)
+                stack.emplace_back(c, false);
         }
     };
     push(0);

@@ -97,6 +97,25 @@ struct Reach
     QString why; ///< for the user, naming the run or the list
 };
 
+namespace detail {
+
+// A name in a folder of a moment, matched as the destination matches names,
+// without a folded copy of every name.
+struct NameInFolder
+{
+    int parent = -1;
+    bool folds = false;
+    QString name;
+    bool operator==(const NameInFolder& other) const
+    {
+        return parent == other.parent &&
+               name.compare(other.name, folds ? Qt::CaseInsensitive : Qt::CaseSensitive) == 0;
+    }
+};
+size_t qHash(const NameInFolder& key, size_t seed = 0) noexcept;
+
+} // namespace detail
+
 /// The pair as it was at a moment: each path there then, and where its content lies.
 class Moment
 {
@@ -117,14 +136,18 @@ private:
     struct Node
     {
         QString name;
-        int parent = -1;
         Place place;
+        int parent = -1;
+        int first = -1; // the last entry put in it, whose next is the one before...
+        int next = -1;
         EntryKind kind = EntryKind::Folder;
-        bool alive = true;
-        std::vector<int> children; // may hold nodes since moved or gone: their parent says
+        bool alive = true; // an entry gone stays in its folder's chain
     };
+    using Key = detail::NameInFolder;
+    Key keyOf(int parent, const QString& name) const { return {parent, m_rules.foldsCase, name}; }
+
     std::vector<Node> m_nodes; // [0]: the pair's folder
-    QHash<std::pair<int, QString>, int> m_index; // (parent, name key) -> node
+    QHash<Key, int> m_index;
     platform::NameRules m_rules;
     std::vector<int> m_undone;
 };
