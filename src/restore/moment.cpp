@@ -415,17 +415,46 @@ void Moment::forEach(const std::function<void(const RelativePath&, EntryKind, co
 
 namespace {
 
-// The runs in the order they began, by their lists.
+// The runs in the order they ran. Each list names the one before it, which
+// holds whatever the clocks said; where that chain is broken, the pieces go by
+// the starts their lists record, with their offsets from UTC.
 std::vector<int> runOrder(const History& h)
 {
-    std::vector<int> order(h.runs.size());
-    for (std::size_t k = 0; k < order.size(); ++k)
-        order[k] = int(k);
-    std::sort(order.begin(), order.end(), [&](int a, int b) {
-        const auto& x = h.runs[std::size_t(a)].list->header;
-        const auto& y = h.runs[std::size_t(b)].list->header;
-        return x.start != y.start ? x.start < y.start : x.id < y.id;
+    const auto header = [&](int k) -> const versions::RunHeader& { return h.runs[std::size_t(k)].list->header; };
+    std::vector<int> byStart(h.runs.size());
+    for (std::size_t k = 0; k < byStart.size(); ++k)
+        byStart[k] = int(k);
+    std::sort(byStart.begin(), byStart.end(), [&](int a, int b) {
+        return header(a).start != header(b).start ? header(a).start < header(b).start
+                                                  : header(a).id < header(b).id;
     });
+    QHash<QString, int> byId;
+    for (const int k : byStart)
+        byId.insert(header(k).id, k);
+    std::vector<int> after(h.runs.size(), -1);
+    std::vector<char> follows(h.runs.size(), 0);
+    for (const int k : byStart) {
+        const int before = header(k).previous.isEmpty() ? -1 : byId.value(header(k).previous, -1);
+        if (before >= 0 && before != k && after[std::size_t(before)] < 0) {
+            after[std::size_t(before)] = k;
+            follows[std::size_t(k)] = 1;
+        }
+    }
+    std::vector<int> order;
+    order.reserve(byStart.size());
+    std::vector<char> placed(h.runs.size(), 0);
+    const auto chainFrom = [&](int k) {
+        for (; k >= 0 && !placed[std::size_t(k)]; k = after[std::size_t(k)]) {
+            placed[std::size_t(k)] = 1;
+            order.push_back(k);
+        }
+    };
+    for (const int k : byStart) {
+        if (!follows[std::size_t(k)])
+            chainFrom(k);
+    }
+    for (const int k : byStart) // lists that name each other round a loop
+        chainFrom(k);
     return order;
 }
 

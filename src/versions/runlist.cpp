@@ -382,12 +382,13 @@ Result<RunList> parse(const QByteArray& text, bool headerOnly)
 {
     const auto refused = [](const QString& why) { return Result<RunList>::failure(why); };
     RunList list;
+    if (!text.startsWith(kMagic + '\t'))
+        return refused(QStringLiteral("non è un elenco di Archivon"));
     Cut cut = readSection(text, 0);
     if (!cut.error.isEmpty())
         return refused(cut.error);
     if (cut.torn)
-        return refused(text.startsWith(kMagic) ? QStringLiteral("intestazione incompleta")
-                                               : QStringLiteral("non è un elenco di Archivon"));
+        return refused(QStringLiteral("intestazione incompleta"));
     if (const QString error = parseHeader(cut.lines, list.header); !error.isEmpty())
         return refused(error);
     for (qsizetype at = cut.next; !headerOnly && at < text.size(); at = cut.next) {

@@ -291,6 +291,9 @@ void TestRestore::moment_data()
     QTest::newRow("ordered by start, not by input") << "f:3:3"
         << QStringList{"at 2 | prev r2 | dated f:2:2", "at 0 | prev - | + f:1:1", "at 1 | prev r1 | dated f:1:1"}
         << 1 << 1.5 << "f@2" << "every";
+    QTest::newRow("a clock set back: the lists' chain orders") << "f:3:3"
+        << QStringList{"+ f:1:1", "at 2 | dated f:1:1", "at 1 | prev r1 | dated f:2:2"} << 1 << 1.5 << "f@1"
+        << "every";
     QTest::newRow("a missing list stops the way back") << "f:3:3"
         << QStringList{"prev gone | dated f:1:1", "dated f:2:2"} << 1 << -1.0 << "!manca l'elenco"
         << "MissingList@0";
