@@ -106,54 +106,54 @@ QString localDriveRefusal()
         .arg(configFile(), *configured);
 }
 
-QString checkPlan(const BackupPlan& plan)
+namespace {
+
+// Pair N's own folders: both named, with drive letters, the destination below
+// the root of a ready drive and without "." or "..".
+QString checkPairFolders(const BackupPlan& plan, int N)
 {
-    if (const QString refusal = localDriveRefusal(); !refusal.isEmpty())
-        return refusal;
-    std::array<QString, 4> sources;
-    std::array<QString, 4> destinations;
-    for (int N = 1; N <= 4; ++N) {
-        const QString& s = plan.pairs[N - 1].source;
-        const QString& d = plan.pairs[N - 1].destination;
-        if (s.trimmed().isEmpty())
-            return QStringLiteral("Coppia %1: manca la cartella sorgente.").arg(N);
-        if (d.trimmed().isEmpty())
-            return QStringLiteral("Coppia %1: manca la cartella destinazione.").arg(N);
-        if (!isDrivePath(s))
-            return QStringLiteral("Coppia %1: la cartella sorgente \"%2\" non è un percorso "
-                                  "completo con la lettera dell'unità (ad esempio C:\\Documenti).")
-                .arg(N)
-                .arg(s);
-        if (!isDrivePath(d))
-            return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non è un percorso "
-                                  "completo con la lettera dell'unità (ad esempio R:\\BKPQORL).")
-                .arg(N)
-                .arg(d);
-        // "..\PC8_altro" in a user name would lead to another computer's backup.
-        const QStringList parts = d.split(QRegularExpression(QStringLiteral("[\\\\/]")));
-        if (parts.contains(QStringLiteral(".")) || parts.contains(QStringLiteral("..")))
-            return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non può contenere "
-                                  "\".\" o \"..\" tra le sue cartelle.")
-                .arg(N)
-                .arg(d);
-        const auto resolved = resolve(d);
-        if (!resolved || resolved->components.isEmpty())
-            return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non può essere la "
-                                  "radice di un'unità.")
-                .arg(N)
-                .arg(d);
-        if (!driveRoot(resolved->drive))
-            return QStringLiteral("L'unità di destinazione %1: non è disponibile!\r\n"
-                                  "Controllare che sia collegata e riprovare.")
-                .arg(resolved->drive);
-        sources[N - 1] = canonicalFolder(s);
-        destinations[N - 1] = canonicalFolder(d);
-    }
-    if (const QString refusal = backupFolderNameRefusal(plan); !refusal.isEmpty())
-        return refusal;
-    // A destination is rewritten: it may hold no source and no other
-    // destination, nor lie inside one. One pass over the texts, so that a "%"
-    // in a typed folder stays as it is.
+    const QString& s = plan.pairs[N - 1].source;
+    const QString& d = plan.pairs[N - 1].destination;
+    if (s.trimmed().isEmpty())
+        return QStringLiteral("Coppia %1: manca la cartella sorgente.").arg(N);
+    if (d.trimmed().isEmpty())
+        return QStringLiteral("Coppia %1: manca la cartella destinazione.").arg(N);
+    if (!isDrivePath(s))
+        return QStringLiteral("Coppia %1: la cartella sorgente \"%2\" non è un percorso "
+                              "completo con la lettera dell'unità (ad esempio C:\\Documenti).")
+            .arg(N)
+            .arg(s);
+    if (!isDrivePath(d))
+        return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non è un percorso "
+                              "completo con la lettera dell'unità (ad esempio R:\\BKPQORL).")
+            .arg(N)
+            .arg(d);
+    // "..\PC8_altro" in a user name would lead to another computer's backup.
+    const QStringList parts = d.split(QRegularExpression(QStringLiteral("[\\\\/]")));
+    if (parts.contains(QStringLiteral(".")) || parts.contains(QStringLiteral("..")))
+        return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non può contenere "
+                              "\".\" o \"..\" tra le sue cartelle.")
+            .arg(N)
+            .arg(d);
+    const auto resolved = resolve(d);
+    if (!resolved || resolved->components.isEmpty())
+        return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" non può essere la "
+                              "radice di un'unità.")
+            .arg(N)
+            .arg(d);
+    if (!driveRoot(resolved->drive))
+        return QStringLiteral("L'unità di destinazione %1: non è disponibile!\r\n"
+                              "Controllare che sia collegata e riprovare.")
+            .arg(resolved->drive);
+    return {};
+}
+
+// A destination is rewritten: it may hold no source and no other destination,
+// nor lie inside one. One pass over the texts, so that a "%" in a typed folder
+// stays as it is.
+QString checkOverlaps(const BackupPlan& plan, const std::array<QString, 4>& sources,
+                      const std::array<QString, 4>& destinations)
+{
     const auto overlap = [&plan](int N, const QString& kind, int M) {
         return QStringLiteral("Coppia %1: la cartella destinazione \"%2\" coincide con la "
                               "cartella %3 della coppia %4, la contiene o vi è contenuta.")
@@ -171,8 +171,13 @@ QString checkPlan(const BackupPlan& plan)
                 return overlap(N, QStringLiteral("destinazione"), M);
         }
     }
-    // A mirror there would remove the computer's whole backup, or the
-    // versions, which only their retention may touch.
+    return {};
+}
+
+// A mirror there would remove the computer's whole backup, or the versions,
+// which only their retention may touch.
+QString checkBackupFolder(const BackupPlan& plan, const std::array<QString, 4>& destinations)
+{
     const QString home = canonicalFolder(plan.backupRoot());
     for (int N = 1; N <= 4; ++N) {
         const QString& d = destinations[N - 1];
@@ -191,7 +196,28 @@ QString checkPlan(const BackupPlan& plan)
                     .arg(QString::number(N), plan.pairs[N - 1].destination, root);
         }
     }
-    return QString();
+    return {};
+}
+
+} // namespace
+
+QString checkPlan(const BackupPlan& plan)
+{
+    if (const QString refusal = localDriveRefusal(); !refusal.isEmpty())
+        return refusal;
+    std::array<QString, 4> sources;
+    std::array<QString, 4> destinations;
+    for (int N = 1; N <= 4; ++N) {
+        if (const QString refusal = checkPairFolders(plan, N); !refusal.isEmpty())
+            return refusal;
+        sources[N - 1] = canonicalFolder(plan.pairs[N - 1].source);
+        destinations[N - 1] = canonicalFolder(plan.pairs[N - 1].destination);
+    }
+    if (const QString refusal = backupFolderNameRefusal(plan); !refusal.isEmpty())
+        return refusal;
+    if (const QString refusal = checkOverlaps(plan, sources, destinations); !refusal.isEmpty())
+        return refusal;
+    return checkBackupFolder(plan, destinations);
 }
 
 std::optional<LeftOut> whyLeftOut(const BackupPair& pair, const std::optional<QString>& heldBy)
