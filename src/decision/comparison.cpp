@@ -140,7 +140,9 @@ void compareFolders(const TreeScan& scan, const BackupListing& backup, const Mat
         else if (parent.entries.value(held).isFolder())
             continue;
         else if (parent.error.isEmpty())
-            out.list.push_back({.kind = Change::Kind::SetAside, .folder = k});
+            out.list.push_back({.kind = Change::Kind::SetAside,
+                                .folder = k,
+                                .size = parent.entries.value(held).size});
         else
             usable[k] = false;
     }

@@ -68,6 +68,19 @@ struct BackupListing
     QList<QPair<QString, QString>> setAside{}; // (where it is, where it goes)
 };
 
+/// Of what a killed run left in the backup (BackupListing::temporaries), an
+/// entry it had set aside is a whole entry of the previous backup, which goes
+/// into the versions where they are kept: the path the backup held it under.
+/// Nothing for a temporary file, which only goes.
+inline std::optional<QString> setAsideWhole(const QString& temporary, const platform::NameRules& names)
+{
+    const QString name = lastName(temporary);
+    const auto was = platform::setAsideFrom(name, names);
+    if (!was)
+        return std::nullopt;
+    return was->isEmpty() ? temporary : temporary.left(temporary.size() - name.size()) + *was;
+}
+
 /// Lists the backup under \a destination, folder by folder of the walk \a scan,
 /// each under the spelling the destination takes for the source's (\a names);
 /// \a present: a folder is there under \a destination itself. Writes nothing.
@@ -137,7 +150,7 @@ struct Change
     /// could not be read to its end, and the full rewrite takes its previous
     /// copy back from the old backup.
     bool folderThere = false;
-    qint64 size = 0;          // Replace, Remove: the size of the file the backup holds
+    qint64 size = 0;          // Replace, Remove, SetAside: the size of the entry the backup holds
     /// FixCase: the listing does not show that the destination's folded name is
     /// this very entry (the name rules were assumed, or the folder holds more
     /// than one spelling of it), so the rename goes through a hidden name.

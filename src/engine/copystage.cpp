@@ -128,7 +128,7 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::settle()
             m_stats.bytes += e.size;
             m_replaced += h.hadCopy;
             if (e.kept)
-                m_run.countVersion(m_N, 1, h.keptBytes);
+                m_run.countVersion(m_N, versions::countOf(h.keptAt, false, h.keptBytes, {}));
             if (!h.aside.isEmpty())
                 m_run.dropSetAside(m_N, h.aside, h.destination, true);
         } else if (e.keepFailed && !h.again && !m_draining && !m_run.state.stopRequested() &&

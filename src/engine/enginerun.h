@@ -237,7 +237,7 @@ private:
     void keepFailed(int N, const QString& path, const QString& what, const Status& failure,
                     bool extra = false);
     void versionsBroken(int N, const QString& reason);
-    void countVersion(int N, qint64 files, qint64 bytes);
+    void countVersion(int N, versions::Count count);
     /// What was set aside for an entry of another kind, now that the new one
     /// is under \a as: kept among the versions, or removed where none are kept.
     void dropSetAside(int N, const QString& aside, const QString& as, bool folder);

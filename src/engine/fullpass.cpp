@@ -256,7 +256,7 @@ EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& 
     // The old copy goes whole into the versions, where they are kept, or
     // beside the new one until that is in its place. A link in its place
     // goes, and nothing behind it is touched.
-    const bool keep = hadOld && keepsVersions() && !(linkAttributes(D).valueOr(0) & System);
+    const bool keep = hadOld && keepsVersions() && !pairFolderOf(D).link;
     QString retired;
     if (keep) {
         const auto place = versionPlace(N, D);
@@ -291,8 +291,7 @@ EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& 
     }
     (void)deleteFile(mark);
     if (keep) {
-        const auto [files, bytes] = filesUnder(retired);
-        countVersion(N, files, bytes);
+        countVersion(N, versions::countOf(retired, true, 0, versions::filesIn));
     } else if (hadOld) {
         // The old copy goes on threads of its own, while the next pair copies.
         const QString trash = beside.freeName(kTrash);

@@ -95,13 +95,10 @@ std::optional<EngineRun::PassEnd> EngineRun::removeTemporaries(int N, const Back
         if (!state.proceed())
             return PassEnd::Stopped;
         // Something set aside is a whole entry of the previous backup: it is kept.
-        const QString name = lastName(left);
-        if (const auto was = setAsideFrom(name, m_names); was && keepsVersions()) {
+        if (const auto as = setAsideWhole(left, m_names); as && keepsVersions()) {
             m_touched = true;
-            const QString as = was->isEmpty() ? left : left.left(left.size() - name.size()) + *was;
-            const bool folder = linkAttributes(left).valueOr(0) & Directory;
-            (void)keepVersion(N, left, as, folder, folder ? 0 : fileLength(left).valueOr(0),
-                              QStringLiteral("rimasto da parte"));
+            const versions::Entry whole = versions::entryAt(left);
+            (void)keepVersion(N, left, *as, whole.folder, whole.size, QStringLiteral("rimasto da parte"));
             continue;
         }
         if (!removeLeftover(N, left))

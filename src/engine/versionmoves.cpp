@@ -101,8 +101,7 @@ bool EngineRun::keepVersion(int N, const QString& path, const QString& as, bool 
         keepFailed(N, as, what, moved, extra);
         return false;
     }
-    const auto [files, bytes] = folder ? filesUnder(*place) : std::pair<qint64, qint64>{1, size};
-    countVersion(N, files, bytes);
+    countVersion(N, versions::countOf(*place, folder, size, versions::filesIn));
     return true;
 }
 
@@ -151,11 +150,11 @@ void EngineRun::dropSetAside(int N, const QString& aside, const QString& as, boo
         (void)deleteFile(aside);
 }
 
-void EngineRun::countVersion(int N, qint64 files, qint64 bytes)
+void EngineRun::countVersion(int N, versions::Count count)
 {
-    m_versioned += files;
-    m_versionedBytes += bytes;
-    m_versions.count(versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot()), bytes);
+    m_versioned += count.files;
+    m_versionedBytes += count.bytes;
+    m_versions.count(versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot()), count.bytes);
 }
 
 // A source with no file at all over a backup that holds some is far more

@@ -7,6 +7,7 @@
 #include "plan/paths.h"
 
 #include "versions/retention.h"
+#include "versions/versions.h"
 
 #include "decision/leftovers.h"
 #include "lock/runlock.h"
@@ -203,7 +204,9 @@ void sortOutBeside(PairForecast& p)
     p.oldBackups = fate.oldBackups;
 }
 
-void foreseeUpdate(PairForecast& p)
+// What earlier runs left that goes into the versions whole: the complete
+// old backups, and what is set aside in the backup whose place is taken.
+void foreseeUpdate(PairForecast& p, QList<versions::Entry>& whole)
 {
     const QString& D = p.pair.destination;
     const PairFolder folder = pairFolderOf(D);
@@ -228,6 +231,10 @@ void foreseeUpdate(PairForecast& p)
     p.setAsideBack = listing.setAside;
     putBackInListing(p.scan, p.names, listing);
     p.leftoversGone += listing.temporaries;
+    for (const QString& left : std::as_const(listing.temporaries)) {
+        if (setAsideWhole(left, p.names))
+            whole << versions::entryAt(left);
+    }
     p.makesFolder = !present && p.putBack.isEmpty();
     if (p.putBack.isEmpty() && p.setAsideBack.isEmpty()) {
         p.changes = first;
@@ -246,8 +253,9 @@ void foreseeUpdate(PairForecast& p)
 }
 
 // The new copy holds every file the destination can keep, copied again; the
-// old backup is where the copies of what cannot be read come from.
-void foreseeFull(PairForecast& p)
+// old backup is where the copies of what cannot be read come from, and it
+// goes into the versions whole, unless a link is in its place.
+void foreseeFull(PairForecast& p, QList<versions::Entry>& whole)
 {
     const QString& D = p.pair.destination;
     const TreeScan& scan = p.scan;
@@ -258,6 +266,8 @@ void foreseeFull(PairForecast& p)
     p.oldGoes = exists(old);
     if (p.oldGoes)
         p.oldBytes = ShowFolderInfo(old).valueOr(0);
+    if (p.oldGoes && !pairFolderOf(old).link)
+        whole << versions::Entry{old};
     BackupListing listing;
     listing.folders.resize(scan.folders.size());
     NameCheck names = checkNames(scan, listing, p.names);
@@ -282,33 +292,6 @@ void foreseeFull(PairForecast& p)
         return exists(old + folder.relative + QLatin1Char('\\') + folder.files.at(c.file).name);
     });
     p.touches = true;
-}
-
-// The files the pass would move into the earlier versions, as the run counts
-// them: what it replaces or removes, the old copy a full rewrite replaces, and
-// the complete old backups an interrupted run left.
-qint64 versionedBy(const PairForecast& p, bool full)
-{
-    const auto under = [](const QString& path) { return filesUnder(path).first; };
-    qint64 files = 0;
-    if (full) {
-        const QString old = p.putBack.isEmpty() ? p.pair.destination : p.putBack;
-        if (p.oldGoes && !(linkAttributes(old).valueOr(0) & System))
-            files += under(old);
-    }
-    for (const Change& c : p.changes.list) {
-        if (c.kind == Kind::Replace)
-            ++files;
-        else if (c.kind == Kind::Remove)
-            files += c.folderThere ? under(c.path) : 1;
-        else if (c.kind == Kind::SetAside) // what is in the place of the new entry
-            files += c.file >= 0 ? under(joinPath(p.pair.destination + p.scan.folders.at(c.folder).relative,
-                                                 p.scan.folders.at(c.folder).files.at(c.file).name))
-                                 : 1;
-    }
-    for (const QString& old : p.oldBackups)
-        files += under(old);
-    return files;
 }
 
 struct Context
@@ -350,10 +333,11 @@ PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
         p.assumed << QStringLiteral("la destinazione non si è potuta interrogare sui nomi: si "
                                     "suppone che non distingua maiuscole e minuscole e che "
                                     "rifiuti i nomi che Windows non accetta");
+    QList<versions::Entry> whole;
     if (context.fullRewrite)
-        foreseeFull(p);
+        foreseeFull(p, whole);
     else
-        foreseeUpdate(p);
+        foreseeUpdate(p, whole);
     if (p.fate == Fate::LeftOut)
         return p;
     for (const Change& c : p.changes.list) {
@@ -361,8 +345,10 @@ PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
         p.unchanged += c.kind == Kind::Keep;
         p.copied += c.file >= 0 && (c.kind == Kind::Copy || c.kind == Kind::Replace || c.kind == Kind::SetAside);
     }
+    for (const QString& old : std::as_const(p.oldBackups))
+        whole << versions::Entry{old};
     if (context.versionDays > 0)
-        p.versioned = versionedBy(p, context.fullRewrite);
+        p.versioned = versions::versionedBy(p.changes, p.scan, D, whole, versions::filesIn).files;
     return p;
 }
 

@@ -3,6 +3,7 @@
 #include "decision/comparison.h"
 #include "decision/leftovers.h"
 #include "versions/room.h"
+#include "versions/versions.h"
 
 #include <QtTest>
 
@@ -184,6 +185,34 @@ private slots:
                 decided << text(c, scan);
             QCOMPARE(decided, folds && !folded.isEmpty() ? folded : changes);
         }
+    }
+
+    // What a pass moves into the versions, as the run counts it: a file with the
+    // size the backup holds, a folder with all it holds there (3 files, 30 bytes
+    // each here), and what earlier runs left whole ("x/" a folder, "y:9" a file).
+    void versioned_data()
+    {
+        QTest::addColumn<QStringList>("source");
+        QTest::addColumn<QStringList>("backup");
+        QTest::addColumn<QStringList>("whole");
+        QTest::addColumn<QString>("count"); // files, bytes
+        QTest::newRow("a file replaced, one removed") << QStringList{"a.txt:2"} << QStringList{"a.txt:5", "via.txt:7"} << QStringList{} << "2, 12";
+        QTest::newRow("folders removed or in a file's place") << QStringList{"t", "n/"} << QStringList{"t/", "v/", "n:4"} << QStringList{} << "7, 64";
+        QTest::newRow("unchanged, with what earlier runs left") << QStringList{"a.txt"} << QStringList{"a.txt"} << QStringList{"x/", "y:9"} << "4, 39";
+    }
+    void versioned()
+    {
+        QFETCH(QStringList, source);
+        QFETCH(QStringList, backup);
+        QFETCH(QStringList, whole);
+        QFETCH(QString, count);
+        const TreeScan scan = walk(source);
+        QList<versions::Entry> left;
+        for (const QString& w : whole)
+            left.append({"R:\\BK\\" + w.section(':', 0, 0), w.endsWith('/'), w.section(':', 1).toLongLong()});
+        const auto under = [](const QString& folder) { return folder.startsWith("R:\\BK\\") ? versions::Count{3, 30} : versions::Count{}; };
+        const versions::Count c = versions::versionedBy(compareWithBackup(scan, listing(scan, backup, false), {1, true}), scan, "R:\\BK\\d1", left, under);
+        QCOMPARE(QStringLiteral("%1, %2").arg(c.files).arg(c.bytes), count);
     }
 
     // Where a pair short of room finds more, in the order the run and its forecast

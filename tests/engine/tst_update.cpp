@@ -108,6 +108,7 @@ private slots:
         QTest::newRow("a file became a folder") << "to folder" << false << QStringList{"tre.txt/dentro.txt"} << QStringList{};
         QTest::newRow("a folder became a file") << "to file" << false << QStringList{"a/b"} << QStringList{};
         QTest::newRow("a killed run had set a folder aside") << "aside" << false << QStringList{} << QStringList{};
+        QTest::newRow("a killed run had set a folder aside whose place is taken") << "aside taken" << false << QStringList{} << QStringList{};
         QTest::newRow("same size and time: --completo") << "same size" << true
             << QStringList{"a/b/due.txt", "a/uno.txt", "f1.txt", "nota.txt", "tre.txt"} << QStringList{};
         for (const bool full : {false, true})
@@ -173,6 +174,8 @@ private slots:
             drives->writeFile("C:\\s1\\a\\b", "b");
         } else if (change == "aside") {
             QVERIFY(QFile::rename(host("R:\\BK\\d1\\a\\b"), host("R:\\BK\\d1\\a") + "/.~archivon~k1~b"));
+        } else if (change == "aside taken") { // kept among the versions, and foreseen there
+            drives->writeFile("R:\\BK\\d1\\a\\.~archivon~k1~b\\vecchio.txt", "vecchio");
         } else if (change == "same size") {
             drives->writeFile("C:\\s1\\tre.txt", "tre v2");
             setTime(tre, 1'500'000'000, 123);
