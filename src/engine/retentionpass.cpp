@@ -44,10 +44,10 @@ void EngineRun::startRetention()
                                                        m_lock.token(), QDateTime::currentDateTime())) {
         for (const QString& left : due.halfRemoved)
             removeInBackground(left, true);
+        m_touched = m_touched || retention::touches(due);
         for (const QString& name : due.names) {
             if (!state.proceed())
                 return;
-            m_touched = true;
             const auto hidden = hideForRemoval(joinPath(due.root, name));
             if (!hidden)
                 continue;

@@ -307,9 +307,7 @@ struct DriveRoom
 {
     qint64 written = 0;
     qint64 freed = 0;
-    qint64 pending = 0; // bytes of removals still going
-    bool pendingAny = false;
-    bool pendingUnknown = false;
+    room::Pending pending;
     QStringList versionsGone; // removed already, for their age or for room
 };
 
@@ -370,20 +368,20 @@ bool foreseeRoom(const BackupPlan& plan, const RunOptions& options, PairForecast
     bool touched = false;
     std::optional<QList<room::Version>> versions;
     for (;;) {
-        if (!versions && p.free < p.need && options.versionDays > 0 && !drive.pendingAny) {
+        if (!versions && p.free < p.need && options.versionDays > 0 && !drive.pending.any) {
             versions = room::versionsFor(retention::rootsOf(plan), p.pair.destination, [](const QString&) { return QString(); },
                                          QString(), QDateTime::currentDateTime());
             versions->removeIf([&](const room::Version& v) { return drive.versionsGone.contains(v.path()); });
         }
-        switch (room::next(p.need, p.free, drive.pendingAny, versions && !versions->isEmpty())) {
-        case room::Step::WaitForRemovals:
+        switch (room::next(p.need, p.free, drive.pending.any, versions && !versions->isEmpty())) {
+        case room::Step::WaitForRemovals: {
             touched = p.waitsForRemovals = true;
-            p.roomUncertain = p.roomUncertain || drive.pendingUnknown;
-            p.free += drive.pending;
-            drive.freed += drive.pending;
-            drive.pending = 0;
-            drive.pendingAny = drive.pendingUnknown = false;
+            p.roomUncertain = p.roomUncertain || drive.pending.unknown;
+            const qint64 freed = room::waitFor(drive.pending);
+            p.free += freed;
+            drive.freed += freed;
             break;
+        }
         case room::Step::RemoveVersion: {
             touched = true;
             const room::Version v = versions->takeFirst();
@@ -401,6 +399,30 @@ bool foreseeRoom(const BackupPlan& plan, const RunOptions& options, PairForecast
             return touched;
         }
     }
+}
+
+// Retention begins once the first pair is backed up: its removals, with those
+// an earlier run began, go on beside the next pairs. Says whether it changes
+// something.
+bool foreseeRetention(const BackupPlan& plan, const BackupEngine::Options& options, DryRun& run,
+                      const std::function<DriveRoom&(const QString&)>& driveOf)
+{
+    bool touched = false;
+    for (const retention::Due& due :
+         retention::dueNow(retention::rootsOf(plan), options.versionDays,
+                           [](const QString&) { return QString(); }, QString(), QDateTime::currentDateTime())) {
+        touched = touched || retention::touches(due);
+        DriveRoom& there = driveOf(due.root);
+        for (qsizetype i = 0; i < due.halfRemoved.size(); ++i)
+            there.pending.add(-1);
+        for (const QString& name : due.names) {
+            const QString folder = joinPath(due.root, name);
+            run.versionsGone << folder;
+            there.versionsGone << folder;
+            there.pending.add(retention::recordedBytes(folder));
+        }
+    }
+    return touched;
 }
 
 // The start of a run: the checks of its plan, then its lock.
@@ -466,32 +488,10 @@ DryRun forecastRun(const BackupPlan& plan, const RunOptions& options)
             drive.written += p.writes;
             // Without versions, the old copy a full rewrite replaced is removed
             // while the next pairs go on.
-            if (p.oldGoes && options.versionDays <= 0) {
-                drive.pending += p.oldBytes;
-                drive.pendingAny = true;
-            }
-            // Retention begins once the first pair is backed up: the folders
-            // older than the days set are a change, and their removals, with
-            // those an earlier run began, go on beside the next pairs.
-            if (++run.pairsBacked == 1) {
-                for (const retention::Due& due :
-                     retention::dueNow(retention::rootsOf(plan), options.versionDays,
-                                       [](const QString&) { return QString(); }, QString(),
-                                       QDateTime::currentDateTime())) {
-                    DriveRoom& there = driveOf(due.root);
-                    there.pendingAny = there.pendingAny || !due.halfRemoved.isEmpty() || !due.names.isEmpty();
-                    there.pendingUnknown = there.pendingUnknown || !due.halfRemoved.isEmpty();
-                    for (const QString& name : due.names) {
-                        const QString folder = joinPath(due.root, name);
-                        touched = true;
-                        run.versionsGone << folder;
-                        const qint64 bytes = retention::recordedBytes(folder);
-                        there.pending += std::max<qint64>(bytes, 0);
-                        there.pendingUnknown = there.pendingUnknown || bytes < 0;
-                        there.versionsGone << folder;
-                    }
-                }
-            }
+            if (p.oldGoes && options.versionDays <= 0)
+                drive.pending.add(p.oldBytes);
+            if (++run.pairsBacked == 1)
+                touched = foreseeRetention(plan, options, run, driveOf) || touched;
         }
     }
     if (run.pairsBacked == 0)

@@ -60,6 +60,13 @@ struct Due
     QStringList halfRemoved; // paths
 };
 
+/// Whether what retention takes in one folder changes the drive: each run
+/// folder it removes does; going on with a removal an earlier run began does not.
+inline bool touches(const Due& due)
+{
+    return !due.names.isEmpty();
+}
+
 /// Reads only: what retention takes in each of \a roots that no other live run
 /// holds (\a ownToken: the caller's lock), never the folder \a current gives
 /// for a root (the run's own).

@@ -11,7 +11,9 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
 #include <functional>
+#include <utility>
 
 namespace archivon::room {
 
@@ -32,6 +34,30 @@ struct Version
 QList<Version> versionsFor(const QStringList& roots, const QString& destination,
                            const std::function<QString(const QString& root)>& current,
                            const QString& ownToken, const QDateTime& now);
+
+/// The removals going on beside the next pairs on one drive, as the forecast
+/// counts them: what they free is the bytes recorded for a versions folder,
+/// the size of an old copy; nothing records what one an earlier run began frees.
+struct Pending
+{
+    qint64 bytes = 0;
+    bool any = false;
+    bool unknown = false; // one of them frees what nothing records
+
+    /// One more removal, freeing \a freed bytes; -1 where they are not recorded.
+    void add(qint64 freed)
+    {
+        bytes += std::max<qint64>(freed, 0);
+        any = true;
+        unknown = unknown || freed < 0;
+    }
+};
+
+/// What waiting for \a pending gives back; none are pending after it.
+inline qint64 waitFor(Pending& pending)
+{
+    return std::exchange(pending, {}).bytes;
+}
 
 enum class Step {
     Enough,          // the pair goes ahead

@@ -216,27 +216,39 @@ private slots:
     }
 
     // Where a pair short of room finds more, in the order the run and its forecast
-    // both take: the removals still going, then the oldest earlier versions.
+    // both take: the removals still going (-1: what one frees is not recorded),
+    // then the oldest earlier versions; and what the forecast expects a wait to free.
     void roomSteps_data()
     {
         QTest::addColumn<qint64>("free");
-        QTest::addColumn<bool>("removals");
+        QTest::addColumn<QList<qint64>>("removals");
         QTest::addColumn<bool>("versions");
         QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("freed"); // "?" where it is uncertain
         using S = room::Step;
-        QTest::newRow("exactly enough") << qint64(100) << true << true << int(S::Enough);
-        QTest::newRow("unknown room is never short") << platform::kFreeSpaceUnknown << false << false << int(S::Enough);
-        QTest::newRow("short: the removals first") << qint64(99) << true << true << int(S::WaitForRemovals);
-        QTest::newRow("short: then the oldest version") << qint64(99) << false << true << int(S::RemoveVersion);
-        QTest::newRow("short, and nothing left to free") << qint64(0) << false << false << int(S::NoRoom);
+        QTest::newRow("exactly enough") << qint64(100) << QList<qint64>{5} << true << int(S::Enough) << "";
+        QTest::newRow("unknown room is never short") << platform::kFreeSpaceUnknown << QList<qint64>{} << false << int(S::Enough) << "";
+        QTest::newRow("short: the removals first, as recorded") << qint64(99) << QList<qint64>{20, 30} << true << int(S::WaitForRemovals) << "50";
+        QTest::newRow("short: one an earlier run began") << qint64(99) << QList<qint64>{20, -1} << false << int(S::WaitForRemovals) << "20?";
+        QTest::newRow("short: then the oldest version") << qint64(99) << QList<qint64>{} << true << int(S::RemoveVersion) << "";
+        QTest::newRow("short, and nothing left to free") << qint64(0) << QList<qint64>{} << false << int(S::NoRoom) << "";
     }
     void roomSteps()
     {
         QFETCH(qint64, free);
-        QFETCH(bool, removals);
+        QFETCH(QList<qint64>, removals);
         QFETCH(bool, versions);
         QFETCH(int, step);
-        QCOMPARE(int(room::next(100, free, removals, versions)), step);
+        QFETCH(QString, freed);
+        room::Pending pending;
+        for (const qint64 bytes : removals)
+            pending.add(bytes);
+        QCOMPARE(int(room::next(100, free, pending.any, versions)), step);
+        if (step == int(room::Step::WaitForRemovals)) {
+            const bool uncertain = pending.unknown;
+            QCOMPARE(QString::number(room::waitFor(pending)) + (uncertain ? "?" : ""), freed);
+            QVERIFY(!pending.any && !pending.unknown && pending.bytes == 0);
+        }
     }
 
     // What earlier runs left beside a pair: the last complete copy goes back only
