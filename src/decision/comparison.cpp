@@ -342,4 +342,43 @@ Changes planFullRewrite(const TreeScan& scan, const NameCheck& names)
     return out;
 }
 
+std::vector<qsizetype> foldersUnder(const TreeScan& scan, qsizetype k)
+{
+    std::vector<qsizetype> under{k};
+    std::vector<bool> inside(scan.folders.size(), false);
+    inside[k] = true;
+    for (qsizetype j = k + 1; j < scan.folders.size(); ++j) {
+        const int parent = scan.folders.at(j).parent;
+        if (parent >= k && inside[parent]) {
+            inside[j] = true;
+            under.push_back(j);
+        }
+    }
+    return under;
+}
+
+void putBackInListing(BackupListing& listing, const TreeScan& scan, const NameRules& names,
+                      const QString& place, const BackupListing::Entry& entry,
+                      const std::function<BackupListing(qsizetype k)>& below)
+{
+    const QString folder = place.left(place.lastIndexOf(QLatin1Char('\\')));
+    const QString name = lastName(place);
+    qsizetype j = 0;
+    while (j < scan.folders.size() && listing.root + scan.folders.at(j).relative != folder)
+        ++j;
+    if (j == scan.folders.size())
+        return;
+    listing.folders[j].entries.insert(name, entry);
+    for (qsizetype k = j + 1; entry.isFolder() && k < scan.folders.size(); ++k) {
+        if (scan.folders.at(k).parent != j ||
+            nameKey(lastName(scan.folders.at(k).relative), names) != nameKey(name, names))
+            continue;
+        BackupListing there = below(k);
+        const std::vector<qsizetype> under = foldersUnder(scan, k);
+        for (std::size_t i = 0; i < under.size() && i < there.folders.size(); ++i)
+            listing.folders[under[i]] = std::move(there.folders[i]);
+        listing.temporaries += there.temporaries;
+    }
+}
+
 } // namespace archivon

@@ -18,6 +18,7 @@
 #include <QStringList>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -88,6 +89,19 @@ inline std::optional<QString> setAsideWhole(const QString& temporary, const plat
 std::optional<BackupListing> listBackup(const QString& destination, const TreeScan& scan,
                                        bool present, const platform::NameRules& names,
                                        const platform::Gate& gate = {});
+
+/// The folders of the walk \a scan at and under its folder \a k, \a k first,
+/// each after its parent: those a listing of that folder alone covers.
+std::vector<qsizetype> foldersUnder(const TreeScan& scan, qsizetype k);
+
+/// \a listing (of the walk \a scan) once an entry a killed update set aside
+/// is back in its free \a place, as the run puts it back before it compares:
+/// \a entry is there under its name, a folder with all it holds, which
+/// \a below lists for the walk's folder \a k of that name, folder by folder
+/// of foldersUnder(). Touches no disk.
+void putBackInListing(BackupListing& listing, const TreeScan& scan, const platform::NameRules& names,
+                      const QString& place, const BackupListing::Entry& entry,
+                      const std::function<BackupListing(qsizetype k)>& below);
 
 /// The folders of a walk as it finds them, handed to a listing of the backup
 /// that runs beside the walk on a thread of its own.

@@ -54,52 +54,34 @@ BackupListing listedAs(BackupListing listing, const QString& from, const QString
     return listing;
 }
 
-// The listing of a folder of the walk (\a k) and all it holds, taken where
-// that folder is set aside, as it will be once it is back under its name.
-void listSetAsideFolder(const TreeScan& scan, qsizetype k, const QString& aside,
-                        const QString& place, const NameRules& names, BackupListing& listing)
+// The listing of the walk's folder \a k and all it holds, taken where it is
+// set aside, as it will be once it is back in its \a place.
+BackupListing listedAside(const TreeScan& scan, qsizetype k, const QString& aside,
+                          const QString& place, const NameRules& names)
 {
     TreeScan below;
-    std::vector<qsizetype> from;  // the walk's folder of each of below's
-    QHash<qsizetype, int> inside; // and the other way round
     const QString top = scan.folders.at(k).relative;
-    for (qsizetype j = k; j < scan.folders.size(); ++j) {
-        ScannedFolder folder = scan.folders.at(j);
-        if (j > k && !inside.contains(folder.parent))
-            continue;
-        folder.parent = j == k ? -1 : inside.value(folder.parent);
-        folder.relative = folder.relative.mid(top.size());
-        inside.insert(j, int(below.folders.size()));
-        below.folders << folder;
-        from.push_back(j);
+    const std::vector<qsizetype> under = foldersUnder(scan, k);
+    for (const qsizetype j : under) {
+        ScannedFolder& folder = below.folders.emplace_back();
+        folder.relative = scan.folders.at(j).relative.mid(top.size());
+        // under is in the walk's order, each parent before its folders
+        const auto parent = std::lower_bound(under.begin(), under.end(), scan.folders.at(j).parent);
+        folder.parent = j == k ? -1 : int(parent - under.begin());
     }
-    const BackupListing there = listedAs(*listBackup(aside, below, true, names), aside, place);
-    for (std::size_t i = 0; i < from.size(); ++i)
-        listing.folders[from[i]] = there.folders[i];
-    listing.temporaries += there.temporaries;
+    return listedAs(*listBackup(aside, below, true, names), aside, place);
 }
 
-// What a killed update set aside goes back to its free place before the
-// comparison: its entry is there under its own name, a folder with all it holds.
-void putBackInListing(const TreeScan& scan, const NameRules& names, BackupListing& listing)
+// What a killed update set aside, read where it is, goes back in the listing.
+void putBackSetAside(const TreeScan& scan, const NameRules& names, BackupListing& listing)
 {
     for (const auto& [aside, place] : std::as_const(listing.setAside)) {
-        const QString folder = place.left(place.lastIndexOf(QLatin1Char('\\')));
-        const QString name = lastName(place);
-        for (qsizetype j = 0; j < scan.folders.size(); ++j) {
-            DirSearch search(aside, Hidden | System | Directory, true);
-            if (listing.root + scan.folders.at(j).relative != folder || search.next().isEmpty())
-                continue;
-            const DirSearch::Details& d = search.lastDetails();
-            const BackupListing::Entry entry{search.lastAttributes(), d.size, d.modifiedNs, d.mode,
-                                             d.link};
-            listing.folders[j].entries.insert(name, entry);
-            for (qsizetype k = j + 1; entry.isFolder() && k < scan.folders.size(); ++k) {
-                if (scan.folders.at(k).parent == j &&
-                    nameKey(lastName(scan.folders.at(k).relative), names) == nameKey(name, names))
-                    listSetAsideFolder(scan, k, aside, place, names, listing);
-            }
-        }
+        DirSearch search(aside, Hidden | System | Directory, true);
+        if (search.next().isEmpty())
+            continue;
+        const DirSearch::Details& d = search.lastDetails();
+        putBackInListing(listing, scan, names, place, {search.lastAttributes(), d.size, d.modifiedNs, d.mode, d.link},
+                         [&](qsizetype k) { return listedAside(scan, k, aside, place, names); });
     }
 }
 
@@ -229,7 +211,7 @@ void foreseeUpdate(PairForecast& p, QList<versions::Entry>& whole)
     if (!p.putBack.isEmpty())
         listing = listedAs(*listBackup(p.putBack, p.scan, true, p.names), p.putBack, D);
     p.setAsideBack = listing.setAside;
-    putBackInListing(p.scan, p.names, listing);
+    putBackSetAside(p.scan, p.names, listing);
     p.leftoversGone += listing.temporaries;
     for (const QString& left : std::as_const(listing.temporaries)) {
         if (setAsideWhole(left, p.names))

@@ -187,6 +187,49 @@ private slots:
         }
     }
 
+    // What a killed update set aside in \a place goes back in the listing before
+    // the comparison: a file, or a folder with all it holds (\a back), found by
+    // the name the destination matches; where it folds case, those of "folded".
+    void setAsideBack_data()
+    {
+        QTest::addColumn<QStringList>("source");
+        QTest::addColumn<QStringList>("backup");
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QStringList>("back");
+        QTest::addColumn<QStringList>("changes");
+        QTest::addColumn<QStringList>("folded");
+        QTest::newRow("a file, in a folder") << QStringList{"d/", "d/a.txt"} << QStringList{"d/"} << "d\\a.txt" << QStringList{"d/a.txt"} << QStringList{"keep d\\a.txt"} << QStringList{};
+        QTest::newRow("a folder, with all it holds") << QStringList{"d/", "d/e/", "d/e/x", "f/", "f/y"} << QStringList{"f/", "f/y"} << "d" << QStringList{"d/", "d/e/", "d/e/x"}
+            << QStringList{"keep d\\e\\x", "keep f\\y"} << QStringList{};
+        QTest::newRow("a folder, under another case") << QStringList{"D/", "D/x"} << QStringList{} << "d" << QStringList{"d/", "d/x"}
+            << QStringList{"folder D", "copy D\\x", "remove d"} << QStringList{"case d > D", "keep D\\x"};
+    }
+    void setAsideBack()
+    {
+        QFETCH(QStringList, source);
+        QFETCH(QStringList, backup);
+        QFETCH(QString, place);
+        QFETCH(QStringList, back);
+        QFETCH(QStringList, changes);
+        QFETCH(QStringList, folded);
+        const TreeScan scan = walk(source);
+        for (const bool folds : {false, true}) {
+            BackupListing listed = listing(scan, backup, folds);
+            const BackupListing whole = listing(scan, backup + back, folds);
+            const BackupListing::Entry entry{back.first().endsWith('/') ? platform::Directory : platform::Archive, 1, 1000000000000, 0644};
+            putBackInListing(listed, scan, {folds, folds}, "R:\\BK\\d1\\" + place, entry, [&](qsizetype k) {
+                BackupListing below;
+                for (const qsizetype j : foldersUnder(scan, k))
+                    below.folders.push_back(whole.folders[j]);
+                return below;
+            });
+            QStringList decided;
+            for (const Change& c : compareWithBackup(scan, listed, {1, true}, {folds, folds}).list)
+                decided << text(c, scan);
+            QCOMPARE(decided, folds && !folded.isEmpty() ? folded : changes);
+        }
+    }
+
     // What a pass moves into the versions, as the run counts it: a file with the
     // size the backup holds, a folder with all it holds there (3 files, 30 bytes
     // each here), and what earlier runs left whole ("x/" a folder, "y:9" a file).
