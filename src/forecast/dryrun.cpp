@@ -283,16 +283,6 @@ struct Context
     std::array<QString, 4> destinations{}; // as host folders
 };
 
-// What the run's earlier pairs did to a drive's room, as far as the forecast
-// can tell: what they wrote, what removals they left going, and what was freed.
-struct DriveRoom
-{
-    qint64 written = 0;
-    qint64 freed = 0;
-    room::Pending pending;
-    QStringList versionsGone; // removed already, for their age or for room
-};
-
 PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
 {
     PairForecast p{.N = N, .pair = plan.pairs[N - 1]};
@@ -332,69 +322,44 @@ PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
     return p;
 }
 
-// The room of pair \a p, taken step by step as the run takes it: what earlier
-// pairs wrote is gone from the drive; removals they left going give their
-// room back once waited for; then the oldest earlier versions go, each
-// freeing what its record says. Says whether something changed on the way.
+// The room of pair \a p, taken step by step as the run takes it. Says whether
+// something changed on the way.
 bool foreseeRoom(const BackupPlan& plan, const RunOptions& options, PairForecast& p,
-                 DriveRoom& drive)
+                 room::Drive& drive)
 {
     const auto free = ShowFreeSpace(p.pair.destination.left(3));
     if (!free) {
         p.fate = Fate::DriveLost;
         return false;
     }
-    p.free = *free == kFreeSpaceUnknown
-                 ? *free
-                 : std::max<qint64>(0, *free - drive.written) + drive.freed;
-    bool touched = false;
-    std::optional<QList<room::Version>> versions;
-    for (;;) {
-        if (!versions && p.free < p.need && options.versionDays > 0 && !drive.pending.any) {
-            versions = room::versionsFor(retention::rootsOf(plan), p.pair.destination, [](const QString&) { return QString(); },
-                                         QString(), QDateTime::currentDateTime());
-            versions->removeIf([&](const room::Version& v) { return drive.versionsGone.contains(v.path()); });
-        }
-        switch (room::next(p.need, p.free, drive.pending.any, versions && !versions->isEmpty())) {
-        case room::Step::WaitForRemovals: {
-            touched = p.waitsForRemovals = true;
-            p.roomUncertain = p.roomUncertain || drive.pending.unknown;
-            const qint64 freed = room::waitFor(drive.pending);
-            p.free += freed;
-            drive.freed += freed;
-            break;
-        }
-        case room::Step::RemoveVersion: {
-            touched = true;
-            const room::Version v = versions->takeFirst();
-            p.versionsForRoom << v;
-            drive.versionsGone << v.path();
-            p.roomUncertain = p.roomUncertain || v.bytes < 0;
-            p.free += std::max<qint64>(v.bytes, 0);
-            drive.freed += std::max<qint64>(v.bytes, 0);
-            break;
-        }
-        case room::Step::NoRoom:
-            p.fate = Fate::NoSpace;
-            return touched;
-        case room::Step::Enough:
-            return touched;
-        }
-    }
+    const room::Foreseen f = room::foresee(p.need, *free, drive, [&] {
+        return options.versionDays <= 0
+                   ? QList<room::Version>()
+                   : room::versionsFor(retention::rootsOf(plan), p.pair.destination,
+                                       [](const QString&) { return QString(); }, QString(),
+                                       QDateTime::currentDateTime());
+    });
+    p.free = f.free;
+    p.waitsForRemovals = f.waits;
+    p.versionsForRoom = f.versionsRemoved;
+    p.roomUncertain = f.uncertain;
+    if (!f.enough)
+        p.fate = Fate::NoSpace;
+    return f.waits || !f.versionsRemoved.isEmpty();
 }
 
 // Retention begins once the first pair is backed up: its removals, with those
 // an earlier run began, go on beside the next pairs. Says whether it changes
 // something.
-bool foreseeRetention(const BackupPlan& plan, const BackupEngine::Options& options, DryRun& run,
-                      const std::function<DriveRoom&(const QString&)>& driveOf)
+bool foreseeRetention(const BackupPlan& plan, const RunOptions& options, DryRun& run,
+                      const std::function<room::Drive&(const QString&)>& driveOf)
 {
     bool touched = false;
     for (const retention::Due& due :
          retention::dueNow(retention::rootsOf(plan), options.versionDays,
                            [](const QString&) { return QString(); }, QString(), QDateTime::currentDateTime())) {
         touched = touched || retention::touches(due);
-        DriveRoom& there = driveOf(due.root);
+        room::Drive& there = driveOf(due.root);
         for (qsizetype i = 0; i < due.halfRemoved.size(); ++i)
             there.pending.add(-1);
         for (const QString& name : due.names) {
@@ -447,8 +412,8 @@ DryRun forecastRun(const BackupPlan& plan, const RunOptions& options)
     Context context{.fullRewrite = options.fullRewrite, .versionDays = options.versionDays};
     for (std::size_t i = 0; i < plan.pairs.size(); ++i)
         context.destinations[i] = canonicalFolder(plan.pairs[i].destination);
-    QHash<QChar, DriveRoom> drives;
-    const auto driveOf = [&](const QString& path) -> DriveRoom& {
+    QHash<QChar, room::Drive> drives;
+    const auto driveOf = [&](const QString& path) -> room::Drive& {
         const auto where = resolve(path);
         return drives[where ? where->drive : QChar()];
     };
@@ -458,7 +423,7 @@ DryRun forecastRun(const BackupPlan& plan, const RunOptions& options)
         PairForecast& p = run.pairs.back();
         run.failures += p.failures;
         if (p.fate == Fate::Backed) {
-            DriveRoom& drive = driveOf(p.pair.destination);
+            room::Drive& drive = driveOf(p.pair.destination);
             touched = foreseeRoom(plan, options, p, drive) || touched;
             if (p.fate == Fate::NoSpace || p.fate == Fate::DriveLost) {
                 run.failures += p.fate == Fate::DriveLost;

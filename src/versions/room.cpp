@@ -7,6 +7,7 @@
 #include "platform/filesystem.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace archivon::room {
 
@@ -44,6 +45,45 @@ Step next(qint64 need, qint64 free, bool removalsPending, bool versionsLeft)
     if (removalsPending)
         return Step::WaitForRemovals;
     return versionsLeft ? Step::RemoveVersion : Step::NoRoom;
+}
+
+Foreseen foresee(qint64 need, qint64 measured, Drive& drive,
+                 const std::function<QList<Version>()>& versions)
+{
+    Foreseen f;
+    f.free = measured == kFreeSpaceUnknown ? measured
+                                           : std::max<qint64>(0, measured - drive.written) + drive.freed;
+    std::optional<QList<Version>> left;
+    for (;;) {
+        if (!left && f.free < need && !drive.pending.any) {
+            left = versions();
+            left->removeIf([&](const Version& v) { return drive.versionsGone.contains(v.path()); });
+        }
+        switch (next(need, f.free, drive.pending.any, left && !left->isEmpty())) {
+        case Step::WaitForRemovals: {
+            f.waits = true;
+            f.uncertain = f.uncertain || drive.pending.unknown;
+            const qint64 freed = waitFor(drive.pending);
+            f.free += freed;
+            drive.freed += freed;
+            break;
+        }
+        case Step::RemoveVersion: {
+            const Version v = left->takeFirst();
+            f.versionsRemoved << v;
+            drive.versionsGone << v.path();
+            f.uncertain = f.uncertain || v.bytes < 0;
+            f.free += std::max<qint64>(v.bytes, 0);
+            drive.freed += std::max<qint64>(v.bytes, 0);
+            break;
+        }
+        case Step::NoRoom:
+            f.enough = false;
+            return f;
+        case Step::Enough:
+            return f;
+        }
+    }
 }
 
 } // namespace archivon::room

@@ -66,6 +66,34 @@ enum class Step {
     NoRoom,          // the run ends here
 };
 
+/// One drive as a forecast follows it through a run: what the pairs before
+/// wrote, the removals they left going, what was freed, the versions removed.
+struct Drive
+{
+    qint64 written = 0;
+    qint64 freed = 0;
+    Pending pending;
+    QStringList versionsGone;
+};
+
+/// The room of one pair, as the forecast expects the run to find it.
+struct Foreseen
+{
+    qint64 free = 0;
+    bool waits = false;              // for the removals still going
+    QList<Version> versionsRemoved{}; // oldest first
+    bool uncertain = false;          // one of them frees what nothing records
+    bool enough = true;
+};
+
+/// Takes the steps of next() for a pair that needs \a need bytes, with
+/// \a measured bytes free now (kFreeSpaceUnknown), on a \a drive the earlier
+/// pairs left: what they wrote is gone; removals they left going give their
+/// room back once waited for; then the oldest earlier versions, listed by
+/// \a versions once needed, go, each freeing what its record says.
+Foreseen foresee(qint64 need, qint64 measured, Drive& drive,
+                 const std::function<QList<Version>()>& versions);
+
 /// What a pair that needs \a need bytes does next, with \a free bytes free
 /// (kFreeSpaceUnknown never counts as short), removals still going or not,
 /// and earlier versions left to remove or not.
