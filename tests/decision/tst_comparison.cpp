@@ -131,6 +131,7 @@ private slots:
     // The changes in the order they are made: folders, then folder by folder what
     // cannot be carried and each file, then the removals; where the destination
     // folds case and refuses Windows names, those of "folded" (none listed: the same).
+    // What a killed update set aside ("^", the first in its place) goes back first.
     void decides_data()
     {
         QTest::addColumn<QStringList>("source");
@@ -163,6 +164,9 @@ private slots:
         QTest::newRow("a folder gone before the walk listed it") << QStringList{"%d/"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"not carried C:\\s1\\d: file o cartella inesistente"} << QStringList{};
         QTest::newRow("a new folder the walk could not list") << QStringList{"~d/"} << QStringList{} << "ns" << QStringList{"folder d", "not carried C:\\s1\\d: accesso negato"} << QStringList{};
         QTest::newRow("a folder the walk listed in part") << QStringList{"?d/", "d/n"} << QStringList{"d/", "d/x"} << "ns" << QStringList{"copy d\\n", "not carried C:\\s1\\d: impossibile leggere (errore di lettura)" + kNotUpdated} << QStringList{};
+        QTest::newRow("set aside: a file goes back") << QStringList{"d/", "d/a.txt"} << QStringList{"d/", "^d/a.txt"} << "ns" << QStringList{"keep d\\a.txt"} << QStringList{};
+        QTest::newRow("set aside: a folder goes back with all it holds") << QStringList{"d/", "d/e/", "d/e/x", "f/", "f/y"} << QStringList{"f/", "f/y", "^d/", "^d/e/", "^d/e/x"} << "ns" << QStringList{"keep d\\e\\x", "keep f\\y"} << QStringList{};
+        QTest::newRow("set aside: a folder under another case") << QStringList{"D/", "D/x"} << QStringList{"^d/", "^d/x"} << "ns" << QStringList{"folder D", "copy D\\x", "remove d"} << QStringList{"case d > D", "keep D\\x"};
         QTest::newRow("a backup folder not listed to its end") << QStringList{"d/", "d/a", "d/b:2", "d/n", "d/s/", "d/t/", "d/t/y"} << QStringList{"!d/", "d/a", "d/b", "d/x", "d/t"} << "ns"
             << QStringList{"folder d\\s", "not carried R:\\BK\\d1\\d: impossibile leggere (errore di lettura)" + kNotUpdated, "keep d\\a"} << QStringList{};
         // clang-format on
@@ -178,53 +182,24 @@ private slots:
             keeps == "ns" ? platform::Keeps{1, true}
                           : platform::Keeps{keeps == "s" ? 1000000000 : 2000000000, false};
         QFETCH(QStringList, folded);
+        const QStringList aside = backup.filter(QRegularExpression("^\\^"));
+        const QStringList before = backup.filter(QRegularExpression("^[^^]"));
         for (const bool folds : {false, true}) {
+            BackupListing listed = listing(scan, before, folds);
+            if (!aside.isEmpty()) {
+                const BackupListing whole = listing(scan, QStringList(backup).replaceInStrings("^", ""), folds);
+                const Spec s = parse(aside.first().mid(1));
+                putBackInListing(listed, scan, {folds, folds}, "R:\\BK\\d1" + s.parent + '\\' + s.name,
+                                 {s.folder ? platform::Directory : platform::Archive, s.file.size, s.file.modifiedNs, s.file.mode},
+                                 [&](qsizetype k) {
+                                     BackupListing below;
+                                     for (const qsizetype j : foldersUnder(scan, k))
+                                         below.folders.push_back(whole.folders[j]);
+                                     return below;
+                                 });
+            }
             QStringList decided;
-            for (const Change& c :
-                 compareWithBackup(scan, listing(scan, backup, folds), kept, {folds, folds}).list)
-                decided << text(c, scan);
-            QCOMPARE(decided, folds && !folded.isEmpty() ? folded : changes);
-        }
-    }
-
-    // What a killed update set aside in \a place goes back in the listing before
-    // the comparison: a file, or a folder with all it holds (\a back), found by
-    // the name the destination matches; where it folds case, those of "folded".
-    void setAsideBack_data()
-    {
-        QTest::addColumn<QStringList>("source");
-        QTest::addColumn<QStringList>("backup");
-        QTest::addColumn<QString>("place");
-        QTest::addColumn<QStringList>("back");
-        QTest::addColumn<QStringList>("changes");
-        QTest::addColumn<QStringList>("folded");
-        QTest::newRow("a file, in a folder") << QStringList{"d/", "d/a.txt"} << QStringList{"d/"} << "d\\a.txt" << QStringList{"d/a.txt"} << QStringList{"keep d\\a.txt"} << QStringList{};
-        QTest::newRow("a folder, with all it holds") << QStringList{"d/", "d/e/", "d/e/x", "f/", "f/y"} << QStringList{"f/", "f/y"} << "d" << QStringList{"d/", "d/e/", "d/e/x"}
-            << QStringList{"keep d\\e\\x", "keep f\\y"} << QStringList{};
-        QTest::newRow("a folder, under another case") << QStringList{"D/", "D/x"} << QStringList{} << "d" << QStringList{"d/", "d/x"}
-            << QStringList{"folder D", "copy D\\x", "remove d"} << QStringList{"case d > D", "keep D\\x"};
-    }
-    void setAsideBack()
-    {
-        QFETCH(QStringList, source);
-        QFETCH(QStringList, backup);
-        QFETCH(QString, place);
-        QFETCH(QStringList, back);
-        QFETCH(QStringList, changes);
-        QFETCH(QStringList, folded);
-        const TreeScan scan = walk(source);
-        for (const bool folds : {false, true}) {
-            BackupListing listed = listing(scan, backup, folds);
-            const BackupListing whole = listing(scan, backup + back, folds);
-            const BackupListing::Entry entry{back.first().endsWith('/') ? platform::Directory : platform::Archive, 1, 1000000000000, 0644};
-            putBackInListing(listed, scan, {folds, folds}, "R:\\BK\\d1\\" + place, entry, [&](qsizetype k) {
-                BackupListing below;
-                for (const qsizetype j : foldersUnder(scan, k))
-                    below.folders.push_back(whole.folders[j]);
-                return below;
-            });
-            QStringList decided;
-            for (const Change& c : compareWithBackup(scan, listed, {1, true}, {folds, folds}).list)
+            for (const Change& c : compareWithBackup(scan, listed, kept, {folds, folds}).list)
                 decided << text(c, scan);
             QCOMPARE(decided, folds && !folded.isEmpty() ? folded : changes);
         }
