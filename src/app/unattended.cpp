@@ -37,7 +37,7 @@ int dryRun(const QString& user, bool fullRewrite, bool shutdown)
         toStderr(QStringLiteral("La cartella dei dischi %1 non c'è: il backup la creerebbe, con "
                                 "R: una cartella vuota di questo computer; la prova non la crea.")
                      .arg(platform::drivesFolder()));
-    BackupEngine::Options options;
+    RunOptions options;
     options.fullRewrite = fullRewrite || fullRewriteConfigured();
     options.versionDays = versionDaysConfigured();
     const DryRun run = forecastRun(defaultPlan(platform::hostName(), user), options);
@@ -138,7 +138,7 @@ void UnattendedRun::begin()
     (void)platform::ask(confirmationQuestion(plan));
     m_engine = std::make_unique<BackupEngine>();
     connect(m_engine.get(), &BackupEngine::reported, this, &UnattendedRun::reported);
-    BackupEngine::Options options;
+    RunOptions options;
     options.shutdownAtEnd = m_shutdown;
     options.fullRewrite = m_fullRewrite || fullRewriteConfigured();
     options.versionDays = versionDays;

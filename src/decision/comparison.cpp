@@ -342,6 +342,22 @@ Changes planFullRewrite(const TreeScan& scan, const NameCheck& names)
     return out;
 }
 
+BackupListing movedTo(BackupListing listing, const QString& from, const QString& to)
+{
+    const auto rebased = [&](QString& path) {
+        if (path.startsWith(from))
+            path = to + path.mid(from.size());
+    };
+    listing.root = to;
+    for (QString& left : listing.temporaries)
+        rebased(left);
+    for (auto& [aside, place] : listing.setAside) {
+        rebased(aside);
+        rebased(place);
+    }
+    return listing;
+}
+
 std::vector<qsizetype> foldersUnder(const TreeScan& scan, qsizetype k)
 {
     std::vector<qsizetype> under{k};

@@ -32,6 +32,16 @@ inline QString notUpdated(const QString& reason)
         .arg(reason);
 }
 
+/// What a full rewrite says of an entry of the source it could not read (a
+/// \a folder not read to its end, or a file) once its previous copy, where the
+/// old backup holds one (\a hadCopy), is taken back into the new copy.
+inline QString takenBack(const QString& error, bool folder, bool hadCopy)
+{
+    if (hadCopy)
+        return notUpdated(error);
+    return folder ? QStringLiteral("impossibile leggere la cartella (%1)").arg(error) : error;
+}
+
 /// What a run says of a source it could not read: where the backup holds a
 /// previous copy, that the copy stays; one gone meanwhile is only gone.
 inline QString unreadSource(const Status& failure, bool hadCopy)
@@ -68,6 +78,9 @@ struct BackupListing
     /// ...and entries it had set aside whose place is free, to go back there.
     QList<QPair<QString, QString>> setAside{}; // (where it is, where it goes)
 };
+
+/// \a listing of a copy under \a from, as it will be once it is under \a to.
+BackupListing movedTo(BackupListing listing, const QString& from, const QString& to);
 
 /// Of what a killed run left in the backup (BackupListing::temporaries), an
 /// entry it had set aside is a whole entry of the previous backup, which goes
@@ -169,6 +182,9 @@ struct Change
     /// this very entry (the name rules were assumed, or the folder holds more
     /// than one spelling of it), so the rename goes through a hidden name.
     bool twoSteps = false;
+
+    /// A file of the walk is copied: new, changed, or in the place of a folder.
+    bool copiesFile() const { return file >= 0 && (kind == Kind::Copy || kind == Kind::Replace || kind == Kind::SetAside); }
 };
 
 struct Changes

@@ -94,7 +94,7 @@ QString completionText(int failures, int skipped)
 
 } // namespace
 
-EngineRun::EngineRun(BackupEngine& owner, const BackupPlan& plan, const BackupEngine::Options& options)
+EngineRun::EngineRun(BackupEngine& owner, const BackupPlan& plan, const RunOptions& options)
     : m_owner(owner), m_plan(plan), m_typedFirstPair(plan.pairs[0]), m_options(options)
 {
     shutdownAtEnd = options.shutdownAtEnd;

@@ -67,7 +67,7 @@ private:
 class EngineRun
 {
 public:
-    EngineRun(BackupEngine& owner, const BackupPlan& plan, const BackupEngine::Options& options);
+    EngineRun(BackupEngine& owner, const BackupPlan& plan, const RunOptions& options);
 
     void run();
 
@@ -283,7 +283,7 @@ private:
     BackupPlan m_plan;
     /// The first pair as typed, for the marker.
     const BackupPair m_typedFirstPair;
-    const BackupEngine::Options m_options;
+    const RunOptions m_options;
     RunLock m_lock;
     std::optional<LockOwner> m_tookOver; // a stale lock this run took over
     /// Pairs whose pass ran to its end.

@@ -218,16 +218,13 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
         if (!state.proceed())
             return PassEnd::Stopped;
         if (!exists(c.old)) {
-            fail(c.source,
-                 c.folder
-                     ? QStringLiteral("impossibile leggere la cartella (%1)").arg(c.failure.error())
-                     : c.failure.error());
+            fail(c.source, takenBack(c.failure.error(), c.folder, false));
             continue;
         }
         const Status carried =
             c.folder ? carryFolder(c.old, c.fresh, gate()) : carryFile(c.old, c.fresh);
         if (carried)
-            fail(c.source, notUpdated(c.failure.error()));
+            fail(c.source, takenBack(c.failure.error(), c.folder, true));
         else if (const auto end = writeFailed(
                      N, c.source,
                      carried.withText(QStringLiteral("%1; copia precedente non recuperata (%2)")

@@ -35,25 +35,6 @@ bool exists(const QString& path)
     return linkAttributes(path).ok();
 }
 
-QString rebased(const QString& path, const QString& from, const QString& to)
-{
-    return path.startsWith(from) ? to + path.mid(from.size()) : path;
-}
-
-// The listing of a complete copy beside the pair's folder, as it will be once
-// it is back under the pair's name.
-BackupListing listedAs(BackupListing listing, const QString& from, const QString& to)
-{
-    listing.root = to;
-    for (QString& left : listing.temporaries)
-        left = rebased(left, from, to);
-    for (auto& [aside, place] : listing.setAside) {
-        aside = rebased(aside, from, to);
-        place = rebased(place, from, to);
-    }
-    return listing;
-}
-
 // The listing of the walk's folder \a k and all it holds, taken where it is
 // set aside, as it will be once it is back in its \a place.
 BackupListing listedAside(const TreeScan& scan, qsizetype k, const QString& aside,
@@ -69,7 +50,7 @@ BackupListing listedAside(const TreeScan& scan, qsizetype k, const QString& asid
         const auto parent = std::lower_bound(under.begin(), under.end(), scan.folders.at(j).parent);
         folder.parent = j == k ? -1 : int(parent - under.begin());
     }
-    return listedAs(*listBackup(aside, below, true, names), aside, place);
+    return movedTo(*listBackup(aside, below, true, names), aside, place);
 }
 
 // What a killed update set aside, read where it is, goes back in the listing.
@@ -139,8 +120,7 @@ Keeps keepsRead(const QString& D, const TreeScan& scan, const BackupListing& lis
 void checkSources(PairForecast& p, const std::function<bool(const Change&)>& hadCopy)
 {
     for (Change& c : p.changes.list) {
-        if (c.file < 0 ||
-            (c.kind != Kind::Copy && c.kind != Kind::Replace && c.kind != Kind::SetAside))
+        if (!c.copiesFile())
             continue;
         const ScannedFolder& folder = p.scan.folders.at(c.folder);
         const ScannedFile& file = folder.files.at(c.file);
@@ -173,6 +153,15 @@ NameRules namesRead(const QString& D)
     return names;
 }
 
+// The pair is left out, as a \a failure or not, and why.
+void leaveOut(PairForecast& p, const QString& path, const QString& reason, bool failure)
+{
+    p.fate = failure ? Fate::LeftOut : Fate::Skipped;
+    p.leftOutPath = path;
+    p.leftOutReason = reason;
+    p.failures = failure ? 1 : 0;
+}
+
 // What earlier runs left beside the pair's folder: the last complete backup
 // goes back under its name where nothing is there, and the rest goes.
 void sortOutBeside(PairForecast& p)
@@ -200,16 +189,11 @@ void foreseeUpdate(PairForecast& p, QList<versions::Entry>& whole)
     const Changes first =
         compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, timesAssumed), p.names);
     p.need = first.toWrite;
-    if (emptiedSource(p.scan, listing)) {
-        p.fate = Fate::LeftOut;
-        p.leftOutPath = p.pair.source;
-        p.leftOutReason = kEmptiedSource;
-        p.failures = 1;
-        return;
-    }
+    if (emptiedSource(p.scan, listing))
+        return leaveOut(p, p.pair.source, kEmptiedSource, true);
     sortOutBeside(p);
     if (!p.putBack.isEmpty())
-        listing = listedAs(*listBackup(p.putBack, p.scan, true, p.names), p.putBack, D);
+        listing = movedTo(*listBackup(p.putBack, p.scan, true, p.names), p.putBack, D);
     p.setAsideBack = listing.setAside;
     putBackSetAside(p.scan, p.names, listing);
     p.leftoversGone += listing.temporaries;
@@ -263,9 +247,7 @@ void foreseeFull(PairForecast& p, QList<versions::Entry>& whole)
     for (Change& c : p.changes.list) {
         if (c.kind == Kind::NotCarried && c.folderThere) {
             const ScannedFolder& folder = scan.folders.at(c.folder);
-            c.reason = exists(old + folder.relative)
-                           ? notUpdated(folder.listing.error())
-                           : QStringLiteral("impossibile leggere la cartella (%1)").arg(folder.listing.error());
+            c.reason = takenBack(folder.listing.error(), true, exists(old + folder.relative));
         }
     }
     p.need = scan.bytes;
@@ -276,27 +258,19 @@ void foreseeFull(PairForecast& p, QList<versions::Entry>& whole)
     p.touches = true;
 }
 
-struct Context
-{
-    bool fullRewrite = false;
-    int versionDays = 0;
-    std::array<QString, 4> destinations{}; // as host folders
-};
-
-PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
+// \a destinations: the pairs', as host folders.
+PairForecast forecastPair(const BackupPlan& plan, int N, const BackupEngine::Options& options,
+                          const std::array<QString, 4>& destinations)
 {
     PairForecast p{.N = N, .pair = plan.pairs[N - 1]};
     const QString& D = p.pair.destination;
     const auto holder = liveLockAbove(D, QString());
     if (const auto out = whyLeftOut(p.pair, holder ? std::optional(holder->host) : std::nullopt)) {
-        p.fate = out->failure ? Fate::LeftOut : Fate::Skipped;
-        p.leftOutPath = out->path;
-        p.leftOutReason = out->reason;
-        p.failures = out->failure ? 1 : 0;
+        leaveOut(p, out->path, out->reason, out->failure);
         return p;
     }
     p.scan = scanTree({p.pair.source}, nullptr, [&](const QString& link) {
-        return leadsIntoBackup(link, context.destinations);
+        return leadsIntoBackup(link, destinations);
     });
     p.names = namesRead(D);
     if (p.names.assumed)
@@ -304,7 +278,7 @@ PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
                                     "suppone che non distingua maiuscole e minuscole e che "
                                     "rifiuti i nomi che Windows non accetta");
     QList<versions::Entry> whole;
-    if (context.fullRewrite)
+    if (options.fullRewrite)
         foreseeFull(p, whole);
     else
         foreseeUpdate(p, whole);
@@ -313,11 +287,11 @@ PairForecast forecastPair(const BackupPlan& plan, int N, const Context& context)
     for (const Change& c : p.changes.list) {
         p.failures += c.kind == Kind::NotCarried;
         p.unchanged += c.kind == Kind::Keep;
-        p.copied += c.file >= 0 && (c.kind == Kind::Copy || c.kind == Kind::Replace || c.kind == Kind::SetAside);
+        p.copied += c.copiesFile();
     }
     for (const QString& old : std::as_const(p.oldBackups))
         whole << versions::Entry{old};
-    if (context.versionDays > 0)
+    if (options.versionDays > 0)
         p.versioned = versions::versionedBy(p.changes, p.scan, D, whole, versions::filesIn).files;
     return p;
 }
@@ -332,20 +306,16 @@ bool foreseeRoom(const BackupPlan& plan, const RunOptions& options, PairForecast
         p.fate = Fate::DriveLost;
         return false;
     }
-    const room::Foreseen f = room::foresee(p.need, *free, drive, [&] {
+    p.room = room::foresee(p.need, *free, drive, [&] {
         return options.versionDays <= 0
                    ? QList<room::Version>()
                    : room::versionsFor(retention::rootsOf(plan), p.pair.destination,
                                        [](const QString&) { return QString(); }, QString(),
                                        QDateTime::currentDateTime());
     });
-    p.free = f.free;
-    p.waitsForRemovals = f.waits;
-    p.versionsForRoom = f.versionsRemoved;
-    p.roomUncertain = f.uncertain;
-    if (!f.enough)
+    if (!p.room.enough)
         p.fate = Fate::NoSpace;
-    return f.waits || !f.versionsRemoved.isEmpty();
+    return p.room.waits || !p.room.versionsRemoved.isEmpty();
 }
 
 // Retention begins once the first pair is backed up: its removals, with those
@@ -404,14 +374,16 @@ bool refused(const BackupPlan& plan, DryRun& run)
 DryRun forecastRun(const BackupPlan& plan, const RunOptions& options)
 {
     DryRun run{.backupRoot = plan.backupRoot(), .fullRewrite = options.fullRewrite, .versionDays = options.versionDays};
-    if (refused(plan, run)) {
-        run.outcome = RunOutcome::Refused;
-        run.exitStatus = exitStatusFor(run.outcome, 0);
+    const auto ends = [&run](RunOutcome outcome) {
+        run.outcome = outcome;
+        run.exitStatus = exitStatusFor(outcome, run.failures);
         return run;
-    }
-    Context context{.fullRewrite = options.fullRewrite, .versionDays = options.versionDays};
+    };
+    if (refused(plan, run))
+        return ends(RunOutcome::Refused);
+    std::array<QString, 4> destinations;
     for (std::size_t i = 0; i < plan.pairs.size(); ++i)
-        context.destinations[i] = canonicalFolder(plan.pairs[i].destination);
+        destinations[i] = canonicalFolder(plan.pairs[i].destination);
     QHash<QChar, room::Drive> drives;
     const auto driveOf = [&](const QString& path) -> room::Drive& {
         const auto where = resolve(path);
@@ -419,7 +391,7 @@ DryRun forecastRun(const BackupPlan& plan, const RunOptions& options)
     };
     bool touched = false;
     for (int N = 1; N <= 4; ++N) {
-        run.pairs.push_back(forecastPair(plan, N, context));
+        run.pairs.push_back(forecastPair(plan, N, options, destinations));
         PairForecast& p = run.pairs.back();
         run.failures += p.failures;
         if (p.fate == Fate::Backed) {
@@ -427,9 +399,7 @@ DryRun forecastRun(const BackupPlan& plan, const RunOptions& options)
             touched = foreseeRoom(plan, options, p, drive) || touched;
             if (p.fate == Fate::NoSpace || p.fate == Fate::DriveLost) {
                 run.failures += p.fate == Fate::DriveLost;
-                run.outcome = earlyEnd(touched);
-                run.exitStatus = exitStatusFor(run.outcome, run.failures);
-                return run;
+                return ends(earlyEnd(touched));
             }
             touched = touched || p.touches;
             drive.written += p.writes;
@@ -443,9 +413,7 @@ DryRun forecastRun(const BackupPlan& plan, const RunOptions& options)
     }
     if (run.pairsBacked == 0)
         run.failures = std::max(run.failures, 1);
-    run.outcome = RunOutcome::Completed;
-    run.exitStatus = exitStatusFor(run.outcome, run.failures);
-    return run;
+    return ends(RunOutcome::Completed);
 }
 
 namespace {
@@ -498,17 +466,15 @@ QString changeLine(const PairForecast& p, const Change& c, bool versions)
 
 QString totals(const PairForecast& p)
 {
-    qint64 files = 0, folders = p.makesFolder, names = 0, removed = 0;
+    qint64 folders = p.makesFolder, names = 0, removed = 0;
     for (const Change& c : p.changes.list) {
-        files += c.file >= 0 &&
-                 (c.kind == Kind::Copy || c.kind == Kind::Replace || c.kind == Kind::SetAside);
         folders += c.file < 0 && (c.kind == Kind::MakeFolder || c.kind == Kind::SetAside);
         names += c.kind == Kind::FixCase;
         removed += c.kind == Kind::Remove;
     }
     return QStringLiteral("  Totale della coppia %1: %2 da copiare (%3), %4 da creare, %5 da "
                           "correggere, %6 da togliere, %7; %8 invariati.")
-        .arg(QString::number(p.N), counted(files, QStringLiteral("file"), QStringLiteral("file")),
+        .arg(QString::number(p.N), counted(p.copied, QStringLiteral("file"), QStringLiteral("file")),
              bytes(p.writes),
              counted(folders, QStringLiteral("cartella"), QStringLiteral("cartelle")),
              counted(names, QStringLiteral("nome"), QStringLiteral("nomi")),
@@ -530,24 +496,24 @@ void describePair(const PairForecast& p, QStringList& lines, bool versions)
     }
     for (const QString& note : p.assumed)
         lines << QStringLiteral("  nota: ") + note;
-    const QString room = p.free == kFreeSpaceUnknown
+    const QString freeText = p.room.free == kFreeSpaceUnknown
                              ? QStringLiteral("spazio libero non noto")
-                             : QStringLiteral("%1 liberi").arg(bytes(p.free));
+                             : QStringLiteral("%1 liberi").arg(bytes(p.room.free));
     if (p.fate == Fate::DriveLost) {
         lines << QStringLiteral("  errore: %1: unità di destinazione non disponibile")
                      .arg(p.pair.destination);
         return;
     }
-    if (p.waitsForRemovals)
+    if (p.room.waits)
         lines << QStringLiteral("  per fare spazio: si attende la fine della rimozione delle copie "
                                 "precedenti ancora in corso");
-    for (const room::Version& v : p.versionsForRoom)
+    for (const room::Version& v : p.room.versionsRemoved)
         lines << QStringLiteral("  per fare spazio: versione precedente da eliminare: %1 (%2)")
                      .arg(v.path(), v.bytes < 0 ? QStringLiteral("incerto: dimensione non registrata")
                                                 : bytes(v.bytes));
     if (p.fate == Fate::NoSpace) {
         lines << QStringLiteral("  spazio insufficiente: servono %1, %2: il backup finirebbe qui.")
-                     .arg(bytes(p.need), room);
+                     .arg(bytes(p.need), freeText);
         return;
     }
     for (const ScanProblem& problem : p.scan.passedOver)
@@ -579,8 +545,8 @@ void describePair(const PairForecast& p, QStringList& lines, bool versions)
     }
     lines << totals(p)
           << QStringLiteral("  Spazio: servono %1, %2%3.")
-                 .arg(bytes(p.need), room,
-                      p.roomUncertain ? QStringLiteral(" (incerto)") : QString());
+                 .arg(bytes(p.need), freeText,
+                      p.room.uncertain ? QStringLiteral(" (incerto)") : QString());
 }
 
 QString outcome(const DryRun& run)

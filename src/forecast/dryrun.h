@@ -50,14 +50,10 @@ struct PairForecast
     bool oldGoes = false;      // and whether a previous backup goes once it is in place
     Changes changes{};         // in the order the run makes them
     qint64 need = 0;           // the room the run measures for
-    qint64 free = 0;           // less what the pairs before write; kFreeSpaceUnknown
     qint64 oldBytes = 0;       // the full rewrite: what the old copy's removal frees
-    /// Where the room came from when it was short: the wait for old copies
-    /// being removed, and the earlier versions removed, oldest first. Uncertain
-    /// where what one frees is not recorded.
-    bool waitsForRemovals = false;
-    QList<room::Version> versionsForRoom{};
-    bool roomUncertain = false;
+    /// The room there, less what the pairs before write, and where more came
+    /// from when it was short.
+    room::Foreseen room{};
     qint64 writes = 0;         // bytes it would copy
     qint64 copied = 0;         // files it would copy
     qint64 versioned = 0;      // files it would move into the earlier versions

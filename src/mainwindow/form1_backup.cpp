@@ -100,7 +100,7 @@ void Form1::Command3_Click()
     setPairsEditable(false);
     m_view->begin();
     m_sampler.start();
-    BackupEngine::Options options;
+    RunOptions options;
     options.shutdownAtEnd = ui->Check1->isChecked();
     options.fullRewrite = fullRewriteConfigured();
     options.versionDays = versionDays;

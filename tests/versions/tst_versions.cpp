@@ -142,7 +142,7 @@ private slots:
             const QStringList gone = kept.mid(0, none ? 2 : 1);
             QCOMPARE(run.end.versions.value(0).removedForSpace, gone);
             QStringList foreseen;
-            for (const room::Version& v : forecast.pairs[none ? 1 : 0].versionsForRoom)
+            for (const room::Version& v : forecast.pairs[none ? 1 : 0].room.versionsRemoved)
                 foreseen << v.name;
             QCOMPARE(foreseen, gone);
             QCOMPARE(run.of(Kind::Notice).filter("eliminata la versione precedente più vecchia, " + root).size(), gone.size());
