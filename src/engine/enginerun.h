@@ -5,6 +5,7 @@
 #include "decision/comparison.h"
 #include "engine/engine.h"
 #include "decision/leftovers.h"
+#include "decision/versioned.h"
 #include "lock/runlock.h"
 #include "engine/runstate.h"
 #include "versions/versions.h"

@@ -10,6 +10,7 @@
 #include "versions/versions.h"
 
 #include "decision/leftovers.h"
+#include "decision/versioned.h"
 #include "lock/runlock.h"
 #include "fileservices/queries.h"
 #include "platform/drives.h"
@@ -259,7 +260,7 @@ void foreseeFull(PairForecast& p, QList<versions::Entry>& whole)
 }
 
 // \a destinations: the pairs', as host folders.
-PairForecast forecastPair(const BackupPlan& plan, int N, const BackupEngine::Options& options,
+PairForecast forecastPair(const BackupPlan& plan, int N, const RunOptions& options,
                           const std::array<QString, 4>& destinations)
 {
     PairForecast p{.N = N, .pair = plan.pairs[N - 1]};

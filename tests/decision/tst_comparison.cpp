@@ -2,6 +2,7 @@
 // of the backup alone: no disk.
 #include "decision/comparison.h"
 #include "decision/leftovers.h"
+#include "decision/versioned.h"
 #include "versions/room.h"
 #include "versions/versions.h"
 
