@@ -3,6 +3,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <iterator>
 
 namespace archivon {
 
@@ -279,6 +280,21 @@ Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, con
         m.keyed.push_back(spellings(there, names));
     std::vector<bool> usable(scan.folders.size(), true);
     compareFolders(scan, backup, m, usable, out);
+    // The list holds a change for every file: on a large tree it is the largest
+    // thing the run keeps. It is given its longest length at once, so that it
+    // never moves while it grows: a move holds it twice. The removals, which
+    // come last, are known before the files, and a folder adds at most two notes.
+    Changes removals;
+    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+        if (usable[j])
+            compareExtras(scan, j, backup, m, removals);
+    }
+    qsizetype files = 0;
+    for (const ScannedFolder& folder : scan.folders)
+        files += folder.files.size();
+    out.list.reserve(out.list.size() + scan.notCarried.size() + m.check.notCarried.size() +
+                     2 * scan.folders.size() + files * (names.foldsCase ? 2 : 1) +
+                     removals.list.size());
     for (const ScanProblem& p : scan.notCarried)
         out.list.push_back(notCarried(0, p.path, p.reason));
     auto refused = m.check.notCarried.cbegin();
@@ -307,10 +323,8 @@ Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, con
         if (folder.listed && !folder.listing.ok())
             out.list.push_back(notCarried(j, folder.path, unreadSource(folder.listing, true)));
     }
-    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
-        if (usable[j])
-            compareExtras(scan, j, backup, m, out);
-    }
+    out.list.insert(out.list.end(), std::make_move_iterator(removals.list.begin()),
+                    std::make_move_iterator(removals.list.end()));
     return out;
 }
 

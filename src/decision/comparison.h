@@ -177,11 +177,11 @@ struct Change
     /// could not be read to its end, and the full rewrite takes its previous
     /// copy back from the old backup.
     bool folderThere = false;
-    qint64 size = 0;          // Replace, Remove, SetAside: the size of the entry the backup holds
     /// FixCase: the listing does not show that the destination's folded name is
     /// this very entry (the name rules were assumed, or the folder holds more
     /// than one spelling of it), so the rename goes through a hidden name.
-    bool twoSteps = false;
+    bool twoSteps = false;    // beside folderThere, so that a change takes 88 bytes, not 96
+    qint64 size = 0;          // Replace, Remove, SetAside: the size of the entry the backup holds
 
     /// A file of the walk is copied: new, changed, or in the place of a folder.
     bool copiesFile() const { return file >= 0 && (kind == Kind::Copy || kind == Kind::Replace || kind == Kind::SetAside); }
