@@ -132,10 +132,22 @@ public:
     /// Folder \a j of the walk, once it is found; nothing when the walk ended without it.
     std::optional<Folder> at(qsizetype j);
 
+    /// The walk has read folder \a j, which holds \a files, and the listing has
+    /// read folder \a j of the backup, which holds \a entries. Whichever comes
+    /// second lets the names of the walk and of the backup spelt the same share
+    /// one text, so that a large tree keeps each name once, not twice; the first
+    /// leaves its own for the second. No name changes.
+    void walked(qsizetype j, QList<ScannedFile>& files);
+    void listed(qsizetype j, QHash<QString, BackupListing::Entry>& entries);
+    /// Once the walk and the listing have ended: what each left for the other goes.
+    void release();
+
 private:
     std::mutex m_mutex;
     std::condition_variable m_added;
     std::vector<Folder> m_folders;
+    std::vector<QList<ScannedFile>> m_walked;                   // shared with the walk
+    std::vector<QHash<QString, BackupListing::Entry>> m_listed; // shared with the listing
     bool m_closed = false;
 };
 

@@ -52,7 +52,8 @@ bool listFolder(const QString& prefix, BackupListing& backup, BackupListing::Fol
 // listed: \a folderAt gives folder j, or nothing past the last.
 std::optional<BackupListing>
 listFolders(const QString& destination, bool present, const NameRules& names, const Gate& gate,
-            const std::function<std::optional<FolderFeed::Folder>(qsizetype)>& folderAt)
+            const std::function<std::optional<FolderFeed::Folder>(qsizetype)>& folderAt,
+            const std::function<void(qsizetype, BackupListing::Folder&)>& listed = {})
 {
     BackupListing backup{.root = destination};
     std::vector<QHash<QString, QString>> keyed;
@@ -77,6 +78,8 @@ listFolders(const QString& destination, bool present, const NameRules& names, co
         // Listed under the source's spelling, which the destination takes for its own.
         if (!listFolder(destination + folder->relative + QLatin1Char('\\'), backup, there, names, gate))
             return std::nullopt;
+        if (listed)
+            listed(j, there);
         keyed[j] = spellings(there, names);
     }
     return backup;
@@ -99,8 +102,9 @@ std::optional<BackupListing> listBackup(const QString& destination, const TreeSc
 std::optional<BackupListing> listBackup(const QString& destination, FolderFeed& feed,
                                        bool present, const NameRules& names, const Gate& gate)
 {
-    return listFolders(destination, present, names, gate,
-                       [&feed](qsizetype j) { return feed.at(j); });
+    return listFolders(
+        destination, present, names, gate, [&feed](qsizetype j) { return feed.at(j); },
+        [&feed](qsizetype j, BackupListing::Folder& there) { feed.listed(j, there.entries); });
 }
 
 void FolderFeed::add(const ScannedFolder& folder)
@@ -128,6 +132,60 @@ std::optional<FolderFeed::Folder> FolderFeed::at(qsizetype j)
     if (j >= qsizetype(m_folders.size()))
         return std::nullopt;
     return m_folders[j];
+}
+
+void FolderFeed::walked(qsizetype j, QList<ScannedFile>& files)
+{
+    QHash<QString, BackupListing::Entry> there;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (j < qsizetype(m_listed.size()))
+            there = std::exchange(m_listed[j], {});
+        if (there.isEmpty()) {
+            if (j >= qsizetype(m_walked.size()))
+                m_walked.resize(j + 1);
+            m_walked[j] = files;
+            return;
+        }
+    }
+    for (ScannedFile& file : files) {
+        if (const auto entry = there.constFind(file.name); entry != there.constEnd())
+            file.name = entry.key();
+    }
+}
+
+void FolderFeed::listed(qsizetype j, QHash<QString, BackupListing::Entry>& entries)
+{
+    QList<ScannedFile> files;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (j < qsizetype(m_walked.size()))
+            files = std::exchange(m_walked[j], {});
+        if (files.isEmpty()) {
+            if (!m_closed) {
+                if (j >= qsizetype(m_listed.size()))
+                    m_listed.resize(j + 1);
+                m_listed[j] = entries;
+            }
+            return;
+        }
+    }
+    // A key cannot be given another text in place: the entry goes in again under it.
+    for (const ScannedFile& file : std::as_const(files)) {
+        const auto entry = entries.constFind(file.name);
+        if (entry == entries.constEnd() || entry.key().constData() == file.name.constData())
+            continue;
+        const BackupListing::Entry e = *entry;
+        entries.remove(file.name);
+        entries.insert(file.name, e);
+    }
+}
+
+void FolderFeed::release()
+{
+    const std::lock_guard lock(m_mutex);
+    m_walked = {};
+    m_listed = {};
 }
 
 } // namespace archivon

@@ -33,6 +33,11 @@ public:
         if (m_feed)
             m_feed->add(folder);
     }
+    void filesFound(qsizetype k, QList<ScannedFile>& files) override
+    {
+        if (m_feed)
+            m_feed->walked(k, files);
+    }
     void folderVisited(qint64 visited) override { m_show(-1, visited); }
     bool stopRequested() override { return !m_state.proceed(); }
 
@@ -64,6 +69,7 @@ public:
     {
         m_feed.close();
         m_thread.join();
+        m_feed.release();
         return std::move(m_listed);
     }
 

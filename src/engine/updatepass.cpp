@@ -91,7 +91,6 @@ std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, Back
     return compareWithBackup(scan, backup, start->keeps, m_names);
 }
 
-
 EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupListing& backup,
                                          Changes& changes, PairStats& stats)
 {

@@ -83,6 +83,7 @@ TreeScan scanTree(const QStringList& roots, ScanObserver* observer,
             ScannedFolder& folder = scan.folders[k];
             folder.files = std::move(files);
             folder.files.squeeze(); // kept to the end of the run: not the room it grew into
+            show.filesFound(k, folder.files);
             scan.files += folder.files.size();
             if (!search.ok()) {
                 folder.listed = opened;

@@ -10,6 +10,7 @@
 
 namespace archivon {
 
+struct ScannedFile;
 struct ScannedFolder;
 
 /// What the folder tree scan shows while it runs; every call has an empty
@@ -25,6 +26,12 @@ public:
     /// The same folder, as it stands when added: its paths and parent are
     /// known, its files not yet. Roots come first, each as it is taken.
     virtual void folderAdded([[maybe_unused]] const ScannedFolder& folder) {}
+    /// Folder \a k has been walked and holds \a files. The observer may give a
+    /// name the text of an equal one it already keeps, so that a long walk keeps
+    /// each once; it changes no name, nor anything else.
+    virtual void filesFound([[maybe_unused]] qsizetype k, [[maybe_unused]] QList<ScannedFile>& files)
+    {
+    }
     /// \a visited entries have been walked.
     virtual void folderVisited([[maybe_unused]] qint64 visited) {}
     /// Files are counted: hourglass off.
