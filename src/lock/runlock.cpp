@@ -41,7 +41,8 @@ QByteArray ownerText(const LockOwner& o)
                       QStringLiteral("pid=%1").arg(o.pid),
                       QStringLiteral("avvio-processo=%1").arg(o.processStart),
                       QStringLiteral("inizio=") + o.started.toString(Qt::ISODate),
-                      QStringLiteral("token=") + o.token};
+                      QStringLiteral("token=") + o.token,
+                      QStringLiteral("tipo=") + lockKindName(o.kind)};
     return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
 }
 
@@ -79,6 +80,10 @@ std::optional<LockOwner> readOwner(const QString& lock)
             o.started = QDateTime::fromString(value, Qt::ISODate);
         else if (key == QLatin1String("token"))
             o.token = value;
+        else if (key == QLatin1String("tipo"))
+            o.kind = value == lockKindName(LockKind::Restore) ? LockKind::Restore
+                     : value == lockKindName(LockKind::Check) ? LockKind::Check
+                                                              : LockKind::Backup;
     }
     o.unnamed = o.token.isEmpty();
     if (const auto owned = modifiedNs(joinPath(lock, kOwnerFile)))
@@ -317,7 +322,20 @@ std::optional<LockOwner> liveLockAbove(const QString& destination, const QString
     return std::nullopt;
 }
 
-QString lockedMessage(const LockOwner& owner)
+QString lockKindName(LockKind kind)
+{
+    switch (kind) {
+    case LockKind::Restore:
+        return QStringLiteral("ripristino");
+    case LockKind::Check:
+        return QStringLiteral("verifica");
+    case LockKind::Backup:
+        break;
+    }
+    return QStringLiteral("backup");
+}
+
+QString lockedMessage(const LockOwner& owner, LockKind refused)
 {
     QString since;
     if (owner.started.isValid()) {
@@ -329,9 +347,17 @@ QString lockedMessage(const LockOwner& owner)
     QString who;
     if (!owner.host.isEmpty())
         who = QStringLiteral(" (avviato sul computer %1)").arg(owner.host);
-    return QStringLiteral("Un altro backup di questo computer è in corso%1%2.\r\n"
-                          "Il backup non è stato avviato: riprovare al termine di quello in corso.")
-        .arg(since, who);
+    const bool feminine = owner.kind == LockKind::Check;
+    const QString holder = owner.kind == refused
+                               ? (feminine ? QStringLiteral("Un'altra ") : QStringLiteral("Un altro "))
+                               : (feminine ? QStringLiteral("Una ") : QStringLiteral("Un "));
+    const QString mine = refused == LockKind::Check ? QStringLiteral("La verifica non è stata avviata")
+                                                    : QStringLiteral("Il %1 non è stato avviato")
+                                                          .arg(lockKindName(refused));
+    return QStringLiteral("%1 di questo computer è in corso%2%3.\r\n"
+                          "%4: riprovare al termine di %5 in corso.")
+        .arg(holder + lockKindName(owner.kind), since, who, mine,
+             feminine ? QStringLiteral("quella") : QStringLiteral("quello"));
 }
 
 RunLock::~RunLock()
@@ -340,7 +366,7 @@ RunLock::~RunLock()
 }
 
 RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& computer,
-                                  const QString& user, const QDateTime& started)
+                                  const QString& user, const QDateTime& started, LockKind kind)
 {
     Outcome outcome;
     const QString lock = runLockPath(backupRoot);
@@ -354,6 +380,7 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
     me.processStart = processStart(me.pid);
     me.started = started.toOffsetFromUtc(started.offsetFromUtc());
     me.token = token;
+    me.kind = kind;
 
     const auto leftBehind = OwnLocks::instance().forget(backupRoot);
     // Known as held from before the lock is made, so that no other run of

@@ -12,9 +12,14 @@
 
 namespace archivon {
 
+/// What the run holding a computer's backup folder does.
+enum class LockKind { Backup, Restore, Check };
+
 /// Who holds a computer's backup folder, as its lock records it.
 struct LockOwner
 {
+    /// A lock written before the kind was recorded is a backup's.
+    LockKind kind = LockKind::Backup;
     QString computer;
     QString user;
     QString host;
@@ -70,7 +75,7 @@ public:
     /// Takes the lock of \a backupRoot for a run of \a computer and \a user that
     /// started at \a started; while taken, a heartbeat keeps it fresh.
     Outcome acquire(const QString& backupRoot, const QString& computer, const QString& user,
-                    const QDateTime& started);
+                    const QDateTime& started, LockKind kind = LockKind::Backup);
     /// Removes the lock, if it is still this run's.
     void release();
 
@@ -110,7 +115,10 @@ LockState judgeRunLock(const LockOwner& owner, qint64 nowNs);
 /// another's (empty: the caller holds none). Reads only.
 std::optional<LockOwner> liveLockAbove(const QString& destination, const QString& ownToken);
 
-/// The message that refuses a run while another holds the lock.
-QString lockedMessage(const LockOwner& owner);
+/// The message that refuses a run of kind \a refused while another holds the lock.
+QString lockedMessage(const LockOwner& owner, LockKind refused = LockKind::Backup);
+
+/// "backup", "ripristino", "verifica": the holder's kind, as the lock and the texts name it.
+QString lockKindName(LockKind kind);
 
 } // namespace archivon

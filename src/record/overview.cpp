@@ -105,8 +105,13 @@ ComputerState readComputer(const QString& site, const QString& folder, const QDa
     const QString root = joinPath(site, folder);
     readRecord(c, root);
     // A lock says more than the record, which is the run before it.
-    if (const auto lock = readRunLock(root)) {
-        const qint64 nowNs = now.toMSecsSinceEpoch() * 1000000;
+    const auto lock = readRunLock(root);
+    const qint64 nowNs = now.toMSecsSinceEpoch() * 1000000;
+    if (lock && lock->kind != LockKind::Backup) {
+        // Another kind of run says nothing of the backups; a live one is named.
+        if (judgeRunLock(*lock, nowNs) == LockState::Live)
+            c.heldBy = lockKindName(lock->kind) + QStringLiteral(" in corso");
+    } else if (lock) {
         c.last =
             judgeRunLock(*lock, nowNs) == LockState::Live ? Last::InProgress : Last::Interrupted;
         c.failures = -1;
@@ -139,7 +144,15 @@ QString sizeText(qint64 bytes)
            QLatin1Char(' ') + QLatin1String(units[unit]);
 }
 
+QString lastOutcomeText(const ComputerState& c);
+
 QString outcomeText(const ComputerState& c)
+{
+    const QString last = lastOutcomeText(c);
+    return c.heldBy.isEmpty() ? last : last + QStringLiteral(" (") + c.heldBy + QLatin1Char(')');
+}
+
+QString lastOutcomeText(const ComputerState& c)
 {
     switch (c.last) {
     case Last::Completed:

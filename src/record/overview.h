@@ -31,6 +31,9 @@ struct ComputerState
     QString user;
     Last last = Last::NoRecord;
     QString problem; // Unreadable: why
+    /// A restore or a check holding the folder now, said beside the last
+    /// backup's outcome, which it does not change; empty otherwise.
+    QString heldBy;
     QDateTime started;
     int failures = -1;
     QDateTime lastClean;
