@@ -140,9 +140,9 @@ struct OpenSource
 };
 
 // Opens a regular file to copy; 0, or the errno that says why not.
-int openSource(const QByteArray& path, OpenSource& source)
+int openSource(const QByteArray& path, OpenSource& source, bool followLink = true)
 {
-    source.fd = Fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    source.fd = Fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
     if (source.fd.get() < 0)
         return errno;
     if (::fstat(source.fd.get(), &source.st) != 0)
@@ -158,8 +158,12 @@ int openSource(const QByteArray& path, OpenSource& source)
 // that is an unlink and a rename. Once the old file has moved, the new one
 // follows at once, and if it cannot, the old one goes back.
 CopyError putInPlace(const QByteArray& written, const QByteArray& destination,
-                     const QByteArray& keepOldAt)
+                     const QByteArray& keepOldAt, bool replace)
 {
+    if (!replace) {
+        const int error = moveNoReplace(written, destination);
+        return error == 0 ? CopyError{} : writeFailure(error);
+    }
     if (keepOldAt.isEmpty())
         return ::rename(written.constData(), destination.constData()) == 0 ? CopyError{}
                                                                            : writeFailure(errno);
@@ -200,7 +204,8 @@ namespace {
 // and leaves nothing behind. Touches nothing but the files named and the
 // temporary one, so that it can run on any thread.
 CopyError copyOpenSource(const OpenSource& source, const QByteArray& destination,
-                         const ChunkHook& betweenChunks, const QByteArray& keepOldAt = {})
+                         const ChunkHook& betweenChunks, const QByteArray& keepOldAt = {},
+                         bool replace = true)
 {
     const int slash = destination.lastIndexOf('/');
     QByteArray written = destination.left(slash + 1) + kTemporaryPrefix +
@@ -225,7 +230,7 @@ CopyError copyOpenSource(const OpenSource& source, const QByteArray& destination
     (void)::fchmod(out.get(), st.st_mode & 07777);
     if (::close(out.release()) != 0)
         return fail(writeFailure(errno));
-    const CopyError placed = putInPlace(written, destination, keepOldAt);
+    const CopyError placed = putInPlace(written, destination, keepOldAt, replace);
     if (placed.error != 0)
         return fail(placed);
     // The times go on under the final name: a Samba share stamps a file
@@ -247,6 +252,19 @@ Status copyFile(const QString& source, const QString& destination, const ChunkHo
     if (const int error = openSource(*src, in); error != 0)
         return errnoStatus(error);
     const CopyError copied = copyOpenSource(in, *dst, betweenChunks);
+    return copied.error == 0 ? Status() : errnoStatus(copied.error);
+}
+
+Status copyToNewFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks)
+{
+    const auto src = hostBytes(source);
+    const auto dst = hostBytes(destination);
+    if (!src || !dst)
+        return driveNotReady();
+    OpenSource in;
+    if (const int error = openSource(*src, in, false); error != 0)
+        return errnoStatus(error);
+    const CopyError copied = copyOpenSource(in, *dst, betweenChunks, {}, false);
     return copied.error == 0 ? Status() : errnoStatus(copied.error);
 }
 

@@ -101,6 +101,11 @@ using ChunkHook = std::function<bool(qint64 written)>;
 /// destination cannot keep (some network shares) do not fail the copy.
 Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks = {});
 
+/// Copies one whole file as copyFile() does, to a name that must be free: the
+/// complete temporary takes it only while nothing else has (Exists otherwise),
+/// so nothing is ever replaced. A source that is itself a symlink is refused.
+Status copyToNewFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks = {});
+
 /// Opens \a source as a copy would and closes it at once: whether a copy
 /// could read it now. Reads none of its content, and writes nothing.
 Status sourceOpens(const QString& source);
