@@ -1,6 +1,8 @@
 // What a restore stands on: the list each run leaves, read back as it was
 // written or refused, and the backup at a moment worked out from listings alone.
+#include "lock/runlock.h"
 #include "restore/moment.h"
+#include "restore/restore.h"
 #include "versions/runlist.h"
 
 #include "support/drives.h"
@@ -141,6 +143,8 @@ private slots:
     void listRoundTrip();
     void moment_data();
     void moment();
+    void restoreOnDisk_data();
+    void restoreOnDisk();
 };
 
 void TestRestore::listRoundTrip_data()
@@ -354,6 +358,180 @@ void TestRestore::moment()
                                 : QString("%1@%2").arg(limits[int(r.limit)]).arg(
                                       r.oldest.isValid() ? QString::number(kBase.secsTo(r.oldest) / 3600 - 1) : "-");
     QCOMPARE(got, reach);
+}
+
+namespace {
+
+const QString kRoot = "R:\\BKPQORL\\PC_u";
+
+// Under \a host, a blank between entries ("~" a blank within a name): "d/" a folder, "p=text" a file ("=#3" 3 MiB),
+// "p->T" a link to T ("OUT": the folder outside every drive).
+void plant(const QString& host, const QString& spec, const QString& outside)
+{
+    for (const QString& word : spec.split(' ', Qt::SkipEmptyParts)) {
+        const QString path = host + '/' + word.section(QRegularExpression("=|->"), 0, 0).replace('~', ' ');
+        QDir().mkpath(word.endsWith('/') ? path : QFileInfo(path).path());
+        if (word.contains("->")) {
+            const QString to = word.section("->", 1);
+            QVERIFY(QFile::link(to == "OUT" ? outside : to, path));
+        } else if (word.contains('=')) {
+            const QString text = word.section('=', 1);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(text.startsWith('#') ? QByteArray(text.mid(1).toInt() << 20, 'x') : text.toUtf8());
+        }
+    }
+}
+
+// The two runs of a history by hand: the first added Documenti\a.txt, the
+// second replaced it, its old content in its dated folder.
+void writeHistory(test::TempDrives& drives)
+{
+    const ListedPair documents{1, "C:\\Documenti", kRoot + "\\Documenti", "Documenti", {}};
+    // What the first run added is known by its size and time.
+    const QDateTime added(QDate(2026, 3, 27), QTime(19, 40));
+    for (int k = 0; k < 2; ++k) {
+        const QDateTime start(QDate(2026, 3, 27 + k), QTime(19, 30));
+        const QString dated = kRoot + "\\Versioni precedenti\\" + start.toString("yyyy-MM-dd HH.mm.ss");
+        drives.makeDir(dated);
+        RunListWriter list(dated);
+        QVERIFY(list.begin({kRunListFormat, QString("r%1").arg(k), start, k ? "r0" : "", 30, {documents}}).ok());
+        if (k == 0) {
+            QVERIFY(list.add({1, {{ListedChange::Kind::Added, {}, {}, EntryKind::Folder, 0, 0},
+                                  {ListedChange::Kind::Added, {"a.txt"}, {}, EntryKind::File, 3,
+                                   added.toMSecsSinceEpoch() * 1'000'000}}}).ok());
+        } else {
+            QFile old(drives.writeFile(dated + "\\Documenti\\a.txt", "old"));
+            QVERIFY(old.open(QIODevice::ReadWrite) && old.setFileTime(added, QFileDevice::FileModificationTime));
+        }
+        QVERIFY(list.end({RunOutcome::Completed, start, start.addSecs(1800), 1 - k, k, 0}).ok());
+    }
+}
+
+// Names, sizes and contents of every file below a host folder, links as they are.
+QStringList filesBelow(const QString& host)
+{
+    QStringList seen;
+    for (const QString& name : test::treeOf(host)) {
+        const QFileInfo i(host + '/' + name);
+        QFile f(i.filePath());
+        seen << name + (i.isSymLink() ? "->" + i.symLinkTarget()
+                        : i.isFile() && f.open(QIODevice::ReadOnly) ? "=" + QString::number(qHash(f.readAll()))
+                                                                    : QString());
+    }
+    return seen;
+}
+
+} // namespace
+
+void TestRestore::restoreOnDisk_data()
+{
+    QTest::addColumn<QString>("share");  // below the computer's folder (see plant)
+    QTest::addColumn<QString>("local");  // below C:
+    QTest::addColumn<QString>("options"); // "percorso=P;dest=D;al=DATA;prova;lock;stop;history;torn;record"
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("after");  // below C: "p=text" there, "!p" not there
+    QTest::addColumn<QString>("said");   // parts of the report or the refusal, "|" between
+
+    const QString stamp = "~(ripristino~2026-03-28~20.00.00)"; // "~": a blank within a name
+    // clang-format off
+    QTest::newRow("in place, a lost folder comes back")
+        << "Documenti/P/p.txt=p Documenti/P/s/q.txt=q Documenti/o.txt=o" << "Documenti/o.txt=mine" << "percorso=documenti\\P"
+        << 0 << "Documenti/P/p.txt=p Documenti/P/s/q.txt=q Documenti/o.txt=mine" << "scritti 2 file";
+    QTest::newRow("a file changed since stays, the backup's beside it")
+        << "Documenti/a.txt=backup Documenti/b.txt=b" << "Documenti/a.txt=mine Documenti/a" + stamp + ".txt=taken" << "percorso=Documenti\\a.txt;record"
+        << 0 << "Documenti/a.txt=mine Documenti/a" + stamp + ".txt=taken Documenti/a" + stamp + "~(2).txt=backup !Documenti/b.txt"
+        << "Messi accanto a ciò che c'era (1)|1 accanto";
+    QTest::newRow("a file where the backup has a folder") << "Documenti/x/in.txt=i" << "Documenti/x=file" << "percorso=Documenti\\x;record"
+        << 0 << "Documenti/x=file Documenti/x" + stamp + "/in.txt=i" << "1 accanto";
+    QTest::newRow("a whole pair over a lived-in folder") << "Documenti/a.txt=a" << "Documenti/mine.txt=m" << ""
+        << 2 << "Documenti/mine.txt=m !Documenti/a.txt" << "non è vuota|--percorso|--destinazione";
+    QTest::newRow("whole, into a folder of choice") << "Documenti/a.txt=a Preferiti/f.url=f" << "Documenti/mine.txt=m" << "dest=C:\\Rip"
+        << 0 << "Rip/Documenti/a.txt=a Rip/Preferiti/f.url=f !Rip/Outlook" << "Totale: scritti 2 file";
+    QTest::newRow("a destination on R: however spelt") << "Documenti/a.txt=a" << "" << "dest=R:\\BKPQORL\\..\\altrove"
+        << 2 << "" << "sull'unità R:";
+    QTest::newRow("a dry run writes nothing") << "Documenti/a.txt=a Documenti/d/b.txt=bb" << "Documenti/a.txt=other" << "percorso=Documenti;prova;dest=C:\\Rip"
+        << 0 << "Documenti/a.txt=other !Rip" << "da scrivere 2 file (3,00 byte)";
+    QTest::newRow("a moment given lists") << "Documenti/a.txt=new" << "" << "dest=C:\\Rip;al=2026-03-27 20:00;history"
+        << 0 << "Rip/Documenti/a.txt=old" << "scritti 1 file";
+    QTest::newRow("before the first backup") << "Documenti/a.txt=new" << "" << "dest=C:\\Rip;al=2026-03-20;history"
+        << 2 << "!Rip" << "non contiene nulla";
+    QTest::newRow("a moment before the record, no lists") << "Documenti/a.txt=a" << "" << "dest=C:\\Rip;al=2026-03-27;record"
+        << 2 << "!Rip" << "non si può ricostruire|--al \"2026-03-28 20:00:00\"";
+    QTest::newRow("a torn list is named") << "Documenti/a.txt=a" << "" << "dest=C:\\Rip;al=2026-03-27;record;torn"
+        << 2 << "!Rip" << "l'elenco in «R:\\BKPQORL\\PC_u\\Versioni precedenti\\2026-03-28 19.30.00» non si legge";
+    QTest::newRow("while a backup holds the lock") << "Documenti/a.txt=a" << "" << "dest=C:\\Rip;lock"
+        << 2 << "!Rip" << "Un backup di questo computer è in corso|Il ripristino non è stato avviato";
+    QTest::newRow("planted: links and a name with a backslash")
+        << "Documenti/ok.txt=ok Documenti/etc->/etc Documenti/fuori->OUT Documenti/a\\b.txt=x" << "" << "dest=C:\\Rip"
+        << 1 << "Rip/Documenti/ok.txt=ok !Rip/Documenti/etc !Rip/Documenti/fuori"
+        << "Documenti\\etc: collegamento|Documenti\\fuori: collegamento|Documenti\\a\\b.txt: ";
+    QTest::newRow("stopped within a chunk") << "Documenti/big.bin=#3" << "" << "dest=C:\\Rip;stop"
+        << 3 << "Rip/Documenti/ !Rip/Documenti/big.bin" << "interrotto";
+    // clang-format on
+}
+
+void TestRestore::restoreOnDisk()
+{
+    QFETCH(QString, share);
+    QFETCH(QString, local);
+    QFETCH(QString, options);
+    QFETCH(int, status);
+    QFETCH(QString, after);
+    QFETCH(QString, said);
+
+    test::TempDrives drives;
+    QTemporaryDir outside;
+    plant(outside.path(), "keep.txt=k", {});
+    drives.makeDir(kRoot);
+    plant(drives.host(kRoot), share, outside.path());
+    plant(drives.root('c'), local, {});
+    restore::Request request{"PC", "u", {}, {}, {}, false};
+    for (const QString& option : options.split(';', Qt::SkipEmptyParts)) {
+        const QString key = option.section('=', 0, 0), value = option.section('=', 1);
+        if (key == "percorso")
+            request.path = value;
+        else if (key == "dest")
+            request.destination = value;
+        else if (key == "al")
+            request.when = restore::parseMoment(value);
+        request.dryRun = request.dryRun || key == "prova";
+    }
+    if (options.contains("history"))
+        writeHistory(drives);
+    if (options.contains("record"))
+        drives.writeFile(kRoot + "\\archivon.log",
+                         "Archivon 1.0: registro del backup\nInizio: 2026-03-28 19:30:00\nFine: 2026-03-28 20:00:00\n");
+    if (options.contains("torn"))
+        drives.writeFile(kRoot + "\\Versioni precedenti\\2026-03-28 19.30.00\\.archivon-elenco", "archivon-elenco\t1\nese");
+    const QStringList shareBefore = filesBelow(drives.root('r'));
+    const QStringList outsideBefore = filesBelow(outside.path());
+    RunLock held;
+    if (options.contains("lock"))
+        QCOMPARE(held.acquire(kRoot, "PC", "u", QDateTime::currentDateTime()).result, RunLock::Result::Taken);
+    std::atomic<bool> stop{false};
+    restore::Progress progress{true, [&](const QString&) { stop = options.contains("stop"); }};
+
+    const restore::Outcome o = restore::runRestore(request, progress, &stop);
+    const QString text = o.report + o.error;
+    QVERIFY2(o.status == status, qPrintable(QString::number(o.status) + ": " + text));
+    for (const QString& part : said.split('|', Qt::SkipEmptyParts))
+        QVERIFY2(text.contains(part), qPrintable(part + " in:\n" + text));
+    for (QString word : after.split(' ', Qt::SkipEmptyParts)) {
+        word.replace('~', ' ');
+        const QString host = drives.root('c') + '/' + word.section('=', 0, 0).remove(QRegularExpression("^!"));
+        QVERIFY2(QFileInfo(host).exists() != word.startsWith('!'), qPrintable(word));
+        if (word.contains('='))
+            QCOMPARE(QString::fromUtf8(drives.readFile("C:\\" + word.section('=', 0, 0).replace('/', '\\'))),
+                     word.section('=', 1));
+    }
+    // Nothing but the lock came and went on R:, nothing outside changed, no
+    // temporary is left, and a dry run leaves no record.
+    held.release();
+    QCOMPARE(filesBelow(drives.root('r')), shareBefore);
+    QCOMPARE(filesBelow(outside.path()), outsideBefore);
+    QVERIFY(!filesBelow(drives.root('c')).join(' ').contains(".~archivon"));
+    QCOMPARE(o.logPath.isEmpty(), request.dryRun);
 }
 
 QTEST_GUILESS_MAIN(TestRestore)

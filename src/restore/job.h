@@ -1,0 +1,105 @@
+#pragma once
+
+// The inside of a restore: the pairs it gives back, each with its moment and
+// where it goes, and the walk that writes them. Only src/restore uses it.
+
+#include "restore/backup.h"
+#include "restore/moment.h"
+#include "restore/restore.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+
+#include <atomic>
+#include <vector>
+
+namespace archivon::restore::detail {
+
+/// One pair to give back.
+struct Job
+{
+    const PairBackup* pair = nullptr;
+    Moment moment;
+    RelativePath scope; ///< below the pair's folder; empty: all of it
+    QString target;     ///< the folder the pair's folder becomes
+};
+
+/// What was, or would be, done.
+struct Tally
+{
+    qint64 written = 0, writtenBytes = 0;
+    qint64 beside = 0, besideBytes = 0;
+    qint64 left = 0, leftBytes = 0;
+    qint64 folders = 0;
+    qint64 notRestored = 0;
+};
+
+/// Files and bytes done of the total, drawn as the user sees it best.
+class Meter
+{
+public:
+    Meter(const Progress& progress, qint64 files, qint64 bytes);
+    void file(const QString& name, qint64 size);
+    void chunk(qint64 written);
+    void done(qint64 size);
+    void finish();
+
+private:
+    void draw(bool force);
+
+    Progress m_progress;
+    qint64 m_files = 0, m_bytes = 0;
+    qint64 m_doneFiles = 0, m_doneBytes = 0, m_current = 0;
+    QString m_name;
+    QElapsedTimer m_clock;
+    qint64 m_lastDraw = -1;
+};
+
+/// Walks each job's moment and writes it out, or, dry, only counts.
+class Writer
+{
+public:
+    Writer(QString stamp, bool dryRun, const std::atomic<bool>* stop, Meter& meter)
+        : m_stamp(std::move(stamp)), m_dry(dryRun), m_stop(stop), m_meter(meter)
+    {
+    }
+    void run(const Job& job);
+
+    std::vector<Tally> perPair;
+    Tally total;
+    QStringList beside;      ///< "what: where it went"
+    QStringList notRestored; ///< "what: why"
+    bool stopped = false;
+
+private:
+    struct Slot
+    {
+        QString path;
+        bool fresh = false;   // made by this restore: nothing in it to meet
+        bool blocked = false; // could not be made: nothing goes below
+    };
+    void entry(const Job& job, const RelativePath& path, EntryKind kind, const Place& place);
+    void folder(const QString& shown, const QString& name, const Slot& parent, std::size_t depth);
+    void file(const Job& job, const QString& shown, const QString& name, const Slot& parent, const Place& place);
+    bool write(const QString& source, const QString& target, qint64 size, const QString& shown);
+    QString besideName(const QString& folder, const QString& name, bool isFile) const;
+    void notDone(const QString& shown, const QString& why);
+
+    QString m_stamp;
+    bool m_dry = false;
+    const std::atomic<bool>* m_stop = nullptr;
+    Meter& m_meter;
+    std::vector<Slot> m_slots;
+    Tally* m_pair = nullptr;
+};
+
+/// Files and bytes a job gives back, from the listings alone.
+std::pair<qint64, qint64> sizeOf(const Job& job);
+
+/// Whether \a path is \a scope, lies in it, or holds it.
+bool inScope(const RelativePath& path, const RelativePath& scope);
+
+/// The record of a restore, in the local log folder, beside the backups' own.
+QString writeRecord(const Request& request, const QString& computer, const Outcome& outcome);
+
+} // namespace archivon::restore::detail
