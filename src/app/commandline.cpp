@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "restore/restore.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -20,6 +22,10 @@ QString helpText()
     return QStringLiteral(
         "Uso: archivon [--backup --utente NOME [--spegni] [--completo] [--prova]]\n"
         "     archivon --stato [--giorni N] [--attesi FILE] [--csv]\n"
+        "     archivon --ripristina --utente NOME [--computer NOME] [--al DATA]\n"
+        "              [--percorso PERCORSO] [--destinazione CARTELLA] [--prova]\n"
+        "     archivon --ripristina --utente NOME [--computer NOME] --elenco\n"
+        "     archivon --ripristina --utente NOME [--computer NOME] --versioni PERCORSO\n"
         "\n"
         "Archivon copia le cartelle dell'utente nella cartella del computer sul disco\n"
         "di rete R:. Senza opzioni si apre la finestra iniziale.\n"
@@ -35,7 +41,8 @@ QString helpText()
         "                    CopiaCompleta=true in $XDG_CONFIG_HOME/archivon/archivon.conf\n"
         "  --prova           mostra che cosa farebbe la copia, coppia per coppia, senza\n"
         "                    scrivere nulla su nessun disco: nessuna cartella, nessun\n"
-        "                    registro, nessuno spegnimento (con --backup)\n"
+        "                    registro, nessuno spegnimento (con --backup); con\n"
+        "                    --ripristina, che cosa scriverebbe, cartella per cartella\n"
         "  --stato           elenca l'ultimo backup di ogni computer in R:\\BKPQORL, dal\n"
         "                    registro di ciascuno, senza scrivere nulla; prima chi\n"
         "                    aspetta da più tempo un backup senza errori\n"
@@ -44,6 +51,20 @@ QString helpText()
         "  --attesi FILE     le cartelle dei computer attese, una per riga: una\n"
         "                    assente è segnalata (con --stato)\n"
         "  --csv             elenco in CSV, separato da \";\" (con --stato)\n"
+        "  --ripristina      rimette il backup com'era in un momento: non sostituisce\n"
+        "                    né elimina nulla; un file diverso resta e la copia del\n"
+        "                    backup va accanto, come \"nome (ripristino DATA).ext\"\n"
+        "  --computer NOME   il backup di un altro computer (con --ripristina;\n"
+        "                    normalmente questo)\n"
+        "  --al DATA         AAAA-MM-GG (la fine del giorno) o AAAA-MM-GG HH:MM[:SS],\n"
+        "                    ora locale; senza, il backup com'è ora (con --ripristina)\n"
+        "  --percorso P      una cartella del backup o ciò che contiene, come\n"
+        "                    Documenti\\Pratiche; senza, tutte le cartelle\n"
+        "  --destinazione C  scrive in C\\<cartella del backup>\\...; senza, ogni\n"
+        "                    cartella torna al suo posto, che deve essere vuoto se\n"
+        "                    la si ripristina per intero\n"
+        "  --elenco          i momenti che si possono ripristinare, dal più recente\n"
+        "  --versioni P      ogni contenuto che il backup tiene del file P\n"
         "  -h, --help        mostra questo aiuto ed esce\n"
         "  -v, --version     mostra la versione ed esce\n"
         "\n"
@@ -63,6 +84,13 @@ QString helpText()
         "  0  nessun computer da segnalare\n"
         "  1  qualche computer segnalato\n"
         "  2  R: o R:\\BKPQORL non si possono leggere, o argomenti errati\n"
+        "\n"
+        "Stato d'uscita con --ripristina:\n"
+        "  0  tutto ripristinato (anche ciò che è andato accanto)\n"
+        "  1  qualcosa non ripristinato (l'elenco dice che cosa e perché)\n"
+        "  2  rifiutato prima di scrivere qualcosa: argomenti errati, momento non\n"
+        "     raggiungibile, cartella non vuota, destinazione su R:, backup in corso\n"
+        "  3  interrotto a metà (SIGINT, SIGTERM): nessun file resta scritto a metà\n"
         "\n"
         "Registri: $XDG_STATE_HOME/archivon/ (normalmente ~/.local/state/archivon/),\n"
         "gli ultimi 30; l'ultimo anche in R:\\BKPQORL\\<computer>_<utente>\\archivon.log\n"
@@ -88,6 +116,38 @@ CommandLine badArguments(const QString& why)
                  kBadArguments);
 }
 
+// The options of --ripristina, in the order parseRestore() reads them.
+struct RestoreOptions
+{
+    const QCommandLineOption &user, &computer, &moment, &path, &target, &listMoments, &versionsOf, &dryRun;
+};
+
+CommandLine parseRestore(const QCommandLineParser& parser, const RestoreOptions& o)
+{
+    if (!parser.isSet(o.user))
+        return badArguments(QStringLiteral("con --ripristina serve --utente NOME."));
+    CommandLine c;
+    c.action = CommandLine::Action::Restore;
+    c.user = parser.value(o.user);
+    c.computer = parser.value(o.computer);
+    c.moment = parser.value(o.moment);
+    c.restorePath = parser.value(o.path);
+    c.restoreTarget = parser.value(o.target);
+    c.listMoments = parser.isSet(o.listMoments);
+    c.versionsOf = parser.value(o.versionsOf);
+    c.dryRun = parser.isSet(o.dryRun);
+    const bool writes = parser.isSet(o.moment) || parser.isSet(o.path) || parser.isSet(o.target) || c.dryRun;
+    if (int(c.listMoments) + int(parser.isSet(o.versionsOf)) + int(writes) > 1)
+        return badArguments(QStringLiteral("--elenco, --versioni e le opzioni di un ripristino (--al, --percorso, "
+                                           "--destinazione, --prova) vanno date separatamente."));
+    if (parser.isSet(o.moment) && !restore::parseMoment(c.moment))
+        return badArguments(
+            QStringLiteral("--al vuole una data AAAA-MM-GG o AAAA-MM-GG HH:MM[:SS], non «%1».").arg(c.moment));
+    if (parser.isSet(o.versionsOf) && c.versionsOf.trimmed().isEmpty())
+        return badArguments(QStringLiteral("--versioni vuole il percorso di un file del backup."));
+    return c;
+}
+
 } // namespace
 
 CommandLine parseCommandLine(const QStringList& arguments)
@@ -108,6 +168,14 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption csv(QStringLiteral("csv"));
     parser.addOptions(
         {backup, user, shutdown, full, dryRun, overview, days, expected, csv, help, versionOption});
+    const QCommandLineOption restore(QStringLiteral("ripristina"));
+    const QCommandLineOption computer(QStringLiteral("computer"), QString(), QStringLiteral("NOME"));
+    const QCommandLineOption moment(QStringLiteral("al"), QString(), QStringLiteral("DATA"));
+    const QCommandLineOption path(QStringLiteral("percorso"), QString(), QStringLiteral("PERCORSO"));
+    const QCommandLineOption target(QStringLiteral("destinazione"), QString(), QStringLiteral("CARTELLA"));
+    const QCommandLineOption listMoments(QStringLiteral("elenco"));
+    const QCommandLineOption versionsOf(QStringLiteral("versioni"), QString(), QStringLiteral("PERCORSO"));
+    parser.addOptions({restore, computer, moment, path, target, listMoments, versionsOf});
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty()) {
@@ -119,7 +187,12 @@ CommandLine parseCommandLine(const QStringList& arguments)
         const QList<std::pair<QString, QString>> valued{
             {QStringLiteral("utente"), QStringLiteral("il nome")},
             {QStringLiteral("giorni"), QStringLiteral("il numero")},
-            {QStringLiteral("attesi"), QStringLiteral("il file")}};
+            {QStringLiteral("attesi"), QStringLiteral("il file")},
+            {QStringLiteral("computer"), QStringLiteral("il nome")},
+            {QStringLiteral("al"), QStringLiteral("la data")},
+            {QStringLiteral("percorso"), QStringLiteral("il percorso")},
+            {QStringLiteral("destinazione"), QStringLiteral("la cartella")},
+            {QStringLiteral("versioni"), QStringLiteral("il percorso")}};
         for (const auto& [option, what] : valued) {
             if (arguments.size() > 1 && arguments.last().startsWith(QLatin1Char('-')) &&
                 arguments.last().endsWith(option))
@@ -136,6 +209,18 @@ CommandLine parseCommandLine(const QStringList& arguments)
             QStringLiteral("argomento non previsto: %1").arg(parser.positionalArguments().first()));
     if (parser.values(user).size() > 1)
         return badArguments(QStringLiteral("--utente è dato più di una volta."));
+
+    const bool restoreOptions = parser.isSet(computer) || parser.isSet(moment) || parser.isSet(path) ||
+                                parser.isSet(target) || parser.isSet(listMoments) || parser.isSet(versionsOf);
+    if (parser.isSet(restore)) {
+        if (parser.isSet(overview) || parser.isSet(backup) || parser.isSet(shutdown) || parser.isSet(full) ||
+            parser.isSet(days) || parser.isSet(expected) || parser.isSet(csv))
+            return badArguments(QStringLiteral("--ripristina non va con --stato, --backup, --spegni e --completo."));
+        return parseRestore(parser, {user, computer, moment, path, target, listMoments, versionsOf, dryRun});
+    }
+    if (restoreOptions)
+        return badArguments(QStringLiteral(
+            "--computer, --al, --percorso, --destinazione, --elenco e --versioni valgono solo con --ripristina."));
 
     CommandLine c;
     const bool overviewOptions = parser.isSet(days) || parser.isSet(expected) || parser.isSet(csv);

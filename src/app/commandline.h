@@ -17,6 +17,10 @@ struct CommandLine
         /// --stato [--giorni N] [--attesi FILE] [--csv]: the last backup of
         /// every computer on R:, read without writing anything.
         Overview,
+        /// --ripristina --utente NOME [--computer NOME] [--al DATA] [--percorso
+        /// PERCORSO] [--destinazione CARTELLA] [--prova]: the backup given back;
+        /// with --elenco or --versioni PERCORSO, what can be given back.
+        Restore,
         /// --help, --version, or arguments in error: print and leave with exitCode.
         Leave,
     };
@@ -32,6 +36,18 @@ struct CommandLine
     /// --attesi: a file naming the computer folders expected, one a line.
     QString expectedFile;
     bool csv = false;
+    /// --computer: another computer's backup; empty: this one.
+    QString computer;
+    /// --al, as given; empty: the backup as it stands.
+    QString moment;
+    /// --percorso: what to give back, below the computer's backup folder.
+    QString restorePath;
+    /// --destinazione: the folder to write into; empty: each pair's own place.
+    QString restoreTarget;
+    /// --elenco: the moments that can be given back.
+    bool listMoments = false;
+    /// --versioni: every content the backup holds of one file.
+    QString versionsOf;
     /// For Leave: what to print, on standard output (exitCode 0) or error (2).
     QString text;
     int exitCode = 0;

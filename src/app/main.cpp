@@ -2,6 +2,7 @@
 #include "app/commandline.h"
 #include "app/forms.h"
 #include "app/overviewcommand.h"
+#include "app/restorecommand.h"
 #include "app/unattended.h"
 #include "lock/runlock.h"
 #include "dialogs/formavvio.h"
@@ -40,6 +41,14 @@ int main(int argc, char* argv[])
         QCoreApplication app(argc, argv);
         setUpApplication();
         return showOverview(command);
+    }
+    // Writes on this computer only, and on R: its lock: no drive folder is made.
+    if (command.action == CommandLine::Action::Restore) {
+        QCoreApplication app(argc, argv);
+        setUpApplication();
+        const int status = runRestoreCommand(command);
+        RunLock::stopRetrying();
+        return status;
     }
     // Reads only: no drive folder, no program folder, no log.
     if (command.action == CommandLine::Action::Backup && command.dryRun) {

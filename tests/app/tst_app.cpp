@@ -176,6 +176,18 @@ private slots:
                                                    << "" << 2 << "manca il file dopo --attesi";
         QTest::newRow("csv alone") << QStringList{"--csv"} << leave << "" << "" << 2
                                    << "valgono solo con --stato";
+        const int restore = int(CommandLine::Action::Restore);
+        QTest::newRow("restore, every option")
+            << QStringList{"--ripristina", "--utente", "u", "--al", "2026-12-07 19:30", "--percorso", "Documenti\\P",
+                           "--destinazione", "C:\\R", "--prova", "--computer", "PC7"} << restore << "u" << "" << 0 << "";
+        QTest::newRow("restore, a date it cannot read")
+            << QStringList{"--ripristina", "--utente", "u", "--al", "7/12/2026"} << leave << "" << "" << 2
+            << "--al vuole una data";
+        QTest::newRow("a restore's option alone") << QStringList{"--percorso", "x"} << leave << "" << "" << 2
+                                                  << "valgono solo con --ripristina";
+        QTest::newRow("moments listed and a restore at once")
+            << QStringList{"--ripristina", "--utente", "u", "--elenco", "--prova"} << leave << "" << "" << 2
+            << "vanno date separatamente";
         QTest::newRow("overview and backup") << QStringList{"--stato", "--backup", "--utente", "u"}
                                              << leave << "" << "" << 2 << "--stato non va con --backup";
     }
@@ -222,6 +234,8 @@ private slots:
             << "PC4_d;PC4;d;2026-12-08 19:30:00;rifiutato;0;;;0;0;0;;backup non completato" << 1;
         QTest::newRow("in progress") << "PC5_e" << "PC5|e|completato|0|7|7|1|2" << "live" << QStringList{}
             << "PC5_e;PC5;e;2026-12-08 19:30:00;in corso;;2026-12-07 19:30:00;2;;;0;;" << 0;
+        QTest::newRow("a restore going on leaves the last backup's line") << "PC5_e" << "PC5|e|completato|0|7|7|1|2" << "restore" << QStringList{}
+            << "PC5_e;PC5;e;2026-12-07 19:30:00;completato (ripristino in corso);0;2026-12-07 19:30:00;2;1;2;0;;" << 0;
         QTest::newRow("interrupted, clean last week") << "PC6_f" << "PC6|f|completato|0|1|1|1|2" << "stale" << QStringList{}
             << "PC6_f;PC6;f;2026-12-08 19:30:00;interrotto (blocco scaduto);;2026-12-01 19:30:00;6;;;0;;backup non completato" << 1;
         QTest::newRow("unreadable") << "PC7_g" << "{}" << "" << QStringList{}
@@ -259,8 +273,9 @@ private slots:
         else if (!record.isEmpty())
             m_drives->writeFile(root + "\\archivon.log", recordText(folder, record).toUtf8());
         RunLock held;
-        if (lock == "live") { // its last heartbeat a minute before the overview's clock
-            QCOMPARE(held.acquire(root, "PC5", "e", QDateTime::fromString(december(8), Qt::ISODate)).result,
+        if (lock == "live" || lock == "restore") { // its last heartbeat a minute before the overview's clock
+            QCOMPARE(held.acquire(root, "PC5", "e", QDateTime::fromString(december(8), Qt::ISODate),
+                                  lock == "live" ? LockKind::Backup : LockKind::Restore).result,
                      RunLock::Result::Taken);
             const timeval beat[2] = {{kNow.toSecsSinceEpoch() - 60, 0}, {kNow.toSecsSinceEpoch() - 60, 0}};
             for (const char* entry : {"", "/proprietario", "/battito"})

@@ -39,6 +39,7 @@ private slots:
         QTest::newRow("this machine, silent for 11 minutes") << "live" << 11 << true;
         QTest::newRow("another machine, beating") << "other" << 0 << false;
         QTest::newRow("another machine, silent for 9 minutes") << "other" << 9 << false;
+        QTest::newRow("a restore of another machine, beating") << "restore" << 0 << false;
         QTest::newRow("another machine, silent for 11 minutes") << "other" << 11 << true;
         QTest::newRow("a lock half made a moment ago") << "unnamed" << 0 << false;
         QTest::newRow("the destinations' folder held by another run") << "inside" << 0 << true;
@@ -63,11 +64,12 @@ private slots:
         const auto stop = qScopeGuard([&] { process.kill(), process.waitForFinished(); });
         const qint64 pid = holder == "own" ? ::getpid() : process.processId();
         const QString owner = QStringLiteral("host=%1\nboot=%2\npid=%3\navvio-processo=%4\n"
-                                             "inizio=2026-12-07T19:30:05\ntoken=t1\n")
-                                  .arg(holder == "other" ? "ALTRO" : platform::hostName(),
+                                             "inizio=2026-12-07T19:30:05\ntoken=t1\n%5")
+                                  .arg(holder == "other" || holder == "restore" ? "ALTRO" : platform::hostName(),
                                        holder == "boot" ? "un-altro-avvio" : platform::bootId())
                                   .arg(pid)
-                                  .arg(platform::processStart(holder == "dead" ? ::getpid() : pid));
+                                  .arg(platform::processStart(holder == "dead" ? ::getpid() : pid))
+                                  .arg(holder == "restore" ? "tipo=ripristino\n" : "");
         if (holder != "unnamed" && holder != "engine")
             drives->writeFile(lock + "\\proprietario", owner.toUtf8());
         const qint64 beat = QDateTime::currentSecsSinceEpoch() - silentFor * 60;
@@ -90,7 +92,9 @@ private slots:
         if (!taken) {
             QCOMPARE(judged.end.reason, RunEnd::Reason::Locked);
             QCOMPARE(judged.end.outcome, RunOutcome::Refused);
-            QVERIFY2(judged.end.message.startsWith("Un altro backup di questo computer è in corso"), qPrintable(judged.end.message));
+            QVERIFY2(judged.end.message.startsWith(holder == "restore" ? "Un ripristino di questo computer è in corso"
+                                                                       : "Un altro backup di questo computer è in corso"),
+                     qPrintable(judged.end.message));
             QCOMPARE(judged.end.message.contains("in corso dal 07/12/2026 alle 19:30:05"), holder != "engine" && holder != "unnamed");
             QCOMPARE(judged.events.size(), 1); // nothing but its end
             QVERIFY(!judged.end.shutdownRequested);
