@@ -43,7 +43,7 @@ version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/archivon" --version) ||
     fail "the unpacked archivon --version failed"
 [[ "$version" == "Archivon "* ]] || fail "unexpected version text: $version"
 echo "$version"
-env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/archivon" --help | grep -q "^Uso: archivon" ||
+env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/archivon" --help | grep "^Uso: archivon" > /dev/null ||
     fail "the unpacked archivon --help is not the Italian help"
 zcat "$usr/share/man/man1/archivon.1.gz" | grep -q "STATO D'USCITA" || fail "the man page lacks the statuses"
 
