@@ -365,6 +365,45 @@ RunLock::~RunLock()
     release();
 }
 
+namespace {
+
+// A stale lock \a found at \a lock. Of the runs that find it so, the one that makes the claim on
+// that very lock (a folder named by it: mkdir lets only one) removes
+// it; the others wait for the lock to be made anew. The claim stays
+// while the new lock is held (its holder removes it as it lets go): a
+// run that read the stale lock a moment before must not take the new
+// one for it.
+// Returns the lock it removed, if this run removed it.
+std::optional<LockOwner> takeOverStale(const QString& backupRoot, const QString& lock, const LockOwner& found,
+                                       qint64 now, const QString& token)
+{
+    const QString claim =
+        joinPath(backupRoot, kClaimPrefix + (found.unnamed ? QStringLiteral("anonimo-%1").arg(found.heartbeatNs)
+                                                            : found.token));
+    if (!makeFolder(claim)) {
+        const auto claimed = modifiedNs(claim);
+        if (claimed && now - *claimed > qint64(RunLock::kStaleAfterSeconds) * kSecondNs)
+            (void)removeFolder(claim); // an old one: its maker was killed while taking over
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        return std::nullopt;
+    }
+    const QString aside = joinPath(backupRoot, kAsidePrefix + QStringLiteral("scaduto-") + token);
+    if (moveEntry(lock, aside)) {
+        // What was renamed is the lock judged stale unless its holder let it go
+        // and another run made a new one in between: that one goes back.
+        const auto taken = readOwner(aside);
+        if (taken && taken->token == found.token) {
+            removeLockFolder(aside);
+            return found;
+        }
+        (void)moveEntry(aside, lock);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& computer,
                                   const QString& user, const QDateTime& started, LockKind kind)
 {
@@ -425,35 +464,8 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
             outcome.other = found;
             return outcome;
         }
-        // Stale. Of the runs that find it so, the one that makes the claim on
-        // that very lock (a folder named by it: mkdir lets only one) removes
-        // it; the others wait for the lock to be made anew. The claim stays
-        // while the new lock is held (its holder removes it as it lets go): a
-        // run that read the stale lock a moment before must not take the new
-        // one for it.
-        const QString claim =
-            joinPath(backupRoot, kClaimPrefix + (found->unnamed ? QStringLiteral("anonimo-%1").arg(found->heartbeatNs)
-                                                                : found->token));
-        if (!makeFolder(claim)) {
-            const auto claimed = modifiedNs(claim);
-            if (claimed && *now - *claimed > qint64(kStaleAfterSeconds) * kSecondNs)
-                (void)removeFolder(claim); // an old one: its maker was killed while taking over
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(250));
-            continue;
-        }
-        const QString aside = joinPath(backupRoot, kAsidePrefix + QStringLiteral("scaduto-") + token);
-        if (moveEntry(lock, aside)) {
-            // What was renamed is the lock judged stale unless its holder let it go
-            // and another run made a new one in between: that one goes back.
-            const auto taken = readOwner(aside);
-            if (taken && taken->token == found->token) {
-                removeLockFolder(aside);
-                outcome.other = found;
-            } else {
-                (void)moveEntry(aside, lock);
-            }
-        }
+        if (const auto removed = takeOverStale(backupRoot, lock, *found, *now, token))
+            outcome.other = removed;
     }
     // Another run has been taking it over all this time.
     outcome.result = Result::Held;

@@ -320,6 +320,63 @@ void RunLog::runEnded(const RunEnd& end)
         onEnded(end);
 }
 
+namespace {
+
+// The fields of a record's "Riepilogo" line, "esito=completato; errori=0; ...".
+void readSummary(const QString& value, RunRecord& r)
+{
+    for (const QString& field : value.split(QStringLiteral("; "))) {
+        const qsizetype eq = field.indexOf(QLatin1Char('='));
+        const QString name = field.left(eq);
+        const QString v = eq < 0 ? QString() : field.mid(eq + 1);
+        if (name == QLatin1String("esito"))
+            r.outcome = v;
+        else if (name == QLatin1String("errori"))
+            r.failures = v.toInt();
+        else if (name == QLatin1String("coppie-saltate"))
+            r.skipped = v.toInt();
+        else if (name == QLatin1String("inizio") && !v.isEmpty())
+            r.started = QDateTime::fromString(v, Qt::ISODate);
+        else if (name == QLatin1String("fine") && !v.isEmpty())
+            r.ended = QDateTime::fromString(v, Qt::ISODate);
+        else if (name == QLatin1String("ultimo-senza-errori") && !v.isEmpty())
+            r.lastClean = QDateTime::fromString(v, Qt::ISODate);
+        else if (name == QLatin1String("byte-scritti"))
+            r.bytesWritten = v.toLongLong();
+        else if (name == QLatin1String("byte-tenuti"))
+            r.bytesKept = v.toLongLong();
+        else if (name == QLatin1String("byte-versioni"))
+            r.versionBytes = v.toLongLong();
+    }
+}
+
+// What a record of an older version says in its "Esito" line alone:
+// "Esito: completato con 2 errori; errori: 2; coppie saltate: 0".
+void readOlderOutcome(const QString& olderOutcome, RunRecord& r)
+{
+    const QStringList parts = olderOutcome.split(QStringLiteral("; "));
+    const QString said = parts.value(0);
+    for (const QString& part : parts) {
+        if (part.startsWith(QLatin1String("errori: ")))
+            r.failures = part.mid(8).toInt();
+        else if (part.startsWith(QLatin1String("coppie saltate: ")))
+            r.skipped = part.mid(16).toInt();
+    }
+    if (said == QLatin1String("completato senza errori"))
+        r.outcome = QStringLiteral("completato");
+    else if (said.startsWith(QLatin1String("completato con")))
+        r.outcome = QStringLiteral("con-errori");
+    else if (said.startsWith(QLatin1String("terminato")))
+        r.outcome = r.status == QLatin1String("Interrotto dall'utente!") ? QStringLiteral("interrotto")
+                                                                       : QStringLiteral("terminato");
+    else if (said.startsWith(QLatin1String("rifiutato")))
+        r.outcome = QStringLiteral("rifiutato");
+    if (r.outcome == QLatin1String("completato"))
+        r.lastClean = r.started;
+}
+
+} // namespace
+
 RunRecord parseRunRecord(const QString& text)
 {
     RunRecord r;
@@ -357,53 +414,11 @@ RunRecord parseRunRecord(const QString& text)
             olderOutcome = value;
         else if (key == QLatin1String("Riepilogo")) {
             r.summarised = true;
-            for (const QString& field : value.split(QStringLiteral("; "))) {
-                const qsizetype eq = field.indexOf(QLatin1Char('='));
-                const QString name = field.left(eq);
-                const QString v = eq < 0 ? QString() : field.mid(eq + 1);
-                if (name == QLatin1String("esito"))
-                    r.outcome = v;
-                else if (name == QLatin1String("errori"))
-                    r.failures = v.toInt();
-                else if (name == QLatin1String("coppie-saltate"))
-                    r.skipped = v.toInt();
-                else if (name == QLatin1String("inizio") && !v.isEmpty())
-                    r.started = QDateTime::fromString(v, Qt::ISODate);
-                else if (name == QLatin1String("fine") && !v.isEmpty())
-                    r.ended = QDateTime::fromString(v, Qt::ISODate);
-                else if (name == QLatin1String("ultimo-senza-errori") && !v.isEmpty())
-                    r.lastClean = QDateTime::fromString(v, Qt::ISODate);
-                else if (name == QLatin1String("byte-scritti"))
-                    r.bytesWritten = v.toLongLong();
-                else if (name == QLatin1String("byte-tenuti"))
-                    r.bytesKept = v.toLongLong();
-                else if (name == QLatin1String("byte-versioni"))
-                    r.versionBytes = v.toLongLong();
-            }
+            readSummary(value, r);
         }
     }
-    if (!r.summarised && !olderOutcome.isEmpty()) {
-        // "Esito: completato con 2 errori; errori: 2; coppie saltate: 0"
-        const QStringList parts = olderOutcome.split(QStringLiteral("; "));
-        const QString said = parts.value(0);
-        for (const QString& part : parts) {
-            if (part.startsWith(QLatin1String("errori: ")))
-                r.failures = part.mid(8).toInt();
-            else if (part.startsWith(QLatin1String("coppie saltate: ")))
-                r.skipped = part.mid(16).toInt();
-        }
-        if (said == QLatin1String("completato senza errori"))
-            r.outcome = QStringLiteral("completato");
-        else if (said.startsWith(QLatin1String("completato con")))
-            r.outcome = QStringLiteral("con-errori");
-        else if (said.startsWith(QLatin1String("terminato")))
-            r.outcome = r.status == QLatin1String("Interrotto dall'utente!") ? QStringLiteral("interrotto")
-                                                                           : QStringLiteral("terminato");
-        else if (said.startsWith(QLatin1String("rifiutato")))
-            r.outcome = QStringLiteral("rifiutato");
-        if (r.outcome == QLatin1String("completato"))
-            r.lastClean = r.started;
-    }
+    if (!r.summarised && !olderOutcome.isEmpty())
+        readOlderOutcome(olderOutcome, r);
     return r;
 }
 
