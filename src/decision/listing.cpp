@@ -188,4 +188,38 @@ void FolderFeed::release()
     m_listed = {};
 }
 
+namespace {
+
+// Whether a folder of the backup holds a file, at any depth.
+bool holdsAnyFile(const QString& folder)
+{
+    DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory, true);
+    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
+        if (!(search.lastAttributes() & Directory) || search.lastDetails().link ||
+            holdsAnyFile(joinPath(folder, name)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// A source with no file at all over a backup that holds some is far more
+// likely a mistake than a wish: the update leaves the backup as it is.
+bool emptiedSource(const TreeScan& scan, const BackupListing& backup)
+{
+    if (scan.files > 0 || !backup.folders[0].present)
+        return false;
+    const QString& D = backup.root;
+    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
+        const auto& entries = backup.folders[j].entries;
+        for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+            if (!it->isFolder() ||
+                holdsAnyFile(D + scan.folders.at(j).relative + QLatin1Char('\\') + it.key()))
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace archivon

@@ -10,22 +10,6 @@ namespace archivon {
 
 using namespace platform;
 
-namespace {
-
-// Whether a folder of the backup holds a file, at any depth.
-bool holdsAnyFile(const QString& folder)
-{
-    DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory, true);
-    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
-        if (!(search.lastAttributes() & Directory) || search.lastDetails().link ||
-            holdsAnyFile(joinPath(folder, name)))
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
 std::optional<QString> EngineRun::versionPlace(int N, const QString& path)
 {
     if (m_versionsBroken)
@@ -155,24 +139,6 @@ void EngineRun::countVersion(int N, versions::Count count)
     m_versioned += count.files;
     m_versionedBytes += count.bytes;
     m_versions.count(versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot()), count.bytes);
-}
-
-// A source with no file at all over a backup that holds some is far more
-// likely a mistake than a wish: the update leaves the backup as it is.
-bool emptiedSource(const TreeScan& scan, const BackupListing& backup)
-{
-    if (scan.files > 0 || !backup.folders[0].present)
-        return false;
-    const QString& D = backup.root;
-    for (qsizetype j = 0; j < scan.folders.size(); ++j) {
-        const auto& entries = backup.folders[j].entries;
-        for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
-            if (!it->isFolder() ||
-                holdsAnyFile(D + scan.folders.at(j).relative + QLatin1Char('\\') + it.key()))
-                return true;
-        }
-    }
-    return false;
 }
 
 } // namespace archivon
