@@ -237,7 +237,7 @@ void EngineRun::run()
     for (int N = 1; N <= 4; ++N) {
         if (!state.proceed())
             return endStopped();
-        settleRemovals();
+        m_removals.settle();
         last = N;
         if (leftOut(N))
             continue;
@@ -245,7 +245,7 @@ void EngineRun::run()
             return;
     }
     // The run ends once the old copies it replaced are gone.
-    if (removalsPending() && !waitForRemovals(last))
+    if (m_removals.pending() && !waitForRemovals(last))
         return endStopped();
     if (!state.complete())
         return endStopped();
@@ -334,7 +334,7 @@ bool EngineRun::roomFor(int N, qint64 need)
             endDestinationLost(N);
             return false;
         }
-        const bool pending = removalsPending();
+        const bool pending = m_removals.pending();
         if (!versions && *free < need && m_options.versionDays > 0 && !pending)
             versions = room::versionsFor(versionRoots(), destination, [this](const QString& root) { return currentVersions(root); },
                                          m_lock.token(), QDateTime::currentDateTime());
@@ -465,7 +465,7 @@ void EngineRun::finish(RunEnd end)
 void EngineRun::endStopped()
 {
     state.stop();
-    stopRemovals();
+    m_removals.stop();
     RunEnd end;
     end.outcome = RunOutcome::EndedEarly;
     end.reason = RunEnd::Reason::Stopped;
@@ -489,7 +489,7 @@ void EngineRun::endNoSpace()
 // can be written, so the run ends and says so.
 void EngineRun::endDestinationLost(int N)
 {
-    stopRemovals();
+    m_removals.stop();
     const QString& destination = m_plan.pairs[N - 1].destination;
     const auto where = resolve(destination);
     const QString drive = where ? QString(where->drive) : destination.left(1);
@@ -507,7 +507,7 @@ void EngineRun::endDestinationLost(int N)
 
 void EngineRun::complete()
 {
-    settleRemovals();
+    m_removals.settle();
     RunEnd end;
     end.outcome = RunOutcome::Completed;
     end.reason = RunEnd::Reason::Completed;
@@ -537,79 +537,6 @@ void EngineRun::complete()
     end.markerError = marker.ok() ? QString() : marker.error();
     end.shutdownRequested = shutdownAtEnd;
     finish(end);
-}
-
-void EngineRun::removeInBackground(const QString& folder, bool version)
-{
-    BackgroundRemoval::Options options;
-    options.gate = gate();
-    m_removals.push_back({std::make_unique<BackgroundRemoval>(folder, options), version});
-}
-
-bool EngineRun::removalsPending()
-{
-    settleRemovals();
-    return !m_removals.empty();
-}
-
-// What the removal of a copy this run replaced could not remove is a failure
-// of this run; the next runs only list it as still there.
-void EngineRun::settleRemovals()
-{
-    for (auto it = m_removals.begin(); it != m_removals.end();) {
-        if (!it->removal->waitFor(0)) {
-            ++it;
-            continue;
-        }
-        if (!it->removal->stopped()) {
-            const QString what = it->version ? QStringLiteral("dalle versioni precedenti")
-                                             : QStringLiteral("dal backup precedente");
-            for (const BackgroundRemoval::Left& left : it->removal->left())
-                fail(left.path, QStringLiteral("impossibile eliminare %1 (%2)")
-                                    .arg(what, left.failure.error()));
-        }
-        it = m_removals.erase(it);
-    }
-}
-
-bool EngineRun::waitForRemovals(int N)
-{
-    phase(N, Phase::Cleaning);
-    m_touched = true;
-    for (const Removal& r : m_removals)
-        r.removal->wait();
-    settleRemovals();
-    return !state.stopRequested();
-}
-
-bool EngineRun::removeNow(int N, const QString& folder, bool leftIsFailure)
-{
-    phase(N, Phase::Cleaning);
-    m_touched = true;
-    BackgroundRemoval::Options options;
-    options.gate = gate();
-    BackgroundRemoval removal(folder, options);
-    removal.wait();
-    if (removal.stopped())
-        return false;
-    for (const BackgroundRemoval::Left& left : removal.left()) {
-        if (leftIsFailure)
-            fail(left.path, QStringLiteral("impossibile eliminare (%1)").arg(left.failure.error()));
-        else
-            passOver(left.path, QStringLiteral("impossibile eliminare (%1): resta da un'esecuzione "
-                                               "precedente")
-                                    .arg(left.failure.error()));
-    }
-    return true;
-}
-
-void EngineRun::stopRemovals()
-{
-    for (const Removal& r : m_removals) {
-        r.removal->stop();
-        r.removal->wait();
-    }
-    m_removals.clear();
 }
 
 BackupEngine::BackupEngine(QObject* parent) : QObject(parent)

@@ -7,6 +7,7 @@
 #include "decision/leftovers.h"
 #include "decision/versioned.h"
 #include "lock/runlock.h"
+#include "engine/removals.h"
 #include "engine/runstate.h"
 #include "versions/versions.h"
 #include "fileservices/queries.h"
@@ -165,16 +166,11 @@ private:
     void complete();
     void finish(RunEnd end);
 
-    // Removals of replaced copies, going on beside the next pairs.
-    /// \a version: a folder of earlier versions that retention removes.
-    void removeInBackground(const QString& folder, bool version = false);
-    bool removalsPending();
+    // Removals beside the next pairs.
     /// Waits for them with "Pulizia..." shown; false when the run stops meanwhile.
     bool waitForRemovals(int N);
     /// Removes a folder and waits, with "Pulizia..." shown. False when stopped.
     bool removeNow(int N, const QString& folder, bool leftIsFailure);
-    void stopRemovals();
-    void settleRemovals();
 
     // A pair, step by step.
     void reportStart();
@@ -312,12 +308,8 @@ private:
     /// The destinations and the folders that hold them, as host folders.
     std::array<QString, 4> m_destinations;
 
-    struct Removal
-    {
-        std::unique_ptr<platform::BackgroundRemoval> removal;
-        bool version = false;
-    };
-    std::vector<Removal> m_removals;
+    /// Removals of replaced copies, going on beside the next pairs.
+    Removals m_removals{gate(), [this](const QString& path, const QString& reason) { fail(path, reason); }};
 
     /// The run folders this run removed, by versions root.
     QHash<QString, VersionsKept> m_versionsGone;

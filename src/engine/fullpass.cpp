@@ -292,7 +292,7 @@ EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& 
     } else if (hadOld) {
         // The old copy goes on threads of its own, while the next pair copies.
         const QString trash = beside.freeName(kTrash);
-        removeInBackground(moveEntry(retired, trash) ? trash : retired);
+        m_removals.start(moveEntry(retired, trash) ? trash : retired);
     }
     return PassEnd::Finished;
 }

@@ -43,7 +43,7 @@ void EngineRun::startRetention()
     for (const retention::Due& due : retention::dueNow(versionRoots(), m_options.versionDays, current,
                                                        m_lock.token(), QDateTime::currentDateTime())) {
         for (const QString& left : due.halfRemoved)
-            removeInBackground(left, true);
+            m_removals.start(left, true);
         m_touched = m_touched || retention::touches(due);
         for (const QString& name : due.names) {
             if (!state.proceed())
@@ -52,7 +52,7 @@ void EngineRun::startRetention()
             if (!hidden)
                 continue;
             m_versionsGone[due.root].removedByAge << name;
-            removeInBackground(*hidden, true);
+            m_removals.start(*hidden, true);
         }
     }
 }

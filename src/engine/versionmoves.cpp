@@ -129,7 +129,7 @@ void EngineRun::dropSetAside(int N, const QString& aside, const QString& as, boo
         (void)keepVersion(N, aside, as, folder, folder ? 0 : fileLength(aside).valueOr(0),
                           QStringLiteral("rimasto da parte"));
     else if (folder)
-        removeInBackground(aside);
+        m_removals.start(aside);
     else
         (void)deleteFile(aside);
 }
