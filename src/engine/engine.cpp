@@ -7,16 +7,12 @@
 #include "fileservices/queries.h"
 #include "platform/drives.h"
 #include "platform/errors.h"
-#include "platform/textfile.h"
 
 namespace archivon {
 
 using namespace platform;
 
 namespace {
-
-const QString kStopped = QStringLiteral("Interrotto dall'utente!");
-const QString kNoSpace = QStringLiteral("Spazio insufficiente per completare l'operazione!");
 
 // The walk shows its counters, hands on the folders it finds, and ends early
 // once the run stops.
@@ -79,25 +75,6 @@ private:
     std::jthread m_thread; // last, so that it starts once the rest is there
 };
 
-QString completionText(int failures, int skipped)
-{
-    QString status;
-    if (failures == 0)
-        status = QStringLiteral("Operazione completata con successo!");
-    else if (failures == 1)
-        status = QStringLiteral("Operazione completata con 1 errore: un elemento non è "
-                                "stato copiato (vedere l'elenco).");
-    else
-        status = QStringLiteral("Operazione completata con %1 errori: alcuni elementi non "
-                                "sono stati copiati (vedere l'elenco).")
-                     .arg(failures);
-    if (skipped == 1)
-        status += QStringLiteral(" Saltata 1 cartella sorgente inesistente.");
-    else if (skipped > 1)
-        status += QStringLiteral(" Saltate %1 cartelle sorgente inesistenti.").arg(skipped);
-    return status;
-}
-
 } // namespace
 
 EngineRun::EngineRun(BackupEngine& owner, const BackupPlan& plan, const RunOptions& options)
@@ -126,97 +103,10 @@ RunProgress EngineRun::progress() const
     return progress;
 }
 
-void EngineRun::report(RunEvent event)
-{
-    emit m_owner.reported(event);
-}
-
-void EngineRun::phase(int N, Phase phase)
-{
-    RunEvent e;
-    e.kind = RunEvent::Kind::Phase;
-    e.pair = N;
-    e.phase = phase;
-    e.path = m_plan.pairs[N - 1].source;
-    report(e);
-}
-
-void EngineRun::fail(const QString& path, const QString& reason, qint64 count)
-{
-    m_failures += int(std::max<qint64>(count, 1));
-    RunEvent e;
-    e.kind = RunEvent::Kind::Failure;
-    e.path = path;
-    e.detail = reason;
-    report(e);
-}
-
-void EngineRun::passOver(const QString& path, const QString& reason)
-{
-    RunEvent e;
-    e.kind = RunEvent::Kind::PassedOver;
-    e.path = path;
-    e.detail = reason;
-    report(e);
-}
-
-void EngineRun::notice(const QString& text)
-{
-    RunEvent e;
-    e.kind = RunEvent::Kind::Notice;
-    e.detail = text;
-    report(e);
-}
-
-void EngineRun::skip(int N, const QString& source, const QString& reason)
-{
-    ++m_skipped;
-    RunEvent e;
-    e.kind = RunEvent::Kind::PairSkipped;
-    e.pair = N;
-    e.path = source;
-    e.detail = reason;
-    report(e);
-}
-
 bool EngineRun::destinationLost(int N) const
 {
     const auto where = resolve(m_plan.pairs[N - 1].destination);
     return !where || !driveRoot(where->drive);
-}
-
-// One run of a computer's backup at a time: the evening timer and someone at
-// the computer may start one together.
-bool EngineRun::takeLock()
-{
-    const QString root = m_plan.backupRoot();
-    // The window and the unattended run make the backup folder first; a plan
-    // of other folders may not have it yet.
-    if (!exists(root)) {
-        if (!exists(kSiteFolder))
-            (void)makeFolder(kSiteFolder);
-        (void)makeFolder(root);
-    }
-    const RunLock::Outcome taken =
-        m_lock.acquire(root, m_plan.computer, m_plan.user, QDateTime::currentDateTime());
-    if (taken.result == RunLock::Result::Taken) {
-        m_tookOver = taken.other;
-        return true;
-    }
-    RunEnd end;
-    end.outcome = RunOutcome::Refused;
-    if (taken.result == RunLock::Result::Held) {
-        end.reason = RunEnd::Reason::Locked;
-        end.message = lockedMessage(taken.other.value_or(LockOwner{}));
-    } else {
-        end.reason = RunEnd::Reason::Refused;
-        end.message = QStringLiteral("Impossibile riservare la cartella %1 per il backup (%2): "
-                                     "backup non avviato.")
-                          .arg(root, taken.error);
-    }
-    end.status = end.message;
-    finish(end);
-    return false;
 }
 
 void EngineRun::run()
@@ -250,47 +140,6 @@ void EngineRun::run()
     if (!state.complete())
         return endStopped();
     complete();
-}
-
-void EngineRun::reportStart()
-{
-    RunEvent started;
-    started.kind = RunEvent::Kind::RunStarted;
-    started.path = m_plan.backupRoot();
-    started.folders = {m_plan.computer, m_plan.user};
-    started.detail = m_options.fullRewrite
-                         ? QStringLiteral("completa, ogni file riscritto")
-                         : QStringLiteral("aggiornamento dei soli file nuovi o cambiati");
-    report(started);
-    if (m_tookOver) {
-        const LockOwner& was = *m_tookOver;
-        notice(QStringLiteral("un'esecuzione precedente (computer %1, processo %2, avviata il %3) "
-                              "era terminata senza liberare la cartella: il suo blocco è stato "
-                              "rimosso")
-                   .arg(was.host.isEmpty() ? QStringLiteral("?") : was.host)
-                   .arg(was.pid)
-                   .arg(was.started.isValid()
-                            ? was.started.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"))
-                            : QStringLiteral("?")));
-    }
-}
-
-// A pair whose source is not there or cannot be read, or whose destination
-// another run is writing into, is left out, and its old backup stays.
-bool EngineRun::leftOut(int N)
-{
-    const BackupPair& pair = m_plan.pairs[N - 1];
-    const auto holder = liveLockAbove(pair.destination, m_lock.token());
-    const auto out = whyLeftOut(pair, holder ? std::optional(holder->host) : std::nullopt);
-    if (!out)
-        return false;
-    if (!out->driveMissing.isNull())
-        m_sourceDriveMissing = out->driveMissing;
-    if (out->failure)
-        fail(out->path, out->reason);
-    else
-        skip(N, out->path, out->reason);
-    return true;
 }
 
 std::optional<TreeScan> EngineRun::walkSource(int N, FolderFeed* feed)
@@ -443,100 +292,6 @@ bool EngineRun::backUpPair(int N)
     if (m_pairsDone == 1)
         startRetention();
     return true;
-}
-
-void EngineRun::finish(RunEnd end)
-{
-    if (m_lock.held())
-        closeVersions(end);
-    state.end();
-    m_lock.release();
-    end.failures = m_failures;
-    end.skipped = m_skipped;
-    RunEvent e;
-    e.kind = RunEvent::Kind::RunEnded;
-    e.end = end;
-    report(e);
-}
-
-// A confirmed stop or a closed window: the run ends where it is, with no
-// marker and no shutdown. What an old copy's removal had not done yet is left
-// for the next run.
-void EngineRun::endStopped()
-{
-    state.stop();
-    m_removals.stop();
-    RunEnd end;
-    end.outcome = RunOutcome::EndedEarly;
-    end.reason = RunEnd::Reason::Stopped;
-    end.windowClosed = windowClosed;
-    end.stoppedByUser = !windowClosed;
-    end.status = kStopped;
-    finish(end);
-}
-
-void EngineRun::endNoSpace()
-{
-    RunEnd end;
-    end.outcome = earlyEnd(m_touched);
-    end.reason = RunEnd::Reason::NoSpace;
-    end.status = kNoSpace;
-    end.message = kNoSpace;
-    finish(end);
-}
-
-// The destination drive went away (a network drive disconnected): nothing more
-// can be written, so the run ends and says so.
-void EngineRun::endDestinationLost(int N)
-{
-    m_removals.stop();
-    const QString& destination = m_plan.pairs[N - 1].destination;
-    const auto where = resolve(destination);
-    const QString drive = where ? QString(where->drive) : destination.left(1);
-    const QString text = QStringLiteral("L'unità di destinazione %1: non è più disponibile: "
-                                        "backup interrotto!")
-                             .arg(drive);
-    fail(destination, QStringLiteral("unità di destinazione non disponibile"));
-    RunEnd end;
-    end.outcome = earlyEnd(m_touched);
-    end.reason = RunEnd::Reason::DestinationLost;
-    end.status = text;
-    end.message = text;
-    finish(end);
-}
-
-void EngineRun::complete()
-{
-    m_removals.settle();
-    RunEnd end;
-    end.outcome = RunOutcome::Completed;
-    end.reason = RunEnd::Reason::Completed;
-    if (m_pairsDone == 0) {
-        // Nothing was backed up: at least one failure, and no marker of a
-        // completed backup.
-        const QString why =
-            m_sourceDriveMissing.isNull()
-                ? QStringLiteral("nessuna cartella sorgente è stata copiata")
-                : QStringLiteral("l'unità %1: non è disponibile, nessuna cartella è stata copiata")
-                      .arg(m_sourceDriveMissing);
-        if (m_failures == 0)
-            fail(m_plan.backupRoot(), QStringLiteral("backup non eseguito: ") + why);
-        end.status = QStringLiteral("Backup non eseguito: %1 (vedere l'elenco).").arg(why);
-        end.shutdownRequested = shutdownAtEnd;
-        return finish(end);
-    }
-    // The marker goes through a temporary file, so a failed write keeps the old one.
-    const QString markerPath = programFolder() + QStringLiteral("\\oldimp.pvx");
-    const Status marker =
-        writeTextFile(markerPath, {m_typedFirstPair.source, m_typedFirstPair.destination});
-    if (!marker)
-        fail(markerPath, QStringLiteral("impossibile scrivere il file (%1)").arg(marker.error()));
-    // Nothing may claim success when something was left behind.
-    end.status = completionText(m_failures, m_skipped);
-    end.markerWritten = marker.ok();
-    end.markerError = marker.ok() ? QString() : marker.error();
-    end.shutdownRequested = shutdownAtEnd;
-    finish(end);
 }
 
 BackupEngine::BackupEngine(QObject* parent) : QObject(parent)
