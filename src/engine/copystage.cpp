@@ -1,7 +1,8 @@
 // The copies of a pass: both the update in place and the full rewrite hand
 // their files over here, and hear back how each copy ended.
 
-#include "engine/enginerun.h"
+#include "engine/copystage.h"
+#include "engine/pairpass.h"
 
 #include "platform/errors.h"
 
@@ -9,28 +10,16 @@ namespace archivon {
 
 using namespace platform;
 
-std::optional<EngineRun::PassEnd> EngineRun::writeFailed(int N, const QString& path,
-                                                         const Status& failure)
+CopyStage::CopyStage(PairPass& pass, qsizetype folders, CopyFailed failed)
+    : m_pass(pass), m_run(pass.m_run), m_stats(pass.m_stats), m_failed(std::move(failed)),
+      m_copies(m_run.gate()), m_done(folders), m_folders(folders)
 {
-    if (destinationLost(N))
-        return PassEnd::DestinationLost;
-    if (failure.kind() == ErrorKind::NoSpace)
-        return PassEnd::Finished;
-    fail(path, failure.error());
-    return std::nullopt;
+    m_run.m_progress.show(&m_copies);
 }
 
-EngineRun::CopyStage::CopyStage(EngineRun& run, int N, qsizetype folders, PairStats& stats,
-                                CopyFailed failed)
-    : m_run(run), m_N(N), m_stats(stats), m_failed(std::move(failed)), m_copies(run.gate()),
-      m_done(folders), m_folders(folders)
+CopyStage::~CopyStage()
 {
-    m_run.showCopies(&m_copies);
-}
-
-EngineRun::CopyStage::~CopyStage()
-{
-    m_run.showCopies(nullptr);
+    m_run.m_progress.show(nullptr);
     m_copies.abandon();
     for (const Handed& h : std::as_const(m_handed)) {
         if (!h.aside.isEmpty() && !exists(h.destination))
@@ -38,7 +27,7 @@ EngineRun::CopyStage::~CopyStage()
     }
 }
 
-std::optional<EngineRun::PassEnd> EngineRun::CopyStage::room()
+std::optional<PassEnd> CopyStage::room()
 {
     if (const auto end = wait(false))
         return end;
@@ -47,10 +36,8 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::room()
     return std::nullopt;
 }
 
-std::optional<EngineRun::PassEnd> EngineRun::CopyStage::start(const QString& source,
-                                                              const QString& destination,
-                                                              const QString& shownAs,
-                                                              const Handed& handed)
+std::optional<PassEnd> CopyStage::start(const QString& source, const QString& destination,
+                                        const QString& shownAs, const Handed& handed)
 {
     m_done.handed(handed.folder);
     m_handed.insert(source, handed);
@@ -60,7 +47,7 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::start(const QString& sou
         m_handed.remove(source);
         if (!handed.aside.isEmpty())
             (void)moveEntry(handed.aside, handed.destination);
-        if (m_run.destinationLost(m_N))
+        if (m_pass.destinationLost())
             return PassEnd::DestinationLost;
         if (const auto end = m_failed({source, shownAs, 0, started, true}, handed))
             return end;
@@ -69,15 +56,15 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::start(const QString& sou
     return std::nullopt;
 }
 
-void EngineRun::CopyStage::handedUpTo(qsizetype folder)
+void CopyStage::handedUpTo(qsizetype folder)
 {
     for (; m_handedUpTo < folder; ++m_handedUpTo) {
         const qsizetype leading = m_done.listed(m_handedUpTo);
-        m_run.updateProgress([leading](RunProgress& p) { p.foldersDone = leading; });
+        m_run.m_progress.update([leading](RunProgress& p) { p.foldersDone = leading; });
     }
 }
 
-std::optional<EngineRun::PassEnd> EngineRun::CopyStage::finish()
+std::optional<PassEnd> CopyStage::finish()
 {
     handedUpTo(m_folders);
     return wait(true);
@@ -85,7 +72,7 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::finish()
 
 // Settles the copies that end until there is room for one more (with \a all:
 // until every one has ended). A stop abandons them.
-std::optional<EngineRun::PassEnd> EngineRun::CopyStage::wait(bool all)
+std::optional<PassEnd> CopyStage::wait(bool all)
 {
     for (;;) {
         if (m_run.state.stopRequested()) {
@@ -105,7 +92,7 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::wait(bool all)
     }
 }
 
-std::optional<EngineRun::PassEnd> EngineRun::CopyStage::drain()
+std::optional<PassEnd> CopyStage::drain()
 {
     m_draining = true;
     while (m_copies.busy())
@@ -118,7 +105,7 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::drain()
 
 // Every copy that ended is settled, even past one that ends the pass. A full
 // disk (Finished) lets the copies still going end by themselves.
-std::optional<EngineRun::PassEnd> EngineRun::CopyStage::settle()
+std::optional<PassEnd> CopyStage::settle()
 {
     std::optional<PassEnd> end;
     for (const ParallelCopy::Ended& e : m_copies.takeEnded()) {
@@ -128,9 +115,9 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::settle()
             m_stats.bytes += e.size;
             m_replaced += h.hadCopy;
             if (e.kept)
-                m_run.countVersion(m_N, versions::countOf(h.keptAt, false, h.keptBytes, {}));
+                m_pass.countVersion(versions::countOf(h.keptAt, false, h.keptBytes, {}));
             if (!h.aside.isEmpty())
-                m_run.dropSetAside(m_N, h.aside, h.destination, true);
+                m_pass.dropSetAside(h.aside, h.destination, true);
         } else if (e.keepFailed && !h.again && !m_draining && !m_run.state.stopRequested() &&
                    again(e, h)) {
             continue; // not ended: copied once more
@@ -150,9 +137,9 @@ std::optional<EngineRun::PassEnd> EngineRun::CopyStage::settle()
 
 // A copy whose old file could not go into a versions folder that went
 // meanwhile starts again, into that folder made again; true once it has.
-bool EngineRun::CopyStage::again(const ParallelCopy::Ended& e, const Handed& h)
+bool CopyStage::again(const ParallelCopy::Ended& e, const Handed& h)
 {
-    const auto place = m_run.placeAgain(m_N, h.destination, h.destination, h.keptAt, e.status);
+    const auto place = m_pass.placeAgain(h.destination, h.destination, h.keptAt, e.status);
     if (!place)
         return false;
     Handed retried = h;
@@ -168,10 +155,10 @@ bool EngineRun::CopyStage::again(const ParallelCopy::Ended& e, const Handed& h)
 }
 
 // A file's copy ended, however it ended: one more file, and maybe more folders, done.
-void EngineRun::CopyStage::ended(qsizetype folder)
+void CopyStage::ended(qsizetype folder)
 {
     const qsizetype leading = m_done.ended(folder);
-    m_run.updateProgress([leading](RunProgress& p) {
+    m_run.m_progress.update([leading](RunProgress& p) {
         ++p.filesEnded;
         p.foldersDone = leading;
     });

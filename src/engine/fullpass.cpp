@@ -1,7 +1,7 @@
 // The full rewrite of a pair: the new copy is built beside the old backup,
 // under a hidden name, recorded as complete, and only then swapped in.
 
-#include "engine/enginerun.h"
+#include "engine/pairpass.h"
 
 #include "platform/drives.h"
 #include "platform/errors.h"
@@ -61,18 +61,18 @@ Status carryFolder(const QString& old, const QString& fresh, const Gate& gate)
 
 } // namespace
 
-EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& stats)
+PassEnd PairPass::fullPass(const TreeScan& scan)
 {
-    const QString D = m_plan.pairs[N - 1].destination;
+    const QString D = m_pair.destination;
     const auto beside = besideOf(D);
     if (!beside) {
-        fail(D, driveNotReadyReason());
+        m_run.fail(D, driveNotReadyReason());
         return PassEnd::Finished;
     }
 
-    phase(N, Phase::Cleaning);
+    m_run.phase(m_N, Phase::Cleaning);
     bool restored = false;
-    if (const auto end = sortOutLeftovers(N, restored))
+    if (const auto end = sortOutLeftovers(restored))
         return *end;
 
     // Only names the destination keeps, one of each set it takes for one: the
@@ -82,41 +82,41 @@ EngineRun::PassEnd EngineRun::fullPass(int N, const TreeScan& scan, PairStats& s
     NameCheck names = checkNames(scan, old, m_names);
     if (names.clashes) {
         const auto root = attributes(D);
-        auto listed = listBackup(D, scan, root && (*root & Directory), m_names, gate());
+        auto listed = listBackup(D, scan, root && (*root & Directory), m_names, m_run.gate());
         if (!listed)
             return PassEnd::Stopped;
         old = std::move(*listed);
         names = checkNames(scan, old, m_names);
     }
-    phase(N, Phase::Creating);
-    if (!state.proceed())
+    m_run.phase(m_N, Phase::Creating);
+    if (!m_run.state.proceed())
         return PassEnd::Stopped;
     // The new mirror is built here; the old backup keeps D's name until the
     // new one is complete.
     const QString fresh = beside->freeName(kFresh);
-    m_touched = true;
+    m_run.m_touched = true;
     if (const Status made = makeFolder(fresh); !made) {
-        if (destinationLost(N))
+        if (destinationLost())
             return PassEnd::DestinationLost;
-        fail(D, made.error()); // nowhere to build: the old backup stays
+        m_run.fail(D, made.error()); // nowhere to build: the old backup stays
         return PassEnd::Finished;
     }
-    updateProgress([](RunProgress& p) { p.foldersMade = 1; });
+    m_run.m_progress.update([](RunProgress& p) { p.foldersMade = 1; });
 
     // A full destination (Finished, from these two) ends the new copy.
     const Changes plan = planFullRewrite(scan, names);
-    auto end = makeFreshFolders(N, scan, plan, fresh);
+    auto end = makeFreshFolders(scan, plan, fresh);
     if (!end)
-        end = copyIntoFresh(N, scan, plan, fresh, stats);
+        end = copyIntoFresh(scan, plan, fresh);
     if (end)
-        return *end == PassEnd::Finished ? endFull(N, scan, fresh) : *end;
-    stats.folders = scan.folders.size();
-    return swapIn(N, scan, *beside, fresh);
+        return *end == PassEnd::Finished ? endFull(scan, fresh) : *end;
+    m_stats.folders = scan.folders.size();
+    return swapIn(scan, *beside, fresh);
 }
 
-EngineRun::PassEnd EngineRun::endFull(int N, const TreeScan& scan, const QString& fresh)
+PassEnd PairPass::endFull(const TreeScan& scan, const QString& fresh)
 {
-    const QString D = m_plan.pairs[N - 1].destination;
+    const QString D = m_pair.destination;
     QString text = scan.files > 0
                        ? QStringLiteral("spazio su disco esaurito: nessuno dei %1 file "
                                         "della coppia è stato copiato")
@@ -127,44 +127,42 @@ EngineRun::PassEnd EngineRun::endFull(int N, const TreeScan& scan, const QString
              .next()
              .isEmpty())
         text += QStringLiteral(", resta il backup precedente");
-    fail(D, text, scan.files);
+    m_run.fail(D, text, scan.files);
     (void)deleteFile(fresh + kCompleteMark);
-    return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
+    return m_run.removeNow(m_N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
 }
 
 // The folders, parents first since the walk is breadth-first.
-std::optional<EngineRun::PassEnd> EngineRun::makeFreshFolders(int N, const TreeScan& scan,
-                                                              const Changes& plan,
-                                                              const QString& fresh)
+std::optional<PassEnd> PairPass::makeFreshFolders(const TreeScan& scan, const Changes& plan,
+                                                  const QString& fresh)
 {
-    const QString D = m_plan.pairs[N - 1].destination;
-    phase(N, Phase::MakingFolders);
+    const QString D = m_pair.destination;
+    m_run.phase(m_N, Phase::MakingFolders);
     for (const Change& c : plan.list) {
         if (c.kind != Change::Kind::MakeFolder)
             continue;
-        if (!state.proceed())
+        if (!m_run.state.proceed())
             return PassEnd::Stopped;
         const QString& relative = scan.folders.at(c.folder).relative;
         if (const Status made = makeFolder(fresh + relative); !made) {
-            if (const auto end = writeFailed(N, D + relative, made))
+            if (const auto end = writeFailed(D + relative, made))
                 return end;
         }
-        updateProgress([k = c.folder](RunProgress& p) { p.foldersMade = k + 1; });
+        m_run.m_progress.update([k = c.folder](RunProgress& p) { p.foldersMade = k + 1; });
     }
     return std::nullopt;
 }
 
 // The files, copied two at a time beside this loop. A source that could not
 // be read keeps its previous copy; one that vanished is not brought back.
-std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan& scan,
-                                                           const Changes& plan,
-                                                           const QString& fresh, PairStats& stats)
+std::optional<PassEnd> PairPass::copyIntoFresh(const TreeScan& scan, const Changes& plan,
+                                               const QString& fresh)
 {
-    const QString D = m_plan.pairs[N - 1].destination;
-    phase(N, Phase::Copying);
+    const QString D = m_pair.destination;
+    m_run.phase(m_N, Phase::Copying);
     for (const Change& c : plan.list) {
         if (c.kind == Change::Kind::NotCarried && !c.folderThere)
-            fail(c.path, c.reason);
+            m_run.fail(c.path, c.reason);
     }
 
     struct Carry
@@ -178,12 +176,12 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
     QList<Carry> carries;
     {
         CopyStage copies(
-            *this, N, scan.folders.size(), stats,
+            *this, scan.folders.size(),
             [&](const ParallelCopy::Ended& e, const Handed& h) -> std::optional<PassEnd> {
                 if (!e.readFailed)
-                    return writeFailed(N, e.source, e.status);
+                    return writeFailed(e.source, e.status);
                 if (e.status.kind() == ErrorKind::NotFound)
-                    fail(e.source, e.status.error());
+                    m_run.fail(e.source, e.status.error());
                 else
                     carries.append({e.source, e.shownAs, h.destination, e.status, false});
                 return std::nullopt;
@@ -215,18 +213,18 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
     }
 
     for (const Carry& c : carries) {
-        if (!state.proceed())
+        if (!m_run.state.proceed())
             return PassEnd::Stopped;
         if (!exists(c.old)) {
-            fail(c.source, takenBack(c.failure.error(), c.folder, false));
+            m_run.fail(c.source, takenBack(c.failure.error(), c.folder, false));
             continue;
         }
         const Status carried =
-            c.folder ? carryFolder(c.old, c.fresh, gate()) : carryFile(c.old, c.fresh);
+            c.folder ? carryFolder(c.old, c.fresh, m_run.gate()) : carryFile(c.old, c.fresh);
         if (carried)
-            fail(c.source, takenBack(c.failure.error(), c.folder, true));
+            m_run.fail(c.source, takenBack(c.failure.error(), c.folder, true));
         else if (const auto end = writeFailed(
-                     N, c.source,
+                     c.source,
                      carried.withText(QStringLiteral("%1; copia precedente non recuperata (%2)")
                                           .arg(c.failure.error(), carried.error()))))
             return end;
@@ -236,30 +234,29 @@ std::optional<EngineRun::PassEnd> EngineRun::copyIntoFresh(int N, const TreeScan
 
 // Complete: recorded so, then swapped in. A rename that fails keeps the old
 // backup where it was.
-EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& beside,
-                                     const QString& fresh)
+PassEnd PairPass::swapIn(const TreeScan& scan, const Beside& beside, const QString& fresh)
 {
-    const QString D = m_plan.pairs[N - 1].destination;
+    const QString D = m_pair.destination;
     const QString mark = fresh + kCompleteMark;
-    if (!state.proceed())
+    if (!m_run.state.proceed())
         return PassEnd::Stopped;
     if (const Status marked = writeTextFile(mark, {}); !marked) {
-        if (const auto end = writeFailed(N, D, marked))
-            return *end == PassEnd::Finished ? endFull(N, scan, fresh) : *end;
+        if (const auto end = writeFailed(D, marked))
+            return *end == PassEnd::Finished ? endFull(scan, fresh) : *end;
         (void)deleteFile(mark);
-        return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
+        return m_run.removeNow(m_N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
     }
     const bool hadOld = exists(beside.target);
     // The old copy goes whole into the versions, where they are kept, or
     // beside the new one until that is in its place. A link in its place
     // goes, and nothing behind it is touched.
-    const bool keep = hadOld && keepsVersions() && !pairFolderOf(D).link;
+    const bool keep = hadOld && m_run.keepsVersions() && !pairFolderOf(D).link;
     QString retired;
     if (keep) {
-        const auto place = versionPlace(N, D);
+        const auto place = versionPlace(D);
         if (!place) {
             (void)deleteFile(mark);
-            return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
+            return m_run.removeNow(m_N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
         }
         retired = *place;
     } else {
@@ -267,32 +264,35 @@ EngineRun::PassEnd EngineRun::swapIn(int N, const TreeScan& scan, const Beside& 
     }
     Status moved;
     if (hadOld)
-        moved = keep ? moveIntoVersions(N, beside.target, D, retired) : moveEntry(beside.target, retired);
+        moved =
+            keep ? moveIntoVersions(beside.target, D, retired) : moveEntry(beside.target, retired);
     if (moved) {
         moved = moveEntry(fresh, beside.target);
         // The previous backup goes back under the pair's name, whatever else happens.
         if (!moved && hadOld && !moveEntry(retired, beside.target)) {
-            fail(D, QStringLiteral("impossibile sostituire il backup precedente (%1): la prossima "
-                                   "esecuzione lo rimetterà al suo posto")
-                        .arg(moved.error()));
+            m_run.fail(
+                D, QStringLiteral("impossibile sostituire il backup precedente (%1): la prossima "
+                                  "esecuzione lo rimetterà al suo posto")
+                       .arg(moved.error()));
             return PassEnd::Finished;
         }
     }
     if (!moved) {
-        if (destinationLost(N))
+        if (destinationLost())
             return PassEnd::DestinationLost;
-        fail(D, QStringLiteral("impossibile sostituire il backup precedente (%1): è rimasto quello")
-                    .arg(moved.error()));
+        m_run.fail(
+            D, QStringLiteral("impossibile sostituire il backup precedente (%1): è rimasto quello")
+                   .arg(moved.error()));
         (void)deleteFile(mark);
-        return removeNow(N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
+        return m_run.removeNow(m_N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
     }
     (void)deleteFile(mark);
     if (keep) {
-        countVersion(N, versions::countOf(retired, true, 0, versions::filesIn));
+        countVersion(versions::countOf(retired, true, 0, versions::filesIn));
     } else if (hadOld) {
         // The old copy goes on threads of its own, while the next pair copies.
         const QString trash = beside.freeName(kTrash);
-        m_removals.start(moveEntry(retired, trash) ? trash : retired);
+        m_run.m_removals.start(moveEntry(retired, trash) ? trash : retired);
     }
     return PassEnd::Finished;
 }

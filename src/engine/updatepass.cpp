@@ -4,7 +4,7 @@
 // a file under its own name is always whole, old or new; what the source no
 // longer holds goes only once the whole source has been copied.
 
-#include "engine/enginerun.h"
+#include "engine/pairpass.h"
 
 #include "platform/drives.h"
 #include "platform/errors.h"
@@ -59,12 +59,12 @@ Phase phaseOf(const Change& change)
 
 } // namespace
 
-std::optional<EngineRun::UpdateStart> EngineRun::startUpdate(int N)
+std::optional<PairPass::UpdateStart> PairPass::startUpdate()
 {
-    const QString D = m_plan.pairs[N - 1].destination;
+    const QString D = m_pair.destination;
     UpdateStart start;
     start.present = leftovers::pairFolderOf(D).present;
-    if (!state.proceed())
+    if (!m_run.state.proceed())
         return std::nullopt;
     // What the backup keeps of times and modes, asked of its own file system.
     // A probe that a kill leaves in the pair's folder is one of its temporary
@@ -79,67 +79,65 @@ std::optional<EngineRun::UpdateStart> EngineRun::startUpdate(int N)
     return start;
 }
 
-std::optional<Changes> EngineRun::decideUpdate(int N, const TreeScan& scan, BackupListing& backup)
+std::optional<Changes> PairPass::decideUpdate(const TreeScan& scan, BackupListing& backup)
 {
-    const auto start = startUpdate(N);
+    const auto start = startUpdate();
     if (!start)
         return std::nullopt;
-    auto listed = listBackup(m_plan.pairs[N - 1].destination, scan, start->present, m_names, gate());
+    auto listed = listBackup(m_pair.destination, scan, start->present, m_names, m_run.gate());
     if (!listed)
         return std::nullopt;
     backup = std::move(*listed);
     return compareWithBackup(scan, backup, start->keeps, m_names);
 }
 
-EngineRun::PassEnd EngineRun::updatePass(int N, const TreeScan& scan, BackupListing& backup,
-                                         Changes& changes, PairStats& stats)
+PassEnd PairPass::updatePass(const TreeScan& scan, BackupListing& backup, Changes& changes)
 {
-    const QString D = m_plan.pairs[N - 1].destination;
+    const QString D = m_pair.destination;
 
-    phase(N, Phase::Cleaning);
+    m_run.phase(m_N, Phase::Cleaning);
     bool restored = false;
-    if (const auto end = sortOutLeftovers(N, restored))
+    if (const auto end = sortOutLeftovers(restored))
         return *end;
     if (const auto end = putBackSetAside(backup, restored))
         return *end;
     if (restored) { // what is under the pair's name now is not what was compared
-        auto again = decideUpdate(N, scan, backup);
+        auto again = decideUpdate(scan, backup);
         if (!again)
             return PassEnd::Stopped;
         changes = std::move(*again);
     }
-    if (const auto end = removeTemporaries(N, backup))
+    if (const auto end = removeTemporaries(backup))
         return *end;
 
-    phase(N, Phase::Creating);
-    if (!state.proceed())
+    m_run.phase(m_N, Phase::Creating);
+    if (!m_run.state.proceed())
         return PassEnd::Stopped;
     if (!backup.folders[0].present) {
-        m_touched = true;
+        m_run.m_touched = true;
         // A link in the place of the pair's folder goes, and nothing behind it
         // is touched: the backup is a real folder again.
         if (leftovers::pairFolderOf(D).link)
             (void)deleteFile(D);
         if (const Status made = makeFolder(D); !made) {
-            if (destinationLost(N))
+            if (destinationLost())
                 return PassEnd::DestinationLost;
-            fail(D, made.error());
+            m_run.fail(D, made.error());
             return PassEnd::Finished;
         }
     }
-    updateProgress([](RunProgress& p) { p.foldersMade = 1; });
-    return applyChanges(N, scan, changes, stats);
+    m_run.m_progress.update([](RunProgress& p) { p.foldersMade = 1; });
+    return applyChanges(scan, changes);
 }
 
 // The changes in their order, the run asked before each. The removals come
 // only once the whole source has been copied, with no stop, no full disk and
 // no lost drive.
-EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Changes& changes,
-                                           PairStats& stats)
+PassEnd PairPass::applyChanges(const TreeScan& scan, const Changes& changes)
 {
     CopyStage copies(
-        *this, N, scan.folders.size(), stats,
-        [this, N](const ParallelCopy::Ended& e, const Handed& h) { return copyFailed(N, e, h); });
+        *this, scan.folders.size(),
+        [this](const ParallelCopy::Ended& e, const Handed& h) { return copyFailed(e, h); });
     // A full destination (Finished) ends the pass once the copies handed over
     // have ended, so that what was not copied is counted exactly. The files not
     // copied keep their previous copy where the backup had one.
@@ -148,25 +146,27 @@ EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Ch
             return end;
         if (copies.drain())
             return PassEnd::Stopped;
-        const qint64 left = changes.changedFiles - stats.copied;
-        fail(m_plan.pairs[N - 1].destination,
-             diskFullText(left, scan.files, changes.changedWithCopy - copies.replaced()), left);
+        const qint64 left = changes.changedFiles - m_stats.copied;
+        m_run.fail(m_pair.destination,
+                   diskFullText(left, scan.files, changes.changedWithCopy - copies.replaced()),
+                   left);
         return PassEnd::Finished;
     };
     // A folder that could not be made is left out, with all that it holds.
     std::vector<bool> usable(scan.folders.size(), true);
     Phase at = Phase::MakingFolders;
-    phase(N, at);
+    m_run.phase(m_N, at);
     const auto reach = [&](Phase next) -> std::optional<PassEnd> {
         if (at == Phase::MakingFolders && next != at) {
-            updateProgress([n = scan.folders.size()](RunProgress& p) { p.foldersMade = n; });
-            phase(N, at = Phase::Copying);
+            m_run.m_progress.update(
+                [n = scan.folders.size()](RunProgress& p) { p.foldersMade = n; });
+            m_run.phase(m_N, at = Phase::Copying);
         }
         if (at == Phase::Copying && next == Phase::Cleaning) {
             if (const auto end = copies.finish())
                 return end;
-            updateProgress([](RunProgress& p) { p.passingOver = false; });
-            phase(N, at = Phase::Cleaning);
+            m_run.m_progress.update([](RunProgress& p) { p.passingOver = false; });
+            m_run.phase(m_N, at = Phase::Cleaning);
         }
         return std::nullopt;
     };
@@ -180,28 +180,28 @@ EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Ch
         std::optional<PassEnd> end;
         switch (c.kind) {
         case Change::Kind::Keep:
-            ++stats.unchanged;
-            updateProgress([](RunProgress& p) {
+            ++m_stats.unchanged;
+            m_run.m_progress.update([](RunProgress& p) {
                 ++p.filesEnded;
                 p.passingOver = true;
             });
             break;
         case Change::Kind::Copy:
         case Change::Kind::Replace:
-            end = copyFor(N, scan, c, copies);
+            end = copyFor(scan, c, copies);
             break;
         case Change::Kind::MakeFolder:
         case Change::Kind::SetAside:
-            end = c.file < 0 ? makeFolderFor(N, scan, c, usable) : copyFor(N, scan, c, copies);
+            end = c.file < 0 ? makeFolderFor(scan, c, usable) : copyFor(scan, c, copies);
             break;
         case Change::Kind::FixCase:
-            end = fixCase(N, scan, c);
+            end = fixCase(scan, c);
             break;
         case Change::Kind::NotCarried:
-            fail(c.path, c.reason);
+            m_run.fail(c.path, c.reason);
             break;
         case Change::Kind::Remove:
-            end = removeExtra(N, c, stats);
+            end = removeExtra(c);
             break;
         }
         if (end)
@@ -209,44 +209,42 @@ EngineRun::PassEnd EngineRun::applyChanges(int N, const TreeScan& scan, const Ch
     }
     if (const auto end = reach(Phase::Cleaning))
         return ended(*end);
-    stats.folders = scan.folders.size();
+    m_stats.folders = scan.folders.size();
     return PassEnd::Finished;
 }
 
 // A source that could not be read leaves its backup untouched.
-std::optional<EngineRun::PassEnd> EngineRun::copyFailed(int N, const ParallelCopy::Ended& e,
-                                                        const Handed& h)
+std::optional<PassEnd> PairPass::copyFailed(const ParallelCopy::Ended& e, const Handed& h)
 {
     if (e.keepFailed) {
-        keepFailed(N, h.destination, QStringLiteral("non aggiornato"), e.status);
+        keepFailed(h.destination, QStringLiteral("non aggiornato"), e.status);
         return std::nullopt;
     }
     if (!e.readFailed)
-        return writeFailed(N, e.source, e.status);
-    fail(e.source, unreadSource(e.status, h.hadCopy));
+        return writeFailed(e.source, e.status);
+    m_run.fail(e.source, unreadSource(e.status, h.hadCopy));
     return std::nullopt;
 }
 
 // A folder of the walk that the backup lacks. An entry of another kind in its
 // place is set aside while the folder is made, and goes back if that fails.
-std::optional<EngineRun::PassEnd> EngineRun::makeFolderFor(int N, const TreeScan& scan,
-                                                           const Change& change,
-                                                           std::vector<bool>& usable)
+std::optional<PassEnd> PairPass::makeFolderFor(const TreeScan& scan, const Change& change,
+                                               std::vector<bool>& usable)
 {
     const ScannedFolder& folder = scan.folders.at(change.folder);
     usable[change.folder] = usable[folder.parent];
     if (!usable[change.folder])
         return std::nullopt;
-    if (!state.proceed())
+    if (!m_run.state.proceed())
         return PassEnd::Stopped;
-    m_touched = true;
-    const QString path = m_plan.pairs[N - 1].destination + folder.relative;
+    m_run.m_touched = true;
+    const QString path = m_pair.destination + folder.relative;
     QString aside;
     if (change.kind == Change::Kind::SetAside) {
         const auto moved = setAside(path);
         if (!moved) {
             usable[change.folder] = false;
-            return writeFailed(N, path, moved.status());
+            return writeFailed(path, moved.status());
         }
         aside = *moved;
     }
@@ -254,36 +252,36 @@ std::optional<EngineRun::PassEnd> EngineRun::makeFolderFor(int N, const TreeScan
         usable[change.folder] = false;
         if (!aside.isEmpty())
             (void)moveEntry(aside, path);
-        return writeFailed(N, path, made);
+        return writeFailed(path, made);
     }
     if (!aside.isEmpty())
-        dropSetAside(N, aside, path, false);
-    updateProgress([k = change.folder](RunProgress& p) { p.foldersMade = k + 1; });
+        dropSetAside(aside, path, false);
+    m_run.m_progress.update([k = change.folder](RunProgress& p) { p.foldersMade = k + 1; });
     return std::nullopt;
 }
 
 // A file to copy. A folder in its place is set aside until the file is there,
 // and goes back if its copy fails.
-std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan,
-                                                     const Change& change, CopyStage& copies)
+std::optional<PassEnd> PairPass::copyFor(const TreeScan& scan, const Change& change,
+                                         CopyStage& copies)
 {
     const ScannedFolder& folder = scan.folders.at(change.folder);
     const ScannedFile& file = folder.files.at(change.file);
     if (const auto end = copies.room())
         return end;
-    updateProgress([](RunProgress& p) { p.passingOver = false; });
-    m_touched = true;
+    m_run.m_progress.update([](RunProgress& p) { p.passingOver = false; });
+    m_run.m_touched = true;
     const QString source = joinPath(folder.path, file.name);
     const QString destination =
-        m_plan.pairs[N - 1].destination + folder.relative + QLatin1Char('\\') + file.name;
+        m_pair.destination + folder.relative + QLatin1Char('\\') + file.name;
     Handed handed{.folder = change.folder,
                   .destination = destination,
                   .hadCopy = change.kind != Change::Kind::Copy};
     // The file it replaces is kept among the versions, or it is not replaced.
-    if (change.kind == Change::Kind::Replace && keepsVersions()) {
-        const auto place = versionPlace(N, destination);
+    if (change.kind == Change::Kind::Replace && m_run.keepsVersions()) {
+        const auto place = versionPlace(destination);
         if (!place) {
-            updateProgress([](RunProgress& p) { ++p.filesEnded; });
+            m_run.m_progress.update([](RunProgress& p) { ++p.filesEnded; });
             return std::nullopt;
         }
         handed.keptAt = *place;
@@ -292,8 +290,8 @@ std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan
     if (change.kind == Change::Kind::SetAside) {
         const auto moved = setAside(destination);
         if (!moved) {
-            updateProgress([](RunProgress& p) { ++p.filesEnded; });
-            return writeFailed(N, destination, moved.status());
+            m_run.m_progress.update([](RunProgress& p) { ++p.filesEnded; });
+            return writeFailed(destination, moved.status());
         }
         handed.aside = *moved;
     }
@@ -308,67 +306,65 @@ std::optional<EngineRun::PassEnd> EngineRun::copyFor(int N, const TreeScan& scan
 // between them leaves the entry under that hidden name, which the next run puts
 // back under the new spelling. A name too long to be recorded so is renamed
 // plainly. The content is then compared as usual.
-std::optional<EngineRun::PassEnd> EngineRun::fixCase(int N, const TreeScan& scan,
-                                                     const Change& change)
+std::optional<PassEnd> PairPass::fixCase(const TreeScan& scan, const Change& change)
 {
-    if (!state.proceed())
+    if (!m_run.state.proceed())
         return PassEnd::Stopped;
-    m_touched = true;
+    m_run.m_touched = true;
     const ScannedFolder& folder = scan.folders.at(change.folder);
     const QString name =
         change.file >= 0 ? folder.files.at(change.file).name : lastName(folder.relative);
-    const QString to = m_plan.pairs[N - 1].destination + folder.relative +
+    const QString to = m_pair.destination + folder.relative +
                        (change.file >= 0 ? QLatin1Char('\\') + name : QString());
     if (!change.twoSteps || !setAsideRecords(name)) {
         if (const Status renamed = renameCase(change.path, to); !renamed)
-            return writeFailed(N, to, renamed);
+            return writeFailed(to, renamed);
         return std::nullopt;
     }
     const auto aside = setAside(change.path, name);
     if (!aside)
-        return writeFailed(N, to, aside.status());
+        return writeFailed(to, aside.status());
     if (const Status moved = moveEntry(*aside, to); !moved) {
         // Back under its old spelling; failing that, the next run puts it back.
         (void)moveEntry(*aside, change.path);
-        return writeFailed(N, to, moved);
+        return writeFailed(to, moved);
     }
     return std::nullopt;
 }
 
-std::optional<EngineRun::PassEnd> EngineRun::removeExtra(int N, const Change& change,
-                                                         PairStats& stats)
+std::optional<PassEnd> PairPass::removeExtra(const Change& change)
 {
-    if (!state.proceed())
+    if (!m_run.state.proceed())
         return PassEnd::Stopped;
-    m_touched = true;
-    if (keepsVersions()) {
+    m_run.m_touched = true;
+    if (m_run.keepsVersions()) {
         const qint64 before = m_versioned;
-        if (keepVersion(N, change.path, change.path, change.folderThere, change.size, kNotRemoved,
+        if (keepVersion(change.path, change.path, change.folderThere, change.size, kNotRemoved,
                         true))
-            stats.removed += m_versioned - before;
+            m_stats.removed += m_versioned - before;
         return std::nullopt;
     }
     if (change.folderThere) {
         BackgroundRemoval::Options options;
-        options.gate = gate();
+        options.gate = m_run.gate();
         BackgroundRemoval removal(change.path, options);
         removal.wait();
         if (removal.stopped())
             return PassEnd::Stopped;
-        stats.removed += removal.removedFiles();
+        m_stats.removed += removal.removedFiles();
         for (const BackgroundRemoval::Left& left : removal.left())
-            passOver(left.path, leftOverText(left.failure.error()));
+            m_run.passOver(left.path, leftOverText(left.failure.error()));
         return std::nullopt;
     }
     // What cannot be removed loses nothing: it is left over, and the next run
     // tries again.
     if (const Status deleted = deleteFile(change.path); !deleted) {
-        if (destinationLost(N))
+        if (destinationLost())
             return PassEnd::DestinationLost;
-        passOver(change.path, leftOverText(deleted.error()));
+        m_run.passOver(change.path, leftOverText(deleted.error()));
         return std::nullopt;
     }
-    ++stats.removed;
+    ++m_stats.removed;
     return std::nullopt;
 }
 

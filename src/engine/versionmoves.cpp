@@ -2,7 +2,7 @@
 // earlier versions, by one rename on the same drive, and only once that
 // rename has been made is its place free.
 
-#include "engine/enginerun.h"
+#include "engine/pairpass.h"
 
 #include "platform/errors.h"
 
@@ -10,22 +10,25 @@ namespace archivon {
 
 using namespace platform;
 
-std::optional<QString> EngineRun::versionPlace(int N, const QString& path)
+std::optional<QString> PairPass::versionPlace(const QString& path)
 {
     if (m_versionsBroken)
         return std::nullopt;
-    const QString D = m_plan.pairs[N - 1].destination;
-    const QString root = versions::rootFor(D, m_plan.backupRoot());
-    const auto place = m_versions.placeFor(root, versions::pairFolder(m_plan, N, m_versions.rulesFor(root)),
-                                           path.mid(D.size()));
+    const QString D = m_pair.destination;
+    const QString root = versions::rootFor(D, m_run.m_plan.backupRoot());
+    const auto place = m_run.m_versions.placeFor(
+        root, versions::pairFolder(m_run.m_plan, m_N, m_run.m_versions.rulesFor(root)),
+        path.mid(D.size()));
     // What this run had moved there went with it: said once for the pair.
-    if (const QString gone = m_versions.takeVanished(); !gone.isEmpty() && !m_versionsVanished) {
+    if (const QString gone = m_run.m_versions.takeVanished();
+        !gone.isEmpty() && !m_versionsVanished) {
         m_versionsVanished = true;
-        fail(gone, QStringLiteral("cartella delle versioni precedenti scomparsa durante il backup, con "
-                                  "ciò che conteneva: creata di nuovo"));
+        m_run.fail(gone, QStringLiteral(
+                             "cartella delle versioni precedenti scomparsa durante il backup, con "
+                             "ciò che conteneva: creata di nuovo"));
     }
     if (!place) {
-        versionsBroken(N, place.error());
+        versionsBroken(place.error());
         return std::nullopt;
     }
     return *place;
@@ -34,13 +37,14 @@ std::optional<QString> EngineRun::versionPlace(int N, const QString& path)
 // A move into \a place that failed as if nothing were there, while the entry
 // \a path is: a folder of this run's versions went meanwhile. A new place,
 // made again, for one more try.
-std::optional<QString> EngineRun::placeAgain(int N, const QString& path, const QString& as,
-                                             const QString& place, const Status& failure)
+std::optional<QString> PairPass::placeAgain(const QString& path, const QString& as,
+                                            const QString& place, const Status& failure)
 {
     if (failure.kind() != ErrorKind::NotFound || !exists(path))
         return std::nullopt;
-    (void)m_versions.forgetGone(versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot()), place);
-    return versionPlace(N, as);
+    (void)m_run.m_versions.forgetGone(
+        versions::rootFor(m_pair.destination, m_run.m_plan.backupRoot()), place);
+    return versionPlace(as);
 }
 
 namespace {
@@ -62,11 +66,11 @@ Status moveKeepingMode(const QString& from, const QString& to)
 
 } // namespace
 
-Status EngineRun::moveIntoVersions(int N, const QString& path, const QString& as, QString& place)
+Status PairPass::moveIntoVersions(const QString& path, const QString& as, QString& place)
 {
     Status moved = moveKeepingMode(path, place);
     if (!moved) {
-        if (const auto again = placeAgain(N, path, as, place, moved)) {
+        if (const auto again = placeAgain(path, as, place, moved)) {
             place = *again;
             moved = moveKeepingMode(path, place);
         }
@@ -74,26 +78,26 @@ Status EngineRun::moveIntoVersions(int N, const QString& path, const QString& as
     return moved;
 }
 
-bool EngineRun::keepVersion(int N, const QString& path, const QString& as, bool folder,
-                            qint64 size, const QString& what, bool extra)
+bool PairPass::keepVersion(const QString& path, const QString& as, bool folder, qint64 size,
+                           const QString& what, bool extra)
 {
-    auto place = versionPlace(N, as);
+    auto place = versionPlace(as);
     if (!place)
         return false;
-    m_touched = true;
-    if (const Status moved = moveIntoVersions(N, path, as, *place); !moved) {
-        keepFailed(N, as, what, moved, extra);
+    m_run.m_touched = true;
+    if (const Status moved = moveIntoVersions(path, as, *place); !moved) {
+        keepFailed(as, what, moved, extra);
         return false;
     }
-    countVersion(N, versions::countOf(*place, folder, size, versions::filesIn));
+    countVersion(versions::countOf(*place, folder, size, versions::filesIn));
     return true;
 }
 
-void EngineRun::keepFailed(int N, const QString& path, const QString& what, const Status& failure,
-                           bool extra)
+void PairPass::keepFailed(const QString& path, const QString& what, const Status& failure,
+                          bool extra)
 {
     if (failure.kind() == ErrorKind::OtherDisk)
-        return versionsBroken(N, failure.error());
+        return versionsBroken(failure.error());
     if (m_versionsBroken)
         return;
     const QString text = QStringLiteral("%1: impossibile spostare la versione precedente (%2)")
@@ -101,44 +105,46 @@ void EngineRun::keepFailed(int N, const QString& path, const QString& what, cons
     // An extra that stays loses nothing: it is left over, not a failure, and
     // the next run tries again.
     if (extra)
-        passOver(path, text);
+        m_run.passOver(path, text);
     else
-        fail(path, text);
+        m_run.fail(path, text);
 }
 
 // Versions that cannot be kept at all (their folder cannot be made, or is on
 // another drive, where nothing goes by a rename) are one failure for the pair,
 // and the rest of it keeps what it had.
-void EngineRun::versionsBroken(int N, const QString& reason)
+void PairPass::versionsBroken(const QString& reason)
 {
     if (m_versionsBroken)
         return;
     m_versionsBroken = true;
-    const QString& D = m_plan.pairs[N - 1].destination;
-    fail(D, QStringLiteral("impossibile conservare le versioni precedenti in %1 (%2): nessun file "
-                           "della coppia è stato sostituito o eliminato")
-                .arg(versions::rootFor(D, m_plan.backupRoot()), reason));
+    const QString& D = m_pair.destination;
+    m_run.fail(
+        D, QStringLiteral("impossibile conservare le versioni precedenti in %1 (%2): nessun file "
+                          "della coppia è stato sostituito o eliminato")
+               .arg(versions::rootFor(D, m_run.m_plan.backupRoot()), reason));
 }
 
 // An entry set aside while one of another kind took its place, once that one
 // is there. One that cannot be kept stays under its hidden name, for the next
 // run to try again.
-void EngineRun::dropSetAside(int N, const QString& aside, const QString& as, bool folder)
+void PairPass::dropSetAside(const QString& aside, const QString& as, bool folder)
 {
-    if (keepsVersions())
-        (void)keepVersion(N, aside, as, folder, folder ? 0 : fileLength(aside).valueOr(0),
+    if (m_run.keepsVersions())
+        (void)keepVersion(aside, as, folder, folder ? 0 : fileLength(aside).valueOr(0),
                           QStringLiteral("rimasto da parte"));
     else if (folder)
-        m_removals.start(aside);
+        m_run.m_removals.start(aside);
     else
         (void)deleteFile(aside);
 }
 
-void EngineRun::countVersion(int N, versions::Count count)
+void PairPass::countVersion(versions::Count count)
 {
     m_versioned += count.files;
     m_versionedBytes += count.bytes;
-    m_versions.count(versions::rootFor(m_plan.pairs[N - 1].destination, m_plan.backupRoot()), count.bytes);
+    m_run.m_versions.count(versions::rootFor(m_pair.destination, m_run.m_plan.backupRoot()),
+                           count.bytes);
 }
 
 } // namespace archivon
