@@ -93,6 +93,8 @@ private:
     std::optional<UpdateStart> startUpdate();
     PassEnd updatePass(const TreeScan& scan, BackupListing& backup, Changes& changes);
     PassEnd applyChanges(const TreeScan& scan, const Changes& changes);
+    std::optional<PassEnd> applyChange(const TreeScan& scan, const Change& change, CopyStage& copies,
+                                       std::vector<bool>& usable);
     std::optional<PassEnd> makeFolderFor(const TreeScan& scan, const Change& change, std::vector<bool>& usable);
     std::optional<PassEnd> copyFor(const TreeScan& scan, const Change& change, CopyStage& copies);
     std::optional<PassEnd> fixCase(const TreeScan& scan, const Change& change);

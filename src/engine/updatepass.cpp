@@ -177,40 +177,42 @@ PassEnd PairPass::applyChanges(const TreeScan& scan, const Changes& changes)
             copies.handedUpTo(c.folder);
         if (c.file >= 0 && !usable[c.folder])
             continue; // a file of a folder that could not be made
-        std::optional<PassEnd> end;
-        switch (c.kind) {
-        case Change::Kind::Keep:
-            ++m_stats.unchanged;
-            m_run.m_progress.update([](RunProgress& p) {
-                ++p.filesEnded;
-                p.passingOver = true;
-            });
-            break;
-        case Change::Kind::Copy:
-        case Change::Kind::Replace:
-            end = copyFor(scan, c, copies);
-            break;
-        case Change::Kind::MakeFolder:
-        case Change::Kind::SetAside:
-            end = c.file < 0 ? makeFolderFor(scan, c, usable) : copyFor(scan, c, copies);
-            break;
-        case Change::Kind::FixCase:
-            end = fixCase(scan, c);
-            break;
-        case Change::Kind::NotCarried:
-            m_run.fail(c.path, c.reason);
-            break;
-        case Change::Kind::Remove:
-            end = removeExtra(c);
-            break;
-        }
-        if (end)
+        if (const auto end = applyChange(scan, c, copies, usable))
             return ended(*end);
     }
     if (const auto end = reach(Phase::Cleaning))
         return ended(*end);
     m_stats.folders = scan.folders.size();
     return PassEnd::Finished;
+}
+
+// One change, once the pass has reached its phase.
+std::optional<PassEnd> PairPass::applyChange(const TreeScan& scan, const Change& change,
+                                             CopyStage& copies, std::vector<bool>& usable)
+{
+    switch (change.kind) {
+    case Change::Kind::Keep:
+        ++m_stats.unchanged;
+        m_run.m_progress.update([](RunProgress& p) {
+            ++p.filesEnded;
+            p.passingOver = true;
+        });
+        break;
+    case Change::Kind::Copy:
+    case Change::Kind::Replace:
+        return copyFor(scan, change, copies);
+    case Change::Kind::MakeFolder:
+    case Change::Kind::SetAside:
+        return change.file < 0 ? makeFolderFor(scan, change, usable) : copyFor(scan, change, copies);
+    case Change::Kind::FixCase:
+        return fixCase(scan, change);
+    case Change::Kind::NotCarried:
+        m_run.fail(change.path, change.reason);
+        break;
+    case Change::Kind::Remove:
+        return removeExtra(change);
+    }
+    return std::nullopt;
 }
 
 // A source that could not be read leaves its backup untouched.
