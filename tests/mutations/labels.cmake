@@ -12,6 +12,7 @@
 #   log     the run's record
 #   overview  the last backup of every computer (--stato)
 #   forecast  the dry run (--prova): what it foresees, and that it writes nothing
+#   restore the lists the runs leave, the backup at a moment, and writing it back
 #   paths   drive paths and their mapping
 #   windows, app, package: the rest
 function(archivon_test_labels name)
@@ -28,6 +29,7 @@ archivon_test_labels(tst_update        update copy scan texts paths forecast ver
 archivon_test_labels(tst_lock          state paths)
 archivon_test_labels(tst_versions      versions forecast)
 archivon_test_labels(tst_record        log)
+archivon_test_labels(tst_restore       restore)
 archivon_test_labels(tst_catalogue     windows)
 archivon_test_labels(tst_layout        windows)
 archivon_test_labels(tst_form1         windows texts paths)
