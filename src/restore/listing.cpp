@@ -5,7 +5,6 @@
 #include "platform/identity.h"
 #include "restore/backup.h"
 
-#include <QLocale>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -39,8 +38,7 @@ QString outcomeName(const std::optional<versions::RunSummary>& summary)
 
 QString shown(qint64 ns)
 {
-    return QLocale(QLocale::Italian)
-        .toString(QDateTime::fromMSecsSinceEpoch(ns / 1'000'000), QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    return shownMoment(QDateTime::fromMSecsSinceEpoch(ns / 1'000'000));
 }
 
 Result<ComputerBackup> backupOf(const Request& request)

@@ -71,11 +71,6 @@ struct Children
     }
 };
 
-QString dayText(const QDateTime& t)
-{
-    return QLocale(QLocale::Italian).toString(t.toLocalTime(), QStringLiteral("dd/MM/yyyy HH:mm:ss"));
-}
-
 // The comparison's loosest step: a time the destination kept cut to whole
 // seconds, or to two, is still the one written.
 constexpr qint64 kTimeSlackNs = 2'000'000'000;
@@ -479,7 +474,7 @@ std::optional<Barrier> barrierFor(const History& h, const std::vector<int>& orde
         if (run.versionDays <= 0)
             return Barrier{Reach::Limit::NoVersions,
                            QStringLiteral("l'esecuzione del %1 non ha tenuto le versioni precedenti")
-                               .arg(dayText(run.start))};
+                               .arg(shownMoment(run.start))};
         const QString expected = k > 0 ? header(k - 1).id : QString();
         if (run.previous == expected)
             continue;
@@ -491,7 +486,7 @@ std::optional<Barrier> barrierFor(const History& h, const std::vector<int>& orde
         }
         return Barrier{Reach::Limit::MissingList,
                        QStringLiteral("manca l'elenco dell'esecuzione precedente a quella del %1")
-                           .arg(dayText(run.start))};
+                           .arg(shownMoment(run.start))};
     }
     for (const History::Refused& r : h.refused) {
         if (!after.isValid() || r.stamp > after)
@@ -503,7 +498,7 @@ std::optional<Barrier> barrierFor(const History& h, const std::vector<int>& orde
             return Barrier{Reach::Limit::OlderRuns,
                            QStringLiteral("l'esecuzione del %1 non ha lasciato un elenco (versione "
                                           "precedente del programma)")
-                               .arg(dayText(stamp))};
+                               .arg(shownMoment(stamp))};
     }
     return std::nullopt;
 }
@@ -561,7 +556,7 @@ Result<Moment> momentAt(const History& h, const QDateTime& when)
     const std::size_t first = firstAfter(h, order, when);
     if (const auto barrier = barrierFor(h, order, first))
         return Result<Moment>::failure(
-            QStringLiteral("il backup al %1 non si può ricostruire: %2").arg(dayText(when), barrier->why));
+            QStringLiteral("il backup al %1 non si può ricostruire: %2").arg(shownMoment(when), barrier->why));
     Moment moment;
     MomentBuilder builder(moment, h);
     builder.start(rulesFor(h, order));
@@ -570,6 +565,11 @@ Result<Moment> momentAt(const History& h, const QDateTime& when)
     }
     builder.dropLeftovers();
     return moment;
+}
+
+QString shownMoment(const QDateTime& when)
+{
+    return QLocale(QLocale::Italian).toString(when.toLocalTime(), QStringLiteral("dd/MM/yyyy HH:mm:ss"));
 }
 
 } // namespace archivon::restore

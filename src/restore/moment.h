@@ -160,4 +160,7 @@ Reach reachOf(const History& history);
 /// out of reach fails with why.
 Result<Moment> momentAt(const History& history, const QDateTime& when);
 
+/// A moment as the restore's messages show it, in local time: "07/12/2026 19:30:05".
+QString shownMoment(const QDateTime& when);
+
 } // namespace archivon::restore

@@ -10,7 +10,6 @@
 #include "restore/job.h"
 #include "versions/versions.h"
 
-#include <QLocale>
 #include <QRegularExpression>
 
 namespace archivon::restore {
@@ -19,11 +18,6 @@ using namespace platform;
 using detail::Job;
 
 namespace {
-
-QString shownMoment(const QDateTime& when)
-{
-    return QLocale(QLocale::Italian).toString(when.toLocalTime(), QStringLiteral("dd/MM/yyyy HH:mm:ss"));
-}
 
 Outcome refused(QString why)
 {
