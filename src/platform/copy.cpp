@@ -242,30 +242,33 @@ CopyError copyOpenSource(const OpenSource& source, const QByteArray& destination
 
 } // namespace
 
-Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks)
+namespace {
+
+// \a replace: the copy may take the place of a file under \a destination, and
+// the source may be a link to a file; otherwise neither.
+Status copyOne(const QString& source, const QString& destination, const ChunkHook& betweenChunks, bool replace)
 {
     const auto src = hostBytes(source);
     const auto dst = hostBytes(destination);
     if (!src || !dst)
         return driveNotReady();
     OpenSource in;
-    if (const int error = openSource(*src, in); error != 0)
+    if (const int error = openSource(*src, in, replace); error != 0)
         return errnoStatus(error);
-    const CopyError copied = copyOpenSource(in, *dst, betweenChunks);
+    const CopyError copied = copyOpenSource(in, *dst, betweenChunks, {}, replace);
     return copied.error == 0 ? Status() : errnoStatus(copied.error);
+}
+
+} // namespace
+
+Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks)
+{
+    return copyOne(source, destination, betweenChunks, true);
 }
 
 Status copyToNewFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks)
 {
-    const auto src = hostBytes(source);
-    const auto dst = hostBytes(destination);
-    if (!src || !dst)
-        return driveNotReady();
-    OpenSource in;
-    if (const int error = openSource(*src, in, false); error != 0)
-        return errnoStatus(error);
-    const CopyError copied = copyOpenSource(in, *dst, betweenChunks, {}, false);
-    return copied.error == 0 ? Status() : errnoStatus(copied.error);
+    return copyOne(source, destination, betweenChunks, false);
 }
 
 // Two copies at a time keep both of a small machine's cores busy creating and
