@@ -6,6 +6,7 @@
 
 #include "plan/plan.h"
 #include "restore/moment.h"
+#include "versions/reach.h"
 #include "versions/runlist.h"
 
 #include <QDateTime>
@@ -47,11 +48,7 @@ struct PairBackup
 /// The computer's backup folder as read.
 struct ComputerBackup
 {
-    struct Run
-    {
-        versions::RunList list;
-        QString folder; ///< its dated folder
-    };
+    using Run = versions::BackupRuns::Run;
     QString root;
     std::vector<Run> runs;
     std::vector<History::Refused> refused;
@@ -64,6 +61,8 @@ struct ComputerBackup
     /// What the moment of \a pair is worked out from; \a present: the mirror
     /// alone, no run undone. Points into this backup.
     History historyOf(const PairBackup& pair, bool present) const;
+    /// What the reach is worked out from; the same for every pair.
+    versions::RunHistory lists() const;
 };
 
 /// Lists a folder tree without following links: a link is an entry of its

@@ -66,7 +66,7 @@ RunList sample()
                                {K::PutBack, {"y"}, {".~archivon~3c4d~y"}},
                                {K::MovedIn, {".~archivon~3c4d~z"}, {"z (2)"}}}});
     list.blocks.push_back({2, {{K::Rewritten, {}, {}, EntryKind::File, 1, 0}}});
-    list.summary = RunSummary{RunOutcome::WithFailures, at(0), at(1.5), 3, 4, 5};
+    list.summary = RunSummary{versions::RunOutcome::WithFailures, at(0), at(1.5), 3, 4, 5};
     return list;
 }
 
@@ -128,7 +128,7 @@ RowRun runOf(const QString& text, int index)
             run.list.blocks.push_back({p + 1, changes[p]});
     }
     if (!killed)
-        run.list.summary = RunSummary{RunOutcome::Completed, h.start, h.start.addSecs(3600), 0, 0, 0};
+        run.list.summary = RunSummary{versions::RunOutcome::Completed, h.start, h.start.addSecs(3600), 0, 0, 0};
     return run;
 }
 
@@ -307,6 +307,10 @@ void TestRestore::moment_data()
                                           << "!versioni" << "NoVersions@1";
     QTest::newRow("runs of an older version first") << "f:1" << QStringList{"older -5 | prev -"} << 1 << -1.0
                                                     << "!elenco" << "OlderRuns@0";
+    QTest::newRow("a run after the last list left none") << "f:2:2"
+        << QStringList{"+ f:1:1", "older 5 | dated f:1:1"} << 1 << 2.5 << "!elenco" << "OlderRuns@-";
+    QTest::newRow("no list at all: only the present") << "f:1" << QStringList{} << 1 << -1.0
+                                                      << "!nessuna esecuzione" << "NoLists@-";
 }
 
 void TestRestore::moment()
@@ -353,7 +357,7 @@ void TestRestore::moment()
         QCOMPARE(seen.join(' '), expected);
     }
     const restore::Reach r = restore::reachOf(history);
-    static const char* limits[] = {"None", "MissingList", "RefusedList", "OlderRuns", "NoVersions"};
+    static const char* limits[] = {"None", "MissingList", "RefusedList", "OlderRuns", "NoVersions", "NoLists"};
     const QString got = r.every ? QString("every")
                                 : QString("%1@%2").arg(limits[int(r.limit)]).arg(
                                       r.oldest.isValid() ? QString::number(kBase.secsTo(r.oldest) / 3600 - 1) : "-");
@@ -404,7 +408,7 @@ void writeHistory(test::TempDrives& drives)
             QFile old(drives.writeFile(dated + "\\Documenti\\a.txt", "old"));
             QVERIFY(old.open(QIODevice::ReadWrite) && old.setFileTime(added, QFileDevice::FileModificationTime));
         }
-        QVERIFY(list.end({RunOutcome::Completed, start, start.addSecs(1800), 1 - k, k, 0}).ok());
+        QVERIFY(list.end({versions::RunOutcome::Completed, start, start.addSecs(1800), 1 - k, k, 0}).ok());
     }
 }
 
