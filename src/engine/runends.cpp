@@ -5,6 +5,7 @@
 
 #include "platform/drives.h"
 #include "platform/textfile.h"
+#include "versions/reach.h"
 
 namespace archivon {
 
@@ -38,8 +39,10 @@ QString completionText(int failures, int skipped)
 
 void EngineRun::finish(RunEnd end)
 {
-    if (m_lock.held())
+    if (m_lock.held()) {
         closeVersions(end);
+        end.reach = versions::reachOfBackup(m_plan.backupRoot()).reachable();
+    }
     state.end();
     m_lock.release();
     end.failures = m_failures;

@@ -125,6 +125,15 @@ Reach reachOf(const RunHistory& h)
     return reach;
 }
 
+RestoreReach Reach::reachable() const
+{
+    if (every)
+        return {RestoreReach::Kind::Every, {}};
+    if (oldest.isValid())
+        return {RestoreReach::Kind::Since, oldest};
+    return {RestoreReach::Kind::OnlyPresent, {}};
+}
+
 RunHistory BackupRuns::history() const
 {
     RunHistory h;

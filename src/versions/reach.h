@@ -5,6 +5,7 @@
 // read, and the folders without one. No tree is read: the reach is the same
 // for every pair of the computer.
 
+#include "plan/runevent.h"
 #include "versions/runlist.h"
 
 #include <QDateTime>
@@ -45,6 +46,9 @@ struct Reach
     QDateTime oldest;
     Limit limit = Limit::None;
     QString why; ///< for the user, naming the run or the list
+
+    /// As a run's end records it.
+    RestoreReach reachable() const;
 };
 
 /// Why the runs from a point on cannot be undone.
