@@ -82,6 +82,13 @@ QDateTime lastEndOf(const ComputerBackup& backup)
         if (record.parsed && end.isValid() && (!last.isValid() || end > last))
             last = end;
     }
+    // A run that began after it and never ended, or left no list that reads,
+    // has changed the backup since: no run's end is the present then.
+    const auto later = [&](const QDateTime& t) { return last.isValid() && t > last; };
+    if (std::any_of(backup.runs.begin(), backup.runs.end(), [&](const auto& r) { return later(r.list.header.start); }) ||
+        std::any_of(backup.refused.begin(), backup.refused.end(), [&](const auto& r) { return later(r.stamp); }) ||
+        std::any_of(backup.unlisted.begin(), backup.unlisted.end(), later))
+        return {};
     return last;
 }
 

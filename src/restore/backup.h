@@ -54,8 +54,10 @@ struct ComputerBackup
     std::vector<History::Refused> refused;
     std::vector<QDateTime> unlisted;
     std::vector<PairBackup> pairs;
-    /// The end of the last run the share knows of (its lists, or the record a
-    /// run leaves); invalid when none is known.
+    /// The moment the backup as it stands holds: the end of the last run the
+    /// share knows of (its lists, or the record a run leaves); invalid when
+    /// none is known, or when a run began after it that never ended or left
+    /// no list that reads.
     QDateTime lastEnd;
 
     /// What the moment of \a pair is worked out from; \a present: the mirror
