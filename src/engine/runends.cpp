@@ -38,8 +38,10 @@ QString completionText(int failures, int skipped)
 
 void EngineRun::finish(RunEnd end)
 {
-    if (m_lock.held())
+    if (m_lock.held()) {
+        endList(end);
         closeVersions(end);
+    }
     state.end();
     m_lock.release();
     end.failures = m_failures;
