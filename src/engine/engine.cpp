@@ -40,6 +40,7 @@ void EngineRun::run()
     }
     if (!takeLock())
         return;
+    m_previousList = versions::newestListId(versions::computerRoot(m_plan.backupRoot()));
     reportStart();
     int last = 1;
     for (int N = 1; N <= 4; ++N) {

@@ -11,6 +11,7 @@
 #include "engine/progressboard.h"
 #include "engine/removals.h"
 #include "engine/runstate.h"
+#include "versions/runlist.h"
 #include "versions/versions.h"
 #include "fileservices/queries.h"
 #include "fileservices/treescan.h"
@@ -100,6 +101,16 @@ private:
     /// Records the bytes of this run's folders, and tells what the versions hold.
     void closeVersions(RunEnd& end);
 
+    // The run's list, for a restore.
+    /// Writes \a block before the changes it names begin, and the list's
+    /// header before the first of them. Where nothing is kept to go back to,
+    /// the header alone, which no restore goes past. A list that cannot be
+    /// written goes, and the run goes on without one.
+    void note(const versions::RunBlock& block);
+    bool startList();
+    void dropList(const QString& reason);
+    void endList(const RunEnd& end);
+
     platform::Gate gate()
     {
         return [this] { return state.proceed(); };
@@ -131,6 +142,15 @@ private:
     versions::RunVersions m_versions{m_start};
     /// The run folders this run removed, by versions root.
     QHash<QString, VersionsKept> m_versionsGone;
+
+    /// The newest list on the share when the run began, for the chain of lists.
+    QString m_previousList;
+    std::optional<versions::RunListWriter> m_list;
+    bool m_listDropped = false;
+    /// What the list's summary counts: files added and replaced, entries removed.
+    qint64 m_added = 0;
+    qint64 m_replaced = 0;
+    qint64 m_removed = 0;
 
     /// Removals of replaced copies, going on beside the next pairs.
     Removals m_removals{gate(), [this](const QString& path, const QString& reason) { fail(path, reason); }};

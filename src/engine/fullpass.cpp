@@ -251,6 +251,8 @@ PassEnd PairPass::swapIn(const TreeScan& scan, const Beside& beside, const QStri
     // beside the new one until that is in its place. A link in its place
     // goes, and nothing behind it is touched.
     const bool keep = hadOld && m_run.keepsVersions() && !pairFolderOf(D).link;
+    // From here the pair is its new copy, and what it was is in the versions.
+    m_run.note({m_N, {{.kind = versions::ListedChange::Kind::Rewritten, .size = keep ? 1 : 0}}});
     QString retired;
     if (keep) {
         const auto place = versionPlace(D);

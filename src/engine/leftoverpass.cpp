@@ -77,6 +77,12 @@ bool PairPass::removeLeftover(const QString& path)
 // What a killed update had set aside goes back where its place is free.
 std::optional<PassEnd> PairPass::putBackSetAside(const BackupListing& backup, bool& restored)
 {
+    versions::RunBlock block{m_N, {}};
+    for (const auto& [aside, place] : backup.setAside)
+        block.changes.push_back({.kind = versions::ListedChange::Kind::PutBack,
+                                 .path = relativeOf(place),
+                                 .other = relativeOf(aside)});
+    m_run.note(block);
     for (const auto& [aside, place] : backup.setAside) {
         if (!m_run.state.proceed())
             return PassEnd::Stopped;
@@ -98,7 +104,7 @@ std::optional<PassEnd> PairPass::removeTemporaries(const BackupListing& backup)
             m_run.m_touched = true;
             const versions::Entry whole = versions::entryAt(left);
             (void)keepVersion(left, *as, whole.folder, whole.size,
-                              QStringLiteral("rimasto da parte"));
+                              QStringLiteral("rimasto da parte"), false, true);
             continue;
         }
         if (!removeLeftover(left))

@@ -133,7 +133,11 @@ bool PairPass::pass(const TreeScan& scan, BackupListing& backup, Changes& change
     m_run.report(pairStarted);
     QElapsedTimer passTime;
     passTime.start();
-    switch (m_run.m_options.fullRewrite ? fullPass(scan) : updatePass(scan, backup, changes)) {
+    const PassEnd end = m_run.m_options.fullRewrite ? fullPass(scan) : updatePass(scan, backup, changes);
+    m_run.m_added += m_stats.copied - m_stats.replaced;
+    m_run.m_replaced += m_stats.replaced;
+    m_run.m_removed += m_stats.removed;
+    switch (end) {
     case PassEnd::Stopped:
         m_run.endStopped();
         return false;

@@ -7,6 +7,8 @@
 #include "engine/copystage.h"
 #include "engine/enginerun.h"
 
+#include <unordered_map>
+
 namespace archivon {
 
 class PairPass
@@ -52,8 +54,9 @@ private:
     /// backup holds as \a as, into this run's versions; false when it stays
     /// where it is, which is said as \a what ("non aggiornato"...): a failure,
     /// or for an \a extra (kNotRemoved) something left over.
+    /// A \a leftover is an entry an earlier run left under a hidden name.
     bool keepVersion(const QString& path, const QString& as, bool folder, qint64 size,
-                     const QString& what, bool extra = false);
+                     const QString& what, bool extra = false, bool leftover = false);
     /// Moves \a path, which the backup holds as \a as, to \a place in this
     /// run's versions; where a folder of them went meanwhile, once more to a
     /// new \a place.
@@ -70,6 +73,20 @@ private:
     /// What was set aside for an entry of another kind, now that the new one
     /// is under \a as: kept among the versions, or removed where none are kept.
     void dropSetAside(const QString& aside, const QString& as, bool folder);
+
+    // The run's list.
+    /// Notes the update's \a changes before any of them begins; \a
+    /// makesFolder: the pair's folder is made too. The hidden names of what
+    /// is set aside are chosen here, so that the list can name them.
+    void noteUpdate(const TreeScan& scan, const Changes& changes, bool makesFolder);
+    /// Notes where \a from (an entry of the pair's backup) goes into this
+    /// run's versions, at \a place, before it moves, where that is not its own
+    /// place there.
+    void notePlace(const QString& from, const QString& place);
+    /// \a path, below the pair's destination, as the list names it.
+    versions::RelativePath relativeOf(const QString& path) const;
+    /// Sets \a path aside for \a change, under the hidden name noted for it.
+    Result<QString> setAsideFor(const Change& change, const QString& path, const QString& as = {});
 
     // The full rewrite.
     PassEnd fullPass(const TreeScan& scan);
@@ -117,6 +134,8 @@ private:
     qint64 m_versioned = 0;
     qint64 m_versionedBytes = 0;
     PairStats m_stats;
+    /// The hidden names chosen for the changes that set an entry aside.
+    std::unordered_map<const Change*, QString> m_asides;
 };
 
 } // namespace archivon

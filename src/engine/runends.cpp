@@ -40,6 +40,7 @@ QString completionText(int failures, int skipped)
 void EngineRun::finish(RunEnd end)
 {
     if (m_lock.held()) {
+        endList(end);
         closeVersions(end);
         end.reach = versions::reachOfBackup(m_plan.backupRoot()).reachable();
     }

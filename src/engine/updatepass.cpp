@@ -113,6 +113,7 @@ PassEnd PairPass::updatePass(const TreeScan& scan, BackupListing& backup, Change
     m_run.phase(m_N, Phase::Creating);
     if (!m_run.state.proceed())
         return PassEnd::Stopped;
+    noteUpdate(scan, changes, !backup.folders[0].present);
     if (!backup.folders[0].present) {
         m_run.m_touched = true;
         // A link in the place of the pair's folder goes, and nothing behind it
@@ -142,9 +143,12 @@ PassEnd PairPass::applyChanges(const TreeScan& scan, const Changes& changes)
     // have ended, so that what was not copied is counted exactly. The files not
     // copied keep their previous copy where the backup had one.
     const auto ended = [&](PassEnd end) {
+        m_stats.replaced = copies.replaced();
         if (end != PassEnd::Finished)
             return end;
-        if (copies.drain())
+        const auto stopped = copies.drain();
+        m_stats.replaced = copies.replaced();
+        if (stopped)
             return PassEnd::Stopped;
         const qint64 left = changes.changedFiles - m_stats.copied;
         m_run.fail(m_pair.destination,
@@ -182,6 +186,7 @@ PassEnd PairPass::applyChanges(const TreeScan& scan, const Changes& changes)
     }
     if (const auto end = reach(Phase::Cleaning))
         return ended(*end);
+    m_stats.replaced = copies.replaced();
     m_stats.folders = scan.folders.size();
     return PassEnd::Finished;
 }
@@ -243,7 +248,7 @@ std::optional<PassEnd> PairPass::makeFolderFor(const TreeScan& scan, const Chang
     const QString path = m_pair.destination + folder.relative;
     QString aside;
     if (change.kind == Change::Kind::SetAside) {
-        const auto moved = setAside(path);
+        const auto moved = setAsideFor(change, path);
         if (!moved) {
             usable[change.folder] = false;
             return writeFailed(path, moved.status());
@@ -286,11 +291,12 @@ std::optional<PassEnd> PairPass::copyFor(const TreeScan& scan, const Change& cha
             m_run.m_progress.update([](RunProgress& p) { ++p.filesEnded; });
             return std::nullopt;
         }
+        notePlace(destination, *place);
         handed.keptAt = *place;
         handed.keptBytes = change.size;
     }
     if (change.kind == Change::Kind::SetAside) {
-        const auto moved = setAside(destination);
+        const auto moved = setAsideFor(change, destination);
         if (!moved) {
             m_run.m_progress.update([](RunProgress& p) { ++p.filesEnded; });
             return writeFailed(destination, moved.status());
@@ -323,7 +329,7 @@ std::optional<PassEnd> PairPass::fixCase(const TreeScan& scan, const Change& cha
             return writeFailed(to, renamed);
         return std::nullopt;
     }
-    const auto aside = setAside(change.path, name);
+    const auto aside = setAsideFor(change, change.path, name);
     if (!aside)
         return writeFailed(to, aside.status());
     if (const Status moved = moveEntry(*aside, to); !moved) {

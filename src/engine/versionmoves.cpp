@@ -44,7 +44,10 @@ std::optional<QString> PairPass::placeAgain(const QString& path, const QString& 
         return std::nullopt;
     (void)m_run.m_versions.forgetGone(
         versions::rootFor(m_pair.destination, m_run.m_plan.backupRoot()), place);
-    return versionPlace(as);
+    const auto again = versionPlace(as);
+    if (again)
+        notePlace(as, *again);
+    return again;
 }
 
 namespace {
@@ -79,12 +82,13 @@ Status PairPass::moveIntoVersions(const QString& path, const QString& as, QStrin
 }
 
 bool PairPass::keepVersion(const QString& path, const QString& as, bool folder, qint64 size,
-                           const QString& what, bool extra)
+                           const QString& what, bool extra, bool leftover)
 {
     auto place = versionPlace(as);
     if (!place)
         return false;
     m_run.m_touched = true;
+    notePlace(leftover ? path : as, *place);
     if (const Status moved = moveIntoVersions(path, as, *place); !moved) {
         keepFailed(as, what, moved, extra);
         return false;

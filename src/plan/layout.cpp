@@ -12,6 +12,12 @@ bool isRunLockName(const QString& name)
     return name.startsWith(kRunLockName) || name.startsWith(kLockClockPrefix);
 }
 
+QString versions::computerRoot(const QString& backupRoot)
+{
+    const auto home = resolve(backupRoot);
+    return home ? joinPath(home->toString(), kFolderName) : QString();
+}
+
 QString versions::rootFor(const QString& destination, const QString& backupRoot)
 {
     const auto where = resolve(destination);
@@ -24,7 +30,7 @@ QString versions::rootFor(const QString& destination, const QString& backupRoot)
         for (qsizetype i = 0; i < home->components.size() && inside; ++i)
             inside = where->components.at(i).compare(home->components.at(i), Qt::CaseInsensitive) == 0;
         if (inside)
-            return joinPath(home->toString(), kFolderName);
+            return computerRoot(backupRoot);
     }
     DrivePath parent = *where;
     parent.components.removeLast();

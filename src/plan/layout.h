@@ -32,6 +32,10 @@ inline const QString kFolderName = QStringLiteral("Versioni precedenti");
 /// (GiorniVersioni under [General]); 0 keeps none.
 constexpr int kDefaultDays = 30;
 
+/// The versions folder of the computer's backup folder \a backupRoot, where
+/// every run leaves its list; empty for a path on no drive.
+QString computerRoot(const QString& backupRoot);
+
 /// The folder that holds the versions of the pair whose destination is
 /// \a destination: the one in the computer's backup folder \a backupRoot where
 /// the destination lies in it, otherwise one beside the destination, on its

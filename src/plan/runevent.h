@@ -122,6 +122,7 @@ enum class Phase {
 struct PairStats
 {
     qint64 copied = 0;
+    qint64 replaced = 0; // of those copied, over a previous copy
     qint64 unchanged = 0;
     qint64 removed = 0;
     qint64 folders = 0;

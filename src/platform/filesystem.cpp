@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QStorageInfo>
 
+#include <atomic>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -196,26 +198,49 @@ bool setAsideRecords(const QString& name)
     return QFile::encodeName(name).size() <= 200;
 }
 
-Result<QString> setAside(const QString& path, const QString& as)
+namespace {
+
+// The hidden name for \a path set aside as \a as, made unique by \a unique.
+QString asideName(const QString& path, const QString& as, quint64 unique)
 {
-    auto where = resolve(path);
-    if (!where || where->components.isEmpty())
-        return Result<QString>::failure(driveNotReady());
-    const QString name = where->components.takeLast();
+    const qsizetype cut = path.lastIndexOf(QLatin1Char('\\'));
+    const QString recorded = as.isEmpty() ? path.mid(cut + 1) : as;
     // The whole name is kept where it fits, so that a run killed meanwhile can
     // be undone by the next.
-    const QString recorded = as.isEmpty() ? name : as;
     const QString kept = setAsideRecords(recorded) ? recorded : QString();
+    return path.left(cut + 1) + kSetAsidePrefix + QString::number(unique, 36) + QLatin1Char('~') + kept;
+}
+
+quint64 uniqueNow(quint64 attempt)
+{
+    static std::atomic<quint64> taken{0};
+    return quint64(QDateTime::currentMSecsSinceEpoch()) * 1000 + quint64(::getpid()) + attempt + taken++;
+}
+
+} // namespace
+
+Result<QString> setAside(const QString& path, const QString& as)
+{
+    if (const auto where = resolve(path); !where || where->components.isEmpty())
+        return Result<QString>::failure(driveNotReady());
     for (quint64 attempt = 0;; ++attempt) {
-        const quint64 unique = quint64(QDateTime::currentMSecsSinceEpoch()) * 1000 + quint64(::getpid()) + attempt;
-        const QString aside = joinPath(where->toString(), kSetAsidePrefix + QString::number(unique, 36) +
-                                                              QLatin1Char('~') + kept);
+        const QString aside = asideName(path, as, uniqueNow(attempt));
         const Status moved = moveEntry(path, aside);
         if (moved)
             return aside;
         if (moved.kind() != ErrorKind::Exists || attempt > 100)
             return Result<QString>::failure(moved);
     }
+}
+
+QString setAsideName(const QString& path, const QString& as)
+{
+    return asideName(path, as, uniqueNow(0));
+}
+
+Status setAsideTo(const QString& path, const QString& aside)
+{
+    return moveEntry(path, aside);
 }
 
 std::optional<QString> setAsideFrom(const QString& name, const NameRules& rules)

@@ -138,6 +138,12 @@ Result<Keeps> probeKeeps(const QString& folder, const QString& prefix = {});
 /// own name, where setAsideRecords() says it fits.
 Result<QString> setAside(const QString& path, const QString& as = {});
 
+/// The hidden name setAside() would give \a path, chosen now so that it can
+/// be noted before the entry moves there; setAsideTo() then moves it.
+QString setAsideName(const QString& path, const QString& as = {});
+/// Moves \a path to \a aside, a name from setAsideName(), replacing nothing.
+Status setAsideTo(const QString& path, const QString& aside);
+
 /// True when a name set aside as \a name is recorded whole in its hidden name.
 bool setAsideRecords(const QString& name);
 

@@ -67,8 +67,8 @@ struct ListedChange
         Rewritten, ///< the whole pair rewritten; size 1 when it had a backup to move aside, 0 when not
     };
     Kind kind = Kind::Added;
-    RelativePath path;
-    RelativePath other;
+    RelativePath path{};
+    RelativePath other{};
     EntryKind entry = EntryKind::File;
     qint64 size = 0;
     qint64 modifiedNs = 0;
@@ -78,7 +78,7 @@ struct ListedChange
 struct RunBlock
 {
     int pair = 0;
-    std::vector<ListedChange> changes;
+    std::vector<ListedChange> changes{};
 };
 
 /// How a run ended, for its list.

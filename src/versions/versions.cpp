@@ -122,27 +122,36 @@ bool RunVersions::forgetGone(const QString& root, const QString& place)
     return true;
 }
 
+Result<QString> RunVersions::makeRunFolder(const QString& root)
+{
+    QString run = runFolder(root);
+    if (!run.isEmpty())
+        return run;
+    // A folder of its own: another run that began in the same second keeps its own.
+    if (const Status made = makeFolders(root, root); !made)
+        return Result<QString>::failure(made);
+    const QString named = joinPath(root, m_stamp);
+    run = named;
+    for (int k = 2;; ++k) {
+        const Status made = makeFolder(run); // made, never found: it is this run's alone
+        if (made)
+            break;
+        if (!linkAttributes(run).ok() || k > 1000)
+            return Result<QString>::failure(made);
+        run = QStringLiteral("%1 (%2)").arg(named).arg(k);
+    }
+    m_made.insert(keyOf(root, run));
+    m_runFolders.insert(keyOf(root, root), {root, run});
+    return run;
+}
+
 Result<QString> RunVersions::tryPlace(const QString& root, const QString& pair,
                                       const QString& relative)
 {
-    QString run = runFolder(root);
-    if (run.isEmpty()) {
-        // A folder of its own: another run that began in the same second keeps its own.
-        if (const Status made = makeFolders(root, root); !made)
-            return Result<QString>::failure(made);
-        const QString named = joinPath(root, m_stamp);
-        run = named;
-        for (int k = 2;; ++k) {
-            const Status made = makeFolder(run); // made, never found: it is this run's alone
-            if (made)
-                break;
-            if (!linkAttributes(run).ok() || k > 1000)
-                return Result<QString>::failure(made);
-            run = QStringLiteral("%1 (%2)").arg(named).arg(k);
-        }
-        m_made.insert(keyOf(root, run));
-        m_runFolders.insert(keyOf(root, root), {root, run});
-    }
+    const auto made = makeRunFolder(root);
+    if (!made)
+        return made;
+    const QString& run = *made;
     const QString place = joinPath(run, pair) + relative;
     const qsizetype cut = place.lastIndexOf(QLatin1Char('\\'));
     if (const Status made = makeFolders(root, place.left(cut)); !made)

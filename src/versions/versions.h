@@ -55,6 +55,8 @@ public:
     /// The highest folder found gone since the last call, once; empty when none.
     QString takeVanished() { return std::exchange(m_vanished, {}); }
 
+    /// This run's folder in \a root, made now where it is not there yet.
+    Result<QString> makeRunFolder(const QString& root);
     /// This run's folder in \a root, once something went there.
     QString runFolder(const QString& root);
     /// Bytes moved into this run's folder of \a root.
