@@ -165,4 +165,8 @@ for n in 1 2 3 4 5; do
     if [ $((n % 2)) -eq 1 ]; then given_back "$n" "${ends[n - 1]}"; else given_back "$n" "${between[n]}"; fi
 done
 given_back 6
+# Nothing hidden is left on R: but the dated folders' records: no lock, no
+# temporary of the killed run.
+left=$(find "$d/r/BKPQORL" -name '.*' ! -name .archivon-byte ! -name .archivon-elenco)
+[ -z "$left" ] || fail "hidden entries left on R:: $left"
 echo PASS
