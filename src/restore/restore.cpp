@@ -48,10 +48,15 @@ QString oldestText(const ComputerBackup& backup, const PairBackup& pair)
         .arg(shownMoment(reach.oldest), momentText(reach.oldest));
 }
 
-// The pair as it was at \a when; nothing given: as it stands.
+// The pair as it was at \a when; nothing given: as it stands. A moment after
+// the last end the share knows of is the backup as it stands, unless a run
+// began since and never ended: what that run did is undone.
 Result<Moment> momentOf(const ComputerBackup& backup, const PairBackup& pair, const std::optional<QDateTime>& when)
 {
-    const bool present = !when || (backup.lastEnd.isValid() && *when >= backup.lastEnd);
+    const bool killedSince = std::any_of(backup.runs.begin(), backup.runs.end(), [&](const ComputerBackup::Run& run) {
+        return !run.list.summary && run.list.header.start > backup.lastEnd;
+    });
+    const bool present = !when || (backup.lastEnd.isValid() && *when >= backup.lastEnd && !killedSince);
     Result<Moment> moment = momentAt(backup.historyOf(pair, present), when.value_or(QDateTime::currentDateTime()));
     // A moment before the last run that no list undoes: that run left no list.
     if (moment && !present && moment.value().undone().empty()) {
