@@ -97,7 +97,23 @@ QString helpText()
         "\n"
         "Ciò che una copia elimina o sostituisce nel backup resta in\n"
         "R:\\BKPQORL\\<computer>_<utente>\\Versioni precedenti\\<data e ora della copia>\\\n"
-        "per 30 giorni (GiorniVersioni=N in archivon.conf; 0: nessuna nuova versione).\n");
+        "per 30 giorni (GiorniVersioni=N in archivon.conf; 0: nessuna nuova versione),\n"
+        "con l'elenco della copia (.archivon-elenco), da cui --ripristina ricostruisce\n"
+        "ogni momento. Mentre una copia o un ripristino è in corso, la cartella del\n"
+        "computer ha il blocco .archivon-blocco.\n"
+        "\n"
+        "Esempi di ripristino:\n"
+        "  archivon --ripristina --utente ufficio2 --computer PC7\n"
+        "      un computer nuovo: ogni cartella al suo posto, vuoto\n"
+        "  archivon --ripristina --utente ufficio2 --percorso 'Documenti\\Pratiche'\n"
+        "      una cartella eliminata, al suo posto\n"
+        "  archivon --ripristina --utente ufficio2 --elenco\n"
+        "      i momenti che si possono dare a --al, poi:\n"
+        "  archivon --ripristina --utente ufficio2 --al \"2026-12-04 19:45\" \\\n"
+        "           --destinazione 'C:\\Ripristino'\n"
+        "      com'era prima di un virus, in una cartella a parte\n"
+        "  archivon --ripristina --utente ufficio2 --versioni 'Documenti\\Pratiche\\p1.txt'\n"
+        "      le versioni di un file\n");
 }
 
 CommandLine leave(const QString& text, int exitCode)

@@ -44,7 +44,10 @@ QString oldestText(const ComputerBackup& backup, const PairBackup& pair)
         .arg(shownMoment(oldest), momentText(oldest));
 }
 
-// The pair as it was at \a when; nothing given: as it stands.
+// The pair as it was at \a when; nothing given: as it stands. A moment after
+// the last end the share knows of is the backup as it stands; where a run
+// began since and never ended, or left no list that reads, there is no such
+// end (ComputerBackup::lastEnd), and the moment is worked out from the lists.
 Result<Moment> momentOf(const ComputerBackup& backup, const PairBackup& pair, const std::optional<QDateTime>& when)
 {
     const bool present = !when || (backup.lastEnd.isValid() && *when >= backup.lastEnd);

@@ -23,3 +23,13 @@ add_test(NAME e2e_share
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_share.sh $<TARGET_FILE:archivon>)
 set_tests_properties(e2e_share PROPERTIES
   ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8" TIMEOUT 300 SKIP_RETURN_CODE 77)
+
+# The restore drill: evenings of runs given back one by one, with R: on the local
+# disk, on an exFAT image and on a Samba share (the last two skipped without root,
+# exfat-fuse, Samba or FUSE).
+foreach(drive local exfat share)
+  add_test(NAME e2e_restore_${drive}
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_restore.sh $<TARGET_FILE:archivon> ${drive})
+  set_tests_properties(e2e_restore_${drive} PROPERTIES
+    ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8;ARCHIVON_TEST=1" TIMEOUT 300 SKIP_RETURN_CODE 77)
+endforeach()

@@ -482,8 +482,6 @@ void TestRestore::restoreOnDisk_data()
         << 2 << "" << "sull'unità R:";
     QTest::newRow("a dry run writes nothing") << "Documenti/a.txt=a Documenti/d/b.txt=bb" << "Documenti/a.txt=other" << "percorso=Documenti;prova;dest=C:\\Rip"
         << 0 << "Documenti/a.txt=other !Rip" << "da scrivere 2 file (3,00 byte)";
-    QTest::newRow("a moment given lists") << "Documenti/a.txt=new" << "" << "dest=C:\\Rip;al=2026-03-27 20:00;history"
-        << 0 << "Rip/Documenti/a.txt=old" << "scritti 1 file";
     QTest::newRow("before the first backup") << "Documenti/a.txt=new" << "" << "dest=C:\\Rip;al=2026-03-20;history"
         << 2 << "!Rip" << "non contiene nulla";
     QTest::newRow("a moment before the record, no lists") << "Documenti/a.txt=a" << "" << "dest=C:\\Rip;al=2026-03-27;record"
