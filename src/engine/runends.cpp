@@ -5,6 +5,7 @@
 
 #include "platform/drives.h"
 #include "platform/textfile.h"
+#include "versions/reach.h"
 
 namespace archivon {
 
@@ -41,6 +42,7 @@ void EngineRun::finish(RunEnd end)
     if (m_lock.held()) {
         endList(end);
         closeVersions(end);
+        end.reach = versions::reachOfBackup(m_plan.backupRoot()).reachable();
     }
     state.end();
     m_lock.release();

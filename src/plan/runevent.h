@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -56,6 +57,20 @@ struct VersionsKept
     QStringList removedForSpace{};
 };
 
+/// How far back a restore of the computer's backup can go, as a run found it
+/// once its own list was closed.
+struct RestoreReach
+{
+    enum class Kind {
+        Unknown,     ///< not worked out: the run did not hold the folder, or an older record
+        OnlyPresent, ///< only the backup as it stands
+        Every,       ///< every moment, back to before the first backup
+        Since,       ///< the end of every run from \c since on
+    };
+    Kind kind = Kind::Unknown;
+    QDateTime since{};
+};
+
 /// What a run ended with.
 struct RunEnd
 {
@@ -80,6 +95,8 @@ struct RunEnd
     /// could read at its end.
     int versionDays = 0;
     QList<VersionsKept> versions{};
+    /// How far back the backup can be given back once the run has ended.
+    RestoreReach reach{};
 };
 
 inline int exitStatusFor(const RunEnd& end)

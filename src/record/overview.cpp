@@ -61,6 +61,7 @@ void readRecord(ComputerState& c, const QString& root)
     c.lastClean = r.lastClean;
     c.bytesWritten = r.bytesWritten;
     c.bytesKept = r.bytesKept;
+    c.reach = r.reach;
 }
 
 void readVersions(ComputerState& c, const QString& root)
@@ -116,6 +117,8 @@ ComputerState readComputer(const QString& site, const QString& folder, const QDa
             judgeRunLock(*lock, nowNs) == LockState::Live ? Last::InProgress : Last::Interrupted;
         c.failures = -1;
         c.bytesWritten = c.bytesKept = -1;
+        // The run under way, or left, may have changed what can be given back.
+        c.reach = {};
         c.problem.clear();
         if (lock->started.isValid())
             c.started = lock->started;
@@ -189,6 +192,23 @@ QString lastOutcomeText(const ComputerState& c)
 QString timeText(const QDateTime& t, const QString& format)
 {
     return t.isValid() ? t.toLocalTime().toString(format) : QString();
+}
+
+// The oldest moment a restore can give: its time as \a format writes it
+// after \a before; empty when the record does not say.
+QString reachText(const RestoreReach& reach, const QString& before, const QString& format)
+{
+    switch (reach.kind) {
+    case RestoreReach::Kind::Unknown:
+        break;
+    case RestoreReach::Kind::OnlyPresent:
+        return QStringLiteral("solo lo stato attuale");
+    case RestoreReach::Kind::Every:
+        return QStringLiteral("dal primo backup");
+    case RestoreReach::Kind::Since:
+        return before + timeText(reach.since, format);
+    }
+    return {};
 }
 
 QString csvField(QString text)
@@ -294,7 +314,8 @@ QString SiteOverview::table() const
                              QStringLiteral("Ultimo backup"), QStringLiteral("Esito"),
                              QStringLiteral("Senza errori"), QStringLiteral("Giorni"),
                              QStringLiteral("Scritti"), QStringLiteral("Nel backup"),
-                             QStringLiteral("Versioni"), QStringLiteral("Da controllare")}};
+                             QStringLiteral("Versioni"), QStringLiteral("Ripristinabile"),
+                             QStringLiteral("Da controllare")}};
     int marked = 0;
     for (const ComputerState& c : computers) {
         marked += c.warning.isEmpty() ? 0 : 1;
@@ -313,6 +334,7 @@ QString SiteOverview::table() const
                             : QStringLiteral("%1 dal %2")
                                   .arg(c.versions)
                                   .arg(c.oldestVersion.toString(QStringLiteral("dd/MM/yy"))),
+            reachText(c.reach, QStringLiteral("dal "), QStringLiteral("dd/MM/yyyy HH:mm:ss")),
             c.warning};
     }
     QList<qsizetype> widths(rows.first().size(), 0);
@@ -349,7 +371,7 @@ QString SiteOverview::csv() const
     QString text =
         QStringLiteral("cartella;computer;utente;ultimo-backup;esito;errori;ultimo-senza-errori;"
                        "giorni-lavorativi;byte-scritti;byte-tenuti;versioni;versione-piu-vecchia;"
-                       "da-controllare\n");
+                       "da-controllare;ripristinabile\n");
     const auto number = [](qint64 n) { return n < 0 ? QString() : QString::number(n); };
     for (const ComputerState& c : computers) {
         const QStringList fields{c.folder,
@@ -364,7 +386,8 @@ QString SiteOverview::csv() const
                                  number(c.bytesKept),
                                  QString::number(c.versions),
                                  timeText(c.oldestVersion, isoTime),
-                                 c.warning};
+                                 c.warning,
+                                 reachText(c.reach, {}, isoTime)};
         QStringList quoted;
         for (const QString& f : fields)
             quoted << csvField(f);

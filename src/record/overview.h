@@ -1,5 +1,7 @@
 #pragma once
 
+#include "plan/runevent.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -43,6 +45,8 @@ struct ComputerState
     qint64 bytesKept = -1;
     int versions = 0;
     QDateTime oldestVersion;
+    /// How far back a restore can go, as the last run's record says.
+    RestoreReach reach;
     /// Why the computer needs a look; empty when it does not.
     QString warning;
 };

@@ -40,6 +40,36 @@ QString isoTime(const QDateTime& t)
     return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
 }
 
+// The record's words for how far back a restore can go: the oldest moment,
+// or one of two words; empty when the run did not work it out.
+const QString kReachEvery = QStringLiteral("primo-backup");
+const QString kReachPresent = QStringLiteral("solo-attuale");
+
+QString reachCode(const RestoreReach& reach)
+{
+    switch (reach.kind) {
+    case RestoreReach::Kind::Unknown:
+        break;
+    case RestoreReach::Kind::OnlyPresent:
+        return kReachPresent;
+    case RestoreReach::Kind::Every:
+        return kReachEvery;
+    case RestoreReach::Kind::Since:
+        return isoTime(reach.since);
+    }
+    return {};
+}
+
+RestoreReach reachFromCode(const QString& code)
+{
+    if (code == kReachPresent)
+        return {RestoreReach::Kind::OnlyPresent, {}};
+    if (code == kReachEvery)
+        return {RestoreReach::Kind::Every, {}};
+    const QDateTime since = QDateTime::fromString(code, Qt::ISODate);
+    return since.isValid() ? RestoreReach{RestoreReach::Kind::Since, since} : RestoreReach{};
+}
+
 QString outcomeCode(const RunEnd& end)
 {
     if (end.reason == RunEnd::Reason::Locked)
@@ -288,7 +318,8 @@ void RunLog::runEnded(const RunEnd& end)
     if (code == QLatin1String("completato"))
         m_lastClean = m_started;
     write(QStringLiteral("Riepilogo: esito=%1; errori=%2; coppie-saltate=%3; inizio=%4; fine=%5; "
-                         "ultimo-senza-errori=%6; byte-scritti=%7; byte-tenuti=%8; byte-versioni=%9")
+                         "ultimo-senza-errori=%6; byte-scritti=%7; byte-tenuti=%8; byte-versioni=%9; "
+                         "ripristinabile-dal=%10")
               .arg(code)
               .arg(end.failures)
               .arg(end.skipped)
@@ -296,7 +327,8 @@ void RunLog::runEnded(const RunEnd& end)
                    m_lastClean.isValid() ? isoTime(m_lastClean) : QString())
               .arg(m_bytesWritten)
               .arg(m_bytesKept)
-              .arg(versionBytes));
+              .arg(versionBytes)
+              .arg(reachCode(end.reach)));
     write(QStringLiteral("Fine: ") + ended.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     m_open = false;
 
@@ -347,6 +379,8 @@ void readSummary(const QString& value, RunRecord& r)
             r.bytesKept = v.toLongLong();
         else if (name == QLatin1String("byte-versioni"))
             r.versionBytes = v.toLongLong();
+        else if (name == QLatin1String("ripristinabile-dal"))
+            r.reach = reachFromCode(v);
     }
 }
 

@@ -41,6 +41,9 @@ struct RunRecord
     qint64 bytesKept = -1;
     /// The recorded bytes of the earlier versions kept at its end; -1 in older records.
     qint64 versionBytes = -1;
+    /// How far back the backup could be given back once the run ended;
+    /// unknown in older records.
+    RestoreReach reach;
     QString status;
 };
 

@@ -51,41 +51,6 @@ void listFolder(ListedTree& listed, const QString& folder, int entry, const Rela
         listed.passed.append({at, folder, QStringLiteral("cartella non letta fino in fondo: %1").arg(search.error())});
 }
 
-// The list of a dated folder: read, refused, or missing (a run of an older version).
-void readList(ComputerBackup& backup, const QString& folder, const QDateTime& stamp)
-{
-    const QString path = joinPath(folder, versions::kRunListName);
-    const auto attrs = linkAttributes(path);
-    if (!attrs && attrs.kind() == ErrorKind::NotFound) {
-        backup.unlisted.push_back(stamp);
-        return;
-    }
-    if (attrs && (*attrs & (System | Directory))) {
-        backup.refused.push_back({stamp, folder, QStringLiteral("non è un file")});
-        return;
-    }
-    auto list = versions::readRunList(path);
-    if (!list) {
-        backup.refused.push_back({stamp, folder, list.error()});
-        return;
-    }
-    backup.runs.push_back({list.value(), folder});
-}
-
-void readRuns(ComputerBackup& backup)
-{
-    const QString versionsRoot = joinPath(backup.root, versions::kFolderName);
-    if (!isFolder(versionsRoot))
-        return;
-    DirSearch search(joinPath(versionsRoot, QStringLiteral("*.*")), System | Directory);
-    for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
-        const auto stamp = versions::startOf(name);
-        const QString folder = joinPath(versionsRoot, name);
-        if (stamp && isFolder(folder))
-            readList(backup, folder, *stamp);
-    }
-}
-
 // The pairs to give back: those the newest list names, or the plan's.
 void findPairs(ComputerBackup& backup, const BackupPlan& fallback)
 {
@@ -117,6 +82,13 @@ QDateTime lastEndOf(const ComputerBackup& backup)
         if (record.parsed && end.isValid() && (!last.isValid() || end > last))
             last = end;
     }
+    // A run that began after it and never ended, or left no list that reads,
+    // has changed the backup since: no run's end is the present then.
+    const auto later = [&](const QDateTime& t) { return last.isValid() && t > last; };
+    if (std::any_of(backup.runs.begin(), backup.runs.end(), [&](const auto& r) { return later(r.list.header.start); }) ||
+        std::any_of(backup.refused.begin(), backup.refused.end(), [&](const auto& r) { return later(r.stamp); }) ||
+        std::any_of(backup.unlisted.begin(), backup.unlisted.end(), later))
+        return {};
     return last;
 }
 
@@ -150,7 +122,10 @@ Result<ComputerBackup> readBackup(const QString& root, const BackupPlan& fallbac
         return Result<ComputerBackup>::failure(QStringLiteral("%1 non è una cartella").arg(root));
     ComputerBackup backup;
     backup.root = root;
-    readRuns(backup);
+    versions::BackupRuns runs = versions::readBackupRuns(root, true);
+    backup.runs = std::move(runs.runs);
+    backup.refused = std::move(runs.refused);
+    backup.unlisted = std::move(runs.unlisted);
     findPairs(backup, fallback);
     for (PairBackup& pair : backup.pairs) {
         pair.mirror = listTree(pair.destination);
@@ -174,6 +149,16 @@ History ComputerBackup::historyOf(const PairBackup& pair, bool present) const
         return h;
     for (std::size_t k = 0; k < runs.size(); ++k)
         h.runs.push_back({&runs[k].list, pair.dated[k] ? &pair.dated[k]->tree : nullptr});
+    h.refused = refused;
+    h.unlisted = unlisted;
+    return h;
+}
+
+versions::RunHistory ComputerBackup::lists() const
+{
+    versions::RunHistory h;
+    for (const Run& run : runs)
+        h.lists.push_back(&run.list);
     h.refused = refused;
     h.unlisted = unlisted;
     return h;

@@ -6,6 +6,7 @@
 
 #include "plan/plan.h"
 #include "restore/moment.h"
+#include "versions/reach.h"
 #include "versions/runlist.h"
 
 #include <QDateTime>
@@ -47,23 +48,23 @@ struct PairBackup
 /// The computer's backup folder as read.
 struct ComputerBackup
 {
-    struct Run
-    {
-        versions::RunList list;
-        QString folder; ///< its dated folder
-    };
+    using Run = versions::BackupRuns::Run;
     QString root;
     std::vector<Run> runs;
     std::vector<History::Refused> refused;
     std::vector<QDateTime> unlisted;
     std::vector<PairBackup> pairs;
-    /// The end of the last run the share knows of (its lists, or the record a
-    /// run leaves); invalid when none is known.
+    /// The moment the backup as it stands holds: the end of the last run the
+    /// share knows of (its lists, or the record a run leaves); invalid when
+    /// none is known, or when a run began after it that never ended or left
+    /// no list that reads.
     QDateTime lastEnd;
 
     /// What the moment of \a pair is worked out from; \a present: the mirror
     /// alone, no run undone. Points into this backup.
     History historyOf(const PairBackup& pair, bool present) const;
+    /// What the reach is worked out from; the same for every pair.
+    versions::RunHistory lists() const;
 };
 
 /// Lists a folder tree without following links: a link is an entry of its

@@ -96,19 +96,11 @@ Outcome listMoments(const Request& request)
     }
     if (runs.empty() && b.lastEnd.isValid())
         lines << QStringLiteral("  %1  ultimo backup registrato (nessun elenco delle esecuzioni)").arg(momentText(b.lastEnd));
-    // The oldest every pair reaches.
-    QDateTime oldest;
-    bool every = !b.runs.empty();
-    for (const PairBackup& pair : b.pairs) {
-        const Reach reach = reachOf(b.historyOf(pair, false));
-        every = every && reach.every;
-        const QDateTime mine = reach.every ? QDateTime() : reach.oldest.isValid() ? reach.oldest : b.lastEnd;
-        if (mine.isValid() && (!oldest.isValid() || mine > oldest))
-            oldest = mine;
-    }
-    if (b.runs.empty())
-        oldest = b.lastEnd;
-    lines << (every ? QStringLiteral("Si può ripristinare ogni momento, fin da prima del primo backup.")
+    // The lists are the computer's: every pair reaches as far. Where only the
+    // present is within reach, its moment is the last run's end, where known.
+    const Reach reach = versions::reachOf(b.lists());
+    const QDateTime oldest = reach.oldest.isValid() ? reach.oldest : b.lastEnd;
+    lines << (reach.every ? QStringLiteral("Si può ripristinare ogni momento, fin da prima del primo backup.")
               : oldest.isValid() ? QStringLiteral("Il momento più vecchio che si può ripristinare: %1").arg(momentText(oldest))
                                  : QStringLiteral("Si può ripristinare solo il backup com'è ora."));
     Outcome o;

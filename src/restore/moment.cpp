@@ -3,8 +3,6 @@
 #include "platform/filesystem.h"
 #include "platform/names.h"
 
-#include <QLocale>
-
 #include <algorithm>
 
 namespace archivon::restore {
@@ -410,99 +408,6 @@ void Moment::forEach(const std::function<void(const RelativePath&, EntryKind, co
 
 namespace {
 
-// The runs in the order they ran. Each list names the one before it, which
-// holds whatever the clocks said; where that chain is broken, the pieces go by
-// the starts their lists record, with their offsets from UTC.
-std::vector<int> runOrder(const History& h)
-{
-    const auto header = [&](int k) -> const versions::RunHeader& { return h.runs[std::size_t(k)].list->header; };
-    std::vector<int> byStart(h.runs.size());
-    for (std::size_t k = 0; k < byStart.size(); ++k)
-        byStart[k] = int(k);
-    std::sort(byStart.begin(), byStart.end(), [&](int a, int b) {
-        return header(a).start != header(b).start ? header(a).start < header(b).start
-                                                  : header(a).id < header(b).id;
-    });
-    QHash<QString, int> byId;
-    for (const int k : byStart)
-        byId.insert(header(k).id, k);
-    std::vector<int> after(h.runs.size(), -1);
-    std::vector<char> follows(h.runs.size(), 0);
-    for (const int k : byStart) {
-        const int before = header(k).previous.isEmpty() ? -1 : byId.value(header(k).previous, -1);
-        if (before >= 0 && before != k && after[std::size_t(before)] < 0) {
-            after[std::size_t(before)] = k;
-            follows[std::size_t(k)] = 1;
-        }
-    }
-    std::vector<int> order;
-    order.reserve(byStart.size());
-    std::vector<char> placed(h.runs.size(), 0);
-    const auto chainFrom = [&](int k) {
-        for (; k >= 0 && !placed[std::size_t(k)]; k = after[std::size_t(k)]) {
-            placed[std::size_t(k)] = 1;
-            order.push_back(k);
-        }
-    };
-    for (const int k : byStart) {
-        if (!follows[std::size_t(k)])
-            chainFrom(k);
-    }
-    for (const int k : byStart) // lists that name each other round a loop
-        chainFrom(k);
-    return order;
-}
-
-struct Barrier
-{
-    Reach::Limit limit;
-    QString why;
-};
-
-// Why the runs from \a first on (in \a order) cannot be undone back to the
-// state the run before them left; nothing when they can.
-std::optional<Barrier> barrierFor(const History& h, const std::vector<int>& order, std::size_t first)
-{
-    const auto header = [&](std::size_t k) -> const versions::RunHeader& {
-        return h.runs[std::size_t(order[k])].list->header;
-    };
-    if (first >= order.size())
-        return std::nullopt; // nothing to undo: the backup as it is
-    const QDateTime after = first > 0 ? header(first - 1).start : QDateTime();
-    for (std::size_t k = order.size(); k-- > first;) {
-        const versions::RunHeader& run = header(k);
-        if (run.versionDays <= 0)
-            return Barrier{Reach::Limit::NoVersions,
-                           QStringLiteral("l'esecuzione del %1 non ha tenuto le versioni precedenti")
-                               .arg(shownMoment(run.start))};
-        const QString expected = k > 0 ? header(k - 1).id : QString();
-        if (run.previous == expected)
-            continue;
-        const QDateTime before = k > 0 ? header(k - 1).start : QDateTime();
-        for (const History::Refused& r : h.refused) {
-            if ((!before.isValid() || r.stamp > before) && r.stamp <= run.start)
-                return Barrier{Reach::Limit::RefusedList,
-                               QStringLiteral("l'elenco in «%1» non si legge: %2").arg(r.folder, r.why)};
-        }
-        return Barrier{Reach::Limit::MissingList,
-                       QStringLiteral("manca l'elenco dell'esecuzione precedente a quella del %1")
-                           .arg(shownMoment(run.start))};
-    }
-    for (const History::Refused& r : h.refused) {
-        if (!after.isValid() || r.stamp > after)
-            return Barrier{Reach::Limit::RefusedList,
-                           QStringLiteral("l'elenco in «%1» non si legge: %2").arg(r.folder, r.why)};
-    }
-    for (const QDateTime& stamp : h.unlisted) {
-        if (!after.isValid() || stamp > after)
-            return Barrier{Reach::Limit::OlderRuns,
-                           QStringLiteral("l'esecuzione del %1 non ha lasciato un elenco (versione "
-                                          "precedente del programma)")
-                               .arg(shownMoment(stamp))};
-    }
-    return std::nullopt;
-}
-
 // The first run to undo for a moment at \a when: the one after the last run
 // that had ended by then.
 std::size_t firstAfter(const History& h, const std::vector<int>& order, const QDateTime& when)
@@ -526,37 +431,31 @@ platform::NameRules rulesFor(const History& h, const std::vector<int>& order)
 
 } // namespace
 
-Reach reachOf(const History& h)
+versions::RunHistory History::lists() const
 {
-    const std::vector<int> order = runOrder(h);
-    Reach reach;
-    std::optional<std::size_t> reached;
-    for (std::size_t first = order.size() + 1; first-- > 0;) {
-        // A moment is the end of a run that ended, or before the first.
-        const auto* run = first > 0 ? h.runs[std::size_t(order[first - 1])].list : nullptr;
-        if (first > 0 && !run->summary)
-            continue;
-        if (const auto barrier = barrierFor(h, order, first)) {
-            reach.limit = barrier->limit;
-            reach.why = barrier->why;
-            break;
-        }
-        reached = first;
-    }
-    if (reached && *reached == 0)
-        reach.every = true;
-    else if (reached)
-        reach.oldest = h.runs[std::size_t(order[*reached - 1])].list->summary->end;
-    return reach;
+    versions::RunHistory lists;
+    for (const Run& run : runs)
+        lists.lists.push_back(run.list);
+    lists.refused = refused;
+    lists.unlisted = unlisted;
+    return lists;
 }
 
-Result<Moment> momentAt(const History& h, const QDateTime& when)
+Reach reachOf(const History& h)
 {
-    const std::vector<int> order = runOrder(h);
-    const std::size_t first = firstAfter(h, order, when);
-    if (const auto barrier = barrierFor(h, order, first))
-        return Result<Moment>::failure(
-            QStringLiteral("il backup al %1 non si può ricostruire: %2").arg(shownMoment(when), barrier->why));
+    return versions::reachOf(h.lists());
+}
+
+Result<Moment> momentAt(const History& h, const std::optional<QDateTime>& when)
+{
+    const versions::RunHistory lists = h.lists();
+    const std::vector<int> order = versions::runOrder(lists.lists);
+    const std::size_t first = when ? firstAfter(h, order, *when) : order.size();
+    if (when) {
+        if (const auto barrier = versions::barrierFor(lists, order, first))
+            return Result<Moment>::failure(
+                QStringLiteral("il backup al %1 non si può ricostruire: %2").arg(shownMoment(*when), barrier->why));
+    }
     Moment moment;
     MomentBuilder builder(moment, h);
     builder.start(rulesFor(h, order));
@@ -565,11 +464,6 @@ Result<Moment> momentAt(const History& h, const QDateTime& when)
     }
     builder.dropLeftovers();
     return moment;
-}
-
-QString shownMoment(const QDateTime& when)
-{
-    return QLocale(QLocale::Italian).toString(when.toLocalTime(), QStringLiteral("dd/MM/yyyy HH:mm:ss"));
 }
 
 } // namespace archivon::restore

@@ -7,6 +7,7 @@
 // its dated folder is laid over what is left, and its renames go back.
 
 #include "platform/result.h"
+#include "versions/reach.h"
 #include "versions/runlist.h"
 
 #include <QDateTime>
@@ -21,7 +22,9 @@
 namespace archivon::restore {
 
 using versions::EntryKind;
+using versions::Reach;
 using versions::RelativePath;
+using versions::shownMoment;
 
 /// A folder tree as listed: a pair's folder in the mirror, or in a dated folder.
 class Tree
@@ -68,12 +71,7 @@ struct History
         const Tree* dated = nullptr;
     };
     /// A dated folder whose list is there but does not parse.
-    struct Refused
-    {
-        QDateTime stamp; // from the folder's name (versions::startOf)
-        QString folder;
-        QString why;
-    };
+    using Refused = versions::RefusedList;
 
     QString destination;          ///< the pair's, as the lists name it
     const Tree* mirror = nullptr; ///< the pair's folder as it is; null when it is not there
@@ -82,19 +80,9 @@ struct History
     /// Starts (from their names) of dated folders without a list: runs of an
     /// older version.
     std::vector<QDateTime> unlisted;
-};
 
-/// How far back the lists reach, and why not further.
-struct Reach
-{
-    enum class Limit { None, MissingList, RefusedList, OlderRuns, NoVersions };
-    /// Every moment can be given back, from before the first run on.
-    bool every = false;
-    /// Otherwise the oldest: the end of the oldest run whose state can be made
-    /// again; invalid when even the newest cannot.
-    QDateTime oldest;
-    Limit limit = Limit::None;
-    QString why; ///< for the user, naming the run or the list
+    /// What the reach is worked out from: the runs' lists, in the order of runs.
+    versions::RunHistory lists() const;
 };
 
 namespace detail {
@@ -157,10 +145,8 @@ Reach reachOf(const History& history);
 
 /// The pair as the last run that had ended by \a when left it: every run that
 /// began after that one is undone, runs that never ended included. A moment
-/// out of reach fails with why.
-Result<Moment> momentAt(const History& history, const QDateTime& when);
-
-/// A moment as the restore's messages show it, in local time: "07/12/2026 19:30:05".
-QString shownMoment(const QDateTime& when);
+/// out of reach fails with why. Nothing given: the pair as it stands, no run
+/// undone.
+Result<Moment> momentAt(const History& history, const std::optional<QDateTime>& when);
 
 } // namespace archivon::restore

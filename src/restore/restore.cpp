@@ -35,39 +35,23 @@ RelativePath splitPath(const QString& text)
 // The oldest moment that can be given back of \a pair, for a refusal to name.
 QString oldestText(const ComputerBackup& backup, const PairBackup& pair)
 {
-    const QString present = backup.lastEnd.isValid()
-                                ? QStringLiteral("il più vecchio che si può ripristinare è il %1 (--al \"%2\")")
-                                      .arg(shownMoment(backup.lastEnd), momentText(backup.lastEnd))
-                                : QStringLiteral("si può ripristinare solo il backup com'è ora (senza --al)");
-    if (backup.runs.empty())
-        return present;
     const Reach reach = reachOf(backup.historyOf(pair, false));
-    if (reach.every || !reach.oldest.isValid())
-        return present;
+    // Only the present within reach: its moment is the last run's end, where known.
+    const QDateTime oldest = reach.oldest.isValid() ? reach.oldest : backup.lastEnd;
+    if (!oldest.isValid())
+        return QStringLiteral("si può ripristinare solo il backup com'è ora (senza --al)");
     return QStringLiteral("il più vecchio che si può ripristinare è il %1 (--al \"%2\")")
-        .arg(shownMoment(reach.oldest), momentText(reach.oldest));
+        .arg(shownMoment(oldest), momentText(oldest));
 }
 
 // The pair as it was at \a when; nothing given: as it stands. A moment after
-// the last end the share knows of is the backup as it stands, unless a run
-// began since and never ended: what that run did is undone.
+// the last end the share knows of is the backup as it stands; where a run
+// began since and never ended, or left no list that reads, there is no such
+// end (ComputerBackup::lastEnd), and the moment is worked out from the lists.
 Result<Moment> momentOf(const ComputerBackup& backup, const PairBackup& pair, const std::optional<QDateTime>& when)
 {
-    const bool killedSince = std::any_of(backup.runs.begin(), backup.runs.end(), [&](const ComputerBackup::Run& run) {
-        return !run.list.summary && run.list.header.start > backup.lastEnd;
-    });
-    const bool present = !when || (backup.lastEnd.isValid() && *when >= backup.lastEnd && !killedSince);
-    Result<Moment> moment = momentAt(backup.historyOf(pair, present), when.value_or(QDateTime::currentDateTime()));
-    // A moment before the last run that no list undoes: that run left no list.
-    if (moment && !present && moment.value().undone().empty()) {
-        QString why = QStringLiteral("le esecuzioni dopo di allora non hanno lasciato un elenco");
-        for (const History::Refused& r : backup.refused) {
-            if (r.stamp > *when)
-                why = QStringLiteral("l'elenco in «%1» non si legge: %2").arg(r.folder, r.why);
-        }
-        moment = Result<Moment>::failure(
-            QStringLiteral("il backup al %1 non si può ricostruire: %2").arg(shownMoment(*when), why));
-    }
+    const bool present = !when || (backup.lastEnd.isValid() && *when >= backup.lastEnd);
+    Result<Moment> moment = momentAt(backup.historyOf(pair, present), present ? std::nullopt : when);
     if (!moment)
         return Result<Moment>::failure(moment.error() + QStringLiteral(";\r\n") + oldestText(backup, pair));
     return moment;

@@ -3,6 +3,7 @@
 #include "versions/versions.h"
 
 #include "platform/drives.h"
+#include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "platform/textfile.h"
 
@@ -21,6 +22,10 @@ namespace {
 const QByteArray kMagic = QByteArrayLiteral("archivon-elenco");
 const QByteArray kEnd = QByteArrayLiteral("fine");
 constexpr qint64 kLargestList = 256 * 1024 * 1024;
+// What readRunListEnds() reads of a list: its header lies within the first,
+// its summary within the last.
+constexpr qint64 kHeadBytes = 64 * 1024;
+constexpr qint64 kTailBytes = 16 * 1024;
 
 // ---- Text fields -------------------------------------------------------------
 
@@ -378,27 +383,19 @@ QString parseSummary(const QStringList& lines, RunSummary& summary)
     return {};
 }
 
-Result<RunList> parse(const QByteArray& text, bool headerOnly)
+// The sections after the header, from \a at to the end of \a text, into
+// \a list; what is wrong with them, or nothing.
+QString readSections(const QByteArray& text, qsizetype at, RunList& list)
 {
-    const auto refused = [](const QString& why) { return Result<RunList>::failure(why); };
-    RunList list;
-    if (!text.startsWith(kMagic + '\t'))
-        return refused(QStringLiteral("non è un elenco di Archivon"));
-    Cut cut = readSection(text, 0);
-    if (!cut.error.isEmpty())
-        return refused(cut.error);
-    if (cut.torn)
-        return refused(QStringLiteral("intestazione incompleta"));
-    if (const QString error = parseHeader(cut.lines, list.header); !error.isEmpty())
-        return refused(error);
-    for (qsizetype at = cut.next; !headerOnly && at < text.size(); at = cut.next) {
+    for (; at < text.size();) {
         if (list.summary)
-            return refused(QStringLiteral("testo dopo il riepilogo"));
-        cut = readSection(text, at);
+            return QStringLiteral("testo dopo il riepilogo");
+        const Cut cut = readSection(text, at);
         if (!cut.error.isEmpty())
-            return refused(cut.error);
+            return cut.error;
         if (cut.torn) // the last section, cut short: what it named never began
             break;
+        at = cut.next;
         const QString kind = cut.lines.value(0).section(QLatin1Char('\t'), 0, 0);
         QString error;
         if (kind == u"blocco") {
@@ -412,9 +409,46 @@ Result<RunList> parse(const QByteArray& text, bool headerOnly)
             error = lineError(cut.lines.value(0), QStringLiteral("sezione sconosciuta"));
         }
         if (!error.isEmpty())
+            return error;
+    }
+    return {};
+}
+
+Result<RunList> parse(const QByteArray& text, bool headerOnly)
+{
+    const auto refused = [](const QString& why) { return Result<RunList>::failure(why); };
+    RunList list;
+    if (!text.startsWith(kMagic + '\t'))
+        return refused(QStringLiteral("non è un elenco di Archivon"));
+    const Cut cut = readSection(text, 0);
+    if (!cut.error.isEmpty())
+        return refused(cut.error);
+    if (cut.torn)
+        return refused(QStringLiteral("intestazione incompleta"));
+    if (const QString error = parseHeader(cut.lines, list.header); !error.isEmpty())
+        return refused(error);
+    if (!headerOnly) {
+        if (const QString error = readSections(text, cut.next, list); !error.isEmpty())
             return refused(error);
     }
     return list;
+}
+
+// Where the first section that begins in \a tail starts: after the first end
+// line that follows a line's start (the tail may begin inside a line); -1
+// when there is none, the last section being cut short.
+qsizetype firstSectionIn(const QByteArray& tail)
+{
+    qsizetype at = tail.indexOf('\n');
+    while (at >= 0) {
+        const qsizetype nl = tail.indexOf('\n', at + 1);
+        if (nl < 0)
+            return -1;
+        if (tail.mid(at + 1, kEnd.size() + 1) == kEnd + '\t')
+            return nl + 1;
+        at = nl;
+    }
+    return -1;
 }
 
 } // namespace
@@ -489,6 +523,41 @@ Result<RunList> readRunList(const QString& path)
         return named(text.error());
     const auto list = parseRunList(*text);
     return list ? list : named(list.error());
+}
+
+Result<RunList> readRunListEnds(const QString& path)
+{
+    const auto named = [&](const QString& why) {
+        return Result<RunList>::failure(QStringLiteral("%1: %2").arg(path, why));
+    };
+    const auto host = toHost(path);
+    if (!host)
+        return named(driveNotReadyReason());
+    QFile file(*host);
+    if (!file.open(QIODevice::ReadOnly))
+        return named(file.errorString());
+    const qint64 size = file.size();
+    if (size <= kHeadBytes + kTailBytes) {
+        const auto list = parseRunList(file.readAll());
+        return list ? list : named(list.error());
+    }
+    const auto head = parse(file.read(kHeadBytes), true);
+    if (!head)
+        return named(head.error());
+    if (!file.seek(size - kTailBytes))
+        return named(file.errorString());
+    const QByteArray tail = file.read(kTailBytes);
+    if (tail.size() != kTailBytes)
+        return named(QStringLiteral("lettura incompleta: %1").arg(file.errorString()));
+    RunList list = head.value();
+    const qsizetype first = firstSectionIn(tail);
+    if (first < 0)
+        return list; // the last section cut short: a run that never ended
+    if (const QString error = readSections(tail, first, list); !error.isEmpty())
+        return named(error);
+    // Only the last blocks were read: none is given rather than a part.
+    list.blocks.clear();
+    return list;
 }
 
 QString newRunId()

@@ -117,6 +117,13 @@ Result<RunList> parseRunList(const QByteArray& text);
 /// The list in \a path, read whole; a failure names it.
 Result<RunList> readRunList(const QString& path);
 
+/// The list in \a path, read at its ends only: its header, and whether its
+/// last sections close with its summary. The blocks between, which a first
+/// run's list holds by the hundred thousand, are not read, and none is given.
+/// A list is refused as readRunList() refuses it for its header and for what
+/// its last few kilobytes hold; one damaged further back reads as whole.
+Result<RunList> readRunListEnds(const QString& path);
+
 /// A new run's id, unique among every run of every computer.
 QString newRunId();
 

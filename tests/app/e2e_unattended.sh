@@ -63,6 +63,9 @@ log_has "$log" "Spegnimento richiesto: sì" "clean run"
 log_has "$log" "File oldimp.pvx scritto." "clean run"
 grep -Eq "^Riepilogo: esito=completato; errori=0; coppie-saltate=1; inizio=([^;]+); .*ultimo-senza-errori=\1; " "$log" ||
     { show "$log"; fail "the summary line of a clean run does not name it the last without failures"; }
+# The first run of a computer: the present alone, or every moment once runs leave their lists.
+grep -Eq "^Riepilogo: .*; ripristinabile-dal=(solo-attuale|primo-backup)$" "$log" ||
+    { show "$log"; fail "the summary line does not say how far back a restore goes"; }
 log_has "$log" "Domanda: Sei sicuro di voler avviare la copia?" "clean run"
 cmp -s "$log" "$root/archivon.log" || fail "the copy on R: differs from the log"
 summary_is "completato senza errori" "clean run"
@@ -112,7 +115,10 @@ before=$(state)
 run_unattended "$d1" --stato --csv
 expect_status 1 "the overview" # ufficio3 has never run without failures
 [ "$(state)" = "$before" ] || fail "--stato changed the drives"
-sed -n 2,3p "$work/out" > "$work/lines"
+# The last column, how far back a restore goes, is there for both; the others as they were.
+sed -n 2,3p "$work/out" | awk -F';' 'NF != 14 || $14 == "" { exit 1 }' ||
+    { show "$work/out"; fail "the overview does not say how far back each backup can be given back"; }
+sed -n 2,3p "$work/out" | sed 's/;[^;]*$//' > "$work/lines"
 printf '%s\n' "${host}_ufficio3;$host;ufficio3;*;con 1 errore;1;;;200013;200013;1;*;completa, ma sempre con errori" \
     "${host}_ufficio2;$host;ufficio2;*;con 1 errore;1;*;0;200013;200013;2;*;" > "$work/expected"
 paste -d '\n' "$work/expected" "$work/lines" | while read -r want && read -r got; do

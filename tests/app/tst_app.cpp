@@ -34,19 +34,23 @@ QString december(int day)
     return day == 0 ? QString() : t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
 }
 
-// "computer|user|outcome|failures|start day|last clean day|written|kept" as the record
-// on R: says it; any other text is the record as it is.
+// "computer|user|outcome|failures|start day|last clean day|written|kept[|reach]" as the
+// record on R: says it (reach: "day N", or the record's word; none in an older record);
+// any other text is the record as it is.
 QString recordText(const QString& folder, const QString& summary)
 {
     const QStringList f = summary.split('|');
-    if (f.size() != 8)
+    if (f.size() != 8 && f.size() != 9)
         return summary;
+    const QString reach = f.size() == 8 ? QString()
+                          : QStringLiteral("; ripristinabile-dal=") +
+                                (f[8].startsWith("day ") ? december(f[8].mid(4).toInt()) : f[8]);
     return QStringLiteral("Archivon 1.0: registro del backup\nInizio: 2026-12-%1 19:30:00\nComputer: %2\n"
                           "Utente: %3\nCartella del computer: R:\\BKPQORL\\%4\nRiepilogo: esito=%5; errori=%6; "
                           "coppie-saltate=0; inizio=%7; fine=%7; ultimo-senza-errori=%8; byte-scritti=%9; "
-                          "byte-tenuti=%10\nFine: 2026-12-%1 19:40:00\n")
+                          "byte-tenuti=%10%11\nFine: 2026-12-%1 19:40:00\n")
         .arg(f[4], f[0], f[1], folder, f[2], f[3], december(f[4].toInt()), december(f[5].toInt()), f[6])
-        .arg(f[7]);
+        .arg(f[7], reach);
 }
 
 // Every entry under a host folder with its size and times: what "left as it was" compares.
@@ -223,33 +227,33 @@ private slots:
         QTest::addColumn<QString>("line");     // as CSV, without the header
         QTest::addColumn<int>("status");
         // clang-format off
-        QTest::newRow("completed, names holding _, versions") << "PC_1_a_b" << "PC_1|a_b|completato|0|8|8|2048|1048576" << ""
+        QTest::newRow("completed, names holding _, versions") << "PC_1_a_b" << "PC_1|a_b|completato|0|8|8|2048|1048576|day 1" << ""
             << QStringList{"pc_1_A_B"}
-            << "PC_1_a_b;PC_1;a_b;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;2048;1048576;3;2026-12-01 19:30:05;" << 0;
-        QTest::newRow("always the same failures") << "PC2_b" << "PC2|b|con-errori|3|8|3|10|20" << "" << QStringList{}
-            << "PC2_b;PC2;b;2026-12-08 19:30:00;con 3 errori;3;2026-12-03 19:30:00;4;10;20;0;;completa, ma sempre con errori" << 1;
-        QTest::newRow("stopped, clean two working days ago") << "PC3_c" << "PC3|c|interrotto|0|8|7|5|6" << "" << QStringList{}
-            << "PC3_c;PC3;c;2026-12-08 19:30:00;interrotto dall'utente;0;2026-12-07 19:30:00;2;5;6;0;;" << 0;
-        QTest::newRow("refused, never clean") << "PC4_d" << "PC4|d|rifiutato|0|8|0|0|0" << "" << QStringList{}
-            << "PC4_d;PC4;d;2026-12-08 19:30:00;rifiutato;0;;;0;0;0;;backup non completato" << 1;
-        QTest::newRow("in progress") << "PC5_e" << "PC5|e|completato|0|7|7|1|2" << "live" << QStringList{}
-            << "PC5_e;PC5;e;2026-12-08 19:30:00;in corso;;2026-12-07 19:30:00;2;;;0;;" << 0;
-        QTest::newRow("a restore going on leaves the last backup's line") << "PC5_e" << "PC5|e|completato|0|7|7|1|2" << "restore" << QStringList{}
-            << "PC5_e;PC5;e;2026-12-07 19:30:00;completato (ripristino in corso);0;2026-12-07 19:30:00;2;1;2;0;;" << 0;
+            << "PC_1_a_b;PC_1;a_b;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;2048;1048576;3;2026-12-01 19:30:05;;2026-12-01 19:30:00" << 0;
+        QTest::newRow("always the same failures") << "PC2_b" << "PC2|b|con-errori|3|8|3|10|20|solo-attuale" << "" << QStringList{}
+            << "PC2_b;PC2;b;2026-12-08 19:30:00;con 3 errori;3;2026-12-03 19:30:00;4;10;20;0;;completa, ma sempre con errori;solo lo stato attuale" << 1;
+        QTest::newRow("stopped, clean two working days ago") << "PC3_c" << "PC3|c|interrotto|0|8|7|5|6|primo-backup" << "" << QStringList{}
+            << "PC3_c;PC3;c;2026-12-08 19:30:00;interrotto dall'utente;0;2026-12-07 19:30:00;2;5;6;0;;;dal primo backup" << 0;
+        QTest::newRow("refused, never clean") << "PC4_d" << "PC4|d|rifiutato|0|8|0|0|0|" << "" << QStringList{}
+            << "PC4_d;PC4;d;2026-12-08 19:30:00;rifiutato;0;;;0;0;0;;backup non completato;" << 1;
+        QTest::newRow("in progress: what can be given back may change") << "PC5_e" << "PC5|e|completato|0|7|7|1|2|primo-backup" << "live" << QStringList{}
+            << "PC5_e;PC5;e;2026-12-08 19:30:00;in corso;;2026-12-07 19:30:00;2;;;0;;;" << 0;
+        QTest::newRow("a restore going on leaves the last backup's line") << "PC5_e" << "PC5|e|completato|0|7|7|1|2|day 3" << "restore" << QStringList{}
+            << "PC5_e;PC5;e;2026-12-07 19:30:00;completato (ripristino in corso);0;2026-12-07 19:30:00;2;1;2;0;;;2026-12-03 19:30:00" << 0;
         QTest::newRow("interrupted, clean last week") << "PC6_f" << "PC6|f|completato|0|1|1|1|2" << "stale" << QStringList{}
-            << "PC6_f;PC6;f;2026-12-08 19:30:00;interrotto (blocco scaduto);;2026-12-01 19:30:00;6;;;0;;backup non completato" << 1;
+            << "PC6_f;PC6;f;2026-12-08 19:30:00;interrotto (blocco scaduto);;2026-12-01 19:30:00;6;;;0;;backup non completato;" << 1;
         QTest::newRow("unreadable") << "PC7_g" << "{}" << "" << QStringList{}
-            << "PC7_g;;;;registro illeggibile: *;;;;;;0;;registro da controllare" << 1;
+            << "PC7_g;;;;registro illeggibile: *;;;;;;0;;registro da controllare;" << 1;
         QTest::newRow("not a record") << "PC8_h" << "ciao\n" << "" << QStringList{}
-            << "PC8_h;;;;registro non riconosciuto;;;;;;0;;registro da controllare" << 1;
+            << "PC8_h;;;;registro non riconosciuto;;;;;;0;;registro da controllare;" << 1;
         QTest::newRow("older version, clean three working days ago") << "PC9_i"
             << "Archivon 0.9: registro del backup\r\nInizio: 2026-12-04 19:30:05\r\nStato: Operazione completata\r\n"
                "Esito: completato senza errori; errori: 0; coppie saltate: 1\r\nFine: 2026-12-04 19:40:00\r\n" << "" << QStringList{}
-            << "PC9_i;;;2026-12-04 19:30:05;completato;0;2026-12-04 19:30:05;3;;;0;;nessun backup recente" << 1;
+            << "PC9_i;;;2026-12-04 19:30:05;completato;0;2026-12-04 19:30:05;3;;;0;;nessun backup recente;" << 1;
         QTest::newRow("no record") << "PC10_j" << "" << "" << QStringList{}
-            << "PC10_j;;;;nessun registro;;;;;;0;;nessun backup registrato" << 1;
+            << "PC10_j;;;;nessun registro;;;;;;0;;nessun backup registrato;" << 1;
         QTest::newRow("expected, absent") << "" << "" << "" << QStringList{"PC11_k"}
-            << "PC11_k;;;;cartella assente;;;;;;0;;nessuna cartella: mai eseguito" << 1;
+            << "PC11_k;;;;cartella assente;;;;;;0;;nessuna cartella: mai eseguito;" << 1;
         QTest::newRow("no site folder") << "-" << "" << "" << QStringList{"PC11_k"}
             << "La cartella R:\\BKPQORL non esiste" << 2;
         QTest::newRow("R: not ready") << "-R" << "" << "" << QStringList{} << "L'unità R: non è disponibile." << 2;
@@ -312,7 +316,7 @@ private slots:
     void overviewOrderAndColumns()
     {
         m_drives->writeFile("R:\\BKPQORL\\PC1_a\\archivon.log",
-                            recordText("PC1_a", "PC1|a|completato|0|8|8|1|1").toUtf8());
+                            recordText("PC1_a", "PC1|a|completato|0|8|8|1|1|day 2").toUtf8());
         m_drives->writeFile("R:\\BKPQORL\\UN-NOME-LUNGO_b\\archivon.log",
                             recordText("UN-NOME-LUNGO_b", "UN-NOME-LUNGO|b|con-errori|1|8|2|1|1").toUtf8());
         const SiteOverview o = readSiteOverview("R:\\BKPQORL", {"PC0_z"}, 2, kNow);
@@ -326,6 +330,9 @@ private slots:
         QCOMPARE(table.at(4).indexOf("con 1 errore"), column);
         QCOMPARE(table.at(5).indexOf("completato"), column);
         QVERIFY(table.at(3).startsWith('!') && !table.at(5).startsWith('!'));
+        const qsizetype reach = table.at(2).indexOf("Ripristinabile");
+        QCOMPARE(table.at(5).indexOf("dal 02/12/2026 19:30:00"), reach);
+        QCOMPARE(table.at(4).indexOf("completa, ma sempre con errori"), table.at(2).indexOf("Da controllare"));
     }
 
     // A run that ends early is status 3, failures or not. (Statuses 0, 1 and 2, and a

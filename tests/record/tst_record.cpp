@@ -21,7 +21,7 @@ namespace {
 // A run whose record goes to \a log, ending as its record's \a outcome says: stopped by
 // the user, "terminato" and "rifiutato" for room, "bloccato" by another run's lock, which
 // reports its end alone. Returns what reached standard error meanwhile.
-QString recordARun(RunLog& log, const QString& outcome = "interrotto", int failures = 1)
+QString recordARun(RunLog& log, const QString& outcome = "interrotto", int failures = 1, const RestoreReach& reach = {})
 {
     QTemporaryFile caught;
     caught.open();
@@ -34,7 +34,8 @@ QString recordARun(RunLog& log, const QString& outcome = "interrotto", int failu
                      .failures = failures, .stoppedByUser = outcome == "interrotto", .versionDays = 30,
                      .versions = {{.root = kRoot + "\\Versioni precedenti", .folders = 3, .bytes = 1200, .unrecorded = 1,
                                    .removedByAge = {"2026-10-01 19.30.05"},
-                                   .removedForSpace = {"2026-11-01 19.30.05", "2026-11-02 19.30.05"}}}};
+                                   .removedForSpace = {"2026-11-01 19.30.05", "2026-11-02 19.30.05"}}},
+                     .reach = reach};
     for (const RunEvent& e : {RunEvent{.kind = Kind::Failure, .path = "C:\\fuori"}, // outside a run
                               RunEvent{.kind = Kind::RunStarted, .path = kRoot},
                               RunEvent{.kind = Kind::PairFinished, .pair = 1,
@@ -92,22 +93,24 @@ private slots:
     // computer without failures, carried over from the previous record on R:. A run that
     // does not complete is never that run, even where it counts no failure, and --stato,
     // which reads the record on R:, still marks a computer whose last clean run is old.
+    // How far back a restore can go, as the run found it, reads back as it was given.
     void logSummary_data()
     {
         QTest::addColumn<QString>("previous"); // the record on R: before the run; {clean}: ten days ago
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<int>("failures");
         QTest::addColumn<QString>("lastClean");
+        QTest::addColumn<QString>("reach"); // as the record writes it; empty: not worked out
         const QString clean = "Riepilogo: esito=completato; errori=0; inizio={clean}; ultimo-senza-errori={clean}";
         // clang-format off
-        QTest::newRow("no record yet") << "" << "interrotto" << 1 << "";
-        QTest::newRow("failures before, a clean run earlier") << "Riepilogo: esito=con-errori; errori=2; inizio=2026-12-04T19:30:00+01:00; ultimo-senza-errori=2026-12-01T19:30:00+01:00" << "interrotto" << 1 << "2026-12-01T19:30:00+01:00";
-        QTest::newRow("an older version's clean record") << "Inizio: 2026-12-03 19:30:00\nEsito: completato senza errori; errori: 0; coppie saltate: 0" << "interrotto" << 1 << "2026-12-03T19:30:00";
-        QTest::newRow("an older version's stopped record") << "Inizio: 2026-12-03 19:30:00\nEsito: terminato prima della fine; errori: 0; coppie saltate: 0" << "interrotto" << 1 << "";
-        QTest::newRow("stopped, no failure") << clean << "interrotto" << 0 << "{clean}";
-        QTest::newRow("no room at a later pair, no failure") << clean << "terminato" << 0 << "{clean}";
-        QTest::newRow("no room for the first pair") << clean << "rifiutato" << 0 << "{clean}";
-        QTest::newRow("another run holds the lock: R: is not read") << clean << "bloccato" << 0 << "";
+        QTest::newRow("no record yet") << "" << "interrotto" << 1 << "" << "solo-attuale";
+        QTest::newRow("failures before, a clean run earlier") << "Riepilogo: esito=con-errori; errori=2; inizio=2026-12-04T19:30:00+01:00; ultimo-senza-errori=2026-12-01T19:30:00+01:00" << "interrotto" << 1 << "2026-12-01T19:30:00+01:00" << "2026-12-02T20:41:12+01:00";
+        QTest::newRow("an older version's clean record") << "Inizio: 2026-12-03 19:30:00\nEsito: completato senza errori; errori: 0; coppie saltate: 0" << "interrotto" << 1 << "2026-12-03T19:30:00" << "";
+        QTest::newRow("an older version's stopped record") << "Inizio: 2026-12-03 19:30:00\nEsito: terminato prima della fine; errori: 0; coppie saltate: 0" << "interrotto" << 1 << "" << "";
+        QTest::newRow("stopped, no failure") << clean << "interrotto" << 0 << "{clean}" << "primo-backup";
+        QTest::newRow("no room at a later pair, no failure") << clean << "terminato" << 0 << "{clean}" << "";
+        QTest::newRow("no room for the first pair") << clean << "rifiutato" << 0 << "{clean}" << "";
+        QTest::newRow("another run holds the lock: R: is not read") << clean << "bloccato" << 0 << "" << "";
         // clang-format on
     }
     void logSummary()
@@ -116,6 +119,11 @@ private slots:
         QFETCH(QString, outcome);
         QFETCH(int, failures);
         QFETCH(QString, lastClean);
+        QFETCH(QString, reach);
+        using K = RestoreReach::Kind;
+        const QDateTime since = QDateTime::fromString(reach, Qt::ISODate);
+        const RestoreReach given{reach.isEmpty() ? K::Unknown : reach == "solo-attuale" ? K::OnlyPresent
+                                 : reach == "primo-backup" ? K::Every : K::Since, since};
         const bool cleanBefore = previous.contains("{clean}");
         const QDateTime tenDaysAgo = QDateTime::currentDateTime().addDays(-10);
         const QString clean = tenDaysAgo.toOffsetFromUtc(tenDaysAgo.offsetFromUtc()).toString(Qt::ISODate);
@@ -128,7 +136,7 @@ private slots:
         else
             drives->makeDir(kRoot);
         RunLog log;
-        recordARun(log, outcome, failures);
+        recordARun(log, outcome, failures, given);
         QFile local(log.path());
         QVERIFY(local.open(QIODevice::ReadOnly));
         const QByteArray text = local.readAll();
@@ -142,6 +150,9 @@ private slots:
         QVERIFY(record.started.isValid() && record.ended >= record.started);
         const QDateTime expected = QDateTime::fromString(lastClean, Qt::ISODate);
         QCOMPARE(record.lastClean, expected);
+        QVERIFY(text.contains("; ripristinabile-dal=" + reach.toUtf8() + "\n"));
+        QCOMPARE(int(record.reach.kind), int(given.kind));
+        QCOMPARE(record.reach.since, since);
         if (cleanBefore) {
             const SiteOverview site = readSiteOverview("R:\\BKPQORL", {}, 2, QDateTime::currentDateTime());
             QCOMPARE(site.computers.size(), 1);

@@ -1,8 +1,11 @@
 // What a restore stands on: the list each run leaves, read back as it was
 // written or refused, and the backup at a moment worked out from listings alone.
 #include "lock/runlock.h"
+#include "plan/plan.h"
+#include "restore/backup.h"
 #include "restore/moment.h"
 #include "restore/restore.h"
+#include "versions/reach.h"
 #include "versions/runlist.h"
 
 #include "support/drives.h"
@@ -66,7 +69,7 @@ RunList sample()
                                {K::PutBack, {"y"}, {".~archivon~3c4d~y"}},
                                {K::MovedIn, {".~archivon~3c4d~z"}, {"z (2)"}}}});
     list.blocks.push_back({2, {{K::Rewritten, {}, {}, EntryKind::File, 1, 0}}});
-    list.summary = RunSummary{RunOutcome::WithFailures, at(0), at(1.5), 3, 4, 5};
+    list.summary = RunSummary{versions::RunOutcome::WithFailures, at(0), at(1.5), 3, 4, 5};
     return list;
 }
 
@@ -128,7 +131,7 @@ RowRun runOf(const QString& text, int index)
             run.list.blocks.push_back({p + 1, changes[p]});
     }
     if (!killed)
-        run.list.summary = RunSummary{RunOutcome::Completed, h.start, h.start.addSecs(3600), 0, 0, 0};
+        run.list.summary = RunSummary{versions::RunOutcome::Completed, h.start, h.start.addSecs(3600), 0, 0, 0};
     return run;
 }
 
@@ -307,6 +310,10 @@ void TestRestore::moment_data()
                                           << "!versioni" << "NoVersions@1";
     QTest::newRow("runs of an older version first") << "f:1" << QStringList{"older -5 | prev -"} << 1 << -1.0
                                                     << "!elenco" << "OlderRuns@0";
+    QTest::newRow("a run after the last list left none") << "f:2:2"
+        << QStringList{"+ f:1:1", "older 5 | dated f:1:1"} << 1 << 2.5 << "!elenco" << "OlderRuns@-";
+    QTest::newRow("no list at all: only the present") << "f:1" << QStringList{} << 1 << -1.0
+                                                      << "!nessuna esecuzione" << "NoLists@-";
 }
 
 void TestRestore::moment()
@@ -353,7 +360,7 @@ void TestRestore::moment()
         QCOMPARE(seen.join(' '), expected);
     }
     const restore::Reach r = restore::reachOf(history);
-    static const char* limits[] = {"None", "MissingList", "RefusedList", "OlderRuns", "NoVersions"};
+    static const char* limits[] = {"None", "MissingList", "RefusedList", "OlderRuns", "NoVersions", "NoLists"};
     const QString got = r.every ? QString("every")
                                 : QString("%1@%2").arg(limits[int(r.limit)]).arg(
                                       r.oldest.isValid() ? QString::number(kBase.secsTo(r.oldest) / 3600 - 1) : "-");
@@ -384,28 +391,49 @@ void plant(const QString& host, const QString& spec, const QString& outside)
 }
 
 // The two runs of a history by hand: the first added Documenti\a.txt, the
-// second replaced it, its old content in its dated folder.
-void writeHistory(test::TempDrives& drives)
+// second replaced it, its old content in its dated folder. Among \a options:
+// "gone" the second names a list that is not there, "days0" it kept no
+// versions, "large" its list is long, "cut" its summary is cut short;
+// "killed" a third run added Documenti\b.txt and never ended; "older" a
+// dated folder without a list came before them all.
+void writeHistory(test::TempDrives& drives, const QString& options)
 {
     const ListedPair documents{1, "C:\\Documenti", kRoot + "\\Documenti", "Documenti", {}};
     // What the first run added is known by its size and time.
     const QDateTime added(QDate(2026, 3, 27), QTime(19, 40));
-    for (int k = 0; k < 2; ++k) {
+    const auto ns = [](const QDateTime& t) { return t.toMSecsSinceEpoch() * 1'000'000; };
+    const int runs = options.contains("killed") ? 3 : 2;
+    for (int k = 0; k < runs; ++k) {
         const QDateTime start(QDate(2026, 3, 27 + k), QTime(19, 30));
         const QString dated = kRoot + "\\Versioni precedenti\\" + start.toString("yyyy-MM-dd HH.mm.ss");
         drives.makeDir(dated);
         RunListWriter list(dated);
-        QVERIFY(list.begin({kRunListFormat, QString("r%1").arg(k), start, k ? "r0" : "", 30, {documents}}).ok());
+        const QString previous = k == 0 ? "" : k == 1 && options.contains("gone") ? "gone" : QString("r%1").arg(k - 1);
+        const int days = k == 1 && options.contains("days0") ? 0 : 30;
+        QVERIFY(list.begin({kRunListFormat, QString("r%1").arg(k), start, previous, days, {documents}}).ok());
         if (k == 0) {
             QVERIFY(list.add({1, {{ListedChange::Kind::Added, {}, {}, EntryKind::Folder, 0, 0},
-                                  {ListedChange::Kind::Added, {"a.txt"}, {}, EntryKind::File, 3,
-                                   added.toMSecsSinceEpoch() * 1'000'000}}}).ok());
-        } else {
+                                  {ListedChange::Kind::Added, {"a.txt"}, {}, EntryKind::File, 3, ns(added)}}}).ok());
+        } else if (k == 1) {
             QFile old(drives.writeFile(dated + "\\Documenti\\a.txt", "old"));
             QVERIFY(old.open(QIODevice::ReadWrite) && old.setFileTime(added, QFileDevice::FileModificationTime));
+            RunBlock many{1, {}};
+            for (int n = 0; options.contains("large") && n < 4000; ++n)
+                many.changes.push_back({ListedChange::Kind::Added, {QString("x%1.txt").arg(n)}, {}, EntryKind::File, 1, 1});
+            QVERIFY(many.changes.empty() || list.add(many).ok());
+        } else {
+            const QDateTime made = start.addSecs(600);
+            QFile b(drives.writeFile(kRoot + "\\Documenti\\b.txt", "b"));
+            QVERIFY(b.open(QIODevice::ReadWrite) && b.setFileTime(made, QFileDevice::FileModificationTime));
+            QVERIFY(list.add({1, {{ListedChange::Kind::Added, {"b.txt"}, {}, EntryKind::File, 1, ns(made)}}}).ok());
+            continue;
         }
-        QVERIFY(list.end({RunOutcome::Completed, start, start.addSecs(1800), 1 - k, k, 0}).ok());
+        QVERIFY(list.end({versions::RunOutcome::Completed, start, start.addSecs(1800), 1 - k, k, 0}).ok());
+        if (k == 1 && options.contains("cut"))
+            QVERIFY(QFile::resize(drives.host(list.path()), QFileInfo(drives.host(list.path())).size() - 5));
     }
+    if (options.contains("older"))
+        drives.makeDir(kRoot + "\\Versioni precedenti\\2026-03-26 19.30.00");
 }
 
 // Names, sizes and contents of every file below a host folder, links as they are.
@@ -428,10 +456,12 @@ void TestRestore::restoreOnDisk_data()
 {
     QTest::addColumn<QString>("share");  // below the computer's folder (see plant)
     QTest::addColumn<QString>("local");  // below C:
-    QTest::addColumn<QString>("options"); // "percorso=P;dest=D;al=DATA;prova;lock;stop;history;torn;record"
+    QTest::addColumn<QString>("options"); // "percorso=P;dest=D;al=DATA;prova;lock;stop;history;torn;record",
+                                          // "elenco" or "versioni=P" instead of a restore; for history see writeHistory
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("after");  // below C: "p=text" there, "!p" not there
-    QTest::addColumn<QString>("said");   // parts of the report or the refusal, "|" between
+    QTest::addColumn<QString>("said");   // parts of the report or the refusal, "|" between; in order for a
+                                         // listing, which is followed by "al M: " and the dry restore at each M
 
     const QString stamp = "~(ripristino~2026-03-28~20.00.00)"; // "~": a blank within a name
     // clang-format off
@@ -467,6 +497,34 @@ void TestRestore::restoreOnDisk_data()
         << "Documenti\\skel: collegamento|Documenti\\fuori: collegamento|Documenti\\a\\b.txt: ";
     QTest::newRow("stopped within a chunk") << "Documenti/big.bin=#3" << "" << "dest=C:\\Rip;stop"
         << 3 << "Rip/Documenti/ !Rip/Documenti/big.bin" << "interrotto";
+    // What a listing names, --al takes back as it is; no lock is taken, so a backup going on does not keep it out.
+    QTest::newRow("moments newest first, each given back") << "Documenti/a.txt=newer" << "" << "elenco;history;large;lock"
+        << 0 << "!Rip" << "Momenti del backup in R:\\BKPQORL\\PC_u, dal più recente:\n  2026-03-28 20:00:00  completata: aggiunti 0, sostituiti 1, tolti 0\n"
+                          "  2026-03-27 20:00:00  completata: aggiunti 1, sostituiti 0, tolti 0\nSi può ripristinare ogni momento, fin da prima del primo backup.\n"
+                          "|al 2026-03-28 20:00:00: Totale: da scrivere 1 file (5,00 byte)|al 2026-03-27 20:00:00: Totale: da scrivere 1 file (3,00 byte)";
+    QTest::newRow("a run never ended, and older runs first: the oldest last") << "Documenti/a.txt=newer" << "" << "elenco;history;killed;older"
+        << 0 << "!Rip" << "  (iniziata il 2026-03-29 19:30:00)  non terminata|  2026-03-28 20:00:00  completata|  2026-03-27 20:00:00  completata"
+                          "|Il momento più vecchio che si può ripristinare: 2026-03-27 20:00:00"
+                          "|al 2026-03-28 20:00:00: Totale: da scrivere 1 file (5,00 byte)|al 2026-03-27 20:00:00: Totale: da scrivere 1 file (3,00 byte)";
+    QTest::newRow("a list gone stops the way back") << "Documenti/a.txt=newer" << "" << "elenco;history;gone"
+        << 0 << "!Rip" << "Il momento più vecchio che si può ripristinare: 2026-03-28 20:00:00|al 2026-03-28 20:00:00: Totale|al 2026-03-27 20:00:00: il backup";
+    QTest::newRow("a run that kept no versions") << "Documenti/a.txt=newer" << "" << "elenco;history;days0;large"
+        << 0 << "!Rip" << "Il momento più vecchio che si può ripristinare: 2026-03-28 20:00:00|al 2026-03-27 20:00:00: il backup al 27/03/2026 20:00:00 non si può ricostruire";
+    QTest::newRow("a list that does not read: only the present") << "Documenti/a.txt=newer" << "" << "elenco;history;torn"
+        << 0 << "!Rip" << "  2026-03-27 20:00:00  completata|Si può ripristinare solo il backup com'è ora.|al 2026-03-27 20:00:00: il backup";
+    QTest::newRow("the summary of a long list cut short") << "Documenti/a.txt=newer" << "" << "elenco;history;large;cut"
+        << 0 << "!Rip" << "  (iniziata il 2026-03-28 19:30:00)  non terminata|  2026-03-27 20:00:00  completata|Si può ripristinare ogni momento"
+                          "|al 2026-03-27 20:00:00: Totale: da scrivere 1 file (3,00 byte)";
+    QTest::newRow("no lists: the record's moment alone") << "Documenti/a.txt=a" << "" << "elenco;record"
+        << 0 << "!Rip" << "  2026-03-28 20:00:00  ultimo backup registrato|Il momento più vecchio che si può ripristinare: 2026-03-28 20:00:00"
+                          "|al 2026-03-28 20:00:00: Totale: da scrivere 1 file (1,00 byte)";
+    QTest::newRow("every content of a file, then the present") << "Documenti/a.txt=newer" << "" << "versioni=documenti\\a.txt;history"
+        << 0 << "!Rip" << "Versioni di documenti\\a.txt:\n  tolto o sostituito dal backup del 2026-03-28 19:30:00: 3,00 byte, modificato il 27/03/2026 19:40:00\n"
+                          "  copia attuale: 5,00 byte, modificato il ";
+    QTest::newRow("versions of a path not in the backup") << "Documenti/a.txt=a" << "" << "versioni=Altro\\a.txt;history"
+        << 2 << "!Rip" << "«Altro\\a.txt» non è un file di una cartella del backup di R:\\BKPQORL\\PC_u.";
+    QTest::newRow("versions of a file never backed up") << "Documenti/a.txt=a" << "" << "versioni=Documenti\\b.txt;history"
+        << 2 << "!Rip" << "il backup non tiene nessuna versione di «Documenti\\b.txt»";
     // clang-format on
 }
 
@@ -486,6 +544,7 @@ void TestRestore::restoreOnDisk()
     plant(drives.host(kRoot), share, outside.path());
     plant(drives.root('c'), local, {});
     restore::Request request{"PC", "u", {}, {}, {}, false};
+    QString versionsOf;
     for (const QString& option : options.split(';', Qt::SkipEmptyParts)) {
         const QString key = option.section('=', 0, 0), value = option.section('=', 1);
         if (key == "percorso")
@@ -494,10 +553,13 @@ void TestRestore::restoreOnDisk()
             request.destination = value;
         else if (key == "al")
             request.when = restore::parseMoment(value);
+        else if (key == "versioni")
+            versionsOf = value;
         request.dryRun = request.dryRun || key == "prova";
     }
+    const bool listing = options.contains("elenco") || !versionsOf.isEmpty();
     if (options.contains("history"))
-        writeHistory(drives);
+        writeHistory(drives, options);
     if (options.contains("record"))
         drives.writeFile(kRoot + "\\archivon.log",
                          "Archivon 1.0: registro del backup\nInizio: 2026-03-28 19:30:00\nFine: 2026-03-28 20:00:00\n");
@@ -511,11 +573,26 @@ void TestRestore::restoreOnDisk()
     std::atomic<bool> stop{false};
     restore::Progress progress{true, [&](const QString&) { stop = options.contains("stop"); }};
 
-    const restore::Outcome o = restore::runRestore(request, progress, &stop);
-    const QString text = o.report + o.error;
+    const restore::Outcome o = options.contains("elenco") ? restore::listMoments(request)
+                               : listing ? restore::listVersions({"PC", "u", {}, versionsOf, {}, false})
+                                         : restore::runRestore(request, progress, &stop);
+    QString text = o.report + o.error;
     QVERIFY2(o.status == status, qPrintable(QString::number(o.status) + ": " + text));
-    for (const QString& part : said.split('|', Qt::SkipEmptyParts))
-        QVERIFY2(text.contains(part), qPrintable(part + " in:\n" + text));
+    // Each moment listed, given to --al as it is written.
+    static const QRegularExpression moment("^  (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)  ",
+                                           QRegularExpression::MultilineOption);
+    for (auto it = moment.globalMatch(o.report); options.contains("elenco") && it.hasNext();) {
+        const QString when = it.next().captured(1);
+        const restore::Outcome at = restore::runRestore({"PC", "u", restore::parseMoment(when), {}, "C:\\Rip", true});
+        const QString total = at.report.mid(at.report.indexOf("Totale:")).section('\n', 0, 0);
+        text += "\nal " + when + ": " + (at.status == 0 ? total : at.error);
+    }
+    qsizetype from = 0;
+    for (const QString& part : said.split('|', Qt::SkipEmptyParts)) {
+        const qsizetype found = text.indexOf(part, listing ? from : 0);
+        QVERIFY2(found >= 0, qPrintable(part + " in:\n" + text));
+        from = found + part.size();
+    }
     for (QString word : after.split(' ', Qt::SkipEmptyParts)) {
         word.replace('~', ' ');
         const QString host = drives.root('c') + '/' + word.section('=', 0, 0).remove(QRegularExpression("^!"));
@@ -530,7 +607,16 @@ void TestRestore::restoreOnDisk()
     QCOMPARE(filesBelow(drives.root('r')), shareBefore);
     QCOMPARE(filesBelow(outside.path()), outsideBefore);
     QVERIFY(!filesBelow(drives.root('c')).join(' ').contains(".~archivon"));
-    QCOMPARE(o.logPath.isEmpty(), request.dryRun);
+    QCOMPARE(o.logPath.isEmpty(), request.dryRun || listing);
+    // The reach a run records, read from the ends of the lists, is the one
+    // the restore finds reading them whole.
+    const auto backup = restore::readBackup(kRoot, defaultPlan("PC", "u"));
+    QVERIFY(backup.ok());
+    const Reach whole = reachOf(backup.value().lists()), ends = reachOfBackup(kRoot);
+    QCOMPARE(ends.every, whole.every);
+    QCOMPARE(ends.oldest, whole.oldest);
+    QCOMPARE(int(ends.limit), int(whole.limit));
+    QCOMPARE(ends.why, whole.why);
 }
 
 QTEST_GUILESS_MAIN(TestRestore)
