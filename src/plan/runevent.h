@@ -64,8 +64,7 @@ struct RestoreReach
     enum class Kind {
         Unknown,     ///< not worked out: the run did not hold the folder, or an older record
         OnlyPresent, ///< only the backup as it stands
-        Every,       ///< every moment, back to before the first backup
-        Since,       ///< the end of every run from \c since on
+        Since,       ///< from \c since on: the end of a run, or the start of the first the lists know
     };
     Kind kind = Kind::Unknown;
     QDateTime since{};

@@ -203,8 +203,6 @@ QString reachText(const RestoreReach& reach, const QString& before, const QStrin
         break;
     case RestoreReach::Kind::OnlyPresent:
         return QStringLiteral("solo lo stato attuale");
-    case RestoreReach::Kind::Every:
-        return QStringLiteral("dal primo backup");
     case RestoreReach::Kind::Since:
         return before + timeText(reach.since, format);
     }

@@ -41,8 +41,7 @@ QString isoTime(const QDateTime& t)
 }
 
 // The record's words for how far back a restore can go: the oldest moment,
-// or one of two words; empty when the run did not work it out.
-const QString kReachEvery = QStringLiteral("primo-backup");
+// or a word; empty when the run did not work it out.
 const QString kReachPresent = QStringLiteral("solo-attuale");
 
 QString reachCode(const RestoreReach& reach)
@@ -52,8 +51,6 @@ QString reachCode(const RestoreReach& reach)
         break;
     case RestoreReach::Kind::OnlyPresent:
         return kReachPresent;
-    case RestoreReach::Kind::Every:
-        return kReachEvery;
     case RestoreReach::Kind::Since:
         return isoTime(reach.since);
     }
@@ -64,8 +61,6 @@ RestoreReach reachFromCode(const QString& code)
 {
     if (code == kReachPresent)
         return {RestoreReach::Kind::OnlyPresent, {}};
-    if (code == kReachEvery)
-        return {RestoreReach::Kind::Every, {}};
     const QDateTime since = QDateTime::fromString(code, Qt::ISODate);
     return since.isValid() ? RestoreReach{RestoreReach::Kind::Since, since} : RestoreReach{};
 }

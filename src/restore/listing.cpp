@@ -100,8 +100,7 @@ Outcome listMoments(const Request& request)
     // present is within reach, its moment is the last run's end, where known.
     const Reach reach = versions::reachOf(b.lists());
     const QDateTime oldest = reach.oldest.isValid() ? reach.oldest : b.lastEnd;
-    lines << (reach.every ? QStringLiteral("Si può ripristinare ogni momento, fin da prima del primo backup.")
-              : oldest.isValid() ? QStringLiteral("Il momento più vecchio che si può ripristinare: %1").arg(momentText(oldest))
+    lines << (oldest.isValid() ? QStringLiteral("Il momento più vecchio che si può ripristinare: %1").arg(momentText(oldest))
                                  : QStringLiteral("Si può ripristinare solo il backup com'è ora."));
     Outcome o;
     o.status = Outcome::Restored;

@@ -455,6 +455,15 @@ Result<Moment> momentAt(const History& h, const std::optional<QDateTime>& when)
         if (const auto barrier = versions::barrierFor(lists, order, first))
             return Result<Moment>::failure(
                 QStringLiteral("il backup al %1 non si può ricostruire: %2").arg(shownMoment(*when), barrier->why));
+        // Before the first run the lists know, nothing tells what was there.
+        if (first == 0 && !order.empty()) {
+            const QDateTime start = h.runs[std::size_t(order[0])].list->header.start;
+            if (*when < start)
+                return Result<Moment>::failure(
+                    QStringLiteral("il backup al %1 non si può ricostruire: è precedente alla prima esecuzione "
+                                   "che ha lasciato un elenco, iniziata il %2")
+                        .arg(shownMoment(*when), shownMoment(start)));
+        }
     }
     Moment moment;
     MomentBuilder builder(moment, h);

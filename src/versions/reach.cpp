@@ -118,8 +118,11 @@ Reach reachOf(const RunHistory& h)
         }
         reached = first;
     }
+    // Before the first list the chain leads to, the state just before that run
+    // is known, not what came earlier: a backup may have been there before
+    // this version kept lists, and runs without one leave no trace.
     if (reached && *reached == 0)
-        reach.every = true;
+        reach.oldest = h.lists[std::size_t(order[0])]->header.start;
     else if (reached)
         reach.oldest = h.lists[std::size_t(order[*reached - 1])]->summary->end;
     return reach;
@@ -127,8 +130,6 @@ Reach reachOf(const RunHistory& h)
 
 RestoreReach Reach::reachable() const
 {
-    if (every)
-        return {RestoreReach::Kind::Every, {}};
     if (oldest.isValid())
         return {RestoreReach::Kind::Since, oldest};
     return {RestoreReach::Kind::OnlyPresent, {}};

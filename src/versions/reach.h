@@ -38,11 +38,10 @@ struct RunHistory
 struct Reach
 {
     enum class Limit { None, MissingList, RefusedList, OlderRuns, NoVersions, NoLists };
-    /// Every moment can be given back, from before the first run on.
-    bool every = false;
-    /// Otherwise the oldest: the end of the oldest run whose state can be made
-    /// again; invalid when even the newest cannot, and only the backup as it
-    /// stands can be given.
+    /// The oldest moment: the end of the oldest run whose state can be made
+    /// again, or the start of the first run the lists know, when the state
+    /// just before it can; invalid when even the newest cannot, and only the
+    /// backup as it stands can be given.
     QDateTime oldest;
     Limit limit = Limit::None;
     QString why; ///< for the user, naming the run or the list

@@ -64,7 +64,7 @@ log_has "$log" "File oldimp.pvx scritto." "clean run"
 grep -Eq "^Riepilogo: esito=completato; errori=0; coppie-saltate=1; inizio=([^;]+); .*ultimo-senza-errori=\1; " "$log" ||
     { show "$log"; fail "the summary line of a clean run does not name it the last without failures"; }
 # The first run of a computer: the present alone, or every moment once runs leave their lists.
-grep -Eq "^Riepilogo: .*; ripristinabile-dal=(solo-attuale|primo-backup)$" "$log" ||
+grep -Eq "^Riepilogo: .*; ripristinabile-dal=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}" "$log" ||
     { show "$log"; fail "the summary line does not say how far back a restore goes"; }
 log_has "$log" "Domanda: Sei sicuro di voler avviare la copia?" "clean run"
 cmp -s "$log" "$root/archivon.log" || fail "the copy on R: differs from the log"

@@ -232,11 +232,11 @@ private slots:
             << "PC_1_a_b;PC_1;a_b;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;2048;1048576;3;2026-12-01 19:30:05;;2026-12-01 19:30:00" << 0;
         QTest::newRow("always the same failures") << "PC2_b" << "PC2|b|con-errori|3|8|3|10|20|solo-attuale" << "" << QStringList{}
             << "PC2_b;PC2;b;2026-12-08 19:30:00;con 3 errori;3;2026-12-03 19:30:00;4;10;20;0;;completa, ma sempre con errori;solo lo stato attuale" << 1;
-        QTest::newRow("stopped, clean two working days ago") << "PC3_c" << "PC3|c|interrotto|0|8|7|5|6|primo-backup" << "" << QStringList{}
-            << "PC3_c;PC3;c;2026-12-08 19:30:00;interrotto dall'utente;0;2026-12-07 19:30:00;2;5;6;0;;;dal primo backup" << 0;
+        QTest::newRow("stopped, clean two working days ago") << "PC3_c" << "PC3|c|interrotto|0|8|7|5|6|solo-attuale" << "" << QStringList{}
+            << "PC3_c;PC3;c;2026-12-08 19:30:00;interrotto dall'utente;0;2026-12-07 19:30:00;2;5;6;0;;;solo lo stato attuale" << 0;
         QTest::newRow("refused, never clean") << "PC4_d" << "PC4|d|rifiutato|0|8|0|0|0|" << "" << QStringList{}
             << "PC4_d;PC4;d;2026-12-08 19:30:00;rifiutato;0;;;0;0;0;;backup non completato;" << 1;
-        QTest::newRow("in progress: what can be given back may change") << "PC5_e" << "PC5|e|completato|0|7|7|1|2|primo-backup" << "live" << QStringList{}
+        QTest::newRow("in progress: what can be given back may change") << "PC5_e" << "PC5|e|completato|0|7|7|1|2|day 2" << "live" << QStringList{}
             << "PC5_e;PC5;e;2026-12-08 19:30:00;in corso;;2026-12-07 19:30:00;2;;;0;;;" << 0;
         QTest::newRow("a restore going on leaves the last backup's line") << "PC5_e" << "PC5|e|completato|0|7|7|1|2|day 3" << "restore" << QStringList{}
             << "PC5_e;PC5;e;2026-12-07 19:30:00;completato (ripristino in corso);0;2026-12-07 19:30:00;2;1;2;0;;;2026-12-03 19:30:00" << 0;

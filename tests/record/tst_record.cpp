@@ -107,7 +107,7 @@ private slots:
         QTest::newRow("failures before, a clean run earlier") << "Riepilogo: esito=con-errori; errori=2; inizio=2026-12-04T19:30:00+01:00; ultimo-senza-errori=2026-12-01T19:30:00+01:00" << "interrotto" << 1 << "2026-12-01T19:30:00+01:00" << "2026-12-02T20:41:12+01:00";
         QTest::newRow("an older version's clean record") << "Inizio: 2026-12-03 19:30:00\nEsito: completato senza errori; errori: 0; coppie saltate: 0" << "interrotto" << 1 << "2026-12-03T19:30:00" << "";
         QTest::newRow("an older version's stopped record") << "Inizio: 2026-12-03 19:30:00\nEsito: terminato prima della fine; errori: 0; coppie saltate: 0" << "interrotto" << 1 << "" << "";
-        QTest::newRow("stopped, no failure") << clean << "interrotto" << 0 << "{clean}" << "primo-backup";
+        QTest::newRow("stopped, no failure") << clean << "interrotto" << 0 << "{clean}" << "2026-12-01T19:30:00+01:00";
         QTest::newRow("no room at a later pair, no failure") << clean << "terminato" << 0 << "{clean}" << "";
         QTest::newRow("no room for the first pair") << clean << "rifiutato" << 0 << "{clean}" << "";
         QTest::newRow("another run holds the lock: R: is not read") << clean << "bloccato" << 0 << "" << "";
@@ -122,8 +122,8 @@ private slots:
         QFETCH(QString, reach);
         using K = RestoreReach::Kind;
         const QDateTime since = QDateTime::fromString(reach, Qt::ISODate);
-        const RestoreReach given{reach.isEmpty() ? K::Unknown : reach == "solo-attuale" ? K::OnlyPresent
-                                 : reach == "primo-backup" ? K::Every : K::Since, since};
+        const RestoreReach given{reach.isEmpty() ? K::Unknown : reach == "solo-attuale" ? K::OnlyPresent : K::Since,
+                                 since};
         const bool cleanBefore = previous.contains("{clean}");
         const QDateTime tenDaysAgo = QDateTime::currentDateTime().addDays(-10);
         const QString clean = tenDaysAgo.toOffsetFromUtc(tenDaysAgo.offsetFromUtc()).toString(Qt::ISODate);

@@ -251,56 +251,58 @@ void TestRestore::moment_data()
     QTest::addColumn<int>("pairN");
     QTest::addColumn<double>("when"); // hours after the base
     QTest::addColumn<QString>("expected"); // "path@m" (mirror) or "path@N" (run N); "!why" refused
-    QTest::addColumn<QString>("reach"); // "every", or the limit and the oldest end's hour
+    QTest::addColumn<QString>("reach"); // the limit and the oldest moment's hour (-1: the first run's start)
 
     QTest::newRow("now: nothing undone") << "a:5 d/ d/b:1" << QStringList{"+ a:5"} << 1 << 9.0
-                                         << "a@m d/@m d/b@m" << "every";
+                                         << "a@m d/@m d/b@m" << "None@-1";
     QTest::newRow("a file added, then replaced")
-        << "f:20:9" << QStringList{"+ f:10:5", "dated f:10:5"} << 1 << 1.5 << "f@1" << "every";
+        << "f:20:9" << QStringList{"+ f:10:5", "dated f:10:5"} << 1 << 1.5 << "f@1" << "None@-1";
     QTest::newRow("... and before it came") << "f:20:9" << QStringList{"+ f:10:5", "dated f:10:5"} << 1
-                                            << -1.0 << "" << "every";
+                                            << 0.0 << "" << "None@-1";
+    QTest::newRow("... and before the first run the lists know") << "f:20:9" << QStringList{"+ f:10:5", "dated f:10:5"}
+        << 1 << -1.0 << "!precedente alla prima" << "None@-1";
     QTest::newRow("an addition changed since is kept")
-        << "f:20:9" << QStringList{"+ f:10:5"} << 1 << -1.0 << "f@m" << "every";
+        << "f:20:9" << QStringList{"+ f:10:5"} << 1 << 0.0 << "f@m" << "None@-1";
     QTest::newRow("file became folder, and back")
         << "x:3:3" << QStringList{"dated x:1:1 | + x/ | + x/in:2:2", "dated x/ x/in:2:2 | + x:3:3"} << 1
-        << 1.5 << "x/@1 x/in@1" << "every";
+        << 1.5 << "x/@1 x/in@1" << "None@-1";
     QTest::newRow("... the file before both") << "x:3:3"
         << QStringList{"dated x:1:1 | + x/ | + x/in:2:2", "dated x/ x/in:2:2 | + x:3:3"} << 1 << 0.5
-        << "x@0" << "every";
+        << "x@0" << "None@-1";
     QTest::newRow("a folder deleted and made again")
-        << "d/ d/new:1" << QStringList{"dated d/ d/old:1 d/sub/ d/sub/s:1 | + d/new:1"} << 1 << -1.0
-        << "d/@m d/old@0 d/sub/@0 d/sub/s@0" << "every";
+        << "d/ d/new:1" << QStringList{"dated d/ d/old:1 d/sub/ d/sub/s:1 | + d/new:1"} << 1 << 0.0
+        << "d/@m d/old@0 d/sub/@0 d/sub/s@0" << "None@-1";
     QTest::newRow("runs that changed nothing") << "a:1 b:1" << QStringList{"", "", "+ b:1"} << 1 << 1.5
-                                               << "a@m" << "every";
+                                               << "a@m" << "None@-1";
     QTest::newRow("a killed run is undone with the later one")
         << "a:2:2 b:1:1" << QStringList{"", "killed | dated a:1:1 | + b:1:1", "+ c:1:1"} << 1 << 2.5
-        << "a@1" << "every";
+        << "a@1" << "None@-1";
     QTest::newRow("only the other pair's changes")
-        << "k:1 q:1" << QStringList{"+ k:1 | p2 | + q:1 | dated old:1"} << 2 << -1.0 << "k@m old@0" << "every";
+        << "k:1 q:1" << QStringList{"+ k:1 | p2 | + q:1 | dated old:1"} << 2 << 0.0 << "k@m old@0" << "None@-1";
     QTest::newRow("case-only rename on a folding share")
         << "doc/ doc/lettera:4:4"
         << QStringList{"fold | case Doc doc | case doc/Lettera doc/lettera | dated doc/ doc/lettera:3:3"} << 1
-        << -1.0 << "Doc/@m Doc/Lettera@0" << "every";
+        << 0.0 << "Doc/@m Doc/Lettera@0" << "None@-1";
     QTest::newRow("a case rename leaves a share that keeps case alone")
-        << "doc/ Doc/" << QStringList{"+ doc/"} << 1 << -1.0 << "Doc/@m" << "every";
+        << "doc/ Doc/" << QStringList{"+ doc/"} << 1 << 0.0 << "Doc/@m" << "None@-1";
     QTest::newRow("pair rewritten whole") << "n:1 m:1"
-        << QStringList{"whole 1 | dated o:1 p/ p/q:1"} << 1 << -1.0 << "o@0 p/@0 p/q@0" << "every";
+        << QStringList{"whole 1 | dated o:1 p/ p/q:1"} << 1 << 0.0 << "o@0 p/@0 p/q@0" << "None@-1";
     QTest::newRow("rewrite killed before its swap") << "o:1"
-        << QStringList{"killed | whole 1"} << 1 << -1.0 << "o@m" << "every";
-    QTest::newRow("first rewrite: nothing before") << "n:1" << QStringList{"whole 0"} << 1 << -1.0 << ""
-                                                   << "every";
+        << QStringList{"killed | whole 1"} << 1 << 0.0 << "o@m" << "None@-1";
+    QTest::newRow("first rewrite: nothing before") << "n:1" << QStringList{"whole 0"} << 1 << 0.0 << ""
+                                                   << "None@-1";
     QTest::newRow("set aside by a killed run, put back by the next")
-        << "x:1:1" << QStringList{"killed | aside x .~archivon~1a2b~x", "back x .~archivon~1a2b~x"} << 1 << -1.0
-        << "x@m" << "every";
+        << "x:1:1" << QStringList{"killed | aside x .~archivon~1a2b~x", "back x .~archivon~1a2b~x"} << 1 << 0.0
+        << "x@m" << "None@-1";
     QTest::newRow("set aside, moved in where its place was taken")
         << "x/" << QStringList{"killed | aside x .~archivon~1a2b~x | + x/",
-                                "in .~archivon~1a2b~x x | dated x:7:7"} << 1 << -1.0 << "x@1" << "every";
+                                "in .~archivon~1a2b~x x | dated x:7:7"} << 1 << 0.0 << "x@1" << "None@-1";
     QTest::newRow("ordered by start, not by input") << "f:3:3"
         << QStringList{"at 2 | prev r2 | dated f:2:2", "at 0 | prev - | + f:1:1", "at 1 | prev r1 | dated f:1:1"}
-        << 1 << 1.5 << "f@2" << "every";
+        << 1 << 1.5 << "f@2" << "None@-1";
     QTest::newRow("a clock set back: the lists' chain orders") << "f:3:3"
         << QStringList{"+ f:1:1", "at 2 | dated f:1:1", "at 1 | prev r1 | dated f:2:2"} << 1 << 1.5 << "f@1"
-        << "every";
+        << "None@-1";
     QTest::newRow("a missing list stops the way back") << "f:3:3"
         << QStringList{"prev gone | dated f:1:1", "dated f:2:2"} << 1 << -1.0 << "!manca l'elenco"
         << "MissingList@0";
@@ -361,9 +363,8 @@ void TestRestore::moment()
     }
     const restore::Reach r = restore::reachOf(history);
     static const char* limits[] = {"None", "MissingList", "RefusedList", "OlderRuns", "NoVersions", "NoLists"};
-    const QString got = r.every ? QString("every")
-                                : QString("%1@%2").arg(limits[int(r.limit)]).arg(
-                                      r.oldest.isValid() ? QString::number(kBase.secsTo(r.oldest) / 3600 - 1) : "-");
+    const QString got = QString("%1@%2").arg(limits[int(r.limit)]).arg(
+        r.oldest.isValid() ? QString::number(kBase.secsTo(r.oldest) / 3600 - 1) : "-");
     QCOMPARE(got, reach);
 }
 
@@ -483,7 +484,7 @@ void TestRestore::restoreOnDisk_data()
     QTest::newRow("a dry run writes nothing") << "Documenti/a.txt=a Documenti/d/b.txt=bb" << "Documenti/a.txt=other" << "percorso=Documenti;prova;dest=C:\\Rip"
         << 0 << "Documenti/a.txt=other !Rip" << "da scrivere 2 file (3,00 byte)";
     QTest::newRow("before the first backup") << "Documenti/a.txt=new" << "" << "dest=C:\\Rip;al=2026-03-20;history"
-        << 2 << "!Rip" << "non contiene nulla";
+        << 2 << "!Rip" << "precedente alla prima esecuzione|--al \"2026-03-27 19:30:00\"";
     QTest::newRow("a moment before the record, no lists") << "Documenti/a.txt=a" << "" << "dest=C:\\Rip;al=2026-03-27;record"
         << 2 << "!Rip" << "non si può ricostruire|--al \"2026-03-28 20:00:00\"";
     QTest::newRow("a torn list is named") << "Documenti/a.txt=a" << "" << "dest=C:\\Rip;al=2026-03-27;record;torn"
@@ -500,7 +501,7 @@ void TestRestore::restoreOnDisk_data()
     // What a listing names, --al takes back as it is; no lock is taken, so a backup going on does not keep it out.
     QTest::newRow("moments newest first, each given back") << "Documenti/a.txt=newer" << "" << "elenco;history;large;lock"
         << 0 << "!Rip" << "Momenti del backup in R:\\BKPQORL\\PC_u, dal più recente:\n  2026-03-28 20:00:00  completata: aggiunti 0, sostituiti 1, tolti 0\n"
-                          "  2026-03-27 20:00:00  completata: aggiunti 1, sostituiti 0, tolti 0\nSi può ripristinare ogni momento, fin da prima del primo backup.\n"
+                          "  2026-03-27 20:00:00  completata: aggiunti 1, sostituiti 0, tolti 0\nIl momento più vecchio che si può ripristinare: 2026-03-27 19:30:00\n"
                           "|al 2026-03-28 20:00:00: Totale: da scrivere 1 file (5,00 byte)|al 2026-03-27 20:00:00: Totale: da scrivere 1 file (3,00 byte)";
     QTest::newRow("a run never ended, and older runs first: the oldest last") << "Documenti/a.txt=newer" << "" << "elenco;history;killed;older"
         << 0 << "!Rip" << "  (iniziata il 2026-03-29 19:30:00)  non terminata|  2026-03-28 20:00:00  completata|  2026-03-27 20:00:00  completata"
@@ -513,7 +514,7 @@ void TestRestore::restoreOnDisk_data()
     QTest::newRow("a list that does not read: only the present") << "Documenti/a.txt=newer" << "" << "elenco;history;torn"
         << 0 << "!Rip" << "  2026-03-27 20:00:00  completata|Si può ripristinare solo il backup com'è ora.|al 2026-03-27 20:00:00: il backup";
     QTest::newRow("the summary of a long list cut short") << "Documenti/a.txt=newer" << "" << "elenco;history;large;cut"
-        << 0 << "!Rip" << "  (iniziata il 2026-03-28 19:30:00)  non terminata|  2026-03-27 20:00:00  completata|Si può ripristinare ogni momento"
+        << 0 << "!Rip" << "  (iniziata il 2026-03-28 19:30:00)  non terminata|  2026-03-27 20:00:00  completata|Il momento più vecchio che si può ripristinare: 2026-03-27 19:30:00"
                           "|al 2026-03-27 20:00:00: Totale: da scrivere 1 file (3,00 byte)";
     QTest::newRow("no lists: the record's moment alone") << "Documenti/a.txt=a" << "" << "elenco;record"
         << 0 << "!Rip" << "  2026-03-28 20:00:00  ultimo backup registrato|Il momento più vecchio che si può ripristinare: 2026-03-28 20:00:00"
@@ -613,7 +614,6 @@ void TestRestore::restoreOnDisk()
     const auto backup = restore::readBackup(kRoot, defaultPlan("PC", "u"));
     QVERIFY(backup.ok());
     const Reach whole = reachOf(backup.value().lists()), ends = reachOfBackup(kRoot);
-    QCOMPARE(ends.every, whole.every);
     QCOMPARE(ends.oldest, whole.oldest);
     QCOMPARE(int(ends.limit), int(whole.limit));
     QCOMPARE(ends.why, whole.why);
