@@ -32,6 +32,13 @@ void PairPass::noteUpdate(const TreeScan& scan, const Changes& changes, bool mak
         block.changes.push_back(
             {.kind = Listed::Kind::SetAside, .path = relativeOf(listed), .other = relativeOf(aside)});
     };
+    // A file of the walk, copied where the backup had nothing or something else.
+    const auto addedFile = [&](const ScannedFolder& folder, const ScannedFile& file) {
+        const QString path = D + folder.relative + QLatin1Char('\\') + file.name;
+        block.changes.push_back(
+            {.kind = Listed::Kind::Added, .path = relativeOf(path), .size = file.size, .modifiedNs = file.modifiedNs});
+        return path;
+    };
     m_asides.clear();
     for (const Change& c : changes.list) {
         const ScannedFolder& folder = scan.folders.at(c.folder);
@@ -39,14 +46,8 @@ void PairPass::noteUpdate(const TreeScan& scan, const Changes& changes, bool mak
         case Change::Kind::MakeFolder:
         case Change::Kind::SetAside:
             if (c.file >= 0) {
-                const ScannedFile& file = folder.files.at(c.file);
-                const QString path = D + folder.relative + QLatin1Char('\\') + file.name;
-                if (c.kind == Change::Kind::SetAside)
-                    setAsideAt(c, path, {}, path);
-                block.changes.push_back({.kind = Listed::Kind::Added,
-                                         .path = relativeOf(path),
-                                         .size = file.size,
-                                         .modifiedNs = file.modifiedNs});
+                const QString path = addedFile(folder, folder.files.at(c.file));
+                setAsideAt(c, path, {}, path);
                 break;
             }
             made[std::size_t(c.folder)] = true;
@@ -58,13 +59,8 @@ void PairPass::noteUpdate(const TreeScan& scan, const Changes& changes, bool mak
                                          .entry = versions::EntryKind::Folder});
             break;
         case Change::Kind::Copy:
-            if (!made[std::size_t(c.folder)]) {
-                const ScannedFile& file = folder.files.at(c.file);
-                block.changes.push_back({.kind = Listed::Kind::Added,
-                                         .path = relativeOf(D + folder.relative + QLatin1Char('\\') + file.name),
-                                         .size = file.size,
-                                         .modifiedNs = file.modifiedNs});
-            }
+            if (!made[std::size_t(c.folder)])
+                addedFile(folder, folder.files.at(c.file));
             break;
         case Change::Kind::FixCase: {
             const QString name = c.file >= 0 ? folder.files.at(c.file).name : lastName(folder.relative);
