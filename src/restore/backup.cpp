@@ -122,10 +122,7 @@ Result<ComputerBackup> readBackup(const QString& root, const BackupPlan& fallbac
         return Result<ComputerBackup>::failure(QStringLiteral("%1 non è una cartella").arg(root));
     ComputerBackup backup;
     backup.root = root;
-    versions::BackupRuns runs = versions::readBackupRuns(root, true);
-    backup.runs = std::move(runs.runs);
-    backup.refused = std::move(runs.refused);
-    backup.unlisted = std::move(runs.unlisted);
+    static_cast<versions::BackupRuns&>(backup) = versions::readBackupRuns(root, true);
     findPairs(backup, fallback);
     for (PairBackup& pair : backup.pairs) {
         pair.mirror = listTree(pair.destination);
@@ -149,16 +146,6 @@ History ComputerBackup::historyOf(const PairBackup& pair, bool present) const
         return h;
     for (std::size_t k = 0; k < runs.size(); ++k)
         h.runs.push_back({&runs[k].list, pair.dated[k] ? &pair.dated[k]->tree : nullptr});
-    h.refused = refused;
-    h.unlisted = unlisted;
-    return h;
-}
-
-versions::RunHistory ComputerBackup::lists() const
-{
-    versions::RunHistory h;
-    for (const Run& run : runs)
-        h.lists.push_back(&run.list);
     h.refused = refused;
     h.unlisted = unlisted;
     return h;

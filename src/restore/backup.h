@@ -45,14 +45,12 @@ struct PairBackup
     std::vector<std::optional<ListedTree>> dated; ///< by run, as ComputerBackup::runs
 };
 
-/// The computer's backup folder as read.
-struct ComputerBackup
+/// The computer's backup folder as read: its runs with their lists read whole
+/// (history() is what the reach is worked out from, the same for every pair),
+/// and its pairs.
+struct ComputerBackup : versions::BackupRuns
 {
-    using Run = versions::BackupRuns::Run;
     QString root;
-    std::vector<Run> runs;
-    std::vector<History::Refused> refused;
-    std::vector<QDateTime> unlisted;
     std::vector<PairBackup> pairs;
     /// The moment the backup as it stands holds: the end of the last run the
     /// share knows of (its lists, or the record a run leaves); invalid when
@@ -63,8 +61,6 @@ struct ComputerBackup
     /// What the moment of \a pair is worked out from; \a present: the mirror
     /// alone, no run undone. Points into this backup.
     History historyOf(const PairBackup& pair, bool present) const;
-    /// What the reach is worked out from; the same for every pair.
-    versions::RunHistory lists() const;
 };
 
 /// Lists a folder tree without following links: a link is an entry of its

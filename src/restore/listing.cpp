@@ -98,7 +98,7 @@ Outcome listMoments(const Request& request)
         lines << QStringLiteral("  %1  ultimo backup registrato (nessun elenco delle esecuzioni)").arg(momentText(b.lastEnd));
     // The lists are the computer's: every pair reaches as far. Where only the
     // present is within reach, its moment is the last run's end, where known.
-    const Reach reach = versions::reachOf(b.lists());
+    const Reach reach = versions::reachOf(b.history());
     const QDateTime oldest = reach.oldest.isValid() ? reach.oldest : b.lastEnd;
     lines << (oldest.isValid() ? QStringLiteral("Il momento più vecchio che si può ripristinare: %1").arg(momentText(oldest))
                                  : QStringLiteral("Si può ripristinare solo il backup com'è ora."));

@@ -613,7 +613,7 @@ void TestRestore::restoreOnDisk()
     // the restore finds reading them whole.
     const auto backup = restore::readBackup(kRoot, defaultPlan("PC", "u"));
     QVERIFY(backup.ok());
-    const Reach whole = reachOf(backup.value().lists()), ends = reachOfBackup(kRoot);
+    const Reach whole = reachOf(backup.value().history()), ends = reachOfBackup(kRoot);
     QCOMPARE(ends.oldest, whole.oldest);
     QCOMPARE(int(ends.limit), int(whole.limit));
     QCOMPARE(ends.why, whole.why);
