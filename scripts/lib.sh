@@ -4,7 +4,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD="$ROOT/build"
 
 # Debian packages the build, the program and its tests need.
-PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev xvfb xdotool x11-utils fonts-dejavu-core fonts-dejavu-extra fonts-liberation util-linux dpkg-dev file appstream desktop-file-utils librsvg2-bin lintian qt6-translations-l10n exfat-fuse exfatprogs inotify-tools samba smbnetfs strace)
+PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev xvfb xdotool x11-utils fonts-dejavu-core fonts-dejavu-extra fonts-liberation util-linux dpkg-dev file appstream desktop-file-utils librsvg2-bin lintian qt6-translations-l10n exfat-fuse exfatprogs inotify-tools samba smbnetfs strace pkg-config libxxhash-dev xxhash)
 
 missing_packages() {
   local missing=()

@@ -9,6 +9,7 @@
 
 #include "platform/names.h"
 #include "platform/result.h"
+#include "versions/fields.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -26,8 +27,6 @@ inline const QString kRunListName = QStringLiteral(".archivon-elenco");
 /// The format this version writes; it reads every one up to it.
 constexpr int kRunListFormat = 1;
 
-/// A path below a pair's folder, one name a step; empty for the folder itself.
-using RelativePath = QStringList;
 
 /// What an entry is, as a list names it.
 enum class EntryKind : quint8 { File, Folder, Link };
