@@ -19,7 +19,7 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 
 dpkg-deb -x "$deb" "$work/root"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libc6; do
+for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libxxhash0 libc6; do
     [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib (dpkg-shlibdeps): $depends"
 done
 
@@ -30,7 +30,9 @@ for f in bin/archivon share/archivon/anim.gif share/archivon/anim2.gif \
          share/doc/archivon/copyright share/doc/archivon/examples/archivon-backup.service \
          share/doc/archivon/examples/archivon-backup.timer \
          share/doc/archivon/examples/archivon-backup-completo.timer \
-         share/doc/archivon/examples/archivon-stato.service share/doc/archivon/examples/archivon-stato.timer; do
+         share/doc/archivon/examples/archivon-stato.service share/doc/archivon/examples/archivon-stato.timer \
+         share/doc/archivon/examples/archivon-verifica.service \
+         share/doc/archivon/examples/archivon-verifica.timer; do
     [ -s "$usr/$f" ] || fail "the package lacks /usr/$f"
 done
 for size in 16 22 24 32 48 64 128 256; do
