@@ -21,7 +21,7 @@ QString helpText()
 {
     return QStringLiteral(
         "Uso: archivon [--backup --utente NOME [--spegni] [--completo] [--prova]]\n"
-        "     archivon --stato [--giorni N] [--attesi FILE] [--csv]\n"
+        "     archivon --stato [--giorni N] [--giorni-verifica N] [--attesi FILE] [--csv]\n"
         "     archivon --ripristina --utente NOME [--computer NOME] [--al DATA]\n"
         "              [--percorso PERCORSO] [--destinazione CARTELLA] [--prova]\n"
         "     archivon --ripristina --utente NOME [--computer NOME] --elenco\n"
@@ -45,9 +45,15 @@ QString helpText()
         "                    --ripristina, che cosa scriverebbe, cartella per cartella\n"
         "  --stato           elenca l'ultimo backup di ogni computer in R:\\BKPQORL, dal\n"
         "                    registro di ciascuno, senza scrivere nulla; prima chi\n"
-        "                    aspetta da più tempo un backup senza errori\n"
+        "                    aspetta da più tempo un backup senza errori; per ognuno\n"
+        "                    anche l'ultima verifica, il suo esito e quanta parte\n"
+        "                    del backup è stata riletta negli ultimi 30 giorni\n"
         "  --giorni N        segnala chi non ha un backup senza errori da più di N\n"
         "                    giorni lavorativi, da lunedì a venerdì (con --stato; 2)\n"
+        "  --giorni-verifica N\n"
+        "                    segnala chi non ha una verifica da più di N giorni, o\n"
+        "                    ha file danneggiati nell'ultima (con --stato; 7); chi\n"
+        "                    non è mai stato verificato non è segnalato\n"
         "  --attesi FILE     le cartelle dei computer attese, una per riga: una\n"
         "                    assente è segnalata (con --stato)\n"
         "  --csv             elenco in CSV, separato da \";\" (con --stato)\n"
@@ -180,10 +186,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
         QStringList{QStringLiteral("v"), QStringLiteral("version")});
     const QCommandLineOption overview(QStringLiteral("stato"));
     const QCommandLineOption days(QStringLiteral("giorni"), QString(), QStringLiteral("N"));
+    const QCommandLineOption checkDays(QStringLiteral("giorni-verifica"), QString(), QStringLiteral("N"));
     const QCommandLineOption expected(QStringLiteral("attesi"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"));
     parser.addOptions(
-        {backup, user, shutdown, full, dryRun, overview, days, expected, csv, help, versionOption});
+        {backup, user, shutdown, full, dryRun, overview, days, checkDays, expected, csv, help, versionOption});
     const QCommandLineOption restore(QStringLiteral("ripristina"));
     const QCommandLineOption computer(QStringLiteral("computer"), QString(), QStringLiteral("NOME"));
     const QCommandLineOption moment(QStringLiteral("al"), QString(), QStringLiteral("DATA"));
@@ -203,6 +210,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
         const QList<std::pair<QString, QString>> valued{
             {QStringLiteral("utente"), QStringLiteral("il nome")},
             {QStringLiteral("giorni"), QStringLiteral("il numero")},
+            {QStringLiteral("giorni-verifica"), QStringLiteral("il numero")},
             {QStringLiteral("attesi"), QStringLiteral("il file")},
             {QStringLiteral("computer"), QStringLiteral("il nome")},
             {QStringLiteral("al"), QStringLiteral("la data")},
@@ -230,7 +238,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
                                 parser.isSet(target) || parser.isSet(listMoments) || parser.isSet(versionsOf);
     if (parser.isSet(restore)) {
         if (parser.isSet(overview) || parser.isSet(backup) || parser.isSet(shutdown) || parser.isSet(full) ||
-            parser.isSet(days) || parser.isSet(expected) || parser.isSet(csv))
+            parser.isSet(days) || parser.isSet(checkDays) || parser.isSet(expected) || parser.isSet(csv))
             return badArguments(QStringLiteral("--ripristina non va con --stato, --backup, --spegni e --completo."));
         return parseRestore(parser, {user, computer, moment, path, target, listMoments, versionsOf, dryRun});
     }
@@ -239,7 +247,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
             "--computer, --al, --percorso, --destinazione, --elenco e --versioni valgono solo con --ripristina."));
 
     CommandLine c;
-    const bool overviewOptions = parser.isSet(days) || parser.isSet(expected) || parser.isSet(csv);
+    const bool overviewOptions =
+        parser.isSet(days) || parser.isSet(checkDays) || parser.isSet(expected) || parser.isSet(csv);
     if (parser.isSet(overview)) {
         if (parser.isSet(backup) || parser.isSet(user) || parser.isSet(shutdown) ||
             parser.isSet(full) || parser.isSet(dryRun))
@@ -253,12 +262,20 @@ CommandLine parseCommandLine(const QStringList& arguments)
                 return badArguments(
                     QStringLiteral("--giorni vuole un numero intero di giorni, 0 o più."));
         }
+        if (parser.isSet(checkDays)) {
+            bool number = false;
+            c.checkDays = parser.value(checkDays).toInt(&number);
+            if (!number || c.checkDays < 0)
+                return badArguments(
+                    QStringLiteral("--giorni-verifica vuole un numero intero di giorni, 0 o più."));
+        }
         c.expectedFile = parser.value(expected);
         c.csv = parser.isSet(csv);
         return c;
     }
     if (overviewOptions)
-        return badArguments(QStringLiteral("--giorni, --attesi e --csv valgono solo con --stato."));
+        return badArguments(
+            QStringLiteral("--giorni, --giorni-verifica, --attesi e --csv valgono solo con --stato."));
     if (!parser.isSet(backup)) {
         if (parser.isSet(user) || parser.isSet(shutdown) || parser.isSet(full) ||
             parser.isSet(dryRun))

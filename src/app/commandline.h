@@ -14,8 +14,9 @@ struct CommandLine
         /// --backup --utente NOME [--spegni] [--completo] [--prova]: a run
         /// with nobody at the screen, or what it would do.
         Backup,
-        /// --stato [--giorni N] [--attesi FILE] [--csv]: the last backup of
-        /// every computer on R:, read without writing anything.
+        /// --stato [--giorni N] [--giorni-verifica N] [--attesi FILE] [--csv]:
+        /// the last backup and check of every computer on R:, read without
+        /// writing anything.
         Overview,
         /// --ripristina --utente NOME [--computer NOME] [--al DATA] [--percorso
         /// PERCORSO] [--destinazione CARTELLA] [--prova]: the backup given back;
@@ -33,6 +34,8 @@ struct CommandLine
     bool dryRun = false;
     /// --giorni: working days without a run free of failures before a computer is marked.
     int days = 2;
+    /// --giorni-verifica: days since the last check of a backup before its computer is marked.
+    int checkDays = 7;
     /// --attesi: a file naming the computer folders expected, one a line.
     QString expectedFile;
     bool csv = false;

@@ -30,7 +30,8 @@ int showOverview(const CommandLine& command)
         }
     }
     const SiteOverview overview = readSiteOverview(QStringLiteral("R:\\BKPQORL"), expected,
-                                                   command.days, QDateTime::currentDateTime());
+                                                   command.days, QDateTime::currentDateTime(),
+                                                   command.checkDays);
     if (!overview.error.isEmpty())
         std::fprintf(stderr, "archivon: %s\n", overview.error.toLocal8Bit().constData());
     else

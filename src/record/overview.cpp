@@ -128,7 +128,53 @@ ComputerState readComputer(const QString& site, const QString& folder, const QDa
         }
     }
     readVersions(c, root);
+    // The checks' summary alone: the index is never read here.
+    c.check = lastCheck(root);
     return c;
+}
+
+// When the last check ended (or began, for a line without its end).
+QDateTime checkTime(const CheckSummary& check)
+{
+    return check.end.isValid() ? check.end : check.start;
+}
+
+// Why the last check of \a c needs a look; empty when it does not, or when
+// the backup was never checked.
+QString checkWarning(const ComputerState& c, const QDateTime& now, int checkDays)
+{
+    if (!c.check)
+        return {};
+    if (c.check->damaged > 0)
+        return c.check->damaged == 1 ? QStringLiteral("la verifica ha trovato 1 file danneggiato")
+                                     : QStringLiteral("la verifica ha trovato %1 file danneggiati")
+                                           .arg(c.check->damaged);
+    const QDateTime when = checkTime(*c.check);
+    if (!when.isValid() || when.secsTo(now) > qint64(checkDays) * 24 * 3600)
+        return QStringLiteral("nessuna verifica da più di %1 giorni").arg(checkDays);
+    return {};
+}
+
+// The share of the backup some check read in the last 30 days, as a whole
+// percentage rounded down (so 100 means all of it); -1 when unknown.
+int readLatelyPercent(const CheckSummary& check)
+{
+    if (check.total <= 0 || check.readLately < 0)
+        return -1;
+    return int(std::min<qint64>(100, check.readLately * 100 / check.total));
+}
+
+QString checkOutcomeText(const CheckSummary& check)
+{
+    QString text = checkOutcomeName(check.outcome);
+    QStringList found;
+    if (check.damaged > 0)
+        found << (check.damaged == 1 ? QStringLiteral("1 danneggiato")
+                                     : QStringLiteral("%1 danneggiati").arg(check.damaged));
+    if (check.changed > 0)
+        found << (check.changed == 1 ? QStringLiteral("1 cambiato")
+                                     : QStringLiteral("%1 cambiati").arg(check.changed));
+    return found.isEmpty() ? text : text + QStringLiteral(": ") + found.join(QStringLiteral(", "));
 }
 
 QString sizeText(qint64 bytes)
@@ -209,6 +255,12 @@ QString reachText(const RestoreReach& reach, const QString& before, const QStrin
     return {};
 }
 
+QString percentText(const std::optional<CheckSummary>& check)
+{
+    const int percent = check ? readLatelyPercent(*check) : -1;
+    return percent < 0 ? QString() : QStringLiteral("%1%").arg(percent);
+}
+
 QString csvField(QString text)
 {
     if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) &&
@@ -234,12 +286,13 @@ int workingDaysBetween(const QDate& from, const QDate& to)
 }
 
 SiteOverview readSiteOverview(const QString& site, const QStringList& expected, int days,
-                              const QDateTime& now)
+                              const QDateTime& now, int checkDays)
 {
     SiteOverview o;
     o.site = site;
     o.at = now;
     o.days = days;
+    o.checkDays = checkDays;
     QStringList folders;
     {
         DirSearch search(joinPath(site, QStringLiteral("*.*")), Directory);
@@ -276,6 +329,8 @@ SiteOverview readSiteOverview(const QString& site, const QStringList& expected, 
             c.workingDays = workingDaysBetween(c.lastClean.toLocalTime().date(), now.date());
         if (c.workingDays < 0 || c.workingDays > days)
             c.warning = warningFor(c);
+        if (const QString check = checkWarning(c, now, checkDays); !check.isEmpty())
+            c.warning = c.warning.isEmpty() ? check : c.warning + QStringLiteral("; ") + check;
     }
     std::stable_sort(o.computers.begin(), o.computers.end(),
                      [](const ComputerState& a, const ComputerState& b) {
@@ -313,7 +368,8 @@ QString SiteOverview::table() const
                              QStringLiteral("Senza errori"), QStringLiteral("Giorni"),
                              QStringLiteral("Scritti"), QStringLiteral("Nel backup"),
                              QStringLiteral("Versioni"), QStringLiteral("Ripristinabile"),
-                             QStringLiteral("Da controllare")}};
+                             QStringLiteral("Verifica"), QStringLiteral("Esito verifica"),
+                             QStringLiteral("Letto in 30 gg"), QStringLiteral("Da controllare")}};
     int marked = 0;
     for (const ComputerState& c : computers) {
         marked += c.warning.isEmpty() ? 0 : 1;
@@ -333,6 +389,9 @@ QString SiteOverview::table() const
                                   .arg(c.versions)
                                   .arg(c.oldestVersion.toString(QStringLiteral("dd/MM/yy"))),
             reachText(c.reach, QStringLiteral("dal "), QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+            c.check ? timeText(checkTime(*c.check), shortTime) : QStringLiteral("mai verificato"),
+            c.check ? checkOutcomeText(*c.check) : QString(),
+            percentText(c.check),
             c.warning};
     }
     QList<qsizetype> widths(rows.first().size(), 0);
@@ -342,16 +401,18 @@ QString SiteOverview::table() const
     }
     QString text =
         QStringLiteral("Backup in %1 al %2: %3, %4 da controllare (nessun backup senza errori "
-                       "da più di %5 giorni lavorativi, o mai).\n\n")
+                       "da più di %5 giorni lavorativi, o mai; danni trovati dall'ultima verifica, "
+                       "o nessuna verifica da più di %6 giorni).\n\n")
             .arg(site, at.toString(QStringLiteral("dd/MM/yyyy HH:mm")),
                  computers.size() == 1 ? QStringLiteral("1 cartella")
                                        : QStringLiteral("%1 cartelle").arg(computers.size()))
             .arg(marked)
-            .arg(days);
+            .arg(days)
+            .arg(checkDays);
     for (const QStringList& row : std::as_const(rows)) {
         QString line;
         for (qsizetype i = 0; i < row.size(); ++i) {
-            const bool number = i == 5 || i == 6 || i == 7;
+            const bool number = i == 5 || i == 6 || i == 7 || i == 12;
             line += number ? row.at(i).rightJustified(widths.at(i))
                            : row.at(i).leftJustified(widths.at(i));
             line += QStringLiteral("  ");
@@ -369,7 +430,8 @@ QString SiteOverview::csv() const
     QString text =
         QStringLiteral("cartella;computer;utente;ultimo-backup;esito;errori;ultimo-senza-errori;"
                        "giorni-lavorativi;byte-scritti;byte-tenuti;versioni;versione-piu-vecchia;"
-                       "da-controllare;ripristinabile\n");
+                       "da-controllare;ripristinabile;ultima-verifica;esito-verifica;"
+                       "danneggiati;letto-30-giorni\n");
     const auto number = [](qint64 n) { return n < 0 ? QString() : QString::number(n); };
     for (const ComputerState& c : computers) {
         const QStringList fields{c.folder,
@@ -385,7 +447,11 @@ QString SiteOverview::csv() const
                                  QString::number(c.versions),
                                  timeText(c.oldestVersion, isoTime),
                                  c.warning,
-                                 reachText(c.reach, {}, isoTime)};
+                                 reachText(c.reach, {}, isoTime),
+                                 c.check ? timeText(checkTime(*c.check), isoTime) : QString(),
+                                 c.check ? checkOutcomeName(c.check->outcome) : QStringLiteral("mai verificato"),
+                                 c.check ? QString::number(c.check->damaged) : QString(),
+                                 c.check ? number(readLatelyPercent(*c.check)) : QString()};
         QStringList quoted;
         for (const QString& f : fields)
             quoted << csvField(f);

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "plan/runevent.h"
+#include "record/checklog.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace archivon {
 
@@ -47,6 +50,9 @@ struct ComputerState
     QDateTime oldestVersion;
     /// How far back a restore can go, as the last run's record says.
     RestoreReach reach;
+    /// The last check of the backup, as the checks' summary file records it;
+    /// nothing when none is recorded.
+    std::optional<CheckSummary> check;
     /// Why the computer needs a look; empty when it does not.
     QString warning;
 };
@@ -57,6 +63,8 @@ struct SiteOverview
     QString site;
     QDateTime at;
     int days = 2;
+    /// Days a check may be old before the computer is marked.
+    int checkDays = 7;
     /// Set when the site itself cannot be read: then nothing else holds.
     QString error;
     QList<ComputerState> computers;
@@ -76,8 +84,9 @@ int workingDaysBetween(const QDate& from, const QDate& to);
 /// Reads the site folder \a site without writing anything to it. \a expected
 /// names computer folders that should be there; \a days is how many working
 /// days without a run free of failures are let pass before a computer is
-/// marked. Locks are judged against \a now, this machine's time.
+/// marked; \a checkDays how many days the last check of the backup may be
+/// old. Locks are judged against \a now, this machine's time.
 SiteOverview readSiteOverview(const QString& site, const QStringList& expected, int days,
-                              const QDateTime& now);
+                              const QDateTime& now, int checkDays = 7);
 
 } // namespace archivon

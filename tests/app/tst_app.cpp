@@ -170,12 +170,14 @@ private slots:
         QTest::newRow("stray word") << QStringList{"backup"} << leave << "" << "" << 2
                                     << "argomento non previsto: backup";
         const int overview = int(CommandLine::Action::Overview);
-        QTest::newRow("overview") << QStringList{"--stato"} << overview << "" << "2  " << 0 << "";
+        QTest::newRow("overview") << QStringList{"--stato"} << overview << "" << "2  7 " << 0 << "";
         QTest::newRow("overview, every option")
-            << QStringList{"--csv", "--stato", "--giorni", "0", "--attesi=pc.txt"} << overview << ""
-            << "0 pc.txt csv" << 0 << "";
+            << QStringList{"--csv", "--stato", "--giorni", "0", "--attesi=pc.txt", "--giorni-verifica", "14"} << overview << ""
+            << "0 pc.txt 14 csv" << 0 << "";
         QTest::newRow("days not a number") << QStringList{"--stato", "--giorni", "2x"} << leave << ""
                                            << "" << 2 << "--giorni vuole un numero";
+        QTest::newRow("check days below nought") << QStringList{"--stato", "--giorni-verifica", "-1"} << leave << ""
+                                                 << "" << 2 << "--giorni-verifica vuole un numero";
         QTest::newRow("expected without its file") << QStringList{"--stato", "--attesi"} << leave << ""
                                                    << "" << 2 << "manca il file dopo --attesi";
         QTest::newRow("csv alone") << QStringList{"--csv"} << leave << "" << "" << 2
@@ -207,7 +209,8 @@ private slots:
         QCOMPARE(int(c.action), action);
         QCOMPARE(c.user, user);
         if (c.action == CommandLine::Action::Overview) {
-            QCOMPARE(QStringLiteral("%1 %2 %3").arg(c.days).arg(c.expectedFile, c.csv ? "csv" : ""), flags);
+            QCOMPARE(QStringLiteral("%1 %2 %3 %4").arg(c.days).arg(c.expectedFile).arg(c.checkDays).arg(c.csv ? "csv" : ""),
+                     flags);
             return;
         }
         QCOMPARE(c.shutdown, flags.contains("spegni"));
@@ -217,12 +220,14 @@ private slots:
     }
 
     // One computer folder as the overview finds it: its line and the exit status, and
-    // R: left exactly as it was.
+    // R: left exactly as it was. The last check's columns are "never checked" unless
+    // the row's check says otherwise.
     void overview_data()
     {
         QTest::addColumn<QString>("folder");   // made under R:\BKPQORL; empty: none
         QTest::addColumn<QString>("record");   // its archivon.log (see recordText); "{}": a folder
-        QTest::addColumn<QString>("lock");     // "live", "stale" or none
+        QTest::addColumn<QString>("lock");     // "live", "stale" or none; "check=outcome|damaged|read lately|total|end day"
+                                               // adds an earlier and then that check to archivon-verifica.log
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QString>("line");     // as CSV, without the header
         QTest::addColumn<int>("status");
@@ -257,6 +262,14 @@ private slots:
         QTest::newRow("no site folder") << "-" << "" << "" << QStringList{"PC11_k"}
             << "La cartella R:\\BKPQORL non esiste" << 2;
         QTest::newRow("R: not ready") << "-R" << "" << "" << QStringList{} << "L'unità R: non è disponibile." << 2;
+        QTest::newRow("checked yesterday, whole; the index is no computer") << "PC12_l" << "PC12|l|completato|0|8|8|1|2" << "check=integro|0|87|100|8"
+            << QStringList{} << "PC12_l;PC12;l;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;1;2;0;;;;2026-12-08 07:38:00;integro;0;87" << 0;
+        QTest::newRow("damage found, the backup's own warning first") << "PC13_m" << "PC13|m|con-errori|1|8|3|1|2" << "check=problemi|2|30|90|8"
+            << QStringList{} << "PC13_m;PC13;m;2026-12-08 19:30:00;con 1 errore;1;2026-12-03 19:30:00;4;1;2;0;;"
+                                "completa, ma sempre con errori; la verifica ha trovato 2 file danneggiati;;2026-12-08 07:38:00;problemi;2;33" << 1;
+        QTest::newRow("last check more than seven days ago") << "PC14_n" << "PC14|n|completato|0|8|8|1|2" << "check=integro|0|0|100|1"
+            << QStringList{} << "PC14_n;PC14;n;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;1;2;0;;"
+                                "nessuna verifica da più di 7 giorni;;2026-12-01 07:38:00;integro;0;0" << 1;
         // clang-format on
     }
     void overview()
@@ -289,6 +302,17 @@ private slots:
             m_drives->writeFile(root + "\\.archivon-blocco\\proprietario",
                                 ("host=" + platform::hostName() + "\nboot=prima\npid=1\ninizio=" + december(8) +
                                  "\ntoken=t\n").toUtf8());
+        if (lock.startsWith("check=")) {
+            const QStringList f = lock.mid(6).split('|');
+            const auto at = [](int day) { return QDateTime(QDate(2026, 12, day), QTime(7, 38)); };
+            // An older check that found damage first: only the last one counts.
+            QVERIFY(appendCheckSummary(root, {at(1).addSecs(-600), at(1).addSecs(-300), CheckOutcome::Problems, 5, 100, 5, 0, 5,
+                                              "l", "pc"}).ok());
+            const CheckOutcome outcome = f[0] == "integro" ? CheckOutcome::Whole : CheckOutcome::Problems;
+            QVERIFY(appendCheckSummary(root, {at(f[4].toInt()).addSecs(-1800), at(f[4].toInt()), outcome, 25, f[3].toLongLong(),
+                                              f[1].toLongLong(), 0, f[2].toLongLong(), "l", "pc"}).ok());
+            m_drives->writeFile(root + "\\.archivon-indice\\Documenti", "x");
+        }
         if (folder == "PC_1_a_b") {
             for (const char* name : {"2026-12-02 19.30.05", "2026-12-02 19.30.05 (2)", "2026-12-01 19.30.05", "appunti"})
                 m_drives->makeDir(root + "\\Versioni precedenti\\" + name);
@@ -297,8 +321,10 @@ private slots:
             m_drives->unmap('R');
         const QStringList before = snapshot(m_drives->drivesFolder());
 
-        const SiteOverview o = readSiteOverview("R:\\BKPQORL", expected, 2, kNow);
+        const SiteOverview o = readSiteOverview("R:\\BKPQORL", expected, 2, kNow, 7);
         QCOMPARE(snapshot(m_drives->drivesFolder()), before);
+        if (!lock.startsWith("check=") && status != 2)
+            line += ";;mai verificato;;";
         QCOMPARE(o.exitStatus(), status);
         const QStringList lines = o.csv().split('\n', Qt::SkipEmptyParts).mid(1);
         QCOMPARE(lines.size(), status == 2 ? 0 : 1);
