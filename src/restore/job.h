@@ -3,11 +3,13 @@
 // The inside of a restore: the pairs it gives back, each with its moment and
 // where it goes, and the walk that writes them. Only src/restore uses it.
 
+#include "index/index.h"
 #include "restore/backup.h"
 #include "restore/moment.h"
 #include "restore/restore.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QStringList>
 
 #include <atomic>
@@ -18,6 +20,7 @@ namespace archivon::restore::detail {
 /// One pair to give back.
 struct Job
 {
+    const ComputerBackup* backup = nullptr;
     const PairBackup* pair = nullptr;
     Moment moment;
     RelativePath scope; ///< below the pair's folder; empty: all of it
@@ -55,6 +58,40 @@ private:
     qint64 m_lastDraw = -1;
 };
 
+/// What the index of a job's pair says each file of the backup holds, for
+/// the part of the pair the job gives back.
+class Expected
+{
+public:
+    /// Reads the index of \a job's pair. No index, or one that does not read,
+    /// is no fingerprint known: \a note then says why, when there is anything
+    /// to say.
+    static Expected read(const Job& job, QString& note);
+
+    /// The fingerprint of the mirror's file at \a path, listed as \a listed:
+    /// only where the index's entry is of that very size and time.
+    std::optional<platform::Fingerprint> ofMirror(const RelativePath& path, const Tree::Entry& listed) const;
+    /// The entry of the versions section for \a path in the dated folder \a stamp.
+    const index::VersionEntry* version(const QString& stamp, const RelativePath& path) const;
+    /// The fingerprint of the file at \a path in the dated folder \a stamp, of \a size bytes.
+    std::optional<platform::Fingerprint> ofVersion(const QString& stamp, const RelativePath& path, qint64 size) const;
+
+private:
+    QHash<QString, index::Entry> m_files;              // by path field
+    QHash<QString, index::VersionEntry> m_versions;    // by stamp, a tab, path field
+};
+
+/// One content of a file in a dated folder, as --versioni names it.
+struct DatedVersion
+{
+    std::size_t run = 0; ///< in ComputerBackup::runs
+    int entry = -1;      ///< in the pair's tree of that run's dated folder
+};
+/// Every content of the file at \a path (below the pair's folder) that the
+/// dated folders hold, oldest first.
+std::vector<DatedVersion> datedVersionsOf(const ComputerBackup& backup, const PairBackup& pair,
+                                          const RelativePath& path);
+
 /// Walks each job's moment and writes it out, or, dry, only counts.
 class Writer
 {
@@ -69,6 +106,8 @@ public:
     Tally total;
     QStringList beside;      ///< "what: where it went"
     QStringList notRestored; ///< "what: why"
+    QStringList notes;       ///< what the user should know of how it was done
+    qint64 damaged = 0;      ///< files not written since the backup's copy is damaged
     bool stopped = false;
 
 private:
@@ -80,8 +119,12 @@ private:
     };
     void entry(const Job& job, const RelativePath& path, EntryKind kind, const Place& place);
     void folder(const QString& shown, const QString& name, const Slot& parent, std::size_t depth);
-    void file(const Job& job, const QString& shown, const QString& name, const Slot& parent, const Place& place);
-    bool write(const QString& source, const QString& target, qint64 size, const QString& shown);
+    void file(const Job& job, const RelativePath& path, const QString& shown, const QString& name,
+              const Slot& parent, const Place& place);
+    bool write(const QString& source, const QString& target, qint64 size, const QString& shown,
+               const std::optional<platform::Fingerprint>& expected);
+    std::optional<platform::Fingerprint> expectedOf(const Job& job, const Place& place) const;
+    QString wholeEarlier(const Job& job, const RelativePath& path, const Place& place) const;
     QString besideName(const QString& folder, const QString& name, bool isFile) const;
     void notDone(const QString& shown, const QString& why);
 
@@ -91,6 +134,8 @@ private:
     Meter& m_meter;
     std::vector<Slot> m_slots;
     Tally* m_pair = nullptr;
+    Expected m_expected;
+    bool m_damagedNow = false; // the file just written was not what the backup copied
 };
 
 /// Files and bytes a job gives back, from the listings alone.

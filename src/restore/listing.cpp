@@ -4,6 +4,7 @@
 #include "plan/plan.h"
 #include "platform/identity.h"
 #include "restore/backup.h"
+#include "restore/job.h"
 
 #include <QRegularExpression>
 
@@ -74,6 +75,28 @@ int fileAt(const Tree& tree, const RelativePath& path)
 
 } // namespace
 
+namespace detail {
+
+std::vector<DatedVersion> datedVersionsOf(const ComputerBackup& backup, const PairBackup& pair,
+                                          const RelativePath& path)
+{
+    std::vector<std::size_t> order(backup.runs.size());
+    for (std::size_t k = 0; k < order.size(); ++k)
+        order[k] = k;
+    std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+        return backup.runs[x].list.header.start < backup.runs[y].list.header.start;
+    });
+    std::vector<DatedVersion> found;
+    for (const std::size_t k : order) {
+        const auto& dated = pair.dated[k];
+        if (const int e = dated ? fileAt(dated->tree, path) : -1; e >= 0)
+            found.push_back({k, e});
+    }
+    return found;
+}
+
+} // namespace detail
+
 Outcome listMoments(const Request& request)
 {
     const auto backup = backupOf(request);
@@ -120,22 +143,14 @@ Outcome listVersions(const Request& request)
     });
     if (pair == b.pairs.end() || path.size() < 2)
         return refusedWith(QStringLiteral("«%1» non è un file di una cartella del backup di %2.").arg(request.path, b.root));
-    std::vector<std::size_t> order(b.runs.size());
-    for (std::size_t k = 0; k < order.size(); ++k)
-        order[k] = k;
-    std::sort(order.begin(), order.end(),
-              [&](std::size_t x, std::size_t y) { return b.runs[x].list.header.start < b.runs[y].list.header.start; });
     QStringList lines{QStringLiteral("Versioni di %1:").arg(request.path)};
     const auto line = [](const Tree& tree, int e, const QString& when) {
         return QStringLiteral("  %1: %2, modificato il %3").arg(when, Scrividimensione(double(tree.at(e).size)),
                                                                   shown(tree.at(e).modifiedNs));
     };
-    for (const std::size_t k : order) {
-        const auto& dated = pair->dated[k];
-        if (const int e = dated ? fileAt(dated->tree, path.mid(1)) : -1; e >= 0)
-            lines << line(dated->tree, e,
-                          QStringLiteral("tolto o sostituito dal backup del %1").arg(momentText(b.runs[k].list.header.start)));
-    }
+    for (const detail::DatedVersion& v : detail::datedVersionsOf(b, *pair, path.mid(1)))
+        lines << line(pair->dated[v.run]->tree, v.entry,
+                      QStringLiteral("tolto o sostituito dal backup del %1").arg(momentText(b.runs[v.run].list.header.start)));
     if (const int e = pair->mirror ? fileAt(pair->mirror->tree, path.mid(1)) : -1; e >= 0)
         lines << line(pair->mirror->tree, e, QStringLiteral("copia attuale"));
     if (lines.size() == 1)

@@ -106,7 +106,7 @@ Result<std::vector<Job>> jobsFor(const Request& request, const ComputerBackup& b
         auto moment = momentOf(backup, pair, request.when);
         if (!moment)
             return R::failure(moment.error());
-        Job job{&pair, moment.value(), path.mid(1), targetOf(request, pair)};
+        Job job{&backup, &pair, moment.value(), path.mid(1), targetOf(request, pair)};
         if (!job.moment.present() || (!job.scope.isEmpty() && !job.moment.find(job.scope))) {
             if (path.isEmpty())
                 continue; // nothing of this pair then
@@ -272,6 +272,12 @@ QString reportOf(const Request& request, const detail::Writer& writer, const std
     if (!writer.beside.isEmpty())
         lines << QStringLiteral("Messi accanto a ciò che c'era (%1):").arg(writer.beside.size())
               << indented(writer.beside);
+    if (!writer.notes.isEmpty())
+        lines << QStringLiteral("Avvisi:") << indented(writer.notes);
+    if (writer.damaged > 0)
+        lines << QStringLiteral("Danneggiati nel backup: %1 file, non ripristinati (sotto, ciascuno con la sua "
+                                "versione integra, se c'è)")
+                     .arg(writer.damaged);
     if (!notRestored.isEmpty())
         lines << QStringLiteral("Non ripristinati (%1):").arg(notRestored.size())
               << indented(notRestored);

@@ -1,8 +1,11 @@
 #include "restore/job.h"
 
+#include "plan/layout.h"
 #include "platform/drives.h"
 #include "platform/filesystem.h"
+#include "platform/fingerprint.h"
 #include "platform/textfile.h"
+#include "versions/fields.h"
 
 namespace archivon::restore::detail {
 
@@ -23,6 +26,34 @@ bool leadsOut(const QString& name)
 const ListedTree& treeOf(const PairBackup& pair, const Place& place)
 {
     return place.run < 0 ? *pair.mirror : *pair.dated[std::size_t(place.run)];
+}
+
+// Copies \a source to the free name \a target and gives the fingerprint of
+// what was written. The bytes are read back from the file just written, as
+// this machine still holds them.
+Result<Fingerprint> copyFingerprinted(const QString& source, const QString& target, const ChunkHook& betweenChunks)
+{
+    if (const Status copied = copyToNewFile(source, target, betweenChunks); !copied)
+        return Result<Fingerprint>::failure(copied);
+    const auto read = fingerprintFile(target, false);
+    if (!read) {
+        (void)deleteFile(target);
+        return Result<Fingerprint>::failure(read.error());
+    }
+    return read.value().fingerprint;
+}
+
+// A free hidden name beside \a target for its copy while it is checked, one
+// a copy's temporary would have, so that nothing takes it for a file of the user's.
+QString checkedName(const QString& target)
+{
+    const qsizetype cut = std::max(target.lastIndexOf(QLatin1Char('\\')), target.lastIndexOf(QLatin1Char('/')));
+    const QString folder = target.left(cut + 1);
+    const QString base = QStringLiteral(".~archivon-") + target.mid(cut + 1).left(64);
+    QString candidate = joinPath(folder, base + QStringLiteral(".verifica"));
+    for (int n = 2; linkAttributes(candidate).kind() != ErrorKind::NotFound; ++n)
+        candidate = joinPath(folder, base + QStringLiteral(".verifica%1").arg(n));
+    return candidate;
 }
 
 QString sourceOf(const PairBackup& pair, const Place& place)
@@ -63,6 +94,12 @@ void Writer::run(const Job& job)
     perPair.emplace_back();
     m_pair = &perPair.back();
     m_slots.assign(1, Slot{job.target, false, false});
+    if (!m_dry) {
+        QString note;
+        m_expected = Expected::read(job, note);
+        if (!note.isEmpty())
+            notes << note;
+    }
     if (!m_dry && !attributes(job.target)) {
         // The pair's own folder, and what is missing above it.
         const auto where = resolve(job.target);
@@ -111,7 +148,7 @@ void Writer::entry(const Job& job, const RelativePath& path, EntryKind kind, con
     if (kind == EntryKind::Folder)
         return folder(shown, path.last(), parent, depth);
     m_slots.push_back({QString(), false, true});
-    file(job, shown, path.last(), parent, place);
+    file(job, path, shown, path.last(), parent, place);
 }
 
 void Writer::folder(const QString& shown, const QString& name, const Slot& parent, std::size_t depth)
@@ -142,7 +179,8 @@ void Writer::folder(const QString& shown, const QString& name, const Slot& paren
     m_slots.push_back({target, fresh, false});
 }
 
-void Writer::file(const Job& job, const QString& shown, const QString& name, const Slot& parent, const Place& place)
+void Writer::file(const Job& job, const RelativePath& path, const QString& shown, const QString& name,
+                  const Slot& parent, const Place& place)
 {
     const Tree::Entry& e = treeOf(*job.pair, place).tree.at(place.entry);
     QString target = joinPath(parent.path, name);
@@ -163,8 +201,17 @@ void Writer::file(const Job& job, const QString& shown, const QString& name, con
         if (aside)
             target = besideName(parent.path, name, true);
     }
-    if (!write(sourceOf(*job.pair, place), target, e.size, shown))
+    const std::optional<Fingerprint> expected = m_dry ? std::nullopt : expectedOf(job, place);
+    if (!write(sourceOf(*job.pair, place), target, e.size, shown, expected)) {
+        if (!stopped && m_damagedNow) {
+            m_damagedNow = false;
+            ++damaged;
+            notDone(shown, QStringLiteral("danneggiato nel backup: il contenuto non è quello che fu copiato, "
+                                          "non ripristinato; %1")
+                               .arg(wholeEarlier(job, path, place)));
+        }
         return;
+    }
     if (aside) {
         beside << QStringLiteral("%1: %2").arg(shown, target);
         ++m_pair->beside, ++total.beside;
@@ -175,17 +222,37 @@ void Writer::file(const Job& job, const QString& shown, const QString& name, con
     }
 }
 
-bool Writer::write(const QString& source, const QString& target, qint64 size, const QString& shown)
+bool Writer::write(const QString& source, const QString& target, qint64 size, const QString& shown,
+                   const std::optional<Fingerprint>& expected)
 {
     m_meter.file(shown, size);
     if (m_dry) {
         m_meter.done(size);
         return true;
     }
-    const Status copied = copyToNewFile(source, target, [this](qint64 written) {
+    const ChunkHook chunk = [this](qint64 written) {
         m_meter.chunk(written);
         return !(m_stop && m_stop->load());
-    });
+    };
+    Status copied;
+    if (!expected) {
+        copied = copyToNewFile(source, target, chunk);
+    } else {
+        // Checked under a hidden name first: a file that is not what the
+        // backup copied never takes its name.
+        const QString checked = checkedName(target);
+        const auto written = copyFingerprinted(source, checked, chunk);
+        if (!written) {
+            copied = Status::failure(written.kind(), written.error());
+        } else if (!(written.value() == *expected)) {
+            (void)deleteFile(checked);
+            m_meter.done(size);
+            m_damagedNow = true;
+            return false;
+        } else if (copied = moveEntry(checked, target); !copied) {
+            (void)deleteFile(checked);
+        }
+    }
     if (!copied && m_stop && m_stop->load()) {
         stopped = true;
         return false;
@@ -194,6 +261,47 @@ bool Writer::write(const QString& source, const QString& target, qint64 size, co
     if (!copied)
         notDone(shown, copied.error());
     return copied.ok();
+}
+
+std::optional<Fingerprint> Writer::expectedOf(const Job& job, const Place& place) const
+{
+    const ListedTree& listed = treeOf(*job.pair, place);
+    const RelativePath path = listed.tree.pathOf(place.entry);
+    if (place.run < 0)
+        return m_expected.ofMirror(path, listed.tree.at(place.entry));
+    const QString stamp = lastName(job.backup->runs[std::size_t(place.run)].folder);
+    return m_expected.ofVersion(stamp, path, listed.tree.at(place.entry).size);
+}
+
+// The newest content of \a path older than the one at \a place that the index
+// knows and that reads whole now, named with the --al that gives it back.
+QString Writer::wholeEarlier(const Job& job, const RelativePath& path, const Place& place) const
+{
+    const ComputerBackup& b = *job.backup;
+    const auto startOf = [&](std::size_t run) { return b.runs[run].list.header.start; };
+    std::vector<DatedVersion> found = datedVersionsOf(b, *job.pair, path);
+    for (auto it = found.rbegin(); it != found.rend(); ++it) {
+        if (place.run >= 0 && startOf(it->run) >= startOf(std::size_t(place.run)))
+            continue; // not earlier than the one found damaged
+        const ListedTree& dated = *job.pair->dated[it->run];
+        const Tree::Entry& e = dated.tree.at(it->entry);
+        const QString stamp = lastName(b.runs[it->run].folder);
+        const index::VersionEntry* known = m_expected.version(stamp, dated.tree.pathOf(it->entry));
+        if (!known || !known->fingerprint || known->mark == index::Mark::Damaged || known->size != e.size)
+            continue;
+        QString file = dated.folder;
+        for (const QString& name : dated.tree.pathOf(it->entry))
+            file = joinPath(file, name);
+        const auto read = fingerprintFile(file, true);
+        if (!read || !(read.value().fingerprint == *known->fingerprint))
+            continue;
+        const QDateTime before = startOf(it->run).addSecs(-1);
+        return QStringLiteral("la versione integra più recente è quella tolta o sostituita dal backup del %1 "
+                              "(--al \"%2\" --percorso \"%3\")")
+            .arg(momentText(startOf(it->run)), momentText(before),
+                 job.pair->name + QLatin1Char('\\') + path.join(QLatin1Char('\\')));
+    }
+    return QStringLiteral("il backup non ha nessuna versione precedente integra di questo file");
 }
 
 QString Writer::besideName(const QString& folder, const QString& name, bool isFile) const

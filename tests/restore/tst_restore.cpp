@@ -1,5 +1,6 @@
 // What a restore stands on: the list each run leaves, read back as it was
 // written or refused, and the backup at a moment worked out from listings alone.
+#include "index/index.h"
 #include "lock/runlock.h"
 #include "plan/plan.h"
 #include "restore/backup.h"
@@ -11,6 +12,8 @@
 #include "support/drives.h"
 
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace archivon;
 using namespace archivon::versions;
@@ -437,6 +440,33 @@ void writeHistory(test::TempDrives& drives, const QString& options)
         drives.makeDir(kRoot + "\\Versioni precedenti\\2026-03-26 19.30.00");
 }
 
+// The index of Documenti, entries between commas: "p:TEXT" a file of the mirror, its time
+// the mirror's ("p:TEXT:late" an hour off), "STAMP/p:TEXT" one of the dated folder STAMP
+// ("STAMP/p:TEXT:damaged" marked so); each TEXT's size and fingerprint, whatever the file holds.
+void writeIndex(test::TempDrives& drives, const QString& spec)
+{
+    const QString destination = kRoot + "\\Documenti";
+    index::IndexWriter writer(index::fileFor(kRoot, destination), destination);
+    QList<index::VersionEntry> versions;
+    for (const QString& item : spec.split(',', Qt::SkipEmptyParts)) {
+        const QStringList f = item.split(':');
+        const QByteArray text = f[1].toUtf8();
+        const auto print = platform::fingerprintOf(text.constData(), std::size_t(text.size()));
+        if (f[0].contains('/')) {
+            versions.push_back({f[0].section('/', 0, 0), pathField(pathOf(f[0].section('/', 1))), text.size(), print, 0,
+                                f.value(2) == "damaged" ? index::Mark::Damaged : index::Mark::None});
+            continue;
+        }
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(drives.host(destination + "\\" + f[0])).constData(), &st), 0);
+        const qint64 ns = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec + (f.value(2) == "late" ? 3600'000'000'000LL : 0);
+        QVERIFY(writer.add(index::Entry{pathField(pathOf(f[0])), text.size(), ns, print}).ok());
+    }
+    for (const index::VersionEntry& v : versions)
+        QVERIFY(writer.add(v).ok());
+    QVERIFY(writer.commit().ok());
+}
+
 // Names, sizes and contents of every file below a host folder, links as they are.
 QStringList filesBelow(const QString& host)
 {
@@ -457,8 +487,9 @@ void TestRestore::restoreOnDisk_data()
 {
     QTest::addColumn<QString>("share");  // below the computer's folder (see plant)
     QTest::addColumn<QString>("local");  // below C:
-    QTest::addColumn<QString>("options"); // "percorso=P;dest=D;al=DATA;prova;lock;stop;history;torn;record",
-                                          // "elenco" or "versioni=P" instead of a restore; for history see writeHistory
+    QTest::addColumn<QString>("options"); // "percorso=P;dest=D;al=DATA;prova;lock;stop;history;torn;record;indice=I",
+                                          // "elenco" or "versioni=P" instead of a restore; for history see
+                                          // writeHistory, for I writeIndex
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("after");  // below C: "p=text" there, "!p" not there
     QTest::addColumn<QString>("said");   // parts of the report or the refusal, "|" between; in order for a
@@ -496,6 +527,18 @@ void TestRestore::restoreOnDisk_data()
         << "Documenti/ok.txt=ok Documenti/skel->/etc/skel Documenti/fuori->OUT Documenti/a\\b.txt=x" << "" << "dest=C:\\Rip"
         << 1 << "Rip/Documenti/ok.txt=ok !Rip/Documenti/skel !Rip/Documenti/fuori"
         << "Documenti\\skel: collegamento|Documenti\\fuori: collegamento|Documenti\\a\\b.txt: ";
+    // What the index knows is read back before it takes its name; the rest is written as it is.
+    QTest::newRow("a damaged file of the mirror: the whole version before it named")
+        << "Documenti/a.txt=newer Documenti/b.txt=b Documenti/c.txt=c" << "" << "dest=C:\\Rip;history;indice=a.txt:NEWER,b.txt:x:late,c.txt:c,2026-03-28 19.30.00/a.txt:old"
+        << 1 << "Rip/Documenti/b.txt=b Rip/Documenti/c.txt=c !Rip/Documenti/a.txt"
+        << "Danneggiati nel backup: 1 file|Documenti\\a.txt: danneggiato nel backup|la versione integra più recente è quella tolta o "
+           "sostituita dal backup del 2026-03-28 19:30:00 (--al \"2026-03-28 19:29:59\" --percorso \"Documenti\\a.txt\")";
+    QTest::newRow("a damaged version, and none whole before it") << "Documenti/a.txt=newer" << ""
+        << "dest=C:\\Rip;al=2026-03-28 19:29;history;indice=a.txt:newer,2026-03-28 19.30.00/a.txt:OLD"
+        << 1 << "Rip/Documenti/ !Rip/Documenti/a.txt" << "Documenti\\a.txt: danneggiato nel backup|nessuna versione precedente integra";
+    QTest::newRow("a version marked damaged is not named whole") << "Documenti/a.txt=newer" << ""
+        << "percorso=Documenti\\a.txt;dest=C:\\Rip;history;indice=a.txt:NEWER,2026-03-28 19.30.00/a.txt:old:damaged"
+        << 1 << "!Rip/Documenti/a.txt" << "danneggiato nel backup|nessuna versione precedente integra";
     QTest::newRow("stopped within a chunk") << "Documenti/big.bin=#3" << "" << "dest=C:\\Rip;stop"
         << 3 << "Rip/Documenti/ !Rip/Documenti/big.bin" << "interrotto";
     // What a listing names, --al takes back as it is; no lock is taken, so a backup going on does not keep it out.
@@ -561,6 +604,8 @@ void TestRestore::restoreOnDisk()
     const bool listing = options.contains("elenco") || !versionsOf.isEmpty();
     if (options.contains("history"))
         writeHistory(drives, options);
+    if (const qsizetype i = options.indexOf("indice="); i >= 0)
+        writeIndex(drives, options.mid(i + 7).section(';', 0, 0));
     if (options.contains("record"))
         drives.writeFile(kRoot + "\\archivon.log",
                          "Archivon 1.0: registro del backup\nInizio: 2026-03-28 19:30:00\nFine: 2026-03-28 20:00:00\n");
