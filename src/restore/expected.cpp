@@ -51,6 +51,11 @@ Expected Expected::read(const Job& job, QString& note)
         note = QStringLiteral("l'indice di %1 non si legge (%2): i file di %1 sono ripristinati senza il "
                               "controllo delle impronte")
                    .arg(job.pair->name, read->error());
+    } else if (read && read->value().compare(job.pair->destination, Qt::CaseInsensitive) != 0) {
+        e = {};
+        note = QStringLiteral("l'indice di %1 è di un'altra cartella (%2): i file di %1 sono ripristinati "
+                              "senza il controllo delle impronte")
+                   .arg(job.pair->name, read->value());
     }
     return e;
 }
