@@ -1,5 +1,6 @@
 #include "record/checklog.h"
 
+#include "platform/filesystem.h"
 #include "platform/textfile.h"
 
 #include <QStringList>
@@ -42,8 +43,11 @@ Status appendCheckSummary(const QString& backupRoot, const CheckSummary& s)
                                 field(s.user),
                                 field(s.host)};
     QByteArray text = fields.join(QLatin1Char('\t')).toUtf8() + '\n';
+    // A file not there yet begins with its header. readSmallFile() tells no
+    // missing file from another failure, so the file's attributes say it.
+    const auto there = attributes(path);
     const auto before = readSmallFile(path, kLargest);
-    if ((!before && before.kind() == ErrorKind::NotFound) || (before && before.value().isEmpty()))
+    if ((!there && there.kind() == ErrorKind::NotFound) || (before && before.value().isEmpty()))
         text.prepend(kMagic);
     return appendToFile(path, text);
 }
