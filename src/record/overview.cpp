@@ -330,7 +330,7 @@ SiteOverview readSiteOverview(const QString& site, const QStringList& expected, 
         if (c.workingDays < 0 || c.workingDays > days)
             c.warning = warningFor(c);
         if (const QString check = checkWarning(c, now, checkDays); !check.isEmpty())
-            c.warning = c.warning.isEmpty() ? check : c.warning + QStringLiteral("; ") + check;
+            c.warning = c.warning.isEmpty() ? check : c.warning + QStringLiteral(", ") + check;
     }
     std::stable_sort(o.computers.begin(), o.computers.end(),
                      [](const ComputerState& a, const ComputerState& b) {

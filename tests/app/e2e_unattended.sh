@@ -115,10 +115,13 @@ before=$(state)
 run_unattended "$d1" --stato --csv
 expect_status 1 "the overview" # ufficio3 has never run without failures
 [ "$(state)" = "$before" ] || fail "--stato changed the drives"
-# The last column, how far back a restore goes, is there for both; the others as they were.
-sed -n 2,3p "$work/out" | awk -F';' 'NF != 14 || $14 == "" { exit 1 }' ||
+# How far back a restore goes is there for both, then the last check's columns: never
+# checked, so no mark for it; the columns before them as they were.
+sed -n 2,3p "$work/out" | awk -F';' 'NF != 18 || $14 == "" { exit 1 }' ||
     { show "$work/out"; fail "the overview does not say how far back each backup can be given back"; }
-sed -n 2,3p "$work/out" | sed 's/;[^;]*$//' > "$work/lines"
+sed -n 2,3p "$work/out" | awk -F';' '$15 != "" || $16 != "mai verificato" || $17 != "" || $18 != "" { exit 1 }' ||
+    { show "$work/out"; fail "the overview's check columns are not those of a backup never checked"; }
+sed -n 2,3p "$work/out" | cut -d';' -f1-13 > "$work/lines"
 printf '%s\n' "${host}_ufficio3;$host;ufficio3;*;con 1 errore;1;;;200013;200013;1;*;completa, ma sempre con errori" \
     "${host}_ufficio2;$host;ufficio2;*;con 1 errore;1;*;0;200013;200013;2;*;" > "$work/expected"
 paste -d '\n' "$work/expected" "$work/lines" | while read -r want && read -r got; do

@@ -266,7 +266,7 @@ private slots:
             << QStringList{} << "PC12_l;PC12;l;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;1;2;0;;;;2026-12-08 07:38:00;integro;0;87" << 0;
         QTest::newRow("damage found, the backup's own warning first") << "PC13_m" << "PC13|m|con-errori|1|8|3|1|2" << "check=problemi|2|30|90|8"
             << QStringList{} << "PC13_m;PC13;m;2026-12-08 19:30:00;con 1 errore;1;2026-12-03 19:30:00;4;1;2;0;;"
-                                "completa, ma sempre con errori; la verifica ha trovato 2 file danneggiati;;2026-12-08 07:38:00;problemi;2;33" << 1;
+                                "completa, ma sempre con errori, la verifica ha trovato 2 file danneggiati;;2026-12-08 07:38:00;problemi;2;33" << 1;
         QTest::newRow("last check more than seven days ago") << "PC14_n" << "PC14|n|completato|0|8|8|1|2" << "check=integro|0|0|100|1"
             << QStringList{} << "PC14_n;PC14;n;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;1;2;0;;"
                                 "nessuna verifica da più di 7 giorni;;2026-12-01 07:38:00;integro;0;0" << 1;
