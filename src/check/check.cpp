@@ -359,6 +359,7 @@ void Check::readFile(Item& item, Meter& meter)
                 pair.touched = true;
             }
         } else if (backupAsIndex && *backup == *entry->fingerprint) {
+            entry->mark = index::Mark::None; // read whole again (put right by hand, or copied anew)
             if (source && sourceAsIndex && *source != *entry->fingerprint)
                 found(item, Case::SourceNoTime);
         } else if (source && sourceAsBackup && *source == *backup) {
