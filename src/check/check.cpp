@@ -23,6 +23,7 @@
 namespace archivon::check {
 
 using namespace platform;
+using versions::RelativePath;
 
 namespace {
 
@@ -236,7 +237,7 @@ void Check::collect(const BackupPlan& plan)
                          .arg(state.indexFile, read->error());
             ++changed;
         } else {
-            state.index = read ? std::move(read->value()) : index::PairIndex{pair.destination, {}, {}};
+            state.index = read ? read->value() : index::PairIndex{pair.destination, {}, {}};
         }
         const int p = int(pairs.size());
         QMap<QString, std::pair<RelativePath, Found>> listed;
@@ -296,7 +297,7 @@ std::optional<Fingerprint> Check::fingerprint(const QString& path, Meter& meter,
             error = content.error();
         return std::nullopt;
     }
-    return content->fingerprint;
+    return content.value().fingerprint;
 }
 
 void Check::readFile(Item& item, Meter& meter)
@@ -542,7 +543,7 @@ Outcome runCheck(const Request& request, const Progress& progress, const std::at
     Check check(request, progress, stop, lock);
     // The step of time the share keeps, asked inside this check's own lock.
     if (const auto keeps = probeKeeps(runLockPath(root)))
-        check.timeStep = std::clamp<qint64>(keeps->timeStepNs, 1, 2000000000);
+        check.timeStep = std::clamp<qint64>(keeps.value().timeStepNs, 1, 2000000000);
     check.collect(plan);
     check.read();
     Outcome o;
