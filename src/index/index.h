@@ -15,7 +15,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace archivon::index {
 

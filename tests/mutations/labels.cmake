@@ -13,6 +13,7 @@
 #   overview  the last backup of every computer (--stato)
 #   forecast  the dry run (--prova): what it foresees, and that it writes nothing
 #   restore the lists the runs leave, the backup at a moment, and writing it back
+#   index   the index of each pair's backup, its fingerprints and the check (--verifica)
 #   paths   drive paths and their mapping
 #   windows, app, package: the rest
 function(archivon_test_labels name)
@@ -27,7 +28,7 @@ archivon_test_labels(tst_comparison    update)
 archivon_test_labels(tst_engine        state swap update links removal copy scan texts paths forecast)
 archivon_test_labels(tst_update        update copy scan texts paths forecast versions)
 archivon_test_labels(tst_lock          state paths)
-archivon_test_labels(tst_versions      versions forecast)
+archivon_test_labels(tst_versions      versions forecast index)
 archivon_test_labels(tst_record        log)
 archivon_test_labels(tst_restore       restore)
 archivon_test_labels(tst_catalogue     windows)

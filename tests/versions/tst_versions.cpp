@@ -1,6 +1,8 @@
 // Earlier versions: the room they give, retention, the days kept.
 
 #include "forecast/dryrun.h"
+#include "index/index.h"
+#include "versions/fields.h"
 #include "plan/settings.h"
 #include "platform/drives.h"
 #include "support/engineruns.h"
@@ -27,6 +29,86 @@ class TestVersions : public QObject, public EngineFixture
 private slots:
     void init() { setUp(); }
     void cleanup() { drives.reset(); }
+
+    // The index of a pair: every field comes back as written, odd names included; a
+    // kill at any step of its replacement leaves the newest whole one to read; an
+    // index cut short, edited or of a later version is refused, never half taken.
+    void pairIndex_data()
+    {
+        QTest::addColumn<QString>("state"); // what a kill left: new, index, old
+        QTest::addColumn<QString>("reads"); // "old", "new", "none", or "refused"
+        QTest::newRow("written and put in place") << "- n -" << "new";
+        QTest::newRow("killed while the new one was written") << "p o -" << "old";
+        QTest::newRow("killed once the new one was whole") << "n o -" << "new";
+        QTest::newRow("killed with the old one moved aside") << "n - o" << "new";
+        QTest::newRow("killed before the old one was removed") << "- n o" << "new";
+        QTest::newRow("killed before the first was whole") << "p - -" << "none";
+        QTest::newRow("an index cut short") << "- p -" << "refused";
+        QTest::newRow("an index edited") << "- e -" << "refused";
+        QTest::newRow("an index of a later version") << "- l -" << "refused";
+    }
+    void pairIndex()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, reads);
+        const QString root = "R:\\BKPQORL\\PC_u";
+        const QString file = index::fileFor(root, root + "\\Documenti");
+        QVERIFY(QDir().mkpath(host(root)));
+        QCOMPARE(file, root + "\\.archivon-indice\\Documenti");
+        QCOMPARE(index::fileFor(root, "S:\\Altrove\\a:b"), root + "\\.archivon-indice\\S%3A%5CAltrove%5Ca%3Ab");
+        const auto write = [&](const QString& name) {
+            index::Entry e{versions::pathField({"Pratiche", name + "%\tx\\y"}), 12, 1765132205000000001,
+                           platform::fingerprintOf("abc", 3), index::Origin::Backup, 1765132999,
+                           index::Mark::Damaged};
+            index::IndexWriter w(file, root + "\\Documenti");
+            QVERIFY(w.add(e).ok());
+            QVERIFY(w.add(index::VersionEntry{"2026-12-07 19.30.05", "\\v.txt", 3, std::nullopt, 0}).ok());
+            QVERIFY(w.commit().ok());
+        };
+        write("old");
+        const QByteArray old = read(file);
+        write("new");
+        const QByteArray fresh = read(file);
+        QVERIFY(fresh.contains("\\Pratiche\\new%25%09x%5Cy\t12\t1765132205000000001\t"));
+        const QStringList parts = state.split(' ');
+        const QStringList suffixes = {".nuovo", "", ".vecchio"};
+        for (int i = 0; i < 3; ++i) {
+            const QString path = file + suffixes[i];
+            QFile::remove(host(path));
+            const QChar c = parts[i][0];
+            QByteArray text = c == 'o' ? old : c == '-' ? QByteArray() : fresh;
+            if (c == 'p')
+                text.chop(30);
+            if (c == 'e')
+                text.replace("\t12\t", "\t13\t");
+            if (c == 'l')
+                text.replace("archivon-indice\t1", "archivon-indice\t9");
+            if (c != '-')
+                drives->writeFile(path, text);
+        }
+        const auto got = index::readWholeIndex(file);
+        if (reads == "none")
+            QVERIFY(!got);
+        else if (reads == "refused")
+            QVERIFY(got && !*got && got->error().contains("illeggibile"));
+        if (reads != "old" && reads != "new")
+            return;
+        QVERIFY(got && *got);
+        const index::PairIndex& ix = got->value();
+        QCOMPARE(ix.destination, root + "\\Documenti");
+        QCOMPARE(ix.files.size(), size_t(1));
+        QCOMPARE(versions::pathOf(ix.files[0].path), QStringList({"Pratiche", reads + "%\tx\\y"}));
+        QCOMPARE(ix.files[0].fingerprint->hex(), platform::fingerprintOf("abc", 3).hex());
+        QCOMPARE(ix.files[0].origin, index::Origin::Backup);
+        QCOMPARE(ix.files[0].checkedAt, 1765132999);
+        QCOMPARE(ix.files[0].mark, index::Mark::Damaged);
+        QCOMPARE(ix.versions.size(), size_t(1));
+        QVERIFY(!ix.versions[0].fingerprint);
+        // Written once more from there, it is the one that reads, and nothing else is left.
+        write("again");
+        QCOMPARE(index::readWholeIndex(file)->value().files[0].path, versions::pathField({"Pratiche", "again%\tx\\y"}));
+        QCOMPARE(QDir(host(index::folderOf(root))).entryList(QDir::Files), QStringList{"Documenti"});
+    }
 
     // The room asked for is what will be written: a pair that fits only because most
     // of it is unchanged is not refused; the full rewrite needs room for all of it, and
