@@ -92,7 +92,8 @@ touch -r "$work/p1.ref" "$hit"
 check
 expect 1 "a byte changed on R:"
 says "p1.bin: backup danneggiato" "the damaged file is not named"
-grep -rqa "p1.bin" "$IX" || fail "the index does not hold the damaged file"
+marked() { cat "$IX"/Documenti | awk -F '\t' '$1 == "file" && $2 == "\\Pratiche\\p1.bin" { print $8 }'; }
+[ "$(marked)" = danneggiato ] || fail "the index does not mark the damaged file: \"$(marked)\""
 if [ -n "${ARCHIVON_RECOPIES_MARKED:-}" ]; then
     archivon --backup --utente ufficio2
     expect 0 "the backup after the damage"
@@ -102,6 +103,7 @@ fi
 cmp -s "$hit" "$D/Pratiche/p1.bin" || fail "the damaged file was not put right"
 check
 expect 0 "the check after the damage was put right"
+[ "$(marked)" = - ] || fail "the mark stays on a file read whole again"
 
 # (b) A byte changed on C:, its time kept: named, never copied over the backup.
 src="$D/Lettere/l05.txt"
@@ -126,7 +128,7 @@ for round in 1 2 3 4; do
         { show "$work/run.out"; fail "check $round at 25% did not read a quarter of $files files"; }
     sleep 1.1
 done
-checked=$(cat "$IX"/* | awk -v from="$from" 'BEGIN { FS = "\t" } $1 == "F" && $7 >= from { n++ } END { print n + 0 }')
+checked=$(cat "$IX"/* | awk -v from="$from" 'BEGIN { FS = "\t" } $1 == "file" && $7 >= from { n++ } END { print n + 0 }')
 [ "$checked" -eq "$files" ] || fail "four checks at 25% read $checked of $files files since the first"
 
 # (d) A backup started while a check reads, slowed down: the check gives way (3),
@@ -136,7 +138,7 @@ head -c $((24 * 1048576)) /dev/urandom | split -b 1048576 -a 2 -d - "$D/Archivio
 archivon --backup --utente ufficio2
 expect 0 "the backup of the large files"
 through=(strace -f -qq -o /dev/null -e trace=read -e inject=read:delay_exit=150000 timeout 120)
-archivon --as check --verifica --utente ufficio2 &
+(archivon --as check --verifica --utente ufficio2; exit "$status") &
 checking=$!
 through=(timeout 120)
 for _ in $(seq 300); do grep -qs "tipo=verifica" "$B/.archivon-blocco/proprietario" && break; sleep 0.1; done
