@@ -324,7 +324,9 @@ void Check::readFile(Item& item, Meter& meter)
         bool sourceAsIndex = false, sourceAsBackup = false;
         if (m_request.source && entry && entry->fingerprint) {
             s = statFile(item.sourcePath);
-            sourceAsIndex = s && s->size == entry->size && s->modifiedNs == entry->modifiedNs;
+            // Where the index has its time from the backup (a check recorded it), that
+            // time is only as fine as the share keeps it.
+            sourceAsIndex = s && s->size == entry->size && sameTime(s->modifiedNs, entry->modifiedNs);
             sourceAsBackup = s && s->size == b.size && sameTime(s->modifiedNs, b.modifiedNs);
             if (sourceAsIndex || (sourceAsBackup && !backupAsIndex)) {
                 QString sourceError;
