@@ -26,6 +26,8 @@ QString helpText()
         "              [--percorso PERCORSO] [--destinazione CARTELLA] [--prova]\n"
         "     archivon --ripristina --utente NOME [--computer NOME] --elenco\n"
         "     archivon --ripristina --utente NOME [--computer NOME] --versioni PERCORSO\n"
+        "     archivon --verifica --utente NOME [--computer NOME] [--quota N%] [--sorgente]\n"
+        "              [--anche-versioni]\n"
         "\n"
         "Archivon copia le cartelle dell'utente nella cartella del computer sul disco\n"
         "di rete R:. Senza opzioni si apre la finestra iniziale.\n"
@@ -60,8 +62,8 @@ QString helpText()
         "  --ripristina      rimette il backup com'era in un momento: non sostituisce\n"
         "                    né elimina nulla; un file diverso resta e la copia del\n"
         "                    backup va accanto, come \"nome (ripristino DATA).ext\"\n"
-        "  --computer NOME   il backup di un altro computer (con --ripristina;\n"
-        "                    normalmente questo)\n"
+        "  --computer NOME   il backup di un altro computer (con --ripristina e\n"
+        "                    --verifica; normalmente questo)\n"
         "  --al DATA         AAAA-MM-GG (la fine del giorno) o AAAA-MM-GG HH:MM[:SS],\n"
         "                    ora locale; senza, il backup com'è ora (con --ripristina)\n"
         "  --percorso P      una cartella del backup o ciò che contiene, come\n"
@@ -71,6 +73,14 @@ QString helpText()
         "                    la si ripristina per intero\n"
         "  --elenco          i momenti che si possono ripristinare, dal più recente\n"
         "  --versioni P      ogni contenuto che il backup tiene del file P\n"
+        "  --verifica        rilegge il backup su R: (senza la cache) e lo confronta con\n"
+        "                    le impronte dell'indice: nomina ogni file danneggiato o\n"
+        "                    cambiato; su R: scrive solo l'indice e il riepilogo\n"
+        "                    archivon-verifica.log; lascia il posto a un backup\n"
+        "  --quota N%        legge solo N% dei file, quelli letti da più tempo: N\n"
+        "                    verifiche al 25% leggono ogni file (con --verifica)\n"
+        "  --sorgente        legge anche gli originali di questo computer (con --verifica)\n"
+        "  --anche-versioni  legge anche i file delle versioni precedenti (con --verifica)\n"
         "  -h, --help        mostra questo aiuto ed esce\n"
         "  -v, --version     mostra la versione ed esce\n"
         "\n"
@@ -97,6 +107,13 @@ QString helpText()
         "  2  rifiutato prima di scrivere qualcosa: argomenti errati, momento non\n"
         "     raggiungibile, cartella non vuota, destinazione su R:, backup in corso\n"
         "  3  interrotto a metà (SIGINT, SIGTERM): nessun file resta scritto a metà\n"
+        "\n"
+        "Stato d'uscita con --verifica:\n"
+        "  0  ogni file letto è integro (anche se non aveva ancora un'impronta)\n"
+        "  1  file danneggiati o cambiati: l'elenco nomina ciascuno e il caso\n"
+        "  2  rifiutata: argomenti errati, backup assente, blocco di un'altra attività\n"
+        "  3  interrotta (SIGINT, SIGTERM) o ha lasciato il posto a un backup: ciò\n"
+        "     che ha letto è registrato, la prossima riprende dal resto\n"
         "\n"
         "Registri: $XDG_STATE_HOME/archivon/ (normalmente ~/.local/state/archivon/),\n"
         "gli ultimi 30; l'ultimo anche in R:\\BKPQORL\\<computer>_<utente>\\archivon.log\n"
@@ -170,6 +187,35 @@ CommandLine parseRestore(const QCommandLineParser& parser, const RestoreOptions&
     return c;
 }
 
+struct CheckOptions
+{
+    const QCommandLineOption &user, &computer, &quota, &source, &versions;
+};
+
+CommandLine parseCheck(const QCommandLineParser& parser, const CheckOptions& o)
+{
+    if (!parser.isSet(o.user))
+        return badArguments(QStringLiteral("con --verifica serve --utente NOME."));
+    CommandLine c;
+    c.action = CommandLine::Action::Check;
+    c.user = parser.value(o.user);
+    c.computer = parser.value(o.computer);
+    c.checkSource = parser.isSet(o.source);
+    c.checkVersions = parser.isSet(o.versions);
+    if (parser.isSet(o.quota)) {
+        QString text = parser.value(o.quota).trimmed();
+        if (text.endsWith(QLatin1Char('%')))
+            text.chop(1);
+        bool number = false;
+        c.quota = text.toInt(&number);
+        if (!number || c.quota < 1 || c.quota > 100)
+            return badArguments(QStringLiteral("--quota vuole una percentuale intera da 1% a 100%, come 25%, "
+                                               "non «%1».")
+                                    .arg(parser.value(o.quota)));
+    }
+    return c;
+}
+
 } // namespace
 
 CommandLine parseCommandLine(const QStringList& arguments)
@@ -199,6 +245,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption listMoments(QStringLiteral("elenco"));
     const QCommandLineOption versionsOf(QStringLiteral("versioni"), QString(), QStringLiteral("PERCORSO"));
     parser.addOptions({restore, computer, moment, path, target, listMoments, versionsOf});
+    const QCommandLineOption check(QStringLiteral("verifica"));
+    const QCommandLineOption quota(QStringLiteral("quota"), QString(), QStringLiteral("N%"));
+    const QCommandLineOption source(QStringLiteral("sorgente"));
+    const QCommandLineOption alsoVersions(QStringLiteral("anche-versioni"));
+    parser.addOptions({check, quota, source, alsoVersions});
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty()) {
@@ -216,7 +267,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
             {QStringLiteral("al"), QStringLiteral("la data")},
             {QStringLiteral("percorso"), QStringLiteral("il percorso")},
             {QStringLiteral("destinazione"), QStringLiteral("la cartella")},
-            {QStringLiteral("versioni"), QStringLiteral("il percorso")}};
+            {QStringLiteral("versioni"), QStringLiteral("il percorso")},
+            {QStringLiteral("quota"), QStringLiteral("la percentuale")}};
         for (const auto& [option, what] : valued) {
             if (arguments.size() > 1 && arguments.last().startsWith(QLatin1Char('-')) &&
                 arguments.last().endsWith(option))
@@ -234,6 +286,18 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (parser.values(user).size() > 1)
         return badArguments(QStringLiteral("--utente è dato più di una volta."));
 
+    const bool checkOptions = parser.isSet(quota) || parser.isSet(source) || parser.isSet(alsoVersions);
+    if (parser.isSet(check)) {
+        if (parser.isSet(restore) || parser.isSet(overview) || parser.isSet(backup) || parser.isSet(shutdown) ||
+            parser.isSet(full) || parser.isSet(dryRun) || parser.isSet(days) || parser.isSet(expected) ||
+            parser.isSet(csv) || parser.isSet(moment) || parser.isSet(path) || parser.isSet(target) ||
+            parser.isSet(listMoments) || parser.isSet(versionsOf))
+            return badArguments(QStringLiteral(
+                "--verifica va solo con --utente, --computer, --quota, --sorgente e --anche-versioni."));
+        return parseCheck(parser, {user, computer, quota, source, alsoVersions});
+    }
+    if (checkOptions)
+        return badArguments(QStringLiteral("--quota, --sorgente e --anche-versioni valgono solo con --verifica."));
     const bool restoreOptions = parser.isSet(computer) || parser.isSet(moment) || parser.isSet(path) ||
                                 parser.isSet(target) || parser.isSet(listMoments) || parser.isSet(versionsOf);
     if (parser.isSet(restore)) {
@@ -244,7 +308,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
     }
     if (restoreOptions)
         return badArguments(QStringLiteral(
-            "--computer, --al, --percorso, --destinazione, --elenco e --versioni valgono solo con --ripristina."));
+            "--computer, --al, --percorso, --destinazione, --elenco e --versioni valgono solo con --ripristina "
+            "(--computer anche con --verifica)."));
 
     CommandLine c;
     const bool overviewOptions =

@@ -22,6 +22,9 @@ struct CommandLine
         /// PERCORSO] [--destinazione CARTELLA] [--prova]: the backup given back;
         /// with --elenco or --versioni PERCORSO, what can be given back.
         Restore,
+        /// --verifica --utente NOME [--computer NOME] [--quota N%] [--sorgente]
+        /// [--anche-versioni]: the backup read back against its index.
+        Check,
         /// --help, --version, or arguments in error: print and leave with exitCode.
         Leave,
     };
@@ -51,6 +54,12 @@ struct CommandLine
     bool listMoments = false;
     /// --versioni: every content the backup holds of one file.
     QString versionsOf;
+    /// --quota: the share of the files a check reads, in percent.
+    int quota = 100;
+    /// --sorgente: the check reads this computer's sources too.
+    bool checkSource = false;
+    /// --anche-versioni: the check reads the dated folders' files too.
+    bool checkVersions = false;
     /// For Leave: what to print, on standard output (exitCode 0) or error (2).
     QString text;
     int exitCode = 0;

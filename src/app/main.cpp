@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/checkcommand.h"
 #include "app/commandline.h"
 #include "app/forms.h"
 #include "app/overviewcommand.h"
@@ -47,6 +48,14 @@ int main(int argc, char* argv[])
         QCoreApplication app(argc, argv);
         setUpApplication();
         const int status = runRestoreCommand(command);
+        RunLock::stopRetrying();
+        return status;
+    }
+    // Writes on R: only its lock, the indexes' check data and the summary line.
+    if (command.action == CommandLine::Action::Check) {
+        QCoreApplication app(argc, argv);
+        setUpApplication();
+        const int status = runCheckCommand(command);
         RunLock::stopRetrying();
         return status;
     }

@@ -22,8 +22,10 @@ bool EngineRun::takeLock()
             (void)makeFolder(kSiteFolder);
         (void)makeFolder(root);
     }
-    const RunLock::Outcome taken =
-        m_lock.acquire(root, m_plan.computer, m_plan.user, QDateTime::currentDateTime());
+    // A check reading the backup gives way to it: it is asked to, and waited for.
+    const RunLock::Outcome taken = m_lock.acquireForBackup(root, m_plan.computer, m_plan.user,
+                                                           QDateTime::currentDateTime(),
+                                                           [this] { return !state.stopRequested(); });
     if (taken.result == RunLock::Result::Taken) {
         m_tookOver = taken.other;
         return true;

@@ -22,6 +22,8 @@ namespace {
 
 const QString kOwnerFile = QStringLiteral("proprietario");
 const QString kBeatFile = QStringLiteral("battito");
+// Written by a backup that wants the folder a check holds.
+const QString kGiveWayFile = QStringLiteral("cedere");
 // Beside the lock: a stale lock being taken over, and this run's lock on its
 // way out, so that a lock without its owner file is only ever one being made.
 const QString kAsidePrefix = QStringLiteral(".archivon-blocco.");
@@ -472,6 +474,37 @@ RunLock::Outcome RunLock::acquire(const QString& backupRoot, const QString& comp
     if (const auto found = readOwner(lock))
         outcome.other = found;
     return outcome;
+}
+
+RunLock::Outcome RunLock::acquireForBackup(const QString& backupRoot, const QString& computer,
+                                           const QString& user, const QDateTime& started,
+                                           const std::function<bool()>& keepWaiting)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(kGiveWaySeconds);
+    QString asked; // the check asked already, by its token
+    for (;;) {
+        Outcome taken = acquire(backupRoot, computer, user, started, LockKind::Backup);
+        if (taken.result != Result::Held || !taken.other || taken.other->kind != LockKind::Check ||
+            std::chrono::steady_clock::now() >= until || (keepWaiting && !keepWaiting()))
+            return taken;
+        if (taken.other->token != asked && askToGiveWay(backupRoot))
+            asked = taken.other->token;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+}
+
+bool RunLock::askedToGiveWay() const
+{
+    return !m_token.isEmpty() && linkAttributes(joinPath(runLockPath(m_root), kGiveWayFile)).ok();
+}
+
+Status askToGiveWay(const QString& backupRoot)
+{
+    const QString lock = runLockPath(backupRoot);
+    const auto owner = readOwner(lock);
+    if (!owner || owner->kind != LockKind::Check)
+        return Status::failure(QStringLiteral("nessuna verifica in corso"));
+    return writeInPlace(joinPath(lock, kGiveWayFile), QByteArray("1\n"));
 }
 
 void RunLock::beat()

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "plan/layout.h"
+#include "platform/result.h"
 
 #include <QDateTime>
 #include <QString>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -76,6 +78,16 @@ public:
     /// started at \a started; while taken, a heartbeat keeps it fresh.
     Outcome acquire(const QString& backupRoot, const QString& computer, const QString& user,
                     const QDateTime& started, LockKind kind = LockKind::Backup);
+    /// A backup's acquire(): a check that holds the folder is asked to give
+    /// way (askToGiveWay()), and the lock is tried again until it is let go,
+    /// for up to kGiveWaySeconds and while \a keepWaiting says yes. Any other
+    /// holder refuses at once, as acquire() does.
+    Outcome acquireForBackup(const QString& backupRoot, const QString& computer, const QString& user,
+                             const QDateTime& started, const std::function<bool()>& keepWaiting = {});
+    static constexpr int kGiveWaySeconds = 60;
+
+    /// For a check that holds the lock: whether a backup has asked for the folder.
+    bool askedToGiveWay() const;
     /// Removes the lock, if it is still this run's.
     void release();
 
@@ -101,6 +113,11 @@ private:
 
 /// The path of the lock of a computer's backup folder.
 QString runLockPath(const QString& backupRoot);
+
+/// Asks the check that holds the lock of \a backupRoot to let the folder go:
+/// a file "cedere" in its lock folder, which the check looks for as it reads
+/// and which goes with the lock. Nothing is asked of a lock that is not a check's.
+Status askToGiveWay(const QString& backupRoot);
 
 /// Reads the lock of \a backupRoot without writing anything; nothing when there is none.
 std::optional<LockOwner> readRunLock(const QString& backupRoot);

@@ -33,3 +33,12 @@ foreach(drive local exfat share)
   set_tests_properties(e2e_restore_${drive} PROPERTIES
     ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8;ARCHIVON_TEST=1" TIMEOUT 300 SKIP_RETURN_CODE 77)
 endforeach()
+
+# The check of the backup: a byte changed on R: and on C:, checks of a quarter, a
+# backup that a check gives way to; on the local disk, an exFAT image and a Samba share.
+foreach(drive local exfat share)
+  add_test(NAME e2e_check_${drive}
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/e2e_check.sh $<TARGET_FILE:archivon> ${drive})
+  set_tests_properties(e2e_check_${drive} PROPERTIES
+    ENVIRONMENT "LC_ALL=it_IT.UTF-8;LANG=it_IT.UTF-8;ARCHIVON_TEST=1" TIMEOUT 300 SKIP_RETURN_CODE 77)
+endforeach()

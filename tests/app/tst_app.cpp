@@ -196,6 +196,18 @@ private slots:
             << "vanno date separatamente";
         QTest::newRow("overview and backup") << QStringList{"--stato", "--backup", "--utente", "u"}
                                              << leave << "" << "" << 2 << "--stato non va con --backup";
+        const int check = int(CommandLine::Action::Check);
+        QTest::newRow("check, every option")
+            << QStringList{"--verifica", "--utente", "u", "--quota", "25%", "--sorgente", "--anche-versioni",
+                           "--computer", "PC7"} << check << "u" << "25 sorgente versioni" << 0 << "";
+        QTest::newRow("check, a quota of nothing") << QStringList{"--verifica", "--utente", "u", "--quota", "0%"}
+                                                   << leave << "" << "" << 2 << "--quota vuole una percentuale";
+        QTest::newRow("check, a quota over the whole") << QStringList{"--verifica", "--utente", "u", "--quota=101"}
+                                                       << leave << "" << "" << 2 << "da 1% a 100%";
+        QTest::newRow("a check's option alone") << QStringList{"--sorgente"} << leave << "" << "" << 2
+                                                << "valgono solo con --verifica";
+        QTest::newRow("check and restore") << QStringList{"--verifica", "--ripristina", "--utente", "u"} << leave
+                                           << "" << "" << 2 << "--verifica va solo con";
     }
     void parse()
     {
@@ -210,6 +222,13 @@ private slots:
         QCOMPARE(c.user, user);
         if (c.action == CommandLine::Action::Overview) {
             QCOMPARE(QStringLiteral("%1 %2 %3 %4").arg(c.days).arg(c.expectedFile).arg(c.checkDays).arg(c.csv ? "csv" : ""),
+                     flags);
+            return;
+        }
+        if (c.action == CommandLine::Action::Check) {
+            QCOMPARE(QStringLiteral("%1 %2 %3")
+                         .arg(c.quota)
+                         .arg(c.checkSource ? "sorgente" : "", c.checkVersions ? "versioni" : ""),
                      flags);
             return;
         }
