@@ -97,7 +97,7 @@ using ChunkHook = std::function<bool(qint64 written)>;
 struct CopiedContent
 {
     qint64 bytes = 0;
-    Fingerprint fingerprint;
+    Fingerprint fingerprint{};
 };
 
 /// Copies one whole file (content, permission bits, modification time),
@@ -184,7 +184,7 @@ public:
         bool keepFailed = false; // the old file could not be moved to where it was to be kept
         bool kept = false;       // the old file was moved there; not where it had gone already
         qint64 written = 0;      // of a copy that succeeded: the bytes it wrote,
-        Fingerprint fingerprint; // their fingerprint,
+        Fingerprint fingerprint{}; // their fingerprint,
         qint64 modifiedNs = 0;   // and the source's time when it was opened, which the copy took
     };
     /// A copy being written now.
