@@ -114,6 +114,7 @@ struct Matching
     NameCheck check;
     std::vector<std::vector<qsizetype>> children;
     std::vector<QHash<QString, QString>> keyed; // each backup folder's spellings
+    const QSet<QString>* damaged = nullptr;     // of the backup's files, by their paths
 };
 
 // The folders of the walk that the backup lacks, holds as something else, or
@@ -168,7 +169,10 @@ void compareFiles(const TreeScan& scan, qsizetype j, const BackupListing& backup
                                 .file = i,
                                 .path = backup.root + folder.relative + QLatin1Char('\\') + held,
                                 .twoSteps = !foldsToItself(there, held, m.names)});
-        if (had && unchanged(file, *entry, keeps))
+        // A copy a check found damaged is copied again, whatever its size and time say.
+        const bool damaged = had && !m.damaged->isEmpty() &&
+                             m.damaged->contains(folder.relative + QLatin1Char('\\') + held);
+        if (had && !damaged && unchanged(file, *entry, keeps))
             change.kind = Change::Kind::Keep;
         else if (!there.error.isEmpty())
             continue; // its folder says that it is not updated
@@ -272,10 +276,10 @@ QString heldAs(const BackupListing::Folder& there, const QHash<QString, QString>
 }
 
 Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup, const Keeps& keeps,
-                          const NameRules& names)
+                          const NameRules& names, const QSet<QString>& damaged)
 {
     Changes out;
-    Matching m{names, checkNames(scan, backup, names), childrenOf(scan), {}};
+    Matching m{names, checkNames(scan, backup, names), childrenOf(scan), {}, &damaged};
     for (const BackupListing::Folder& there : backup.folders)
         m.keyed.push_back(spellings(there, names));
     std::vector<bool> usable(scan.folders.size(), true);

@@ -14,6 +14,7 @@
 #include <QHash>
 #include <QList>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -251,8 +252,11 @@ bool unchanged(const ScannedFile& file, const BackupListing::Entry& entry, const
 
 /// The changes that make the backup \a backup hold the walk \a scan, on a
 /// destination that keeps what \a keeps says of times and modes and matches
-/// names as \a names says.
+/// names as \a names says. A file of the backup in \a damaged (its path below
+/// the pair's folder as the backup spells it, "\\d\\a.txt"), which a check
+/// found damaged, is replaced although its size and time match.
 Changes compareWithBackup(const TreeScan& scan, const BackupListing& backup,
-                          const platform::Keeps& keeps, const platform::NameRules& names = {});
+                          const platform::Keeps& keeps, const platform::NameRules& names = {},
+                          const QSet<QString>& damaged = {});
 
 } // namespace archivon

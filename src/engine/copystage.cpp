@@ -111,6 +111,7 @@ std::optional<PassEnd> CopyStage::settle()
     for (const ParallelCopy::Ended& e : m_copies.takeEnded()) {
         const Handed h = m_handed.take(e.source);
         if (e.status) {
+            m_pass.copyEnded(e, h);
             ++m_stats.copied;
             m_stats.bytes += e.size;
             m_replaced += h.hadCopy;

@@ -57,6 +57,7 @@ private:
 struct Handed
 {
     qsizetype folder = 0;
+    qsizetype file = -1; // of the walk's folder
     QString destination{};
     QString aside{}; // a folder in the file's place, until the file is there
     bool hadCopy = false;

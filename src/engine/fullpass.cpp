@@ -105,6 +105,7 @@ PassEnd PairPass::fullPass(const TreeScan& scan)
 
     // A full destination (Finished, from these two) ends the new copy.
     const Changes plan = planFullRewrite(scan, names);
+    startIndex(scan, nullptr, nullptr);
     auto end = makeFreshFolders(scan, plan, fresh);
     if (!end)
         end = copyIntoFresh(scan, plan, fresh);
@@ -204,7 +205,7 @@ std::optional<PassEnd> PairPass::copyIntoFresh(const TreeScan& scan, const Chang
                 if (file.size >= kForgetCachedFrom)
                     forgetCachedContent(shown);
                 if (const auto end =
-                        copies.start(source, to, shown, {.folder = c.folder, .destination = to}))
+                        copies.start(source, to, shown, {.folder = c.folder, .file = c.file, .destination = to}))
                     return end;
             }
         }
@@ -251,6 +252,8 @@ PassEnd PairPass::swapIn(const TreeScan& scan, const Beside& beside, const QStri
     // beside the new one until that is in its place. A link in its place
     // goes, and nothing behind it is touched.
     const bool keep = hadOld && m_run.keepsVersions() && !pairFolderOf(D).link;
+    // What the new copy holds is listed before it takes the pair's place.
+    noteFingerprints();
     // From here the pair is its new copy, and what it was is in the versions.
     m_run.note({m_N, {{.kind = versions::ListedChange::Kind::Rewritten, .size = keep ? 1 : 0}}});
     QString retired;
@@ -289,6 +292,10 @@ PassEnd PairPass::swapIn(const TreeScan& scan, const Beside& beside, const QStri
         return m_run.removeNow(m_N, fresh, true) ? PassEnd::Finished : PassEnd::Stopped;
     }
     (void)deleteFile(mark);
+    if (keep && m_index)
+        m_index->oldBackupMoved(lastName(datedPlace().first), retired,
+                                [this](const versions::RunBlock& b) { m_run.note(b); }, m_N);
+    writeIndex(nullptr);
     if (keep) {
         countVersion(versions::countOf(retired, true, 0, versions::filesIn));
     } else if (hadOld) {

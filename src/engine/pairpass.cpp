@@ -2,6 +2,7 @@
 // it, the room its copy needs, and then its pass.
 
 #include "engine/pairpass.h"
+#include "index/marks.h"
 #include "plan/checks.h"
 #include "versions/room.h"
 
@@ -94,6 +95,8 @@ bool PairPass::backUp()
     // The update lists the backup while the source is walked.
     std::optional<UpdateStart> start;
     std::optional<ListingBeside> listing;
+    if (!full)
+        m_damaged = index::damagedFiles(m_run.m_plan.backupRoot(), m_pair.destination);
     if (!full && (start = startUpdate()))
         listing.emplace(m_pair.destination, start->present, m_names, m_run.gate());
     const auto scan = walkSource(listing ? &listing->feed() : nullptr);
@@ -103,7 +106,7 @@ bool PairPass::backUp()
         auto listed = listing ? listing->take() : std::nullopt;
         if (scan && listed) {
             backup = std::move(*listed);
-            changes = compareWithBackup(*scan, backup, start->keeps, m_names);
+            changes = compareWithBackup(*scan, backup, start->keeps, m_names, m_damaged);
         } else {
             changes.reset();
         }

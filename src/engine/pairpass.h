@@ -6,6 +6,7 @@
 
 #include "engine/copystage.h"
 #include "engine/enginerun.h"
+#include "engine/pairindex.h"
 
 #include <unordered_map>
 
@@ -136,6 +137,21 @@ private:
     PairStats m_stats;
     /// The hidden names chosen for the changes that set an entry aside.
     std::unordered_map<const Change*, QString> m_asides;
+
+    // The index of the pair's backup.
+    /// The files its index marks damaged, copied again.
+    QSet<QString> m_damaged;
+    std::optional<PairIndex> m_index;
+    /// Reads the old index beside the walk and what the pass decided.
+    void startIndex(const TreeScan& scan, const BackupListing* backup, const Changes* changes);
+    /// A copy ended whole: its fingerprint, and where the file it replaced went.
+    void copyEnded(const platform::ParallelCopy::Ended& e, const Handed& h);
+    /// The list's lines of the fingerprints, then the index written, as the
+    /// backup under \a backup's listing now is (a full rewrite: none).
+    void noteFingerprints();
+    void writeIndex(const BackupListing* backup);
+    /// This run's dated folder for the pair's versions, and the pair's folder in it.
+    std::pair<QString, QString> datedPlace();
 };
 
 } // namespace archivon

@@ -88,7 +88,7 @@ std::optional<Changes> PairPass::decideUpdate(const TreeScan& scan, BackupListin
     if (!listed)
         return std::nullopt;
     backup = std::move(*listed);
-    return compareWithBackup(scan, backup, start->keeps, m_names);
+    return compareWithBackup(scan, backup, start->keeps, m_names, m_damaged);
 }
 
 PassEnd PairPass::updatePass(const TreeScan& scan, BackupListing& backup, Changes& changes)
@@ -128,7 +128,14 @@ PassEnd PairPass::updatePass(const TreeScan& scan, BackupListing& backup, Change
         }
     }
     m_run.m_progress.update([](RunProgress& p) { p.foldersMade = 1; });
-    return applyChanges(scan, changes);
+    startIndex(scan, &backup, &changes);
+    const PassEnd end = applyChanges(scan, changes);
+    // However the pass ended, the index says what the backup holds now.
+    if (end != PassEnd::DestinationLost) {
+        noteFingerprints();
+        writeIndex(&backup);
+    }
+    return end;
 }
 
 // The changes in their order, the run asked before each. The removals come
@@ -282,6 +289,7 @@ std::optional<PassEnd> PairPass::copyFor(const TreeScan& scan, const Change& cha
     const QString destination =
         m_pair.destination + folder.relative + QLatin1Char('\\') + file.name;
     Handed handed{.folder = change.folder,
+                  .file = change.file,
                   .destination = destination,
                   .hadCopy = change.kind != Change::Kind::Copy};
     // The file it replaces is kept among the versions, or it is not replaced.

@@ -11,6 +11,7 @@
 
 #include "decision/leftovers.h"
 #include "decision/versioned.h"
+#include "index/marks.h"
 #include "lock/runlock.h"
 #include "fileservices/queries.h"
 #include "platform/drives.h"
@@ -173,7 +174,8 @@ void sortOutBeside(PairForecast& p)
 
 // What earlier runs left that goes into the versions whole: the complete
 // old backups, and what is set aside in the backup whose place is taken.
-void foreseeUpdate(PairForecast& p, QList<versions::Entry>& whole)
+// \a damaged: the files the pair's index marks damaged, as the run reads them.
+void foreseeUpdate(PairForecast& p, QList<versions::Entry>& whole, const QSet<QString>& damaged)
 {
     const QString& D = p.pair.destination;
     const PairFolder folder = pairFolderOf(D);
@@ -183,7 +185,7 @@ void foreseeUpdate(PairForecast& p, QList<versions::Entry>& whole)
     // The room is measured before anything is sorted out.
     QStringList timesAssumed;
     const Changes first =
-        compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, timesAssumed), p.names);
+        compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, timesAssumed), p.names, damaged);
     p.need = first.toWrite;
     if (emptiedSource(p.scan, listing))
         return leaveOut(p, p.pair.source, kEmptiedSource, true);
@@ -203,7 +205,7 @@ void foreseeUpdate(PairForecast& p, QList<versions::Entry>& whole)
     } else {
         timesAssumed.clear();
         p.changes = compareWithBackup(p.scan, listing, keepsRead(D, p.scan, listing, timesAssumed),
-                                      p.names);
+                                      p.names, damaged);
     }
     p.assumed += timesAssumed;
     checkSources(p, [](const Change& c) { return c.kind != Kind::Copy; });
@@ -277,7 +279,7 @@ PairForecast forecastPair(const BackupPlan& plan, int N, const RunOptions& optio
     if (options.fullRewrite)
         foreseeFull(p, whole);
     else
-        foreseeUpdate(p, whole);
+        foreseeUpdate(p, whole, index::damagedFiles(plan.backupRoot(), D));
     if (p.fate == Fate::LeftOut)
         return p;
     for (const Change& c : p.changes.list) {

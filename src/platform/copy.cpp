@@ -9,7 +9,6 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -21,14 +20,6 @@ namespace archivon::platform {
 using namespace fs;
 
 namespace {
-
-// True for an errno that says the kernel will not copy between these two files
-// this way, rather than that the copy failed.
-bool refused(int error)
-{
-    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
-           error == EPERM;
-}
 
 // How a copy of content ended: 0, or the errno and the side that failed.
 struct CopyError
@@ -42,50 +33,21 @@ struct CopyError
 CopyError readFailure(int error) { return {error, true}; }
 CopyError writeFailure(int error) { return {error, false}; }
 
-// Copies the open source into the open destination.
-CopyError copyContent(int in, int out, qint64 size, const ChunkHook& hook)
+// Copies the open source into the open destination, through this thread's
+// buffer, fingerprinting each piece as it is written: what the copy holds is
+// known with no second read. Stops at \a size, the source's length when it
+// was opened, or where it ends first; \a written says what was written.
+CopyError copyContent(int in, int out, qint64 size, const ChunkHook& hook, CopiedContent& written)
 {
-    // Within one file system the kernel copies by itself, and may share the
-    // blocks; between two (the local disk and a share) it still moves the
-    // pages straight from one file to the other; a buffer is the last resort.
-    enum class Way { WithinFileSystem, Kernel, Buffer };
-    Way way = Way::WithinFileSystem;
     thread_local std::unique_ptr<char[]> buffer;
+    thread_local Fingerprinter fingerprinter;
+    if (!buffer)
+        buffer.reset(new char[kBufferSize]);
+    fingerprinter.reset();
     qint64 done = 0;
     while (done < size) {
         const qint64 chunkEnd = std::min(size, done + kCopyChunk);
         while (done < chunkEnd) {
-            if (way != Way::Buffer) {
-                const auto want = size_t(chunkEnd - done);
-                const ssize_t n = way == Way::WithinFileSystem
-                                      ? ::copy_file_range(in, nullptr, out, nullptr, want, 0)
-                                      : ::sendfile(out, in, nullptr, want);
-                if (n > 0) {
-                    done += n;
-                    continue;
-                }
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0 && !refused(errno)) {
-                    // The kernel does not say which side failed: a byte read
-                    // by hand does.
-                    const int error = errno;
-                    char probe;
-                    if (::pread(in, &probe, 1, done) < 0)
-                        return readFailure(errno);
-                    return writeFailure(error);
-                }
-                // Refused: the next way on from here. The file shrank under us
-                // (nothing more to read): by hand, which finds where it ends.
-                way = (n < 0 && way == Way::WithinFileSystem) ? Way::Kernel : Way::Buffer;
-                if (::lseek(in, done, SEEK_SET) < 0)
-                    return readFailure(errno);
-                if (::lseek(out, done, SEEK_SET) < 0)
-                    return writeFailure(errno);
-                continue;
-            }
-            if (!buffer)
-                buffer.reset(new char[kBufferSize]);
             const ssize_t got =
                 ::read(in, buffer.get(), size_t(std::min<qint64>(kBufferSize, chunkEnd - done)));
             if (got < 0) {
@@ -97,20 +59,23 @@ CopyError copyContent(int in, int out, qint64 size, const ChunkHook& hook)
                 size = done;
                 break;
             }
-            for (ssize_t written = 0; written < got;) {
-                const ssize_t w = ::write(out, buffer.get() + written, size_t(got - written));
+            for (ssize_t put = 0; put < got;) {
+                const ssize_t w = ::write(out, buffer.get() + put, size_t(got - put));
                 if (w < 0) {
                     if (errno == EINTR)
                         continue;
                     return writeFailure(errno);
                 }
-                written += w;
+                put += w;
             }
+            fingerprinter.add(buffer.get(), size_t(got));
             done += got;
         }
         if (done < size && hook && !hook(done))
             return writeFailure(ECANCELED);
     }
+    written.bytes = done;
+    written.fingerprint = fingerprinter.result();
     return {};
 }
 } // namespace
@@ -204,8 +169,8 @@ namespace {
 // and leaves nothing behind. Touches nothing but the files named and the
 // temporary one, so that it can run on any thread.
 CopyError copyOpenSource(const OpenSource& source, const QByteArray& destination,
-                         const ChunkHook& betweenChunks, const QByteArray& keepOldAt = {},
-                         bool replace = true)
+                         const ChunkHook& betweenChunks, CopiedContent& content,
+                         const QByteArray& keepOldAt = {}, bool replace = true)
 {
     const int slash = destination.lastIndexOf('/');
     QByteArray written = destination.left(slash + 1) + kTemporaryPrefix +
@@ -222,7 +187,7 @@ CopyError copyOpenSource(const OpenSource& source, const QByteArray& destination
     };
 
     const struct stat& st = source.st;
-    if (const CopyError error = copyContent(source.fd.get(), out.get(), qint64(st.st_size), betweenChunks);
+    if (const CopyError error = copyContent(source.fd.get(), out.get(), qint64(st.st_size), betweenChunks, content);
         error.error != 0)
         return fail(error);
     // The content is what counts: a share that keeps no permission bits or
@@ -246,7 +211,8 @@ namespace {
 
 // \a replace: the copy may take the place of a file under \a destination, and
 // the source may be a link to a file; otherwise neither.
-Status copyOne(const QString& source, const QString& destination, const ChunkHook& betweenChunks, bool replace)
+Status copyOne(const QString& source, const QString& destination, const ChunkHook& betweenChunks,
+               bool replace, CopiedContent* content)
 {
     const auto src = hostBytes(source);
     const auto dst = hostBytes(destination);
@@ -255,20 +221,27 @@ Status copyOne(const QString& source, const QString& destination, const ChunkHoo
     OpenSource in;
     if (const int error = openSource(*src, in, replace); error != 0)
         return errnoStatus(error);
-    const CopyError copied = copyOpenSource(in, *dst, betweenChunks, {}, replace);
-    return copied.error == 0 ? Status() : errnoStatus(copied.error);
+    CopiedContent written;
+    const CopyError copied = copyOpenSource(in, *dst, betweenChunks, written, {}, replace);
+    if (copied.error != 0)
+        return errnoStatus(copied.error);
+    if (content)
+        *content = written;
+    return {};
 }
 
 } // namespace
 
-Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks)
+Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks,
+                CopiedContent* content)
 {
-    return copyOne(source, destination, betweenChunks, true);
+    return copyOne(source, destination, betweenChunks, true, content);
 }
 
-Status copyToNewFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks)
+Status copyToNewFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks,
+                     CopiedContent* content)
 {
-    return copyOne(source, destination, betweenChunks, false);
+    return copyOne(source, destination, betweenChunks, false, content);
 }
 
 // Two copies at a time keep both of a small machine's cores busy creating and
@@ -296,6 +269,8 @@ struct CopyEnd
     QString shownAs;
     qint64 size;
     CopyError error;
+    CopiedContent content;
+    qint64 modifiedNs;
 };
 
 // A copy being written, as inFlight() shows it.
@@ -346,6 +321,7 @@ struct ParallelCopy::Impl
             ++running;
             const qint64 size = qint64(job.source.st.st_size);
             CopyError error{ECANCELED, false};
+            CopiedContent content;
             if (go && !abandoned) {
                 auto flight = std::make_shared<Flight>();
                 flight->name = job.name;
@@ -360,14 +336,15 @@ struct ParallelCopy::Impl
                         flight->written = written;
                         return goOn();
                     },
-                    job.keepOldAt);
+                    content, job.keepOldAt);
                 job.source.fd = Fd();
                 lock.lock();
                 std::erase(flying, flight);
             }
             --running;
             if (!abandoned)
-                done.append({std::move(job.name), std::move(job.shownAs), size, error});
+                done.append({std::move(job.name), std::move(job.shownAs), size, error, content,
+                             qint64(job.source.st.st_mtim.tv_sec) * 1000000000 + job.source.st.st_mtim.tv_nsec});
             ended.notify_all();
         }
     }
@@ -449,7 +426,7 @@ QList<ParallelCopy::Ended> ParallelCopy::takeEnded()
     for (CopyEnd& e : taken) {
         ends.append({std::move(e.name), std::move(e.shownAs), e.size,
                      e.error.error == 0 ? Status() : errnoStatus(e.error.error), e.error.reading,
-                     e.error.keeping, e.error.kept});
+                     e.error.keeping, e.error.kept, e.content.bytes, e.content.fingerprint, e.modifiedNs});
     }
     return ends;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fingerprint.h"
 #include "names.h"
 #include "result.h"
 
@@ -91,6 +92,14 @@ using Gate = std::function<bool()>;
 /// written so far; false abandons the copy.
 using ChunkHook = std::function<bool(qint64 written)>;
 
+/// What a copy wrote: its bytes, and their fingerprint, taken as they were
+/// written.
+struct CopiedContent
+{
+    qint64 bytes = 0;
+    Fingerprint fingerprint{};
+};
+
 /// Copies one whole file (content, permission bits, modification time),
 /// replacing the destination. The copy is written under a hidden temporary
 /// name beside the destination (".~archivon-NAME.XXXXXX") and renamed over it
@@ -99,12 +108,15 @@ using ChunkHook = std::function<bool(qint64 written)>;
 /// killed leaves only that. The content is the source as long as it was when
 /// the copy began, however it grows meanwhile. Permission bits or times the
 /// destination cannot keep (some network shares) do not fail the copy.
-Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks = {});
+/// \a content, when given, is set to what a copy that succeeds wrote.
+Status copyFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks = {},
+                CopiedContent* content = nullptr);
 
 /// Copies one whole file as copyFile() does, to a name that must be free: the
 /// complete temporary takes it only while nothing else has (Exists otherwise),
 /// so nothing is ever replaced. A source that is itself a symlink is refused.
-Status copyToNewFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks = {});
+Status copyToNewFile(const QString& source, const QString& destination, const ChunkHook& betweenChunks = {},
+                     CopiedContent* content = nullptr);
 
 /// Opens \a source as a copy would and closes it at once: whether a copy
 /// could read it now. Reads none of its content, and writes nothing.
@@ -171,6 +183,9 @@ public:
         bool readFailed = false; // the source could not be read, rather than the copy written
         bool keepFailed = false; // the old file could not be moved to where it was to be kept
         bool kept = false;       // the old file was moved there; not where it had gone already
+        qint64 written = 0;      // of a copy that succeeded: the bytes it wrote,
+        Fingerprint fingerprint{}; // their fingerprint,
+        qint64 modifiedNs = 0;   // and the source's time when it was opened, which the copy took
     };
     /// A copy being written now.
     struct InFlight

@@ -59,7 +59,9 @@ constexpr Word kChanges[] = {{int(ListedChange::Kind::Added), "aggiunto"},
                              {int(ListedChange::Kind::SetAside), "accantonato"},
                              {int(ListedChange::Kind::PutBack), "rimesso"},
                              {int(ListedChange::Kind::MovedIn), "spostato"},
-                             {int(ListedChange::Kind::Rewritten), "riscritta"}};
+                             {int(ListedChange::Kind::Rewritten), "riscritta"},
+                             {int(ListedChange::Kind::Fingerprint), "impronta"},
+                             {int(ListedChange::Kind::VersionFingerprint), "impronta-versione"}};
 constexpr Word kOutcomes[] = {{int(RunOutcome::Completed), "completata"},
                               {int(RunOutcome::WithFailures), "con-errori"},
                               {int(RunOutcome::Stopped), "interrotta"},
@@ -276,6 +278,30 @@ QString parseBlock(const QStringList& lines, const RunHeader& header, RunBlock& 
                 change.modifiedNs = *time;
                 change.path = *path;
             }
+        } else if (change.kind == ListedChange::Kind::Fingerprint) {
+            const auto fingerprint = Fingerprint::fromHex(f.value(1));
+            const auto size = numberOf(f.value(2));
+            const auto path = pathOf(f.value(3));
+            ok = f.size() >= 4 && fingerprint && size && *size >= 0 && path;
+            if (ok) {
+                change.fingerprint = fingerprint;
+                change.size = *size;
+                change.path = *path;
+            }
+        } else if (change.kind == ListedChange::Kind::VersionFingerprint) {
+            const QString none = QStringLiteral("-");
+            const auto fingerprint = Fingerprint::fromHex(f.value(1));
+            const auto size = numberOf(f.value(2));
+            const auto path = pathOf(f.value(3));
+            const QString mark = f.value(4);
+            ok = f.size() >= 5 && (fingerprint || f.value(1) == none) && size && *size >= 0 && path &&
+                 (mark == none || mark == u"danneggiato");
+            if (ok) {
+                change.fingerprint = fingerprint;
+                change.size = *size;
+                change.path = *path;
+                change.damaged = mark != none;
+            }
         } else if (change.kind == ListedChange::Kind::Rewritten) {
             const auto had = numberOf(f.value(1));
             ok = had && (*had == 0 || *had == 1);
@@ -411,20 +437,34 @@ QByteArray blockText(const RunBlock& block)
     QStringList lines;
     lines.reserve(qsizetype(block.changes.size()) + 1);
     lines << QStringLiteral("blocco\t%1").arg(block.pair);
-    for (const ListedChange& c : block.changes) {
-        const QString kind = wordFor(kChanges, int(c.kind));
-        if (c.kind == ListedChange::Kind::Added)
-            lines << QStringLiteral("%1\t%2\t%3\t%4\t%5")
-                         .arg(kind, wordFor(kKinds, int(c.entry)))
-                         .arg(c.size)
-                         .arg(c.modifiedNs)
-                         .arg(pathField(c.path));
-        else if (c.kind == ListedChange::Kind::Rewritten)
-            lines << QStringLiteral("%1\t%2").arg(kind).arg(c.size != 0 ? 1 : 0);
-        else
-            lines << QStringLiteral("%1\t%2\t%3").arg(kind, pathField(c.path), pathField(c.other));
-    }
+    for (const ListedChange& c : block.changes)
+        lines << changeLine(c);
     return section(lines);
+}
+
+QString changeLine(const ListedChange& c)
+{
+    const QString kind = wordFor(kChanges, int(c.kind));
+    const QString none = QStringLiteral("-");
+    switch (c.kind) {
+    case ListedChange::Kind::Added:
+        return QStringLiteral("%1\t%2\t%3\t%4\t%5")
+            .arg(kind, wordFor(kKinds, int(c.entry)))
+            .arg(c.size)
+            .arg(c.modifiedNs)
+            .arg(pathField(c.path));
+    case ListedChange::Kind::Rewritten:
+        return QStringLiteral("%1\t%2").arg(kind).arg(c.size != 0 ? 1 : 0);
+    case ListedChange::Kind::Fingerprint:
+        return kind + QLatin1Char('\t') + (c.fingerprint ? c.fingerprint->hex() : none) +
+               QLatin1Char('\t') + QString::number(c.size) + QLatin1Char('\t') + pathField(c.path);
+    case ListedChange::Kind::VersionFingerprint:
+        return kind + QLatin1Char('\t') + (c.fingerprint ? c.fingerprint->hex() : none) +
+               QLatin1Char('\t') + QString::number(c.size) + QLatin1Char('\t') + pathField(c.path) +
+               QLatin1Char('\t') + (c.damaged ? QStringLiteral("danneggiato") : none);
+    default:
+        return QStringLiteral("%1\t%2\t%3").arg(kind, pathField(c.path), pathField(c.other));
+    }
 }
 
 QByteArray summaryText(const RunSummary& s)

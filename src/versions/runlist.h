@@ -7,6 +7,7 @@
 // pairs it rewrote whole, each block written before the changes it names
 // begin. The format is told in docs/run-list.md.
 
+#include "platform/fingerprint.h"
 #include "platform/names.h"
 #include "platform/result.h"
 #include "versions/fields.h"
@@ -25,8 +26,7 @@ namespace archivon::versions {
 inline const QString kRunListName = QStringLiteral(".archivon-elenco");
 
 /// The format this version writes; it reads every one up to it.
-constexpr int kRunListFormat = 1;
-
+constexpr int kRunListFormat = 2;
 
 /// What an entry is, as a list names it.
 enum class EntryKind : quint8 { File, Folder, Link };
@@ -64,6 +64,14 @@ struct ListedChange
         PutBack,   ///< other, a hidden name an earlier run left, moved back to path
         MovedIn,   ///< path moved into the dated folder as other (its place in the pair's folder there)
         Rewritten, ///< the whole pair rewritten; size 1 when it had a backup to move aside, 0 when not
+        /// path, a file this run wrote into the pair's backup: size the bytes
+        /// written, fingerprint theirs
+        Fingerprint,
+        /// path, a file this run moved into the dated folder (its place in
+        /// the pair's folder there): size its size, fingerprint the one the
+        /// index held for it where that still fitted, damaged when the index
+        /// marked it so
+        VersionFingerprint,
     };
     Kind kind = Kind::Added;
     RelativePath path{};
@@ -71,6 +79,8 @@ struct ListedChange
     EntryKind entry = EntryKind::File;
     qint64 size = 0;
     qint64 modifiedNs = 0;
+    std::optional<platform::Fingerprint> fingerprint{};
+    bool damaged = false;
 };
 
 /// Changes of one pair, written together before the first of them begins.
@@ -105,6 +115,8 @@ struct RunList
 /// The texts of a list, in the order they are written.
 QByteArray headerText(const RunHeader& header);
 QByteArray blockText(const RunBlock& block);
+/// The line of one change, with no end of line.
+QString changeLine(const ListedChange& change);
 QByteArray summaryText(const RunSummary& summary);
 
 /// Reads a list's text. A last block or summary cut short (no end line) is

@@ -16,7 +16,8 @@ namespace {
 
 // "d/b.txt:size:seconds:mode", each part after the name optional; "d/" is a
 // folder. A first "~" marks a folder the walk could not list, "%" one gone before
-// it was listed, "?" one it listed in part, "!" a backup folder not listed to its end.
+// it was listed, "?" one it listed in part, "!" a backup folder not listed to its end,
+// "*" a backup file its index marks damaged.
 struct Spec
 {
     QChar mark;
@@ -29,7 +30,7 @@ struct Spec
 Spec parse(QString text)
 {
     Spec s;
-    if (QStringLiteral("~%?!").contains(text.front())) {
+    if (QStringLiteral("~%?!*").contains(text.front())) {
         s.mark = text.front();
         text.remove(0, 1);
     }
@@ -149,6 +150,7 @@ private slots:
         QTest::newRow("a changed mode, where none is kept") << QStringList{"a.txt:1:1000:600"} << QStringList{"a.txt"} << "s" << QStringList{"keep a.txt"} << QStringList{};
         QTest::newRow("a second later, kept to the nanosecond") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "ns" << QStringList{"replace a.txt"} << QStringList{};
         QTest::newRow("a second later, kept to the second") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "s" << QStringList{"replace a.txt"} << QStringList{};
+        QTest::newRow("a copy its index marks damaged is copied again") << QStringList{"d/", "d/a.txt", "d/b.txt"} << QStringList{"d/", "*d/a.txt", "d/b.txt"} << "ns" << QStringList{"replace d\\a.txt", "keep d\\b.txt"} << QStringList{};
         QTest::newRow("a second later, kept to two seconds") << QStringList{"a.txt:1:1001"} << QStringList{"a.txt"} << "2s" << QStringList{"keep a.txt"} << QStringList{};
         QTest::newRow("less than a second, kept to the second") << QStringList{"a.txt:1:1000.4"} << QStringList{"a.txt"} << "s" << QStringList{"keep a.txt"} << QStringList{};
         QTest::newRow("a file became a folder, a folder a file") << QStringList{"t/", "t/x.txt", "b"} << QStringList{"t", "b/", "b/x"} << "ns" << QStringList{"aside t", "aside b", "copy t\\x.txt"} << QStringList{};
@@ -199,8 +201,13 @@ private slots:
                                      return below;
                                  });
             }
+            QSet<QString> damaged;
+            for (const QString& marked : backup.filter(QRegularExpression("^\\*"))) {
+                const Spec s = parse(marked);
+                damaged.insert(s.parent + '\\' + s.name);
+            }
             QStringList decided;
-            for (const Change& c : compareWithBackup(scan, listed, kept, {folds, folds}).list)
+            for (const Change& c : compareWithBackup(scan, listed, kept, {folds, folds}, damaged).list)
                 decided << text(c, scan);
             QCOMPARE(decided, folds && !folded.isEmpty() ? folded : changes);
         }

@@ -1,6 +1,7 @@
 // The engine's runs: a whole run, a stop, a hold, what earlier runs left, the refusals.
 
 #include "decision/comparison.h"
+#include "index/index.h"
 #include "plan/checks.h"
 #include "platform/drives.h"
 #include "support/engineruns.h"
@@ -104,6 +105,24 @@ private slots:
                  qPrintable(run.steps()));
         const PairStats stats = run.first(Kind::PairFinished).stats;
         QCOMPARE(QList<qint64>({stats.copied, stats.folders, stats.removed}), QList<qint64>({3, 5, full ? 0 : 2}));
+
+        // The index holds every file of the backup with the fingerprint of what
+        // was copied; a second run keeps it as it was.
+        const auto indexed = [&] {
+            QStringList lines;
+            const auto read = index::readWholeIndex(index::fileFor(plan.backupRoot(), "R:\\BK\\d1"));
+            if (!read || !*read)
+                return QStringList{"illeggibile"};
+            for (const index::Entry& e : read->value().files)
+                lines << e.path + ' ' + (e.fingerprint ? e.fingerprint->hex() : "-");
+            return lines;
+        };
+        QStringList expected;
+        for (const char* f : {"\\a\\b\\profondo.txt", "\\f1.txt", "\\sola lettura.txt"})
+            expected << QString(f) + ' ' + platform::fingerprintFile("R:\\BK\\d1" + QString(f)).value().fingerprint.hex();
+        QCOMPARE(indexed(), expected);
+        QCOMPARE(runEngine(plan, {}, false, {}, false).end.reason, RunEnd::Reason::Completed);
+        QCOMPARE(indexed(), expected);
     }
 
     // A stop, or the window closed, ends the run wherever it is, the final removal of

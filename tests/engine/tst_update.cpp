@@ -1,6 +1,7 @@
 // The update in place, and the faults a run meets half way.
 
 #include "forecast/dryrun.h"
+#include "index/index.h"
 #include "platform/drives.h"
 #include "support/engineruns.h"
 #include "versions/versions.h"
@@ -105,6 +106,7 @@ private slots:
             "C:\\s1\\x*.txt" + no + "il nome contiene «*», che la destinazione non accetta"};
         // clang-format off
         QTest::newRow("one changed file") << "content" << false << QStringList{"tre.txt"} << QStringList{};
+        QTest::newRow("a copy a check found damaged, size and time as they were") << "damaged" << false << QStringList{"tre.txt"} << QStringList{};
         QTest::newRow("a file became a folder") << "to folder" << false << QStringList{"tre.txt/dentro.txt"} << QStringList{};
         QTest::newRow("a folder became a file") << "to file" << false << QStringList{"a/b"} << QStringList{};
         QTest::newRow("a killed run had set a folder aside") << "aside" << false << QStringList{} << QStringList{};
@@ -207,6 +209,17 @@ private slots:
         } else if (change.startsWith("pairs")) { // each pair replaces a file
             drives->writeFile("C:\\s1\\tre.txt", "tre v2");
             drives->writeFile("C:\\s2\\f2.txt", "f2 v2");
+        } else if (change == "damaged") { // as a check marks it in the pair's index
+            const QString file = index::fileFor(plan.backupRoot(), D);
+            const auto whole = index::readWholeIndex(file);
+            QVERIFY(whole && *whole);
+            index::IndexWriter writer(file, D);
+            for (index::Entry e : whole->value().files) {
+                if (e.path == "\\tre.txt")
+                    e.mark = index::Mark::Damaged;
+                QVERIFY(writer.add(e).ok());
+            }
+            QVERIFY(writer.commit().ok());
         } else if (change.endsWith("names")) {
             for (const char* name : {"NOTA.txt", "aux.txt", "x*.txt", "punto.\\y.txt", "ok.txt"})
                 drives->writeFile(QStringLiteral("C:\\s1\\") + name, name);
@@ -271,6 +284,18 @@ private slots:
         if (!full) {
             QCOMPARE(stats.removed, change.endsWith("deleted") ? 2 : 0);
             QCOMPARE(stats.copied, rewritten.size());
+        }
+        if (change == "damaged") { // its copy is new, and the damaged one is listed as such
+            const auto whole = index::readWholeIndex(index::fileFor(plan.backupRoot(), D));
+            QVERIFY(whole && *whole);
+            for (const index::Entry& e : whole->value().files) {
+                QCOMPARE(e.mark, index::Mark::None);
+                QCOMPARE(e.fingerprint->hex(), platform::fingerprintFile(D + e.path).value().fingerprint.hex());
+            }
+            const QString lists = host(plan.backupRoot() + '\\' + versions::kFolderName); // the computer's
+            QFile list(lists + '/' + QDir(lists).entryList(QDir::Dirs | QDir::NoDotAndDotDot).last() + "/.archivon-elenco");
+            QVERIFY(list.open(QIODevice::ReadOnly));
+            QVERIFY(list.readAll().contains("\t6\t\\tre.txt\tdanneggiato\n"));
         }
         if (change == "deleted" && !full) { // a second run in the same minute keeps its own folder
             drives->writeFile("C:\\s1\\tre.txt", "tre v3");

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -44,6 +45,22 @@ void populate(const test::TempDrives& drives)
     ::mkfifo(QFile::encodeName(drives.host("C:\\d\\pipe")).constData(), 0644);
     QFile::link(drives.host("C:\\d\\Sub"), drives.host("C:\\d\\linkdir"));
     QFile::link(drives.host("C:\\d\\gone"), drives.host("C:\\d\\dangling"));
+}
+
+// What `xxhsum -H2` prints for \a hostPath.
+QString xxhsum(const QString& hostPath)
+{
+    QProcess p;
+    p.start(QStringLiteral("xxhsum"), {QStringLiteral("-H2"), hostPath});
+    if (!p.waitForFinished() || p.exitCode() != 0)
+        return QStringLiteral("xxhsum failed");
+    return QString::fromUtf8(p.readAllStandardOutput()).section(QLatin1Char(' '), 0, 0);
+}
+
+bool appendTo(const QString& hostPath, const QByteArray& bytes)
+{
+    QFile f(hostPath);
+    return f.open(QIODevice::Append) && f.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -120,11 +137,42 @@ private slots:
         QCOMPARE(drives.readFile("R:\\d\\keep.txt"), QByteArray("previous"));
         QCOMPARE(allNames("R:\\d\\*.*", 55), QStringList{"keep.txt"});
 
+        // The fingerprint taken as the copy writes is the one xxhsum gives the source.
         int chunks = 0;
-        QVERIFY(copyFile("C:\\s\\big.bin", "R:\\d\\keep.txt", [&](qint64) { return ++chunks > 0; }));
+        CopiedContent content;
+        QVERIFY(copyFile("C:\\s\\big.bin", "R:\\d\\keep.txt", [&](qint64) { return ++chunks > 0; },
+                         &content));
         QCOMPARE(drives.readFile("R:\\d\\keep.txt"), big);
         QVERIFY(chunks >= 20); // a held run writes at most one more MiB
         QCOMPARE(allNames("R:\\d\\*.*", 55), QStringList{"keep.txt"});
+        QCOMPARE(content.bytes, big.size());
+        QCOMPARE(content.fingerprint.hex(), xxhsum(drives.host("C:\\s\\big.bin")));
+
+        // A source that grows while it is copied: what was written, as long as
+        // it was when opened, is what the fingerprint and the bytes tell.
+        QVERIFY(copyFile("C:\\s\\big.bin", "R:\\d\\grown.bin",
+                         [&](qint64) { return appendTo(drives.host("C:\\s\\big.bin"), "more"); },
+                         &content));
+        QCOMPARE(content.bytes, big.size());
+        QCOMPARE(drives.readFile("R:\\d\\grown.bin"), big);
+        QCOMPARE(content.fingerprint, fingerprintFile("R:\\d\\grown.bin").value().fingerprint);
+        QVERIFY(content.fingerprint != fingerprintFile("C:\\s\\big.bin").value().fingerprint);
+        QVERIFY(deleteFile("R:\\d\\grown.bin"));
+
+        // Side by side: each copy's end carries its own, an empty file's too.
+        drives.writeFile("C:\\s\\empty.txt", "");
+        ParallelCopy both;
+        QVERIFY(both.start("C:\\s\\empty.txt", "R:\\d\\empty.txt"));
+        QVERIFY(both.start("C:\\s\\big.bin", "R:\\d\\big.bin"));
+        while (both.busy())
+            both.waitFor(50);
+        for (const ParallelCopy::Ended& e : both.takeEnded()) {
+            QVERIFY(e.status);
+            QCOMPARE(e.fingerprint.hex(), xxhsum(drives.host(e.source)));
+            QCOMPARE(e.written, QFileInfo(drives.host(e.source)).size());
+        }
+        QVERIFY(deleteFile("R:\\d\\empty.txt") && deleteFile("R:\\d\\big.bin"));
+        drives.writeFile("C:\\s\\big.bin", big);
 
         // Copies whose gate closes between chunks, then abandoned, leave nothing behind.
         std::atomic<int> gates{0};

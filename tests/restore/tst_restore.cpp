@@ -71,6 +71,11 @@ RunList sample()
                                {K::SetAside, {"x"}, {".~archivon~1a2b~x"}},
                                {K::PutBack, {"y"}, {".~archivon~3c4d~y"}},
                                {K::MovedIn, {".~archivon~3c4d~z"}, {"z (2)"}}}});
+    // What the files hold, beside what the restore reads.
+    const auto fp = platform::Fingerprint::fromHex(QStringLiteral("0123456789abcdef0123456789ABCDEF"));
+    list.blocks[0].changes.push_back({K::Fingerprint, {"Lettere", odd}, {}, EntryKind::File, 12, 0, fp});
+    list.blocks[0].changes.push_back({K::VersionFingerprint, {"y"}, {}, EntryKind::File, 7, 0, fp, false});
+    list.blocks[0].changes.push_back({K::VersionFingerprint, {"z"}, {}, EntryKind::File, 0, 0, {}, true});
     list.blocks.push_back({2, {{K::Rewritten, {}, {}, EntryKind::File, 1, 0}}});
     list.summary = RunSummary{versions::RunOutcome::WithFailures, at(0), at(1.5), 3, 4, 5};
     return list;
@@ -169,6 +174,7 @@ void TestRestore::listRoundTrip_data()
     QTest::newRow("header torn") << "torn-header" << "intestazione incompleta" << qsizetype(0) << false;
     QTest::newRow("foreign file") << "foreign" << "non è un elenco" << qsizetype(0) << false;
     QTest::newRow("newer format") << "newer" << "più recente" << qsizetype(0) << false;
+    QTest::newRow("format 1, before fingerprints") << "format-1" << "" << qsizetype(2) << true;
 }
 
 void TestRestore::listRoundTrip()
@@ -196,13 +202,21 @@ void TestRestore::listRoundTrip()
         text = head.left(head.size() - 2);
     else if (mangle == "foreign")
         text = "[General]\nGiorniVersioni=30\n";
-    else if (mangle == "newer") {
-        RunHeader newer = list.header;
-        text = headerText(newer).replace("archivon-elenco\t1", "archivon-elenco\t9");
-        // Its end line must still match, as a newer program would write it.
+    else if (mangle == "newer" || mangle == "format-1") {
+        // Its end line must still match, as that program would write it.
+        const QByteArray format = mangle == "newer" ? "9" : "1";
+        text = headerText(list.header).replace("archivon-elenco\t2", "archivon-elenco\t" + format);
         const qsizetype cut = text.indexOf("fine\t");
         text = text.left(cut) + "fine\t" +
                QCryptographicHash::hash(text.left(cut), QCryptographicHash::Sha256).toHex().left(16) + "\n";
+        if (mangle == "format-1") {
+            // A block of that format, with no fingerprint lines.
+            RunBlock old = list.blocks[0];
+            std::erase_if(old.changes, [](const ListedChange& c) {
+                return c.kind == ListedChange::Kind::Fingerprint || c.kind == ListedChange::Kind::VersionFingerprint;
+            });
+            text += blockText(old) + two + end;
+        }
     }
 
     Result<RunList> read = parseRunList(text);
@@ -236,6 +250,11 @@ void TestRestore::listRoundTrip()
     // Read back, every field is as written: written again, the text is the same.
     const RunList& back = read.value();
     QCOMPARE(back.header.start.offsetFromUtc(), 3600);
+    if (mangle == "format-1") {
+        QCOMPARE(back.header.format, 1);
+        QCOMPARE(back.blocks[0].changes.size(), list.blocks[0].changes.size() - 3);
+        return;
+    }
     QCOMPARE(headerText(back.header), head);
     QCOMPARE(back.header.pairs[0].source, list.header.pairs[0].source);
     QCOMPARE(back.blocks[0].changes[0].path, list.blocks[0].changes[0].path);

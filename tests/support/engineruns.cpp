@@ -150,7 +150,8 @@ BackupPlan EngineFixture::fourPairs()
 
 QStringList EngineFixture::hidden() const
 {
-    return tree("R:\\BK").filter(QRegularExpression("(^|/)\\.(?!archivon-byte$)"));
+    // The pairs' indexes are the backup's own, as the dated folders' records are.
+    return tree("R:\\BK").filter(QRegularExpression("(^|/)\\.(?!archivon-byte$|archivon-indice(/|$))"));
 }
 
 void EngineFixture::bothPasses()
