@@ -123,7 +123,7 @@ void PairIndex::readOld(const BackupListing* backup)
             const BackupListing::Folder& there = backup->folders[std::size_t(w.folder)];
             const auto held = there.entries.constFind(m_scan.folders.at(w.folder).files.at(w.file).name);
             fits = fits && held != there.entries.cend() && !held->isFolder() && held->size == e.size &&
-                   held->modifiedNs == e.modifiedNs;
+                   index::sameTime(e.modifiedNs, held->modifiedNs);
         }
         File& f = m_files[std::size_t(w.folder)][std::size_t(w.file)];
         if (!fits)
@@ -312,7 +312,7 @@ std::optional<index::Entry> PairIndex::entryOf(qsizetype folder, qsizetype file,
         if (!(f.flags & Known) || !held)
             return std::nullopt;
         const QString path = m_destination + there.relative + QLatin1Char('\\') + s.name;
-        if (fileLength(path).valueOr(-1) != held->size || modifiedNs(path).valueOr(-1) != held->modifiedNs)
+        if (fileLength(path).valueOr(-1) != held->size || !index::sameTime(held->modifiedNs, modifiedNs(path).valueOr(-1)))
             return std::nullopt;
     } else if (!(f.flags & Keep)) {
         return std::nullopt;
@@ -357,7 +357,7 @@ Status PairIndex::write(const BackupListing* backup)
         if (!plain)
             continue;
         const QString path = m_destination + *plain;
-        if (fileLength(path).valueOr(-1) == e.size && modifiedNs(path).valueOr(-1) == e.modifiedNs)
+        if (fileLength(path).valueOr(-1) == e.size && index::sameTime(e.modifiedNs, modifiedNs(path).valueOr(-1)))
             aside.push_back(std::move(e));
     }
     m_aside.clear();
@@ -440,7 +440,7 @@ Status PairIndex::write(const BackupListing* backup)
         v.size = e.size;
         const auto plain = index::plainPath(e.path);
         const QString path = m_moved + plain.value_or(QString());
-        if (plain && fileLength(path).valueOr(-1) == e.size && modifiedNs(path).valueOr(-1) == e.modifiedNs) {
+        if (plain && fileLength(path).valueOr(-1) == e.size && index::sameTime(e.modifiedNs, modifiedNs(path).valueOr(-1))) {
             v.fingerprint = e.fingerprint;
             v.checkedAt = e.checkedAt;
             v.mark = e.mark;

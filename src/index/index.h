@@ -33,6 +33,16 @@ QString folderOf(const QString& backupRoot);
 /// destination elsewhere.
 QString fileFor(const QString& backupRoot, const QString& destination);
 
+/// An index's time of a file against the time a listing finds: the same
+/// within the coarsest step a share keeps times to, two seconds, whichever
+/// way it rounds. A finer match would lose every fingerprint of a backup on
+/// such a share at its next run.
+inline bool sameTime(qint64 indexed, qint64 listed)
+{
+    constexpr qint64 kStepNs = 2'000'000'000;
+    return indexed - listed < kStepNs && listed - indexed < kStepNs;
+}
+
 /// Where a fingerprint comes from.
 enum class Origin : quint8 {
     Copy,   ///< taken from the bytes as a run wrote them: what the source held

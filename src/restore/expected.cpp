@@ -8,17 +8,6 @@ using platform::Fingerprint;
 
 namespace {
 
-// A share that keeps times to whole seconds (or two) lists the time the run
-// set a little earlier than it was set.
-constexpr qint64 kSecondNs = 1'000'000'000;
-
-bool sameTime(qint64 indexed, qint64 listed)
-{
-    if (indexed == listed)
-        return true;
-    return listed % kSecondNs == 0 && indexed > listed - 2 * kSecondNs && indexed < listed + 2 * kSecondNs;
-}
-
 QString versionKey(const QString& stamp, const QString& pathField)
 {
     return stamp + QLatin1Char('\t') + pathField;
@@ -63,7 +52,7 @@ Expected Expected::read(const Job& job, QString& note)
 std::optional<Fingerprint> Expected::ofMirror(const RelativePath& path, const Tree::Entry& listed) const
 {
     const auto it = m_files.constFind(versions::pathField(path));
-    if (it == m_files.cend() || it->size != listed.size || !sameTime(it->modifiedNs, listed.modifiedNs))
+    if (it == m_files.cend() || it->size != listed.size || !index::sameTime(it->modifiedNs, listed.modifiedNs))
         return std::nullopt;
     return it->fingerprint;
 }
