@@ -29,18 +29,13 @@ const ListedTree& treeOf(const PairBackup& pair, const Place& place)
 }
 
 // Copies \a source to the free name \a target and gives the fingerprint of
-// what was written. The bytes are read back from the file just written, as
-// this machine still holds them.
+// what was written, taken as it was written.
 Result<Fingerprint> copyFingerprinted(const QString& source, const QString& target, const ChunkHook& betweenChunks)
 {
-    if (const Status copied = copyToNewFile(source, target, betweenChunks); !copied)
+    CopiedContent content;
+    if (const Status copied = copyToNewFile(source, target, betweenChunks, &content); !copied)
         return Result<Fingerprint>::failure(copied);
-    const auto read = fingerprintFile(target, false);
-    if (!read) {
-        (void)deleteFile(target);
-        return Result<Fingerprint>::failure(read.error());
-    }
-    return read.value().fingerprint;
+    return content.fingerprint;
 }
 
 // A free hidden name beside \a target for its copy while it is checked, one
