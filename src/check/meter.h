@@ -4,29 +4,18 @@
 
 #include "check/check.h"
 
-#include <QElapsedTimer>
+#include "record/jobrecord.h"
 
 namespace archivon::check {
 
-/// Files and bytes read of the total, drawn as the restore draws its own.
-class Meter
+/// Files and bytes read of the total.
+class Meter : public JobMeter
 {
 public:
-    Meter(const Progress& progress, qint64 files, qint64 bytes);
-    void file(const QString& name);
-    void chunk(qint64 read);
-    void done(qint64 size);
-    void finish();
-
-private:
-    void draw(bool force);
-
-    const Progress& m_progress;
-    qint64 m_files = 0, m_bytes = 0;
-    qint64 m_doneFiles = 0, m_doneBytes = 0, m_current = 0;
-    QString m_name;
-    QElapsedTimer m_clock;
-    qint64 m_lastDraw = -1;
+    Meter(const Progress& progress, qint64 files, qint64 bytes)
+        : JobMeter(progress.terminal, progress.show, files, bytes, QStringLiteral("letti "))
+    {
+    }
 };
 
 /// The record of a check, in the local log folder, beside the runs' own.

@@ -6,9 +6,9 @@
 #include "index/index.h"
 #include "restore/backup.h"
 #include "restore/moment.h"
+#include "record/jobrecord.h"
 #include "restore/restore.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QStringList>
 
@@ -37,25 +37,14 @@ struct Tally
     qint64 notRestored = 0;
 };
 
-/// Files and bytes done of the total, drawn as the user sees it best.
-class Meter
+/// Files and bytes written of the total.
+class Meter : public JobMeter
 {
 public:
-    Meter(const Progress& progress, qint64 files, qint64 bytes);
-    void file(const QString& name, qint64 size);
-    void chunk(qint64 written);
-    void done(qint64 size);
-    void finish();
-
-private:
-    void draw(bool force);
-
-    Progress m_progress;
-    qint64 m_files = 0, m_bytes = 0;
-    qint64 m_doneFiles = 0, m_doneBytes = 0, m_current = 0;
-    QString m_name;
-    QElapsedTimer m_clock;
-    qint64 m_lastDraw = -1;
+    Meter(const Progress& progress, qint64 files, qint64 bytes)
+        : JobMeter(progress.terminal, progress.show, files, bytes)
+    {
+    }
 };
 
 /// What the index of a job's pair says each file of the backup holds, for

@@ -220,7 +220,7 @@ void Writer::file(const Job& job, const RelativePath& path, const QString& shown
 bool Writer::write(const QString& source, const QString& target, qint64 size, const QString& shown,
                    const std::optional<Fingerprint>& expected)
 {
-    m_meter.file(shown, size);
+    m_meter.file(shown);
     if (m_dry) {
         m_meter.done(size);
         return true;
