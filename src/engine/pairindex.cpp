@@ -139,7 +139,8 @@ void PairIndex::readOld(const BackupListing* backup)
             f.flags |= Damaged;
         f.checkedAt = quint32(e.checkedAt);
     };
-    reader.version = [](index::VersionEntry&&) {}; // read again as the new index is written
+    // Read again as the new index is written; here only where they are.
+    reader.version = [this](index::VersionEntry&& v) { m_oldStamps.insert(v.stamp); };
     const auto read = index::readIndex(m_indexFile, reader);
     m_oldRead = read && *read;
     if (read && !*read) {
@@ -374,12 +375,9 @@ Status PairIndex::write(const BackupListing* backup)
     if (!m_changed && m_oldRead && unknown == 0 && qint64(items.size() + aside.size()) == m_oldFiles) {
         // The same files as the old index, each as it had them: only a dated
         // folder gone since changes it.
-        bool gone = false;
-        index::Reader reader;
-        reader.file = [](index::Entry&&) {};
-        reader.version = [&](index::VersionEntry&& v) { gone = gone || !datedThere(v.stamp); };
-        const auto read = index::readIndex(m_indexFile, reader);
-        if (read && *read && !gone)
+        const bool gone = std::any_of(m_oldStamps.cbegin(), m_oldStamps.cend(),
+                                      [&](const QString& stamp) { return !datedThere(stamp); });
+        if (!gone)
             return {};
     }
 

@@ -10,6 +10,7 @@
 #include "versions/runlist.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -99,6 +100,7 @@ private:
     bool m_oldRead = false; // an old index read whole
     bool m_changed = false;
     qint64 m_oldFiles = 0;
+    QSet<QString> m_oldStamps; // the dated folders the old index's versions are in
 };
 
 } // namespace archivon

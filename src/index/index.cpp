@@ -60,7 +60,9 @@ std::optional<Mark> markOf(QStringView field)
     return std::nullopt;
 }
 
-bool isPath(QStringView field) { return versions::pathOf(field).has_value(); }
+// A path field as far as the reader needs to know: those who take its names
+// decode it, and pass over one that does not decode.
+bool isPath(QStringView field) { return field.startsWith(u'\\'); }
 
 // One line of the index's body; false when it does not parse.
 bool parseEntry(const QList<QStringView>& f, const Reader& reader)
