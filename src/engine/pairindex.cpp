@@ -455,7 +455,7 @@ Status PairIndex::write(const BackupListing* backup)
         if (datedThere(v.stamp))
             add(v);
     };
-    if (m_oldRead)
+    if (m_oldRead && (moved || !m_oldStamps.isEmpty()))
         (void)index::readIndex(m_indexFile, reader);
     moved.reset();
     for (const index::VersionEntry& v : m_versions)

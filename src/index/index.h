@@ -89,6 +89,9 @@ struct Reader
 {
     std::function<void(Entry&&)> file;
     std::function<void(VersionEntry&&)> version;
+    /// Only the entries marked damaged are handed over; the rest is still
+    /// read through, so that an index that does not read gives nothing.
+    bool onlyMarked = false;
 };
 /// Nothing when there is no index at all; otherwise the destination it
 /// names, or why it cannot be read.

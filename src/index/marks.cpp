@@ -20,6 +20,7 @@ QSet<QString> damagedFiles(const QString& backupRoot, const QString& destination
 {
     QSet<QString> damaged;
     Reader reader;
+    reader.onlyMarked = true;
     reader.file = [&](Entry&& entry) {
         if (entry.mark != Mark::Damaged)
             return;
