@@ -167,12 +167,13 @@ public:
     void collect(const BackupPlan& plan);
     void read();
     void write(Outcome& o, QStringList& notes);
+    qint64 stillDamaged() const;
 
     std::vector<PairState> pairs;
     std::vector<Item> items;
     QStringList findings;
     QStringList notes; // what is not of one file: indexes, folders not listed
-    qint64 read_ = 0, damaged = 0, changed = 0, fresh = 0, selected = 0;
+    qint64 read_ = 0, damaged = 0, damagedVersions = 0, changed = 0, fresh = 0, selected = 0;
     qint64 now = QDateTime::currentSecsSinceEpoch();
     bool stopped = false, gaveWay = false;
     qint64 timeStep = 2000000000;
@@ -210,8 +211,10 @@ bool Check::goOn(qint64)
 
 void Check::found(const Item& item, Case c, const QString& detail)
 {
-    if (c == Case::Damaged)
+    if (c == Case::Damaged) {
         ++damaged;
+        damagedVersions += item.version ? 1 : 0;
+    }
     else if (c == Case::NoFingerprint)
         ++fresh;
     else
@@ -460,6 +463,22 @@ void Check::read()
     meter.finish();
 }
 
+// The backup's files the indexes mark damaged after this check, whether it
+// read them or not: each stays a problem until a run copies it again and a
+// check reads it whole. Of the dated folders, only those this check found so:
+// a damaged copy a run kept there stays marked for good.
+qint64 Check::stillDamaged() const
+{
+    qint64 marked = damagedVersions;
+    for (const PairState& pair : pairs) {
+        if (!pair.index)
+            continue;
+        marked += std::count_if(pair.index->files.begin(), pair.index->files.end(),
+                                [](const index::Entry& e) { return e.mark == index::Mark::Damaged; });
+    }
+    return marked;
+}
+
 void Check::write(Outcome&, QStringList& failures)
 {
     for (PairState& pair : pairs) {
@@ -497,7 +516,8 @@ QString reportOf(const Check& check)
 {
     QStringList lines;
     lines << QStringLiteral("Letti %1 file di %2 (%3 da leggere)").arg(check.read_).arg(check.items.size()).arg(check.selected)
-          << QStringLiteral("Danneggiati: %1; altre differenze: %2; senza impronta finora: %3")
+          << QStringLiteral("Danneggiati (ancora segnati negli indici): %1; altre differenze: %2; "
+                            "senza impronta finora: %3")
                  .arg(check.damaged)
                  .arg(check.changed)
                  .arg(check.fresh);
@@ -548,6 +568,7 @@ Outcome runCheck(const Request& request, const Progress& progress, const std::at
         check.timeStep = std::clamp<qint64>(keeps.value().timeStepNs, 1, 2000000000);
     check.collect(plan);
     check.read();
+    check.damaged = check.stillDamaged();
     Outcome o;
     QStringList failures;
     check.write(o, failures);

@@ -129,7 +129,9 @@ ComputerState readComputer(const QString& site, const QString& folder, const QDa
     }
     readVersions(c, root);
     // The checks' summary alone: the index is never read here.
-    c.check = lastCheck(root);
+    const CheckHistory checks = lastCheck(root);
+    c.check = checks.last;
+    c.finishedCheck = checks.lastFinished;
     return c;
 }
 
@@ -149,7 +151,9 @@ QString checkWarning(const ComputerState& c, const QDateTime& now, int checkDays
         return c.check->damaged == 1 ? QStringLiteral("la verifica ha trovato 1 file danneggiato")
                                      : QStringLiteral("la verifica ha trovato %1 file danneggiati")
                                            .arg(c.check->damaged);
-    const QDateTime when = checkTime(*c.check);
+    // A check stopped or given way before its end reads only part of the
+    // backup, perhaps nothing: the age goes by the last that ran to its end.
+    const QDateTime when = c.finishedCheck ? checkTime(*c.finishedCheck) : QDateTime();
     if (!when.isValid() || when.secsTo(now) > qint64(checkDays) * 24 * 3600)
         return QStringLiteral("nessuna verifica da più di %1 giorni").arg(checkDays);
     return {};

@@ -92,6 +92,10 @@ expect 1 "a byte changed on R:"
 says "p1.bin: backup danneggiato" "the damaged file is not named"
 marked() { cat "$IX"/Documenti | awk -F '\t' '$1 == "file" && $2 == "\\Pratiche\\p1.bin" { print $8 }'; }
 [ "$(marked)" = danneggiato ] || fail "the index does not mark the damaged file: \"$(marked)\""
+# A check of a part that leaves the damaged file out still counts it: not whole.
+check --quota 25%
+expect 1 "a check of a quarter while a file is marked damaged"
+tail -1 "$B/archivon-verifica.log" | grep -qP '\tproblemi\t' || fail "the summary forgets the damage still marked"
 archivon --backup --utente ufficio2
 expect 0 "the backup after the damage"
 kept=$(find "$B/Versioni precedenti" -path '*/Documenti/Pratiche/p1.bin' | head -1)

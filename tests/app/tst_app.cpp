@@ -289,6 +289,9 @@ private slots:
         QTest::newRow("last check more than seven days ago") << "PC14_n" << "PC14|n|completato|0|8|8|1|2" << "check=integro|0|0|100|1"
             << QStringList{} << "PC14_n;PC14;n;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;1;2;0;;"
                                 "nessuna verifica da più di 7 giorni;;2026-12-01 07:38:00;integro;0;0" << 1;
+        QTest::newRow("a check gave way yesterday, the last whole one long ago") << "PC15_o" << "PC15|o|completato|0|8|8|1|2" << "check=ceduta|0|0|100|8"
+            << QStringList{} << "PC15_o;PC15;o;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;1;2;0;;"
+                                "nessuna verifica da più di 7 giorni;;2026-12-08 07:38:00;ceduta;0;0" << 1;
         // clang-format on
     }
     void overview()
@@ -327,7 +330,9 @@ private slots:
             // An older check that found damage first: only the last one counts.
             QVERIFY(appendCheckSummary(root, {at(1).addSecs(-600), at(1).addSecs(-300), CheckOutcome::Problems, 5, 100, 5, 0, 5,
                                               "l", "pc"}).ok());
-            const CheckOutcome outcome = f[0] == "integro" ? CheckOutcome::Whole : CheckOutcome::Problems;
+            const CheckOutcome outcome = f[0] == "integro"  ? CheckOutcome::Whole
+                                         : f[0] == "ceduta" ? CheckOutcome::GaveWay
+                                                            : CheckOutcome::Problems;
             QVERIFY(appendCheckSummary(root, {at(f[4].toInt()).addSecs(-1800), at(f[4].toInt()), outcome, 25, f[3].toLongLong(),
                                               f[1].toLongLong(), 0, f[2].toLongLong(), "l", "pc"}).ok());
             m_drives->writeFile(root + "\\.archivon-indice\\Documenti", "x");
