@@ -106,14 +106,18 @@ struct PairState
     std::optional<index::PairIndex> index; // what it said, or an empty one where there was none
     QString unreadable;                    // why the index could not be read
     std::vector<index::Entry> added;       // files the index did not have
-    bool touched = false;
+    bool touched = false;   // something to write: at least when files were read
+    bool weighty = false;   // more than those times: marks or fingerprints
 };
 
 // The files of a backup folder below \a folder, by their path field: links
 // named, never followed; hidden entries (the runs' own) left out.
+// \a goOn is asked at each folder, and the listing ends when it says no.
 void listFiles(const QString& folder, const RelativePath& below, QMap<QString, std::pair<RelativePath, Found>>& out,
-               QStringList& errors)
+               QStringList& errors, const std::function<bool()>& goOn)
 {
+    if (!goOn())
+        return;
     DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory, true);
     for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
         const unsigned attrs = search.lastAttributes();
@@ -124,7 +128,7 @@ void listFiles(const QString& folder, const RelativePath& below, QMap<QString, s
         if (d.link)
             out.insert(versions::pathField(path), {path, Found{0, 0, true}});
         else if (attrs & Directory)
-            listFiles(joinPath(folder, name), path, out, errors);
+            listFiles(joinPath(folder, name), path, out, errors, goOn);
         else if (!(attrs & System))
             out.insert(versions::pathField(path), {path, Found{d.size, d.modifiedNs, false}});
     }
@@ -164,6 +168,7 @@ public:
         m_asked.start();
     }
 
+    bool goOn(qint64 = 0);
     void collect(const BackupPlan& plan);
     void read();
     void write(Outcome& o, QStringList& notes);
@@ -179,7 +184,6 @@ public:
     qint64 timeStep = 2000000000;
 
 private:
-    bool goOn(qint64 = 0);
     void found(const Item& item, Case c, const QString& detail = {});
     bool readOne(Item& item, Meter& meter);
     void readFile(Item& item, Meter& meter);
@@ -229,7 +233,10 @@ void Check::found(const Item& item, Case c, const QString& detail)
 void Check::collect(const BackupPlan& plan)
 {
     const QString root = plan.backupRoot();
-    for (int n = 1; n <= 4; ++n) {
+    // A backup that asks for the folder while the backup is listed and the
+    // indexes read gets it at once: nothing has been read yet.
+    const auto goingOn = [this] { return goOn(); };
+    for (int n = 1; n <= 4 && goOn(); ++n) {
         const BackupPair& pair = plan.pairs[std::size_t(n - 1)];
         PairState state;
         state.destination = pair.destination;
@@ -246,7 +253,9 @@ void Check::collect(const BackupPlan& plan)
         QMap<QString, std::pair<RelativePath, Found>> listed;
         const auto attrs = linkAttributes(pair.destination);
         if (attrs && (*attrs & Directory))
-            listFiles(pair.destination, {}, listed, notes);
+            listFiles(pair.destination, {}, listed, notes, goingOn);
+        if (!goOn())
+            return;
         const auto add = [&](qsizetype entry, const QString& field, qint64 checkedAt) {
             Item item;
             item.pair = p;
@@ -362,9 +371,10 @@ void Check::readFile(Item& item, Meter& meter)
                     *entry = fresh;
                 else
                     pair.added.push_back(fresh);
-                pair.touched = true;
+                pair.touched = pair.weighty = true;
             }
         } else if (backupAsIndex && *backup == *entry->fingerprint) {
+            pair.weighty |= entry->mark != index::Mark::None;
             entry->mark = index::Mark::None; // read whole again (put right by hand, or copied anew)
             if (source && sourceAsIndex && *source != *entry->fingerprint)
                 found(item, Case::SourceNoTime);
@@ -375,9 +385,11 @@ void Check::readFile(Item& item, Meter& meter)
             entry->fingerprint = *backup;
             entry->origin = index::Origin::Copy;
             entry->mark = index::Mark::None;
+            pair.weighty = true;
         } else if (backupAsIndex) {
             found(item, Case::Damaged);
             entry->mark = index::Mark::Damaged;
+            pair.weighty = true;
         } else if (m_request.source && s && !(sourceAsIndex && source && *source == *entry->fingerprint)) {
             found(item, Case::BothDiffer);
         } else {
@@ -409,11 +421,13 @@ void Check::readVersion(Item& item, Meter& meter)
         if (!entry.fingerprint) {
             found(item, Case::NoFingerprint);
             entry.fingerprint = *content;
+            pair.weighty = true;
         } else if (item.found->size != entry.size) {
             found(item, Case::ChangedOnShare);
         } else if (*content != *entry.fingerprint) {
             found(item, Case::Damaged);
             entry.mark = index::Mark::Damaged;
+            pair.weighty = true;
         }
     }
     entry.checkedAt = now;
@@ -483,6 +497,11 @@ void Check::write(Outcome&, QStringList& failures)
 {
     for (PairState& pair : pairs) {
         if (!pair.index || !pair.touched)
+            continue;
+        // Asked for the folder: an index that would only learn when its files
+        // were read is left, so that the backup waits less; those files are
+        // read again first next time. Marks and fingerprints are written.
+        if (!goOn() && gaveWay && !pair.weighty)
             continue;
         std::vector<index::Entry> files = std::move(pair.index->files);
         files.insert(files.end(), pair.added.begin(), pair.added.end());
@@ -600,8 +619,9 @@ Outcome runCheck(const Request& request, const Progress& progress, const std::at
                : summary.damaged + summary.changed > 0 ? Outcome::Problems
                                                        : Outcome::Whole;
     if (check.gaveWay)
-        o.error = QStringLiteral("verifica interrotta per lasciare il posto a un backup: letti %1 file, "
-                                 "registrati nell'indice; la prossima verifica riprende dai file non letti.")
+        o.error = QStringLiteral("verifica interrotta per lasciare il posto a un backup: letti %1 file, con "
+                                 "quanto trovato registrato nell'indice; la prossima verifica riprende dai file "
+                                 "non letti.")
                       .arg(check.read_);
     else if (check.stopped)
         o.error = QStringLiteral("verifica interrotta: letti %1 file, registrati nell'indice.").arg(check.read_);
