@@ -70,7 +70,7 @@ QString caseText(Case c)
     case Case::SourceWritten:
         return QStringLiteral("l'originale è stato scritto mentre veniva letto: non confrontato");
     case Case::NoFingerprint:
-        return QStringLiteral("nessuna impronta ancora: causa sconosciuta (registrata ora quella del backup)");
+        return QStringLiteral("nessuna impronta ancora: causa sconosciuta");
     case Case::Link:
         return QStringLiteral("collegamento su R:, che il backup non contiene mai: non seguito");
     case Case::Unreadable:
@@ -243,7 +243,8 @@ void Check::collect(const BackupPlan& plan)
         state.indexFile = index::fileFor(root, pair.destination);
         if (auto read = index::readWholeIndex(state.indexFile); read && !*read) {
             state.unreadable = read->error();
-            notes << QStringLiteral("%1: indice illeggibile (%2): i suoi file sono letti come senza impronta")
+            notes << QStringLiteral("%1: indice illeggibile (%2): lasciato com'è; i suoi file sono letti come "
+                                    "senza impronta, senza registrarne alcuna")
                          .arg(state.indexFile, read->error());
             ++changed;
         } else {
@@ -357,7 +358,9 @@ void Check::readFile(Item& item, Meter& meter)
             if (entry && !backupAsIndex) {
                 found(item, Case::ChangedOnShare);
             } else {
-                found(item, Case::NoFingerprint);
+                found(item, Case::NoFingerprint,
+                      pair.index ? QStringLiteral("registrata ora quella del backup")
+                                 : QStringLiteral("l'indice illeggibile resta com'è: non registrata"));
                 index::Entry fresh;
                 fresh.path = item.field;
                 fresh.size = b.size;

@@ -348,7 +348,9 @@ QString lockedMessage(const LockOwner& owner, LockKind refused)
     }
     QString who;
     if (!owner.host.isEmpty())
-        who = QStringLiteral(" (avviato sul computer %1)").arg(owner.host);
+        who = (owner.kind == LockKind::Check ? QStringLiteral(" (avviata sul computer %1)")
+                                             : QStringLiteral(" (avviato sul computer %1)"))
+                  .arg(owner.host);
     const bool feminine = owner.kind == LockKind::Check;
     const QString holder = owner.kind == refused
                                ? (feminine ? QStringLiteral("Un'altra ") : QStringLiteral("Un altro "))

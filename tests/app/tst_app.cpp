@@ -206,6 +206,8 @@ private slots:
                                                        << leave << "" << "" << 2 << "da 1% a 100%";
         QTest::newRow("a check's option alone") << QStringList{"--sorgente"} << leave << "" << "" << 2
                                                 << "valgono solo con --verifica";
+        QTest::newRow("check days with a check") << QStringList{"--verifica", "--utente", "u", "--giorni-verifica", "3"} << leave
+                                                 << "" << "" << 2 << "--verifica va solo con";
         QTest::newRow("check and restore") << QStringList{"--verifica", "--ripristina", "--utente", "u"} << leave
                                            << "" << "" << 2 << "--verifica va solo con";
     }
