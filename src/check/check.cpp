@@ -37,6 +37,7 @@ enum class Case {
     Whole,
     Damaged,          // same size and time as the index, another content
     ChangedOnShare,   // size or time differ from the index: someone wrote on R:
+    DateOnly,         // the content of the index, only its time moved: no problem
     Missing,          // in the index, not in the backup
     SourceNoTime,     // the source changed without its time
     BothDiffer,       // backup and source both differ from the index
@@ -57,6 +58,8 @@ QString caseText(Case c)
                               "(il prossimo backup lo ricopia)");
     case Case::ChangedOnShare:
         return QStringLiteral("backup cambiato su R: da qualcuno: dimensione o data diverse dall'indice");
+    case Case::DateOnly:
+        return QStringLiteral("solo la data è cambiata su R:: il contenuto è quello dell'indice");
     case Case::Missing:
         return QStringLiteral("manca nel backup: l'indice lo elenca");
     case Case::SourceNoTime:
@@ -178,7 +181,7 @@ public:
     std::vector<Item> items;
     QStringList findings;
     QStringList notes; // what is not of one file: indexes, folders not listed
-    qint64 read_ = 0, damaged = 0, damagedVersions = 0, changed = 0, fresh = 0, selected = 0;
+    qint64 read_ = 0, damaged = 0, damagedVersions = 0, changed = 0, fresh = 0, dateOnly = 0, selected = 0;
     qint64 now = QDateTime::currentSecsSinceEpoch();
     bool stopped = false, gaveWay = false;
     qint64 timeStep = 2000000000;
@@ -221,6 +224,8 @@ void Check::found(const Item& item, Case c, const QString& detail)
     }
     else if (c == Case::NoFingerprint)
         ++fresh;
+    else if (c == Case::DateOnly)
+        ++dateOnly;
     else
         ++changed;
     const QString line =
@@ -393,6 +398,8 @@ void Check::readFile(Item& item, Meter& meter)
             found(item, Case::Damaged);
             entry->mark = index::Mark::Damaged;
             pair.weighty = true;
+        } else if (entry->size == b.size && *backup == *entry->fingerprint) {
+            found(item, Case::DateOnly);
         } else if (m_request.source && s && !(sourceAsIndex && source && *source == *entry->fingerprint)) {
             found(item, Case::BothDiffer);
         } else {
@@ -539,10 +546,11 @@ QString reportOf(const Check& check)
     QStringList lines;
     lines << QStringLiteral("Letti %1 file di %2 (%3 da leggere)").arg(check.read_).arg(check.items.size()).arg(check.selected)
           << QStringLiteral("Danneggiati (ancora segnati negli indici): %1; altre differenze: %2; "
-                            "senza impronta finora: %3")
+                            "senza impronta finora: %3; cambiata solo la data: %4")
                  .arg(check.damaged)
                  .arg(check.changed)
-                 .arg(check.fresh);
+                 .arg(check.fresh)
+                 .arg(check.dateOnly);
     if (!check.notes.isEmpty())
         lines << QStringLiteral("Da sapere (%1):").arg(check.notes.size());
     for (const QString& n : check.notes)

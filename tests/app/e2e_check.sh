@@ -82,7 +82,8 @@ for args in "--quota 0%" "--quota 101" "--sorgente --computer ALTRO"; do
 done
 
 # (a) A byte changed on R:, its size and time kept: the check names it damaged and
-# marks it; the next backup copies it again, and a check is whole.
+# marks it (a check of a part counts it still); the next backup copies it again, and
+# a check is whole. Then a file on R: touched.
 hit="$B/Documenti/Pratiche/p1.bin"
 cp -p "$hit" "$work/p1.ref"
 printf 'X' | dd of="$hit" bs=1 seek=1000 conv=notrunc status=none
@@ -106,6 +107,11 @@ cmp -s "$hit" "$D/Pratiche/p1.bin" || fail "the damaged file was not put right"
 check
 expect 0 "the check after the damage was put right"
 [ "$(marked)" = - ] || fail "the mark stays on a file read whole again"
+# Only the time of a file on R: moved: named, and no problem.
+touch -d '2020-01-02 03:04:05' "$B/Documenti/Lettere/l03.txt"
+check
+expect 0 "a file on R: whose time alone changed"
+says "l03.txt: solo la data è cambiata" "a file whose time alone changed is not named so"
 
 # (b) A byte changed on C:, its time kept: named, never copied over the backup.
 src="$D/Lettere/l05.txt"
