@@ -438,6 +438,9 @@ void Check::readVersion(Item& item, Meter& meter)
             found(item, Case::Damaged);
             entry.mark = index::Mark::Damaged;
             pair.weighty = true;
+        } else {
+            pair.weighty |= entry.mark != index::Mark::None;
+            entry.mark = index::Mark::None; // read whole again
         }
     }
     entry.checkedAt = now;

@@ -104,6 +104,13 @@ kept=$(find "$B/Versioni precedenti" -path '*/Documenti/Pratiche/p1.bin' | head 
 grep -qs "danneggiato" "$(dirname "$(dirname "$(dirname "$kept")")")/.archivon-elenco" ||
     { cat "$(dirname "$(dirname "$(dirname "$kept")")")/.archivon-elenco" >&2; fail "the run's list does not name the damaged copy it kept"; }
 cmp -s "$hit" "$D/Pratiche/p1.bin" || fail "the damaged file was not put right"
+# The damaged copy kept in the dated folder stays marked until it reads whole again.
+keptmark() { cat "$IX"/Documenti | awk -F '\t' '$1 == "versione" && $3 == "\\Pratiche\\p1.bin" { print $7 }'; }
+[ "$(keptmark)" = danneggiato ] || fail "the index does not mark the damaged copy kept: \"$(keptmark)\""
+cp -p "$work/p1.ref" "$kept"
+check --anche-versioni
+expect 0 "the check of the dated folders with the kept copy put right"
+[ "$(keptmark)" = - ] || fail "the mark stays on a kept copy read whole again"
 check
 expect 0 "the check after the damage was put right"
 [ "$(marked)" = - ] || fail "the mark stays on a file read whole again"
