@@ -246,7 +246,12 @@ void Check::collect(const BackupPlan& plan)
         PairState state;
         state.destination = pair.destination;
         state.indexFile = index::fileFor(root, pair.destination);
-        if (auto read = index::readWholeIndex(state.indexFile); read && !*read) {
+        auto read = index::readWholeIndex(state.indexFile);
+        // An index of another folder (copied, or its name shared) says nothing of this one.
+        if (read && *read && read->value().destination.compare(pair.destination, Qt::CaseInsensitive) != 0)
+            read = Result<index::PairIndex>::failure(
+                QStringLiteral("è di un'altra cartella, %1").arg(read->value().destination));
+        if (read && !*read) {
             state.unreadable = read->error();
             notes << QStringLiteral("%1: indice illeggibile (%2): lasciato com'è; i suoi file sono letti come "
                                     "senza impronta, senza registrarne alcuna")

@@ -169,4 +169,11 @@ says "lasciare il posto a un backup" "the check does not say it gave way" check
 cmp -s "$B/Documenti/Lettere/nuovo.txt" "$D/Lettere/nuovo.txt" || fail "the backup after the check did not copy"
 check
 expect 0 "the check after the backup"
+
+# (e) The index of another pair in the place of this one's: named, read as none, left as it is.
+cp "$IX/Preferiti" "$IX/Documenti"
+check
+expect 1 "a check with another pair's index"
+grep -qF "è di un'altra cartella" "$work/run.out" || { show "$work/run.out"; fail "an index of another pair is not named"; }
+cmp -s "$IX/Preferiti" "$IX/Documenti" || fail "the check rewrote an index of another pair"
 echo PASS
