@@ -629,14 +629,18 @@ Outcome runCheck(const Request& request, const Progress& progress, const std::at
                       : check.stopped  ? CheckOutcome::Stopped
                       : summary.damaged + summary.changed > 0 ? CheckOutcome::Problems
                                                               : CheckOutcome::Whole;
-    if (const Status appended = appendCheckSummary(root, summary); !appended)
-        check.notes << QStringLiteral("%1: impossibile aggiungere il riepilogo: %2").arg(checkLogPath(root), appended.error());
+    const Status appended = appendCheckSummary(root, summary);
+    if (!appended)
+        check.notes << QStringLiteral("%1: impossibile aggiungere il riepilogo: %2; --stato non vede questa verifica")
+                           .arg(checkLogPath(root), appended.error());
     lock.release();
 
     o.report = reportOf(check);
+    // A check that --stato cannot see is not whole.
     o.status = check.gaveWay || check.stopped ? Outcome::Stopped
-               : summary.damaged + summary.changed > 0 ? Outcome::Problems
-                                                       : Outcome::Whole;
+               : summary.damaged + summary.changed > 0 || !appended ? Outcome::Problems
+                                                                    : Outcome::Whole;
+
     if (check.gaveWay)
         o.error = QStringLiteral("verifica interrotta per lasciare il posto a un backup: letti %1 file, con "
                                  "quanto trovato registrato nell'indice; la prossima verifica riprende dai file "
@@ -644,6 +648,10 @@ Outcome runCheck(const Request& request, const Progress& progress, const std::at
                       .arg(check.read_);
     else if (check.stopped)
         o.error = QStringLiteral("verifica interrotta: letti %1 file, registrati nell'indice.").arg(check.read_);
+    if (!appended)
+        o.error += (o.error.isEmpty() ? QString() : QStringLiteral("\r\n")) +
+                   QStringLiteral("il riepilogo della verifica non è stato aggiunto a %1 (%2): --stato non la vede.")
+                       .arg(checkLogPath(root), appended.error());
     return recorded(o);
 }
 

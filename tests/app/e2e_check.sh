@@ -170,6 +170,15 @@ cmp -s "$B/Documenti/Lettere/nuovo.txt" "$D/Lettere/nuovo.txt" || fail "the back
 check
 expect 0 "the check after the backup"
 
+# A check whose line cannot be added to the summary is not whole.
+mv "$B/archivon-verifica.log" "$work/verifica.log"
+mkdir "$B/archivon-verifica.log"
+check
+expect 1 "a check whose summary line cannot be added"
+says "il riepilogo della verifica non è stato aggiunto" "a summary line not added is not said"
+rmdir "$B/archivon-verifica.log"
+mv "$work/verifica.log" "$B/archivon-verifica.log"
+
 # (e) The index of another pair in the place of this one's: named, read as none, left as it is.
 cp "$IX/Preferiti" "$IX/Documenti"
 check
