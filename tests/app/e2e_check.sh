@@ -2,7 +2,8 @@
 # The check of the backup, by the real program: a backup, then --verifica over
 # what someone or something did to it: a byte changed on R: with its size and
 # time kept, a byte changed on C: with its time kept, four checks of a quarter
-# each, and a backup started while a check reads, which the check gives way to.
+# each, and a backup started while a check reads, which the check gives way to; then a
+# summary line that cannot be added, and an index of another pair in the place of one.
 #   e2e_check.sh path/to/archivon local|exfat|share
 # R: is a folder of the local disk, an exFAT image (needs root and exfat-fuse)
 # or a Samba share through smbnetfs (needs root, Samba and FUSE); skipped (77)
@@ -171,18 +172,19 @@ check
 expect 0 "the check after the backup"
 
 # A check whose line cannot be added to the summary is not whole.
-mv "$B/archivon-verifica.log" "$work/verifica.log"
+mv "$B/archivon-verifica.log" "$B/verifica-da-parte"
 mkdir "$B/archivon-verifica.log"
 check
 expect 1 "a check whose summary line cannot be added"
 says "il riepilogo della verifica non è stato aggiunto" "a summary line not added is not said"
 rmdir "$B/archivon-verifica.log"
-mv "$work/verifica.log" "$B/archivon-verifica.log"
+mv "$B/verifica-da-parte" "$B/archivon-verifica.log"
 
 # (e) The index of another pair in the place of this one's: named, read as none, left as it is.
 cp "$IX/Preferiti" "$IX/Documenti"
+cp "$IX/Preferiti" "$work/other.ix"
 check
 expect 1 "a check with another pair's index"
 grep -qF "è di un'altra cartella" "$work/run.out" || { show "$work/run.out"; fail "an index of another pair is not named"; }
-cmp -s "$IX/Preferiti" "$IX/Documenti" || fail "the check rewrote an index of another pair"
+cmp -s "$work/other.ix" "$IX/Documenti" || fail "the check rewrote an index of another pair"
 echo PASS
