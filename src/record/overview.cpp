@@ -147,10 +147,12 @@ QString checkWarning(const ComputerState& c, const QDateTime& now, int checkDays
 {
     if (!c.check)
         return {};
-    if (c.check->damaged > 0)
-        return c.check->damaged == 1 ? QStringLiteral("la verifica ha trovato 1 file danneggiato")
-                                     : QStringLiteral("la verifica ha trovato %1 file danneggiati")
-                                           .arg(c.check->damaged);
+    // One that gave way while reading the indexes counted only the marks of
+    // those it read: the damage the last whole one found stands until then.
+    const qint64 damaged = c.finishedCheck ? std::max(c.check->damaged, c.finishedCheck->damaged) : c.check->damaged;
+    if (damaged > 0)
+        return damaged == 1 ? QStringLiteral("la verifica ha trovato 1 file danneggiato")
+                            : QStringLiteral("la verifica ha trovato %1 file danneggiati").arg(damaged);
     // A check stopped or given way before its end reads only part of the
     // backup, perhaps nothing: the age goes by the last that ran to its end.
     const QDateTime when = c.finishedCheck ? checkTime(*c.finishedCheck) : QDateTime();
