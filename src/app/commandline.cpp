@@ -78,7 +78,7 @@ QString helpText()
         "                    cambiato; su R: scrive solo l'indice e il riepilogo\n"
         "                    archivon-verifica.log; lascia il posto a un backup\n"
         "  --quota N%        legge solo N% dei file, quelli letti da più tempo: N\n"
-        "                    verifiche al 25% leggono ogni file (con --verifica)\n"
+        "                    4 verifiche al 25% leggono ogni file (con --verifica)\n"
         "  --sorgente        legge anche gli originali di questo computer (con --verifica)\n"
         "  --anche-versioni  legge anche i file delle versioni precedenti (con --verifica)\n"
         "  -h, --help        mostra questo aiuto ed esce\n"
@@ -289,7 +289,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const bool checkOptions = parser.isSet(quota) || parser.isSet(source) || parser.isSet(alsoVersions);
     if (parser.isSet(check)) {
         if (parser.isSet(restore) || parser.isSet(overview) || parser.isSet(backup) || parser.isSet(shutdown) ||
-            parser.isSet(full) || parser.isSet(dryRun) || parser.isSet(days) || parser.isSet(expected) ||
+            parser.isSet(full) || parser.isSet(dryRun) || parser.isSet(days) || parser.isSet(checkDays) ||
+            parser.isSet(expected) ||
             parser.isSet(csv) || parser.isSet(moment) || parser.isSet(path) || parser.isSet(target) ||
             parser.isSet(listMoments) || parser.isSet(versionsOf))
             return badArguments(QStringLiteral(

@@ -37,6 +37,7 @@ enum class Case {
     Whole,
     Damaged,          // same size and time as the index, another content
     ChangedOnShare,   // size or time differ from the index: someone wrote on R:
+    DateOnly,         // the content of the index, only its time moved: no problem
     Missing,          // in the index, not in the backup
     SourceNoTime,     // the source changed without its time
     BothDiffer,       // backup and source both differ from the index
@@ -57,6 +58,8 @@ QString caseText(Case c)
                               "(il prossimo backup lo ricopia)");
     case Case::ChangedOnShare:
         return QStringLiteral("backup cambiato su R: da qualcuno: dimensione o data diverse dall'indice");
+    case Case::DateOnly:
+        return QStringLiteral("solo la data è cambiata su R:: il contenuto è quello dell'indice");
     case Case::Missing:
         return QStringLiteral("manca nel backup: l'indice lo elenca");
     case Case::SourceNoTime:
@@ -70,7 +73,7 @@ QString caseText(Case c)
     case Case::SourceWritten:
         return QStringLiteral("l'originale è stato scritto mentre veniva letto: non confrontato");
     case Case::NoFingerprint:
-        return QStringLiteral("nessuna impronta ancora: causa sconosciuta (registrata ora quella del backup)");
+        return QStringLiteral("nessuna impronta ancora: causa sconosciuta");
     case Case::Link:
         return QStringLiteral("collegamento su R:, che il backup non contiene mai: non seguito");
     case Case::Unreadable:
@@ -106,14 +109,18 @@ struct PairState
     std::optional<index::PairIndex> index; // what it said, or an empty one where there was none
     QString unreadable;                    // why the index could not be read
     std::vector<index::Entry> added;       // files the index did not have
-    bool touched = false;
+    bool touched = false;   // something to write: at least when files were read
+    bool weighty = false;   // more than those times: marks or fingerprints
 };
 
 // The files of a backup folder below \a folder, by their path field: links
 // named, never followed; hidden entries (the runs' own) left out.
+// \a goOn is asked at each folder, and the listing ends when it says no.
 void listFiles(const QString& folder, const RelativePath& below, QMap<QString, std::pair<RelativePath, Found>>& out,
-               QStringList& errors)
+               QStringList& errors, const std::function<bool()>& goOn)
 {
+    if (!goOn())
+        return;
     DirSearch search(joinPath(folder, QStringLiteral("*.*")), Hidden | System | Directory, true);
     for (QString name = search.next(); !name.isEmpty(); name = search.next()) {
         const unsigned attrs = search.lastAttributes();
@@ -124,7 +131,7 @@ void listFiles(const QString& folder, const RelativePath& below, QMap<QString, s
         if (d.link)
             out.insert(versions::pathField(path), {path, Found{0, 0, true}});
         else if (attrs & Directory)
-            listFiles(joinPath(folder, name), path, out, errors);
+            listFiles(joinPath(folder, name), path, out, errors, goOn);
         else if (!(attrs & System))
             out.insert(versions::pathField(path), {path, Found{d.size, d.modifiedNs, false}});
     }
@@ -164,21 +171,22 @@ public:
         m_asked.start();
     }
 
+    bool goOn(qint64 = 0);
     void collect(const BackupPlan& plan);
     void read();
     void write(Outcome& o, QStringList& notes);
+    qint64 stillDamaged() const;
 
     std::vector<PairState> pairs;
     std::vector<Item> items;
     QStringList findings;
     QStringList notes; // what is not of one file: indexes, folders not listed
-    qint64 read_ = 0, damaged = 0, changed = 0, fresh = 0, selected = 0;
+    qint64 read_ = 0, damaged = 0, damagedVersions = 0, changed = 0, fresh = 0, dateOnly = 0, selected = 0;
     qint64 now = QDateTime::currentSecsSinceEpoch();
     bool stopped = false, gaveWay = false;
     qint64 timeStep = 2000000000;
 
 private:
-    bool goOn(qint64 = 0);
     void found(const Item& item, Case c, const QString& detail = {});
     bool readOne(Item& item, Meter& meter);
     void readFile(Item& item, Meter& meter);
@@ -210,10 +218,14 @@ bool Check::goOn(qint64)
 
 void Check::found(const Item& item, Case c, const QString& detail)
 {
-    if (c == Case::Damaged)
+    if (c == Case::Damaged) {
         ++damaged;
+        damagedVersions += item.version ? 1 : 0;
+    }
     else if (c == Case::NoFingerprint)
         ++fresh;
+    else if (c == Case::DateOnly)
+        ++dateOnly;
     else
         ++changed;
     const QString line =
@@ -226,14 +238,23 @@ void Check::found(const Item& item, Case c, const QString& detail)
 void Check::collect(const BackupPlan& plan)
 {
     const QString root = plan.backupRoot();
-    for (int n = 1; n <= 4; ++n) {
+    // A backup that asks for the folder while the backup is listed and the
+    // indexes read gets it at once: nothing has been read yet.
+    const auto goingOn = [this] { return goOn(); };
+    for (int n = 1; n <= 4 && goOn(); ++n) {
         const BackupPair& pair = plan.pairs[std::size_t(n - 1)];
         PairState state;
         state.destination = pair.destination;
         state.indexFile = index::fileFor(root, pair.destination);
-        if (auto read = index::readWholeIndex(state.indexFile); read && !*read) {
+        auto read = index::readWholeIndex(state.indexFile);
+        // An index of another folder (copied, or its name shared) says nothing of this one.
+        if (read && *read && read->value().destination.compare(pair.destination, Qt::CaseInsensitive) != 0)
+            read = Result<index::PairIndex>::failure(
+                QStringLiteral("è di un'altra cartella, %1").arg(read->value().destination));
+        if (read && !*read) {
             state.unreadable = read->error();
-            notes << QStringLiteral("%1: indice illeggibile (%2): i suoi file sono letti come senza impronta")
+            notes << QStringLiteral("%1: indice illeggibile (%2): lasciato com'è; i suoi file sono letti come "
+                                    "senza impronta, senza registrarne alcuna")
                          .arg(state.indexFile, read->error());
             ++changed;
         } else {
@@ -243,7 +264,9 @@ void Check::collect(const BackupPlan& plan)
         QMap<QString, std::pair<RelativePath, Found>> listed;
         const auto attrs = linkAttributes(pair.destination);
         if (attrs && (*attrs & Directory))
-            listFiles(pair.destination, {}, listed, notes);
+            listFiles(pair.destination, {}, listed, notes, goingOn);
+        if (!goOn())
+            return;
         const auto add = [&](qsizetype entry, const QString& field, qint64 checkedAt) {
             Item item;
             item.pair = p;
@@ -345,7 +368,9 @@ void Check::readFile(Item& item, Meter& meter)
             if (entry && !backupAsIndex) {
                 found(item, Case::ChangedOnShare);
             } else {
-                found(item, Case::NoFingerprint);
+                found(item, Case::NoFingerprint,
+                      pair.index ? QStringLiteral("registrata ora quella del backup")
+                                 : QStringLiteral("l'indice illeggibile resta com'è: non registrata"));
                 index::Entry fresh;
                 fresh.path = item.field;
                 fresh.size = b.size;
@@ -359,9 +384,10 @@ void Check::readFile(Item& item, Meter& meter)
                     *entry = fresh;
                 else
                     pair.added.push_back(fresh);
-                pair.touched = true;
+                pair.touched = pair.weighty = true;
             }
         } else if (backupAsIndex && *backup == *entry->fingerprint) {
+            pair.weighty |= entry->mark != index::Mark::None;
             entry->mark = index::Mark::None; // read whole again (put right by hand, or copied anew)
             if (source && sourceAsIndex && *source != *entry->fingerprint)
                 found(item, Case::SourceNoTime);
@@ -372,9 +398,13 @@ void Check::readFile(Item& item, Meter& meter)
             entry->fingerprint = *backup;
             entry->origin = index::Origin::Copy;
             entry->mark = index::Mark::None;
+            pair.weighty = true;
         } else if (backupAsIndex) {
             found(item, Case::Damaged);
             entry->mark = index::Mark::Damaged;
+            pair.weighty = true;
+        } else if (entry->size == b.size && *backup == *entry->fingerprint) {
+            found(item, Case::DateOnly);
         } else if (m_request.source && s && !(sourceAsIndex && source && *source == *entry->fingerprint)) {
             found(item, Case::BothDiffer);
         } else {
@@ -406,11 +436,16 @@ void Check::readVersion(Item& item, Meter& meter)
         if (!entry.fingerprint) {
             found(item, Case::NoFingerprint);
             entry.fingerprint = *content;
+            pair.weighty = true;
         } else if (item.found->size != entry.size) {
             found(item, Case::ChangedOnShare);
         } else if (*content != *entry.fingerprint) {
             found(item, Case::Damaged);
             entry.mark = index::Mark::Damaged;
+            pair.weighty = true;
+        } else {
+            pair.weighty |= entry.mark != index::Mark::None;
+            entry.mark = index::Mark::None; // read whole again
         }
     }
     entry.checkedAt = now;
@@ -460,10 +495,31 @@ void Check::read()
     meter.finish();
 }
 
+// The backup's files the indexes mark damaged after this check, whether it
+// read them or not: each stays a problem until a run copies it again and a
+// check reads it whole. Of the dated folders, only those this check found so:
+// a damaged copy a run kept there stays marked for good.
+qint64 Check::stillDamaged() const
+{
+    qint64 marked = damagedVersions;
+    for (const PairState& pair : pairs) {
+        if (!pair.index)
+            continue;
+        marked += std::count_if(pair.index->files.begin(), pair.index->files.end(),
+                                [](const index::Entry& e) { return e.mark == index::Mark::Damaged; });
+    }
+    return marked;
+}
+
 void Check::write(Outcome&, QStringList& failures)
 {
     for (PairState& pair : pairs) {
         if (!pair.index || !pair.touched)
+            continue;
+        // Asked for the folder: an index that would only learn when its files
+        // were read is left, so that the backup waits less; those files are
+        // read again first next time. Marks and fingerprints are written.
+        if (!goOn() && gaveWay && !pair.weighty)
             continue;
         std::vector<index::Entry> files = std::move(pair.index->files);
         files.insert(files.end(), pair.added.begin(), pair.added.end());
@@ -497,10 +553,12 @@ QString reportOf(const Check& check)
 {
     QStringList lines;
     lines << QStringLiteral("Letti %1 file di %2 (%3 da leggere)").arg(check.read_).arg(check.items.size()).arg(check.selected)
-          << QStringLiteral("Danneggiati: %1; altre differenze: %2; senza impronta finora: %3")
+          << QStringLiteral("Danneggiati (ancora segnati negli indici): %1; altre differenze: %2; "
+                            "senza impronta finora: %3; cambiata solo la data: %4")
                  .arg(check.damaged)
                  .arg(check.changed)
-                 .arg(check.fresh);
+                 .arg(check.fresh)
+                 .arg(check.dateOnly);
     if (!check.notes.isEmpty())
         lines << QStringLiteral("Da sapere (%1):").arg(check.notes.size());
     for (const QString& n : check.notes)
@@ -548,6 +606,7 @@ Outcome runCheck(const Request& request, const Progress& progress, const std::at
         check.timeStep = std::clamp<qint64>(keeps.value().timeStepNs, 1, 2000000000);
     check.collect(plan);
     check.read();
+    check.damaged = check.stillDamaged();
     Outcome o;
     QStringList failures;
     check.write(o, failures);
@@ -570,20 +629,29 @@ Outcome runCheck(const Request& request, const Progress& progress, const std::at
                       : check.stopped  ? CheckOutcome::Stopped
                       : summary.damaged + summary.changed > 0 ? CheckOutcome::Problems
                                                               : CheckOutcome::Whole;
-    if (const Status appended = appendCheckSummary(root, summary); !appended)
-        check.notes << QStringLiteral("%1: impossibile aggiungere il riepilogo: %2").arg(checkLogPath(root), appended.error());
+    const Status appended = appendCheckSummary(root, summary);
+    if (!appended)
+        check.notes << QStringLiteral("%1: impossibile aggiungere il riepilogo: %2; --stato non vede questa verifica")
+                           .arg(checkLogPath(root), appended.error());
     lock.release();
 
     o.report = reportOf(check);
+    // A check that --stato cannot see is not whole.
     o.status = check.gaveWay || check.stopped ? Outcome::Stopped
-               : summary.damaged + summary.changed > 0 ? Outcome::Problems
-                                                       : Outcome::Whole;
+               : summary.damaged + summary.changed > 0 || !appended ? Outcome::Problems
+                                                                    : Outcome::Whole;
+
     if (check.gaveWay)
-        o.error = QStringLiteral("verifica interrotta per lasciare il posto a un backup: letti %1 file, "
-                                 "registrati nell'indice; la prossima verifica riprende dai file non letti.")
+        o.error = QStringLiteral("verifica interrotta per lasciare il posto a un backup: letti %1 file, con "
+                                 "quanto trovato registrato nell'indice; la prossima verifica riprende dai file "
+                                 "non letti.")
                       .arg(check.read_);
     else if (check.stopped)
         o.error = QStringLiteral("verifica interrotta: letti %1 file, registrati nell'indice.").arg(check.read_);
+    if (!appended)
+        o.error += (o.error.isEmpty() ? QString() : QStringLiteral("\r\n")) +
+                   QStringLiteral("il riepilogo della verifica non è stato aggiunto a %1 (%2): --stato non la vede.")
+                       .arg(checkLogPath(root), appended.error());
     return recorded(o);
 }
 

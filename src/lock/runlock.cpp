@@ -348,7 +348,9 @@ QString lockedMessage(const LockOwner& owner, LockKind refused)
     }
     QString who;
     if (!owner.host.isEmpty())
-        who = QStringLiteral(" (avviato sul computer %1)").arg(owner.host);
+        who = (owner.kind == LockKind::Check ? QStringLiteral(" (avviata sul computer %1)")
+                                             : QStringLiteral(" (avviato sul computer %1)"))
+                  .arg(owner.host);
     const bool feminine = owner.kind == LockKind::Check;
     const QString holder = owner.kind == refused
                                ? (feminine ? QStringLiteral("Un'altra ") : QStringLiteral("Un altro "))
@@ -484,10 +486,14 @@ RunLock::Outcome RunLock::acquireForBackup(const QString& backupRoot, const QStr
     QString asked; // the check asked already, by its token
     for (;;) {
         Outcome taken = acquire(backupRoot, computer, user, started, LockKind::Backup);
-        if (taken.result != Result::Held || !taken.other || taken.other->kind != LockKind::Check ||
-            std::chrono::steady_clock::now() >= until || (keepWaiting && !keepWaiting()))
+        // Once a check was asked, a lock found without a readable holder, or
+        // one that cannot be made for a moment, is that check letting go: tried again.
+        const bool check = taken.result != Result::Taken &&
+                           (taken.result == Result::Held && taken.other ? taken.other->kind == LockKind::Check
+                                                                        : !asked.isEmpty());
+        if (!check || std::chrono::steady_clock::now() >= until || (keepWaiting && !keepWaiting()))
             return taken;
-        if (taken.other->token != asked && askToGiveWay(backupRoot))
+        if (taken.other && taken.other->token != asked && askToGiveWay(backupRoot))
             asked = taken.other->token;
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }

@@ -52,11 +52,12 @@ Status appendCheckSummary(const QString& backupRoot, const CheckSummary& s)
     return appendToFile(path, text);
 }
 
-std::optional<CheckSummary> lastCheck(const QString& backupRoot)
+CheckHistory lastCheck(const QString& backupRoot)
 {
+    CheckHistory history;
     const auto text = readSmallFile(checkLogPath(backupRoot), kLargest);
     if (!text || !text.value().startsWith(kMagic))
-        return std::nullopt;
+        return history;
     const QList<QByteArray> lines = text.value().split('\n');
     // The last line is what follows the last LF: empty, or cut short.
     for (qsizetype i = lines.size() - 2; i >= 1; --i) {
@@ -81,9 +82,14 @@ std::optional<CheckSummary> lastCheck(const QString& backupRoot)
         s.outcome = CheckOutcome(outcome);
         s.user = f[9];
         s.host = f[10];
-        return s;
+        if (!history.last)
+            history.last = s;
+        if (s.outcome == CheckOutcome::Whole || s.outcome == CheckOutcome::Problems) {
+            history.lastFinished = s;
+            break;
+        }
     }
-    return std::nullopt;
+    return history;
 }
 
 } // namespace archivon

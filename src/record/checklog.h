@@ -45,10 +45,16 @@ QString checkLogPath(const QString& backupRoot);
 /// Adds \a summary at the end of the summary file, as one write.
 Status appendCheckSummary(const QString& backupRoot, const CheckSummary& summary);
 
-/// The last check the summary file of \a backupRoot records: nothing when
-/// there is no file or it records none; a line that does not parse (cut
+/// What the summary file of \a backupRoot records: its last check, and the
+/// last that ran to its end ("integro" or "problemi"); nothing for either when
+/// there is no file or it records none. A line that does not parse (cut
 /// short, or of a later version's) is passed over for the one before it.
-std::optional<CheckSummary> lastCheck(const QString& backupRoot);
+struct CheckHistory
+{
+    std::optional<CheckSummary> last;
+    std::optional<CheckSummary> lastFinished;
+};
+CheckHistory lastCheck(const QString& backupRoot);
 
 /// "integro", "problemi", "interrotta", "ceduta".
 QString checkOutcomeName(CheckOutcome outcome);

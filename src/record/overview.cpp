@@ -129,7 +129,9 @@ ComputerState readComputer(const QString& site, const QString& folder, const QDa
     }
     readVersions(c, root);
     // The checks' summary alone: the index is never read here.
-    c.check = lastCheck(root);
+    const CheckHistory checks = lastCheck(root);
+    c.check = checks.last;
+    c.finishedCheck = checks.lastFinished;
     return c;
 }
 
@@ -145,11 +147,15 @@ QString checkWarning(const ComputerState& c, const QDateTime& now, int checkDays
 {
     if (!c.check)
         return {};
-    if (c.check->damaged > 0)
-        return c.check->damaged == 1 ? QStringLiteral("la verifica ha trovato 1 file danneggiato")
-                                     : QStringLiteral("la verifica ha trovato %1 file danneggiati")
-                                           .arg(c.check->damaged);
-    const QDateTime when = checkTime(*c.check);
+    // One that gave way while reading the indexes counted only the marks of
+    // those it read: the damage the last whole one found stands until then.
+    const qint64 damaged = c.finishedCheck ? std::max(c.check->damaged, c.finishedCheck->damaged) : c.check->damaged;
+    if (damaged > 0)
+        return damaged == 1 ? QStringLiteral("la verifica ha trovato 1 file danneggiato")
+                            : QStringLiteral("la verifica ha trovato %1 file danneggiati").arg(damaged);
+    // A check stopped or given way before its end reads only part of the
+    // backup, perhaps nothing: the age goes by the last that ran to its end.
+    const QDateTime when = c.finishedCheck ? checkTime(*c.finishedCheck) : QDateTime();
     if (!when.isValid() || when.secsTo(now) > qint64(checkDays) * 24 * 3600)
         return QStringLiteral("nessuna verifica da più di %1 giorni").arg(checkDays);
     return {};

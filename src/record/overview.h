@@ -53,6 +53,8 @@ struct ComputerState
     /// The last check of the backup, as the checks' summary file records it;
     /// nothing when none is recorded.
     std::optional<CheckSummary> check;
+    /// The last check that ran to its end: the one the age of the checks goes by.
+    std::optional<CheckSummary> finishedCheck;
     /// Why the computer needs a look; empty when it does not.
     QString warning;
 };

@@ -2,7 +2,8 @@
 # The check of the backup, by the real program: a backup, then --verifica over
 # what someone or something did to it: a byte changed on R: with its size and
 # time kept, a byte changed on C: with its time kept, four checks of a quarter
-# each, and a backup started while a check reads, which the check gives way to.
+# each, and a backup started while a check reads, which the check gives way to; then a
+# summary line that cannot be added, and an index of another pair in the place of one.
 #   e2e_check.sh path/to/archivon local|exfat|share
 # R: is a folder of the local disk, an exFAT image (needs root and exfat-fuse)
 # or a Samba share through smbnetfs (needs root, Samba and FUSE); skipped (77)
@@ -82,7 +83,8 @@ for args in "--quota 0%" "--quota 101" "--sorgente --computer ALTRO"; do
 done
 
 # (a) A byte changed on R:, its size and time kept: the check names it damaged and
-# marks it; the next backup copies it again, and a check is whole.
+# marks it (a check of a part counts it still); the next backup copies it again, and
+# a check is whole. Then a file on R: touched.
 hit="$B/Documenti/Pratiche/p1.bin"
 cp -p "$hit" "$work/p1.ref"
 printf 'X' | dd of="$hit" bs=1 seek=1000 conv=notrunc status=none
@@ -92,6 +94,10 @@ expect 1 "a byte changed on R:"
 says "p1.bin: backup danneggiato" "the damaged file is not named"
 marked() { cat "$IX"/Documenti | awk -F '\t' '$1 == "file" && $2 == "\\Pratiche\\p1.bin" { print $8 }'; }
 [ "$(marked)" = danneggiato ] || fail "the index does not mark the damaged file: \"$(marked)\""
+# A check of a part that leaves the damaged file out still counts it: not whole.
+check --quota 25%
+expect 1 "a check of a quarter while a file is marked damaged"
+tail -1 "$B/archivon-verifica.log" | grep -qP '\tproblemi\t' || fail "the summary forgets the damage still marked"
 archivon --backup --utente ufficio2
 expect 0 "the backup after the damage"
 kept=$(find "$B/Versioni precedenti" -path '*/Documenti/Pratiche/p1.bin' | head -1)
@@ -99,9 +105,21 @@ kept=$(find "$B/Versioni precedenti" -path '*/Documenti/Pratiche/p1.bin' | head 
 grep -qs "danneggiato" "$(dirname "$(dirname "$(dirname "$kept")")")/.archivon-elenco" ||
     { cat "$(dirname "$(dirname "$(dirname "$kept")")")/.archivon-elenco" >&2; fail "the run's list does not name the damaged copy it kept"; }
 cmp -s "$hit" "$D/Pratiche/p1.bin" || fail "the damaged file was not put right"
+# The damaged copy kept in the dated folder stays marked until it reads whole again.
+keptmark() { cat "$IX"/Documenti | awk -F '\t' '$1 == "versione" && $3 == "\\Pratiche\\p1.bin" { print $7 }'; }
+[ "$(keptmark)" = danneggiato ] || fail "the index does not mark the damaged copy kept: \"$(keptmark)\""
+cp -p "$work/p1.ref" "$kept"
+check --anche-versioni
+expect 0 "the check of the dated folders with the kept copy put right"
+[ "$(keptmark)" = - ] || fail "the mark stays on a kept copy read whole again"
 check
 expect 0 "the check after the damage was put right"
 [ "$(marked)" = - ] || fail "the mark stays on a file read whole again"
+# Only the time of a file on R: moved: named, and no problem.
+touch -d '2020-01-02 03:04:05' "$B/Documenti/Lettere/l03.txt"
+check
+expect 0 "a file on R: whose time alone changed"
+says "l03.txt: solo la data è cambiata" "a file whose time alone changed is not named so"
 
 # (b) A byte changed on C:, its time kept: named, never copied over the backup.
 src="$D/Lettere/l05.txt"
@@ -152,4 +170,21 @@ says "lasciare il posto a un backup" "the check does not say it gave way" check
 cmp -s "$B/Documenti/Lettere/nuovo.txt" "$D/Lettere/nuovo.txt" || fail "the backup after the check did not copy"
 check
 expect 0 "the check after the backup"
+
+# A check whose line cannot be added to the summary is not whole.
+mv "$B/archivon-verifica.log" "$B/verifica-da-parte"
+mkdir "$B/archivon-verifica.log"
+check
+expect 1 "a check whose summary line cannot be added"
+says "il riepilogo della verifica non è stato aggiunto" "a summary line not added is not said"
+rmdir "$B/archivon-verifica.log"
+mv "$B/verifica-da-parte" "$B/archivon-verifica.log"
+
+# (e) The index of another pair in the place of this one's: named, read as none, left as it is.
+cp "$IX/Preferiti" "$IX/Documenti"
+cp "$IX/Preferiti" "$work/other.ix"
+check
+expect 1 "a check with another pair's index"
+grep -qF "è di un'altra cartella" "$work/run.out" || { show "$work/run.out"; fail "an index of another pair is not named"; }
+cmp -s "$work/other.ix" "$IX/Documenti" || fail "the check rewrote an index of another pair"
 echo PASS

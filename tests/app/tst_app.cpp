@@ -206,6 +206,8 @@ private slots:
                                                        << leave << "" << "" << 2 << "da 1% a 100%";
         QTest::newRow("a check's option alone") << QStringList{"--sorgente"} << leave << "" << "" << 2
                                                 << "valgono solo con --verifica";
+        QTest::newRow("check days with a check") << QStringList{"--verifica", "--utente", "u", "--giorni-verifica", "3"} << leave
+                                                 << "" << "" << 2 << "--verifica va solo con";
         QTest::newRow("check and restore") << QStringList{"--verifica", "--ripristina", "--utente", "u"} << leave
                                            << "" << "" << 2 << "--verifica va solo con";
     }
@@ -245,8 +247,9 @@ private slots:
     {
         QTest::addColumn<QString>("folder");   // made under R:\BKPQORL; empty: none
         QTest::addColumn<QString>("record");   // its archivon.log (see recordText); "{}": a folder
-        QTest::addColumn<QString>("lock");     // "live", "stale" or none; "check=outcome|damaged|read lately|total|end day"
-                                               // adds an earlier and then that check to archivon-verifica.log
+        QTest::addColumn<QString>("lock");     // "live", "stale" or none; "check=outcome|damaged|read lately|total|end day[|damaged
+                                               // before]" adds an earlier check (day 1, 5 damaged) and then that one to
+                                               // archivon-verifica.log
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QString>("line");     // as CSV, without the header
         QTest::addColumn<int>("status");
@@ -289,6 +292,12 @@ private slots:
         QTest::newRow("last check more than seven days ago") << "PC14_n" << "PC14|n|completato|0|8|8|1|2" << "check=integro|0|0|100|1"
             << QStringList{} << "PC14_n;PC14;n;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;1;2;0;;"
                                 "nessuna verifica da più di 7 giorni;;2026-12-01 07:38:00;integro;0;0" << 1;
+        QTest::newRow("a check gave way yesterday: the damage the last whole one found stands") << "PC15_o" << "PC15|o|completato|0|8|8|1|2" << "check=ceduta|0|0|100|8"
+            << QStringList{} << "PC15_o;PC15;o;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;1;2;0;;"
+                                "la verifica ha trovato 5 file danneggiati;;2026-12-08 07:38:00;ceduta;0;0" << 1;
+        QTest::newRow("a check gave way yesterday, the last whole one long ago") << "PC16_p" << "PC16|p|completato|0|8|8|1|2" << "check=ceduta|0|0|100|8|0"
+            << QStringList{} << "PC16_p;PC16;p;2026-12-08 19:30:00;completato;0;2026-12-08 19:30:00;1;1;2;0;;"
+                                "nessuna verifica da più di 7 giorni;;2026-12-08 07:38:00;ceduta;0;0" << 1;
         // clang-format on
     }
     void overview()
@@ -325,9 +334,13 @@ private slots:
             const QStringList f = lock.mid(6).split('|');
             const auto at = [](int day) { return QDateTime(QDate(2026, 12, day), QTime(7, 38)); };
             // An older check that found damage first: only the last one counts.
-            QVERIFY(appendCheckSummary(root, {at(1).addSecs(-600), at(1).addSecs(-300), CheckOutcome::Problems, 5, 100, 5, 0, 5,
+            const qint64 before = f.size() > 5 ? f[5].toLongLong() : 5;
+            QVERIFY(appendCheckSummary(root, {at(1).addSecs(-600), at(1).addSecs(-300),
+                                              before ? CheckOutcome::Problems : CheckOutcome::Whole, 5, 100, before, 0, 5,
                                               "l", "pc"}).ok());
-            const CheckOutcome outcome = f[0] == "integro" ? CheckOutcome::Whole : CheckOutcome::Problems;
+            const CheckOutcome outcome = f[0] == "integro"  ? CheckOutcome::Whole
+                                         : f[0] == "ceduta" ? CheckOutcome::GaveWay
+                                                            : CheckOutcome::Problems;
             QVERIFY(appendCheckSummary(root, {at(f[4].toInt()).addSecs(-1800), at(f[4].toInt()), outcome, 25, f[3].toLongLong(),
                                               f[1].toLongLong(), 0, f[2].toLongLong(), "l", "pc"}).ok());
             m_drives->writeFile(root + "\\.archivon-indice\\Documenti", "x");
