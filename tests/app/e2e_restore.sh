@@ -16,29 +16,9 @@ here=$(dirname "$0")
 source "$here/../support/e2e.sh"
 exe=$(readlink -f "${1:?usage: e2e_restore.sh path/to/archivon local|exfat|share}")
 kind=${2:?usage: e2e_restore.sh path/to/archivon local|exfat|share}
-skip() { echo "SKIP: $*"; exit 77; }
 
 d="$work/drives" c="$work/drives/c"
-case $kind in
-local) ;;
-exfat)
-    [ "$(id -u)" -eq 0 ] || skip "mounting the exFAT image needs root"
-    command -v mkfs.exfat > /dev/null && command -v mount.exfat-fuse > /dev/null || skip "exfat-fuse is missing"
-    truncate -s 256M "$work/exfat.img"
-    mkfs.exfat "$work/exfat.img" > /dev/null 2>&1
-    loop=$(losetup -f --show "$work/exfat.img")
-    trap 'umount "$d/r" 2>/dev/null; losetup -d "$loop"; e2e_cleanup' EXIT
-    mount.exfat-fuse "$loop" "$d/r" > /dev/null 2>&1 || fail "the exFAT image did not mount" ;;
-share)
-    source "$here/../../scripts/share.sh"
-    missing=$(share_missing)
-    [ -z "$missing" ] || skip "no Samba share can be made here: $missing"
-    [ "$(id -u)" -eq 0 ] || skip "mounting the share needs root"
-    trap 'share_stop; e2e_cleanup' EXIT
-    share_start "$work/srv"
-    rmdir "$d/r" && ln -s "$SHARE_FOLDER" "$d/r" ;;
-*) fail "no drive kind \"$kind\"" ;;
-esac
+e2e_drive "$kind" 256M
 cp "$exe" "$(dirname "$exe")"/anim*.gif "$work/prog/"
 mkdir -m 700 "$work/runtime"
 host=$(uname -n)

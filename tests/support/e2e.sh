@@ -67,3 +67,33 @@ e2e_wizard() { # name
         fail "the main window did not appear"
     sleep 0.5
 }
+
+# Makes R: (the folder $work/drives/r) the drive kind $1: a folder of the local
+# disk, an exFAT image of $2 (names folded, whole seconds: needs root and
+# exfat-fuse) or a Samba share through smbnetfs (needs root, Samba and FUSE).
+# Where it cannot be made, the test is skipped (77).
+e2e_drive() { # local|exfat|share [image-size]
+    local r="$work/drives/r"
+    case $1 in
+    local) ;;
+    exfat)
+        [ "$(id -u)" -eq 0 ] || { echo "SKIP: mounting the exFAT image needs root"; exit 77; }
+        command -v mkfs.exfat > /dev/null && command -v mount.exfat-fuse > /dev/null ||
+            { echo "SKIP: exfat-fuse is missing"; exit 77; }
+        truncate -s "${2:-128M}" "$work/exfat.img"
+        mkfs.exfat "$work/exfat.img" > /dev/null 2>&1
+        E2E_LOOP=$(losetup -f --show "$work/exfat.img")
+        trap 'umount "$work/drives/r" 2>/dev/null; losetup -d "$E2E_LOOP"; e2e_cleanup' EXIT
+        mount.exfat-fuse "$E2E_LOOP" "$r" > /dev/null 2>&1 || fail "the exFAT image did not mount" ;;
+    share)
+        source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/share.sh"
+        local missing
+        missing=$(share_missing)
+        [ -z "$missing" ] || { echo "SKIP: no Samba share can be made here: $missing"; exit 77; }
+        [ "$(id -u)" -eq 0 ] || { echo "SKIP: mounting the share needs root"; exit 77; }
+        trap 'share_stop; e2e_cleanup' EXIT
+        share_start "$work/srv"
+        rmdir "$r" && ln -s "$SHARE_FOLDER" "$r" ;;
+    *) fail "no drive kind \"$1\"" ;;
+    esac
+}
