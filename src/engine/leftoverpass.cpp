@@ -82,7 +82,8 @@ std::optional<PassEnd> PairPass::putBackSetAside(const BackupListing& backup, bo
         block.changes.push_back({.kind = versions::ListedChange::Kind::PutBack,
                                  .path = relativeOf(place),
                                  .other = relativeOf(aside)});
-    m_run.note(block);
+    if (!block.changes.empty())
+        m_run.note(block);
     for (const auto& [aside, place] : backup.setAside) {
         if (!m_run.state.proceed())
             return PassEnd::Stopped;

@@ -76,7 +76,13 @@ void PairPass::noteUpdate(const TreeScan& scan, const Changes& changes, bool mak
             break;
         }
     }
-    m_run.note(block);
+    // A pass that changes nothing starts no list: a run that changes nothing
+    // leaves none. What goes into the versions starts it by itself.
+    const bool changing = std::any_of(changes.list.begin(), changes.list.end(), [](const Change& c) {
+        return c.kind != Change::Kind::Keep && c.kind != Change::Kind::NotCarried;
+    });
+    if (!block.changes.empty() || changing)
+        m_run.note(block);
 }
 
 void PairPass::notePlace(const QString& from, const QString& place)

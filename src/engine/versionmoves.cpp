@@ -31,6 +31,8 @@ std::optional<QString> PairPass::versionPlace(const QString& path)
         versionsBroken(place.error());
         return std::nullopt;
     }
+    // The dated folder is this run's from now on: its list goes first.
+    m_run.note({m_N, {}});
     return *place;
 }
 
