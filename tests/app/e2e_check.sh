@@ -62,6 +62,12 @@ for args in "--quota 0%" "--quota 101" "--sorgente --computer ALTRO"; do
     expect 2 "--verifica $args"
 done
 
+# A backup with nothing to do changes nothing on R:: no dated folder, no list.
+dated=$(ls "$B/Versioni precedenti" | wc -l)
+archivon --backup --utente ufficio2
+expect 0 "a backup with nothing changed"
+[ "$(ls "$B/Versioni precedenti" | wc -l)" -eq "$dated" ] || fail "a backup that changed nothing left a dated folder"
+
 # (a) A byte changed on R:, its size and time kept: the check names it damaged and
 # marks it (a check of a part counts it still); the next backup copies it again, and
 # a check is whole. Then a file on R: touched.
