@@ -21,6 +21,13 @@ using namespace platform;
 
 namespace {
 
+// The file at \a path is as an index or listing had it: the same size, and
+// the same time to a share's step.
+bool stillAs(const QString& path, qint64 size, qint64 modified)
+{
+    return fileLength(path).valueOr(-1) == size && index::sameTime(modified, modifiedNs(path).valueOr(-1));
+}
+
 // A list's block is handed over once its text passes this.
 constexpr qint64 kBlockText = 1024 * 1024;
 
@@ -313,7 +320,7 @@ std::optional<index::Entry> PairIndex::entryOf(qsizetype folder, qsizetype file,
         if (!(f.flags & Known) || !held)
             return std::nullopt;
         const QString path = m_destination + there.relative + QLatin1Char('\\') + s.name;
-        if (fileLength(path).valueOr(-1) != held->size || !index::sameTime(held->modifiedNs, modifiedNs(path).valueOr(-1)))
+        if (!stillAs(path, held->size, held->modifiedNs))
             return std::nullopt;
     } else if (!(f.flags & Keep)) {
         return std::nullopt;
@@ -358,7 +365,7 @@ Status PairIndex::write(const BackupListing* backup)
         if (!plain)
             continue;
         const QString path = m_destination + *plain;
-        if (fileLength(path).valueOr(-1) == e.size && index::sameTime(e.modifiedNs, modifiedNs(path).valueOr(-1)))
+        if (stillAs(path, e.size, e.modifiedNs))
             aside.push_back(std::move(e));
     }
     m_aside.clear();
@@ -438,7 +445,7 @@ Status PairIndex::write(const BackupListing* backup)
         v.size = e.size;
         const auto plain = index::plainPath(e.path);
         const QString path = m_moved + plain.value_or(QString());
-        if (plain && fileLength(path).valueOr(-1) == e.size && index::sameTime(e.modifiedNs, modifiedNs(path).valueOr(-1))) {
+        if (plain && stillAs(path, e.size, e.modifiedNs)) {
             v.fingerprint = e.fingerprint;
             v.checkedAt = e.checkedAt;
             v.mark = e.mark;
